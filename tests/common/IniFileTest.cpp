@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "common/IniFile.h"
+#include "tests/TestMedia.h"
+
+namespace {
+
+std::string ReadAll(const std::filesystem::path& Path) {
+    std::ifstream In(Path);
+    std::stringstream S;
+    S << In.rdbuf();
+    return S.str();
+}
+
+void WriteAll(const std::filesystem::path& Path, const std::string& Text) {
+    std::ofstream(Path) << Text;
+}
+
+}  // namespace
+
+TEST(IniFile, MissingFileSectionOrKeyGivesTheDefault) {
+    auto Folder = ScratchFolder("IniMissing");
+    IniFile Ini((Folder / "none.ini").string());
+    EXPECT_EQ(Ini.ReadString("settings", "key", "dflt"), "dflt");
+    EXPECT_EQ(Ini.ReadInteger("settings", "key", 7), 7);
+    EXPECT_TRUE(Ini.ReadBool("settings", "key", true));
+    EXPECT_FALSE(Ini.SectionExists("settings"));
+    EXPECT_FALSE(std::filesystem::exists(Folder / "none.ini"));  // reading creates nothing
+}
+
+TEST(IniFile, SectionsAndKeysIgnoreCaseAndValuesKeepEqualsAndBlanks) {
+    auto Folder = ScratchFolder("IniCase");
+    auto Path = Folder / "a.ini";
+    IniFile Ini(Path.string());
+    ASSERT_TRUE(Ini.WriteString("Settings", "OutPutDir", "/home/u/my videos"));
+    ASSERT_TRUE(Ini.WriteString("settings", "Extra", "vn=1 a=b"));
+    ASSERT_TRUE(Ini.WriteInteger("SETTINGS", "snapOutPutDir", -42));
+    EXPECT_EQ(Ini.ReadString("settings", "outputdir", ""), "/home/u/my videos");
+    EXPECT_EQ(Ini.ReadString("SETTINGS", "EXTRA", ""), "vn=1 a=b");
+    EXPECT_EQ(Ini.ReadInteger("Settings", "SnapOutPutDir", 0), -42);
+    // One section, three keys: the later writes found the first section.
+    EXPECT_EQ(Ini.ReadSections().size(), 1u);
+    EXPECT_EQ(Ini.ReadSection("settings").size(), 3u);
+    EXPECT_EQ(ReadAll(Path), "[Settings]\nOutPutDir=/home/u/my videos\nExtra=vn=1 a=b\nsnapOutPutDir=-42\n");
+}
+
+TEST(IniFile, WriteKeepsEveryOtherLineInItsPlace) {
+    auto Folder = ScratchFolder("IniKeep");
+    auto Path = Folder / "b.ini";
+    WriteAll(Path,
+             "; profile file\n"
+             "[formatInfo0]\n"
+             "FileExt=.mp4\n"
+             "; the container\n"
+             "Format = mp4\n"
+             "\n"
+             "[formatInfo1]\n"
+             "FileExt=.avi\n");
+    IniFile Ini(Path.string());
+    EXPECT_EQ(Ini.ReadString("formatinfo0", "format", ""), "mp4");
+    ASSERT_TRUE(Ini.WriteString("formatInfo0", "FORMAT", "ipod"));
+    ASSERT_TRUE(Ini.WriteString("formatInfo0", "New", "1"));
+    ASSERT_TRUE(Ini.WriteString("formatInfo2", "FileExt", ".m4a"));
+    EXPECT_EQ(ReadAll(Path),
+              "; profile file\n"
+              "[formatInfo0]\n"
+              "FileExt=.mp4\n"
+              "; the container\n"
+              "FORMAT=ipod\n"
+              "New=1\n"
+              "\n"
+              "[formatInfo1]\n"
+              "FileExt=.avi\n"
+              "[formatInfo2]\n"
+              "FileExt=.m4a\n");
+}
+
+TEST(IniFile, IntegersAndBadNumbers) {
+    auto Folder = ScratchFolder("IniNumbers");
+    auto Path = Folder / "c.ini";
+    WriteAll(Path, "[s]\na= 12 \nb=12abc\nc=0x1F\nd=\ne=1.5\nq=\"quoted value\"\n");
+    IniFile Ini(Path.string());
+    EXPECT_EQ(Ini.ReadInteger("s", "a", -1), 12);
+    EXPECT_EQ(Ini.ReadInteger("s", "b", -1), -1);
+    EXPECT_EQ(Ini.ReadInteger("s", "c", -1), 31);
+    EXPECT_EQ(Ini.ReadInteger("s", "d", -1), -1);
+    EXPECT_DOUBLE_EQ(Ini.ReadFloat("s", "e", 0), 1.5);
+    EXPECT_EQ(Ini.ReadString("s", "q", ""), "quoted value");
+}
+
+TEST(IniFile, CrLfFilesStayCrLf) {
+    auto Folder = ScratchFolder("IniCrLf");
+    auto Path = Folder / "d.ini";
+    WriteAll(Path, "[s]\r\na=1\r\n");
+    IniFile Ini(Path.string());
+    EXPECT_EQ(Ini.ReadInteger("s", "a", 0), 1);
+    ASSERT_TRUE(Ini.WriteInteger("s", "b", 2));
+    EXPECT_EQ(ReadAll(Path), "[s]\r\na=1\r\nb=2\r\n");
+}
+
+TEST(IniFile, DeleteKeyAndEraseSection) {
+    auto Folder = ScratchFolder("IniDelete");
+    auto Path = Folder / "e.ini";
+    WriteAll(Path, "[a]\nx=1\ny=2\n[b]\nz=3\n");
+    IniFile Ini(Path.string());
+    ASSERT_TRUE(Ini.DeleteKey("A", "X"));
+    ASSERT_TRUE(Ini.EraseSection("b"));
+    EXPECT_EQ(ReadAll(Path), "[a]\ny=2\n");
+}
+
+TEST(IniFile, WriteIntoMissingFolderFails) {
+    auto Folder = ScratchFolder("IniNoFolder");
+    IniFile Ini((Folder / "missing" / "g.ini").string());
+    EXPECT_FALSE(Ini.WriteString("a", "x", "1"));
+    EXPECT_FALSE(std::filesystem::exists(Folder / "missing"));
+}
