@@ -1,0 +1,309 @@
+// The engine object and its run control.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "common/Files.h"
+#include "engine/FFmpeg.h"
+
+std::atomic<int> LibraryLogFilterLevel{1};
+
+std::recursive_mutex& CodecLock() {
+    static std::recursive_mutex Lock;
+    return Lock;
+}
+
+int TCustomFFmpeg::LibraryLogLevel(int V) {
+    if (V < 0) return AV_LOG_QUIET;
+    switch (V) {
+        case 0:
+            return AV_LOG_ERROR;
+        case 1:
+            return AV_LOG_INFO;
+        case 2:
+            return AV_LOG_DEBUG;
+        default:
+            return AV_LOG_TRACE;
+    }
+}
+
+TCustomFFmpeg::TCustomFFmpeg() { ResetSettings(); }
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+    RequestStop();
+    // Wait about a second as a courtesy, then for as long as it takes: the
+    // worker uses this object until it returns, and a stop request (with
+    // the interrupt callback for blocked I/O) brings it there.
+    for (int i = 0; i < 10; ++i) {
+        {
+            std::lock_guard<std::recursive_mutex> Guard(ThreadLock);
+            if (!WorkerThread) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    LiveThreads->WaitForOthers();
+    ClearJob();
+}
+
+void TCustomFFmpeg::Log(int ALevel, const std::string& AMsg) {
+    if (OnLog) OnLog(this, ALevel, AMsg);
+}
+
+void TCustomFFmpeg::ResetSettings() {
+    FreeSettingsAllocations();
+    if (HookChain) ReleaseFrameHooks(HookChain);
+    Settings = TEngineSettings();
+
+    std::fill(std::begin(InputFiles), std::end(InputFiles), nullptr);
+    std::fill(std::begin(InputTsOffset), std::end(InputTsOffset), 0);
+    for (auto& Row : InputTsScale) std::fill(std::begin(Row), std::end(Row), 0.0);
+    InputFileCount = 0;
+    for (auto& Codecs : InputCodecs) Codecs.clear();
+    std::fill(std::begin(OutputFiles), std::end(OutputFiles), nullptr);
+    OutputFileCount = 0;
+    for (auto& Row : OutputStreams) std::fill(std::begin(Row), std::end(Row), TOutputStreamSetup());
+    std::fill(std::begin(StreamMaps), std::end(StreamMaps), TStreamMap());
+    StreamMapCount = 0;
+    std::fill(std::begin(MetaDataMaps), std::end(MetaDataMaps), TMetaDataMap());
+    MetaDataMapCount = 0;
+    UsingFilters = false;
+
+    VideoSize = AudioSize = ExtraSize = 0;
+    FramesDuplicated = FramesDropped = 0;
+    TimerStart = 0;
+    VideoBufferSize = 262144;
+
+    HookChain = nullptr;
+    HookAction = haContinue;
+    HookRanges.clear();
+    HookRangeIndex = HookRangeCount = HookFrameCounter = 0;
+    HookRgbFormat = AV_PIX_FMT_BGR24;
+    ErrorOccurred = false;
+}
+
+void TCustomFFmpeg::PrepareJob() {
+    if (!LibrariesLoaded()) return;
+    ClearJob();
+    ResetSettings();
+    Running = false;
+    StopRequested = false;
+    Finished = false;
+    Terminated = false;
+    TerminatePending = false;
+    TotalDuration = -1;
+    CreateOptionContexts();
+}
+
+void TCustomFFmpeg::CreateOptionContexts() {
+    static const AVMediaType Types[5] = {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA,
+                                         AVMEDIA_TYPE_SUBTITLE, AVMEDIA_TYPE_ATTACHMENT};
+    for (int i = 0; i < 5; ++i) {
+        OptionCodecContexts[i] = av::avcodec_alloc_context3(nullptr);
+        if (OptionCodecContexts[i]) OptionCodecContexts[i]->codec_type = Types[i];
+    }
+    OptionFormatContext = av::avformat_alloc_context();
+    OptionScalerContext = av::sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
+                                             Settings.ScalerFlags, nullptr, nullptr, nullptr);
+}
+
+void TCustomFFmpeg::FreeOptionContexts() {
+    for (AVCodecContext*& Context : OptionCodecContexts)
+        if (Context) av::avcodec_free_context(&Context);
+    if (OptionFormatContext) av::avformat_free_context(OptionFormatContext);
+    OptionFormatContext = nullptr;
+    if (OptionScalerContext) av::sws_freeContext(OptionScalerContext);
+    OptionScalerContext = nullptr;
+}
+
+void TCustomFFmpeg::FreeSettingsAllocations() {
+    for (auto* Chain : {&Settings.vbsf, &Settings.absf, &Settings.sbsf}) {
+        for (AVBSFContext*& Filter : *Chain) av::av_bsf_free(&Filter);
+        Chain->clear();
+    }
+    for (auto& Row : BitstreamFilters)
+        for (auto& Chain : Row) {
+            for (AVBSFContext*& Filter : Chain) av::av_bsf_free(&Filter);
+            Chain.clear();
+        }
+    for (AVDictionary** Dict : {&PrivateOptions.VideoEncoder, &PrivateOptions.AudioEncoder, &PrivateOptions.Muxer})
+        if (*Dict) av::av_dict_free(Dict);
+    Settings.intra_matrix.clear();
+    Settings.inter_matrix.clear();
+    Settings.rc_override.clear();
+    Settings.tvstd.clear();
+    Settings.vstats.clear();
+    Settings.vcodec.clear();
+    Settings.acodec.clear();
+    Settings.scodec.clear();
+    if (VStatsFile) fclose(VStatsFile);
+    VStatsFile = nullptr;
+}
+
+void TCustomFFmpeg::ReleaseHookState() {
+    if (HookChain) ReleaseFrameHooks(HookChain);
+    if (HookBuffer) av::av_free(HookBuffer);
+    HookBuffer = nullptr;
+    HookBufferSize = 0;
+    delete HookBitmap;
+    HookBitmap = nullptr;
+    if (RgbBuffer) av::av_free(RgbBuffer);
+    RgbBuffer = nullptr;
+    RgbBufferSize = 0;
+    if (ToRgbContext) av::sws_freeContext(ToRgbContext);
+    ToRgbContext = nullptr;
+    if (FromRgbContext) av::sws_freeContext(FromRgbContext);
+    FromRgbContext = nullptr;
+}
+
+void TCustomFFmpeg::ClearJob() {
+    if (!LibrariesLoaded()) return;
+    FreeOptionContexts();
+    for (int i = 0; i < OutputFileCount; ++i) {
+        AVFormatContext* Output = OutputFiles[i];
+        if (!Output) continue;
+        std::string FileName = Output->url ? Output->url : "";
+        if (Output->oformat && !(Output->oformat->flags & AVFMT_NOFILE)) av::avio_closep(&Output->pb);
+        for (TOutputStreamSetup& Setup : OutputStreams[i]) {
+            if (Setup.Codec) av::avcodec_free_context(&Setup.Codec);
+            Setup = TOutputStreamSetup();
+        }
+        av::avformat_free_context(Output);
+        OutputFiles[i] = nullptr;
+        // A job that failed before writing anything leaves no empty file.
+        if (!FileName.empty() && GetFileSizeOnDisk(FileName) == 0) unlink(FileName.c_str());
+    }
+    for (int i = 0; i < InputFileCount; ++i) {
+        for (AVCodecContext*& Codec : InputCodecs[i])
+            if (Codec) av::avcodec_free_context(&Codec);
+        InputCodecs[i].clear();
+        if (InputFiles[i]) av::avformat_close_input(&InputFiles[i]);
+    }
+    FreeSettingsAllocations();
+    ReleaseHookState();
+    InputFileCount = 0;
+    OutputFileCount = 0;
+}
+
+void TCustomFFmpeg::SetHookRanges(std::vector<THookRange> ARanges) {
+    std::sort(ARanges.begin(), ARanges.end(),
+              [](const THookRange& A, const THookRange& B) { return A.RangeEnd < B.RangeEnd; });
+    HookRanges = std::move(ARanges);
+    HookRangeCount = static_cast<int>(HookRanges.size());
+    HookRangeIndex = 0;
+}
+
+TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
+    if (Running || Terminated) return nullptr;
+    const char* Missing = nullptr;
+    if (OutputFileCount == 0)
+        Missing = "Must supply at least one output file";
+    else if (InputFileCount == 0)
+        Missing = "Must supply at least one input file";
+    if (Missing) {
+        ClearJob();
+        Log(-1, Missing);
+        ErrorOccurred = true;
+        ErrorMessage = Missing;
+        NotifyTerminated();
+        return nullptr;
+    }
+    Running = true;
+    StopRequested = false;
+    Finished = false;
+    Terminated = false;
+    if (!AThreaded) {
+        Run();
+        return nullptr;
+    }
+    std::lock_guard<std::recursive_mutex> Guard(ThreadLock);
+    WorkerThread = TFFmpegThread::Create(this, APriority);
+    return WorkerThread;
+}
+
+void TCustomFFmpeg::CloseOpenCodecs() {
+    for (auto* List : {&OpenEncoders, &OpenDecoders}) {
+        for (TCodecNode& Node : *List) {
+            if (Node.StatsIn) av::av_freep(&Node.StatsIn);
+            if (Node.Codec) {
+                if (Node.Encoder) Node.Codec->stats_in = nullptr;
+                std::lock_guard<std::recursive_mutex> Guard(CodecLock());
+                av::avcodec_close(Node.Codec);
+            }
+        }
+        List->clear();
+    }
+}
+
+void TCustomFFmpeg::Run() {
+    Finished = false;
+    try {
+        Transcode();
+    } catch (const std::exception& E) {
+        ErrorOccurred = true;
+        ErrorMessage = E.what();
+        try {
+            Log(-1, ErrorMessage);
+        } catch (...) {
+        }
+    } catch (...) {
+        ErrorOccurred = true;
+        ErrorMessage = "Unknown error";
+    }
+    CloseOpenCodecs();
+    ClearJob();
+    NotifyTerminated();
+}
+
+void TCustomFFmpeg::Stop() {
+    if (Running) {
+        StopRequested = true;
+        Resume();
+        return;
+    }
+    if (Terminated || TerminatePending) return;
+    TerminatePending = true;
+    TDoTerminateThread::Create(this, tpIdle)->Resume();
+}
+
+void TCustomFFmpeg::Pause() {
+    std::lock_guard<std::recursive_mutex> Guard(ThreadLock);
+    if (WorkerThread && Running) WorkerThread->Suspend();
+}
+
+void TCustomFFmpeg::Resume() {
+    std::lock_guard<std::recursive_mutex> Guard(ThreadLock);
+    if (WorkerThread && WorkerThread->Suspended()) WorkerThread->Resume();
+}
+
+void TCustomFFmpeg::RequestStop() {
+    StopRequested = true;
+    Resume();
+}
+
+void TCustomFFmpeg::WaitWhilePaused() {
+    TFFmpegThread* Worker;
+    {
+        std::lock_guard<std::recursive_mutex> Guard(ThreadLock);
+        Worker = WorkerThread;
+    }
+    // Only the worker itself waits; it keeps its own thread object alive.
+    if (Worker && Worker->ThreadID() == gettid()) Worker->WaitWhilePaused();
+}
+
+int TCustomFFmpeg::InterruptCallback(void* AEngine) {
+    return static_cast<TCustomFFmpeg*>(AEngine)->StopRequested ? 1 : 0;
+}
+
+void TCustomFFmpeg::NotifyTerminated() {
+    Running = false;
+    Terminated = true;
+    {
+        std::lock_guard<std::recursive_mutex> Guard(ThreadLock);
+        WorkerThread = nullptr;
+    }
+    // A handler may free this engine: nothing touches it after the call.
+    TNotifyEvent Handler = OnTerminate;
+    if (Handler) Handler(this);
+}
