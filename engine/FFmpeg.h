@@ -174,10 +174,11 @@ struct TEngineSettings {
     std::vector<std::string> OptionNames;
 };
 
-// Options of today's encoders and muxers that the generic tables do not
-// carry (private options, and the old names "muxrate", "packetsize" and the
-// like). They are handed over when the encoder or the muxer is opened; a
-// name that one does not know is ignored there.
+// Pending options of today's encoders and muxers that the generic tables do
+// not carry (private options, and old names such as "muxrate"). The stream
+// makers and OpenOutputFile move them into the stream or file they make;
+// the transcode hands them over when it opens the encoder or writes the
+// header, where a name the encoder or muxer does not know is ignored.
 struct TPrivateOptions {
     AVDictionary* VideoEncoder = nullptr;
     AVDictionary* AudioEncoder = nullptr;
@@ -190,6 +191,7 @@ struct TOutputStreamSetup {
     bool StreamCopy = false;
     float Quality = 0.0f;  // fixed quality in lambda units (qscale × 118), 0 = none
     std::string Language;  // three letters or empty
+    AVDictionary* EncoderOptions = nullptr;  // private options for avcodec_open2
 };
 
 // A node of the open encoder and decoder lists.
@@ -265,6 +267,7 @@ public:
     // stream's parameters when the file is opened.
     std::vector<AVCodecContext*> InputCodecs[MAX_FILES];
     AVFormatContext* OutputFiles[MAX_FILES] = {};
+    AVDictionary* MuxerOptions[MAX_FILES] = {};  // private options for avformat_write_header
     int OutputFileCount = 0;
     TOutputStreamSetup OutputStreams[MAX_FILES][MAX_STREAMS];
     TStreamMap StreamMaps[MAX_STREAM_MAPS];

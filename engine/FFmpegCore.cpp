@@ -62,6 +62,7 @@ void TCustomFFmpeg::ResetSettings() {
     InputFileCount = 0;
     for (auto& Codecs : InputCodecs) Codecs.clear();
     std::fill(std::begin(OutputFiles), std::end(OutputFiles), nullptr);
+    std::fill(std::begin(MuxerOptions), std::end(MuxerOptions), nullptr);
     OutputFileCount = 0;
     for (auto& Row : OutputStreams) std::fill(std::begin(Row), std::end(Row), TOutputStreamSetup());
     std::fill(std::begin(StreamMaps), std::end(StreamMaps), TStreamMap());
@@ -165,8 +166,10 @@ void TCustomFFmpeg::ClearJob() {
         if (!Output) continue;
         std::string FileName = Output->url ? Output->url : "";
         if (Output->oformat && !(Output->oformat->flags & AVFMT_NOFILE)) av::avio_closep(&Output->pb);
+        if (MuxerOptions[i]) av::av_dict_free(&MuxerOptions[i]);
         for (TOutputStreamSetup& Setup : OutputStreams[i]) {
             if (Setup.Codec) av::avcodec_free_context(&Setup.Codec);
+            if (Setup.EncoderOptions) av::av_dict_free(&Setup.EncoderOptions);
             Setup = TOutputStreamSetup();
         }
         av::avformat_free_context(Output);
