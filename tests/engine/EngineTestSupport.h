@@ -33,12 +33,11 @@ struct EngineEvents {
             std::lock_guard<std::mutex> Guard(Lock);
             Lines.emplace_back(Level, Msg);
         };
+        // Notified under the lock: the waiter may destroy this right after.
         Engine.OnTerminate = [this](TCustomFFmpeg*) {
-            {
-                std::lock_guard<std::mutex> Guard(Lock);
-                ++Terminations;
-                TerminateThread = std::this_thread::get_id();
-            }
+            std::lock_guard<std::mutex> Guard(Lock);
+            ++Terminations;
+            TerminateThread = std::this_thread::get_id();
             Changed.notify_all();
         };
     }
