@@ -29,6 +29,11 @@ TEST_F(ProbeTest, OpenFileCountsStreamsAndReadsTheirParameters) {
     EXPECT_EQ(Video.FrameRateNum * 100 + Video.FrameRateDen, 2501);
     EXPECT_FLOAT_EQ(Video.AspectRatio, 4.0f / 3.0f);
     EXPECT_EQ(Video.DurationUs, Video.DurationRaw * 40000);  // time base 1/25
+    // An unknown sample aspect ratio means square pixels.
+    Probe.Context()->streams[0]->codecpar->sample_aspect_ratio = {0, 1};
+    Probe.Context()->streams[0]->sample_aspect_ratio = {0, 1};
+    Probe.GetVideoStreamInfo(0, Video);
+    EXPECT_FLOAT_EQ(Video.AspectRatio, 4.0f / 3.0f);
 
     TAVAudioStreamInfo Audio;
     Probe.GetAudioStreamInfo(1, Audio);
@@ -62,6 +67,9 @@ TEST_F(ProbeTest, InfoTextListsContainerLinesThenStreamLines) {
         << L[8];
     EXPECT_EQ(L[9].rfind("Stream #1, 32/1225: Audio: mp3", 0), 0u) << L[9];
     EXPECT_NE(L[9].find(", Duration: " + FormatDuration(Us(A, A->duration))), std::string::npos) << L[9];
+    // The time base shows in lowest terms.
+    Probe.Context()->streams[0]->time_base = {40, 1000};
+    EXPECT_EQ(InfoLines(Probe)[8].rfind("Stream #0, 1/25: ", 0), 0u);
 
     // MP4 shows its track ids, then the language tag.
     ASSERT_TRUE(Probe.OpenFile(MediaPath("clip.mp4")));
