@@ -1,0 +1,419 @@
+#include "probe/AVProbe.h"
+
+#include <cstdlib>
+#include <numeric>
+#include <vector>
+
+#include "common/Files.h"
+#include "common/MediaText.h"
+#include "common/Text.h"
+
+namespace {
+
+constexpr AVRational MicrosecondBase = {1, 1000000};
+
+std::string Tag(const AVDictionary* Dict, const char* Key) {
+    const AVDictionaryEntry* Entry = av::av_dict_get(Dict, Key, nullptr, 0);
+    return Entry && Entry->value ? Entry->value : "";
+}
+
+// The first of several keys that is present: today's muxers name some old
+// tags differently ("artist" for "author", "date" for "year").
+std::string Tag(const AVDictionary* Dict, const char* Key, const char* OtherKey) {
+    std::string Value = Tag(Dict, Key);
+    return Value.empty() ? Tag(Dict, OtherKey) : Value;
+}
+
+// The leading integer of a tag such as "2009-05-01" or "3/12"; 0 without one.
+int LeadingInt(const std::string& Text) { return static_cast<int>(std::strtol(Text.c_str(), nullptr, 10)); }
+
+// "s.uuuuuu" of a time in microseconds; the sign stands before the seconds.
+std::string SecondsText(int64_t Us) {
+    const char* Sign = Us < 0 ? "-" : "";
+    uint64_t Magnitude = Us < 0 ? 0 - static_cast<uint64_t>(Us) : static_cast<uint64_t>(Us);
+    return StrFormat("%s%llu.%.6llu", Sign, static_cast<unsigned long long>(Magnitude / 1000000),
+                     static_cast<unsigned long long>(Magnitude % 1000000));
+}
+
+std::string ProgramLine(const AVProgram* Program) {
+    return StrFormat("Program %d %s@%s", Program->id, Tag(Program->metadata, "service_name").c_str(),
+                     Tag(Program->metadata, "service_provider").c_str());
+}
+
+// Fields shared by the video and the audio record.
+template <typename TInfo>
+void FillCommon(const AVStream* Stream, TInfo& Info) {
+    Info.Language = Tag(Stream->metadata, "language");
+    Info.CodecName = av::avcodec_get_name(Stream->codecpar->codec_id);
+    Info.StartTimeRaw = Stream->start_time;
+    if (Stream->start_time != AV_NOPTS_VALUE)
+        Info.StartTimeUs = av::av_rescale_q(Stream->start_time, Stream->time_base, MicrosecondBase);
+    Info.DurationRaw = Stream->duration;
+    if (Stream->duration != AV_NOPTS_VALUE)
+        Info.DurationUs = av::av_rescale_q(Stream->duration, Stream->time_base, MicrosecondBase);
+    Info.BitRate = Stream->codecpar->bit_rate;
+}
+
+}  // namespace
+
+TAVProbe::TAVProbe() = default;
+
+TAVProbe::~TAVProbe() {
+    CloseFile();
+    if (FPicture) av::av_frame_free(&FPicture);
+    if (FPacket) av::av_packet_free(&FPacket);
+}
+
+void TAVProbe::Log(int Level, const std::string& Text) {
+    int LibraryLevel = Level <= 0 ? AV_LOG_ERROR : Level == 1 ? AV_LOG_INFO : AV_LOG_DEBUG;
+    if (av::av_log) av::av_log(nullptr, LibraryLevel, "%s", Text.c_str());
+}
+
+void TAVProbe::CheckLibraries() const {
+    if (!LibraryResolved(LibAVLibrary::Codec)) throw EAVProbeError("LibAVCodec not loaded.");
+    if (!LibraryResolved(LibAVLibrary::Format)) throw EAVProbeError("LibAVFormat not loaded.");
+    if (!LibraryResolved(LibAVLibrary::Util)) throw EAVProbeError("LibAVUtil not loaded.");
+    if (!LibraryResolved(LibAVLibrary::Scale)) throw EAVProbeError("LibSwScale not loaded.");
+}
+
+bool TAVProbe::FileLoaded(int Level) const {
+    if (FContext) return true;
+    Log(Level, "file not loaded.\n");
+    return false;
+}
+
+int TAVProbe::MapOpenError(const std::string& FileName, int Code) const {
+    // The open call reports "no format recognised" as invalid data; a
+    // second look at the bytes tells the two apart.
+    if (Code != AVERROR_INVALIDDATA) return Code;
+    AVIOContext* IO = nullptr;
+    if (av::avio_open2(&IO, FileName.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) return Code;
+    const AVInputFormat* Format = nullptr;
+    int Score = av::av_probe_input_buffer2(IO, &Format, FileName.c_str(), nullptr, 0, 0);
+    av::avio_closep(&IO);
+    return Score < 0 || !Format ? AVERROR_DEMUXER_NOT_FOUND : Code;
+}
+
+bool TAVProbe::OpenFile(const std::string& FileName, const std::string& FormatName) {
+    CheckLibraries();
+    CloseFile();
+
+    const AVInputFormat* Format = nullptr;
+    if (!FormatName.empty()) {
+        Format = av::av_find_input_format(FormatName.c_str());
+        if (!Format) {
+            FLastError = StrFormat("Unknown input format: %s", FormatName.c_str());
+            return false;
+        }
+    }
+
+    AVFormatContext* Context = av::avformat_alloc_context();
+    if (!Context) {
+        FLastError = ErrorCodeText(FileName, AVERROR(ENOMEM));
+        return false;
+    }
+    // On failure the open call frees the context and clears the pointer.
+    int Result = av::avformat_open_input(&Context, FileName.c_str(), Format, nullptr);
+    if (Result < 0) {
+        FLastError = ErrorCodeText(FileName, Format ? Result : MapOpenError(FileName, Result));
+        CloseFile();
+        return false;
+    }
+    FContext = Context;
+    FOwnsContext = true;
+
+    if (av::avformat_find_stream_info(FContext, nullptr) < 0) {
+        FLastError = StrFormat("%s: could not find codec parameters", FileName.c_str());
+        CloseFile();
+        return false;
+    }
+    CountStreams();
+    FForcedFormat = FormatName;
+    return true;
+}
+
+void TAVProbe::AttachContext(AVFormatContext* Context) {
+    CheckLibraries();
+    CloseFile();
+    FOwnsContext = false;
+    FContext = Context;
+    CountStreams();
+}
+
+void TAVProbe::CloseFile() {
+    FForcedFormat.clear();
+    FStillImage = false;
+    if (FFrameBitmap) FFrameBitmap->Clear();
+    if (FScaler) {
+        av::sws_freeContext(FScaler);
+        FScaler = nullptr;
+    }
+    CloseDecoder();
+    if (FContext) {
+        if (FOwnsContext) av::avformat_close_input(&FContext);
+        FContext = nullptr;
+    }
+    FOwnsContext = false;
+    if (FBuffer) av::av_freep(&FBuffer);
+    FBufferSize = 0;
+    CountStreams();
+}
+
+void TAVProbe::CountStreams() {
+    FStreamCount = FProgramCount = -1;
+    FAudioStreamCount = FVideoStreamCount = FSubtitleStreamCount = -1;
+    FFirstAudioStream = FFirstVideoStream = FFirstSubtitleStream = -1;
+    if (!FContext) return;
+    FStreamCount = static_cast<int>(FContext->nb_streams);
+    FProgramCount = static_cast<int>(FContext->nb_programs);
+    FAudioStreamCount = FVideoStreamCount = FSubtitleStreamCount = 0;
+    for (int i = 0; i < FStreamCount; ++i) {
+        switch (FContext->streams[i]->codecpar->codec_type) {
+            case AVMEDIA_TYPE_VIDEO:
+                ++FVideoStreamCount;
+                if (FFirstVideoStream < 0) FFirstVideoStream = i;
+                break;
+            case AVMEDIA_TYPE_AUDIO:
+                ++FAudioStreamCount;
+                if (FFirstAudioStream < 0) FFirstAudioStream = i;
+                break;
+            case AVMEDIA_TYPE_SUBTITLE:
+                ++FSubtitleStreamCount;
+                if (FFirstSubtitleStream < 0) FFirstSubtitleStream = i;
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void TAVProbe::GetFileInfo(TAVFileInfo& Info) {
+    Info = TAVFileInfo();
+    if (!FileLoaded()) return;
+    Info.StartTime = FContext->start_time;
+    Info.Duration = FContext->duration;
+    Info.BitRate = FContext->bit_rate;
+    Info.TimeStamp = 0;
+    std::string Created = Tag(FContext->metadata, "creation_time");
+    int64_t CreatedUs = 0;
+    if (!Created.empty() && av::av_parse_time(&CreatedUs, Created.c_str(), 0) >= 0)
+        Info.TimeStamp = CreatedUs / 1000000;
+    const AVDictionary* Meta = FContext->metadata;
+    Info.Title = Tag(Meta, "title");
+    Info.Author = Tag(Meta, "author", "artist");
+    Info.Copyright = Tag(Meta, "copyright");
+    Info.Comment = Tag(Meta, "comment");
+    Info.Album = Tag(Meta, "album");
+    Info.Year = LeadingInt(Tag(Meta, "year", "date"));
+    Info.Track = LeadingInt(Tag(Meta, "track"));
+    Info.Genre = Tag(Meta, "genre");
+}
+
+void TAVProbe::GetVideoStreamInfo(int StreamIndex, TAVVideoStreamInfo& Info) {
+    Info = TAVVideoStreamInfo();
+    if (!FileLoaded()) return;
+    if (StreamIndex < 0) {
+        StreamIndex = FFirstVideoStream;
+        if (StreamIndex < 0) {
+            Log(0, "no video stream.\n");
+            return;
+        }
+    }
+    if (StreamIndex >= FStreamCount) {
+        Log(0, StrFormat("stream index #%d is invalid.\n", StreamIndex));
+        return;
+    }
+    const AVStream* Stream = FContext->streams[StreamIndex];
+    const AVCodecParameters* Par = Stream->codecpar;
+    if (Par->codec_type != AVMEDIA_TYPE_VIDEO) {
+        Log(0, StrFormat("stream #%d is not video stream.\n", StreamIndex));
+        return;
+    }
+    FillCommon(Stream, Info);
+    Info.Height = Par->height;
+    Info.Width = Par->width;
+    // An unknown sample aspect ratio (0/1) means square pixels, not a
+    // display ratio of 0.
+    AVRational Sar = Par->sample_aspect_ratio;
+    if (Sar.num <= 0 || Sar.den <= 0) Sar = Stream->sample_aspect_ratio;
+    if (Sar.num <= 0 || Sar.den <= 0) Sar = {1, 1};
+    if (Par->height > 0) Info.AspectRatio = static_cast<float>(av_q2d(Sar) * Par->width / Par->height);
+    Info.PixelFormat = Par->format;
+    Info.FrameRateNum = Stream->r_frame_rate.num;
+    Info.FrameRateDen = Stream->r_frame_rate.den;
+}
+
+void TAVProbe::GetAudioStreamInfo(int StreamIndex, TAVAudioStreamInfo& Info) {
+    Info = TAVAudioStreamInfo();
+    if (!FileLoaded()) return;
+    if (StreamIndex < 0) {
+        StreamIndex = FFirstAudioStream;
+        if (StreamIndex < 0) {
+            Log(0, "no audio stream.\n");
+            return;
+        }
+    }
+    if (StreamIndex >= FStreamCount) {
+        Log(0, StrFormat("stream index #%d is invalid.\n", StreamIndex));
+        return;
+    }
+    const AVStream* Stream = FContext->streams[StreamIndex];
+    const AVCodecParameters* Par = Stream->codecpar;
+    if (Par->codec_type != AVMEDIA_TYPE_AUDIO) {
+        Log(0, StrFormat("stream #%d is not audio stream.\n", StreamIndex));
+        return;
+    }
+    FillCommon(Stream, Info);
+    Info.Channels = Par->ch_layout.nb_channels;
+    Info.SampleRate = Par->sample_rate;
+    Info.SampleFormat = Par->format;
+}
+
+std::string TAVProbe::GetFileName() {
+    if (!FileLoaded()) return "";
+    return FContext->url ? FContext->url : "";
+}
+
+std::string TAVProbe::GetFormatName() {
+    if (!FileLoaded()) return "";
+    return FContext->iformat ? FContext->iformat->name : "";
+}
+
+int64_t TAVProbe::ContextFileSize() const {
+    // Formats without a file of their own have no I/O context.
+    return FContext->pb ? av::avio_size(FContext->pb) : 0;
+}
+
+int64_t TAVProbe::GetFileSize() {
+    if (!FileLoaded()) return -1;
+    int64_t Size = ContextFileSize();
+    if (Size > 0) return Size;
+    if (FContext->url && FileExists(FContext->url)) return GetFileSizeOnDisk(FContext->url);
+    return Size;
+}
+
+bool TAVProbe::IsVideoStream(int StreamIndex) {
+    if (!FileLoaded()) return false;
+    if (StreamIndex < 0 || StreamIndex >= FStreamCount) {
+        Log(0, StrFormat("stream index #%d is invalid.\n", StreamIndex));
+        return false;
+    }
+    return FContext->streams[StreamIndex]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+}
+
+bool TAVProbe::IsAudioStream(int StreamIndex) {
+    if (!FileLoaded()) return false;
+    if (StreamIndex < 0 || StreamIndex >= FStreamCount) {
+        Log(0, StrFormat("stream index #%d is invalid.\n", StreamIndex));
+        return false;
+    }
+    return FContext->streams[StreamIndex]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+}
+
+bool TAVProbe::IsStillImage() const {
+    if (!FContext || !FContext->iformat || !FContext->iformat->name) return false;
+    std::string Name = FContext->iformat->name;
+    return Name == "image2" || (Name.size() > 5 && Name.compare(Name.size() - 5, 5, "_pipe") == 0);
+}
+
+std::string TAVProbe::StreamLine(int Index) {
+    const AVStream* Stream = FContext->streams[Index];
+    std::string Line = StrFormat("Stream #%d", Index);
+    if (FContext->iformat && (FContext->iformat->flags & AVFMT_SHOW_IDS)) Line += StrFormat("[0x%x]", Stream->id);
+    std::string Language = Tag(Stream->metadata, "language");
+    if (!Trim(Language).empty()) Line += "(" + Language + ")";
+
+    int Num = Stream->time_base.num, Den = Stream->time_base.den;
+    int Divisor = std::gcd(Num, Den);
+    if (Divisor > 0) {
+        Num /= Divisor;
+        Den /= Divisor;
+    }
+    Line += StrFormat(", %d/%d", Num, Den);
+
+    // The parameters lack the coded size and the codec time base that a
+    // demuxer's codec context used to carry; the description shows both.
+    char Description[256] = "";
+    AVCodecContext* Codec = av::avcodec_alloc_context3(nullptr);
+    if (Codec && av::avcodec_parameters_to_context(Codec, Stream->codecpar) >= 0) {
+        Codec->coded_width = Codec->width;
+        Codec->coded_height = Codec->height;
+        AVRational Rate = Stream->avg_frame_rate.num > 0 ? Stream->avg_frame_rate : Stream->r_frame_rate;
+        Codec->time_base = Rate.num > 0 && Rate.den > 0 ? av_inv_q(Rate) : Stream->time_base;
+        av::avcodec_string(Description, sizeof Description, Codec, 0);
+    }
+    av::avcodec_free_context(&Codec);
+    Line += std::string(": ") + Description;
+
+    if (Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        // A codec context made from the parameters has no time base; the
+        // stream's average frame rate stands for it.
+        AVRational Real = Stream->r_frame_rate, Average = Stream->avg_frame_rate;
+        if (Real.num != 0 && Real.den != 0)
+            Line += StrFormat(", %5.2f tb(r)", av_q2d(Real));
+        else if (Average.num != 0 && Average.den != 0)
+            Line += StrFormat(", %5.2f tb(c)", av_q2d(Average));
+    }
+    if (Stream->start_time != AV_NOPTS_VALUE)
+        Line += ", StartTime: " + SecondsText(av::av_rescale_q(Stream->start_time, Stream->time_base, MicrosecondBase));
+    if (Stream->duration != AV_NOPTS_VALUE)
+        Line += ", Duration: " + FormatDuration(av::av_rescale_q(Stream->duration, Stream->time_base, MicrosecondBase));
+    else
+        Line += ", Duration: N/A";
+    return Line;
+}
+
+std::string TAVProbe::GetInfoText() {
+    if (!FileLoaded()) return "";
+    std::vector<std::string> Lines;
+    const AVInputFormat* Format = FContext->iformat;
+    Lines.push_back(StrFormat("File Name: %s", FContext->url ? FContext->url : ""));
+    Lines.push_back(StrFormat("Format Name: %s", Format && Format->name ? Format->name : ""));
+    Lines.push_back(StrFormat("Format Long Name: %s", Format && Format->long_name ? Format->long_name : ""));
+
+    int64_t Size = ContextFileSize();
+    if (Size <= 0 && FContext->url && FileExists(FContext->url)) Size = GetFileSizeOnDisk(FContext->url);
+    Lines.push_back("File Size: " + FormatFileSize(Size));
+
+    TAVFileInfo Info;
+    GetFileInfo(Info);
+    if (Info.StartTime != AV_NOPTS_VALUE) Lines.push_back("StartTime: " + SecondsText(Info.StartTime));
+    if (Info.Duration != AV_NOPTS_VALUE)
+        Lines.push_back("Duration: " + FormatDuration(Info.Duration));
+    else
+        Lines.push_back("Duration: N/A");
+    if (Info.BitRate < 1)
+        Lines.push_back("Bit Rate: N/A");
+    else
+        Lines.push_back(StrFormat("Bit Rate: %lld Kbps", static_cast<long long>(Info.BitRate / 1000)));
+    if (Info.TimeStamp > 0) Lines.push_back("Time Stamp: " + FormatDateTime(UnixTimeToLocal(Info.TimeStamp)));
+
+    const std::pair<const char*, const std::string*> Tags[] = {
+        {"Title", &Info.Title},     {"Author", &Info.Author}, {"Copyright", &Info.Copyright},
+        {"Comment", &Info.Comment}, {"Album", &Info.Album},   {"Genre", &Info.Genre},
+    };
+    for (const auto& [Name, Value] : Tags)
+        if (!Value->empty()) Lines.push_back(std::string(Name) + ": " + *Value);
+    if (Info.Year > 0) Lines.push_back(StrFormat("Year: %d", Info.Year));
+    if (Info.Track > 0) Lines.push_back(StrFormat("Track: #%d", Info.Track));
+
+    if (FContext->nb_programs == 0) {
+        for (int i = 0; i < FStreamCount; ++i) Lines.push_back(StreamLine(i));
+    } else {
+        for (unsigned p = 0; p < FContext->nb_programs; ++p) {
+            const AVProgram* Program = FContext->programs[p];
+            Lines.push_back(ProgramLine(Program));
+            for (unsigned k = 0; k < Program->nb_stream_indexes; ++k) {
+                int Index = static_cast<int>(Program->stream_index[k]);
+                if (Index < FStreamCount) Lines.push_back(StreamLine(Index));
+            }
+        }
+    }
+
+    std::string Text;
+    for (size_t i = 0; i < Lines.size(); ++i) {
+        if (i > 0) Text += "\r\n";
+        Text += Lines[i];
+    }
+    return Text;
+}

@@ -1,0 +1,171 @@
+// The media probe: the format, tags and streams of one media file, its
+// information text, and single decoded pictures for previews and snapshots.
+//
+// Owner mode (OpenFile) opens the file itself and may seek and decode.
+// Attached mode (AttachContext) reads a demuxer context that a conversion
+// job owns: it only answers questions, refuses to seek or decode, and never
+// closes the borrowed context.
+//
+// Log lines go through the library's log function: level 0 as AV_LOG_ERROR,
+// 1 as AV_LOG_INFO, 2 as AV_LOG_DEBUG.
+//
+// Implementation files:
+//   AVProbe.cpp       opening, attaching, counting, queries, information text
+//   FrameExtract.cpp  Seek, DecodeFrame, LastFrame
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "binding/LibAV.h"
+#include "common/Bitmap.h"
+
+// Raised for a missing library, a refused operation on an attached probe
+// and a decoder that cannot be found or opened.
+class EAVProbeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Container-level information. The values are those for "no file loaded"
+// until GetFileInfo fills them.
+struct TAVFileInfo {
+    int64_t StartTime = -1;  // µs; AV_NOPTS_VALUE when unknown
+    int64_t Duration = -1;   // µs; AV_NOPTS_VALUE when unknown
+    int64_t BitRate = -1;    // bits per second; 0 when unknown
+    int64_t TimeStamp = -1;  // creation time, seconds since 1970 UTC; 0 when absent
+    std::string Title, Author, Copyright, Comment, Album;
+    int Year = -1;
+    int Track = -1;
+    std::string Genre;
+};
+
+struct TAVVideoStreamInfo {
+    std::string Language;   // ISO 639 code, empty without a tag
+    std::string CodecName;  // short name of the stream's codec
+    int64_t StartTimeRaw = -1;  // stream time base
+    int64_t StartTimeUs = -1;   // µs; -1 when the start time is unknown
+    int64_t DurationRaw = -1;
+    int64_t DurationUs = -1;
+    int64_t BitRate = -1;
+    int Height = -1;
+    int Width = -1;
+    float AspectRatio = -1.0f;  // display aspect ratio
+    int PixelFormat = -1;
+    int FrameRateNum = -1, FrameRateDen = -1;  // real base frame rate
+};
+
+struct TAVAudioStreamInfo {
+    std::string Language;
+    std::string CodecName;
+    int64_t StartTimeRaw = -1;
+    int64_t StartTimeUs = -1;
+    int64_t DurationRaw = -1;
+    int64_t DurationUs = -1;
+    int64_t BitRate = -1;
+    int Channels = -1;
+    int SampleRate = -1;
+    int SampleFormat = -1;
+};
+
+class TAVProbe {
+public:
+    TAVProbe();
+    virtual ~TAVProbe();
+    TAVProbe(const TAVProbe&) = delete;
+    TAVProbe& operator=(const TAVProbe&) = delete;
+
+    // Opens FileName; FormatName forces an input format (empty: detect).
+    // Raises EAVProbeError when a library is missing; any other failure
+    // returns false with LastError set and no file loaded.
+    bool OpenFile(const std::string& FileName, const std::string& FormatName = "");
+    // Reads a context opened elsewhere; the caller keeps owning it.
+    void AttachContext(AVFormatContext* Context);
+    // Forgets the file; closes it only in owner mode. Safe to repeat.
+    void CloseFile();
+
+    void GetFileInfo(TAVFileInfo& Info);
+    // A negative index means the first stream of the type.
+    void GetVideoStreamInfo(int StreamIndex, TAVVideoStreamInfo& Info);
+    void GetAudioStreamInfo(int StreamIndex, TAVAudioStreamInfo& Info);
+    // Lines separated by CR LF; empty without a file.
+    std::string GetInfoText();
+    std::string GetFileName();
+    std::string GetFormatName();
+    int64_t GetFileSize();
+    bool IsVideoStream(int StreamIndex);
+    bool IsAudioStream(int StreamIndex);
+    // A still picture: the image demuxer or one of the image pipes
+    // ("png_pipe", ...), which today's library picks for many picture files.
+    bool IsStillImage() const;
+
+    // Moves the read position to Position µs (negative StreamIndex: the
+    // first video, audio or subtitle stream, else the container).
+    bool Seek(int StreamIndex, int64_t Position);
+    // Decodes the next picture of the stream (negative: the first video
+    // stream) into FrameBitmap, BGR24, top row first. Black at the end of
+    // the file, 0 x 0 when there is nothing to decode.
+    TBitmap& DecodeFrame(int StreamIndex = -1);
+    // A copy of the last real picture that DecodeFrame gave.
+    TBitmap& LastFrame();
+    // The bitmap DecodeFrame fills (empty until the first call).
+    TBitmap& FrameBitmap();
+
+    AVFormatContext* Context() const { return FContext; }
+    bool OwnsContext() const { return FOwnsContext; }
+    const std::string& LastError() const { return FLastError; }
+    const std::string& ForcedFormat() const { return FForcedFormat; }
+    int StreamCount() const { return FStreamCount; }
+    int ProgramCount() const { return FProgramCount; }
+    int AudioStreamCount() const { return FAudioStreamCount; }
+    int VideoStreamCount() const { return FVideoStreamCount; }
+    int SubtitleStreamCount() const { return FSubtitleStreamCount; }
+    int FirstAudioStream() const { return FFirstAudioStream; }
+    int FirstVideoStream() const { return FFirstVideoStream; }
+    int FirstSubtitleStream() const { return FFirstSubtitleStream; }
+
+    // Writes one line to the library's log; Level 0, 1 or 2 as above.
+    static void Log(int Level, const std::string& Text);
+
+private:
+    void CheckLibraries() const;
+    void CountStreams();
+    // True with a file; otherwise logs "file not loaded." at Level.
+    bool FileLoaded(int Level = 1) const;
+    int64_t ContextFileSize() const;
+    std::string StreamLine(int Index);
+    int MapOpenError(const std::string& FileName, int Code) const;
+
+    // Frame extraction helpers.
+    void OpenDecoder(int StreamIndex);
+    void CloseDecoder();
+    bool ReceivePicture(int StreamIndex);
+    bool ConvertPicture(const AVFrame* Picture);
+
+    AVFormatContext* FContext = nullptr;
+    bool FOwnsContext = false;
+    std::string FLastError;
+    std::string FForcedFormat;
+    int FStreamCount = -1;
+    int FProgramCount = -1;
+    int FAudioStreamCount = -1;
+    int FVideoStreamCount = -1;
+    int FSubtitleStreamCount = -1;
+    int FFirstAudioStream = -1;
+    int FFirstVideoStream = -1;
+    int FFirstSubtitleStream = -1;
+
+    AVCodecContext* FDecoder = nullptr;  // decoder of FDecoderStream
+    int FDecoderStream = -1;
+    bool FDraining = false;  // the end of the file reached the decoder
+    AVFrame* FPicture = nullptr;
+    AVPacket* FPacket = nullptr;
+    SwsContext* FScaler = nullptr;
+    std::unique_ptr<TBitmap> FFrameBitmap;
+    std::unique_ptr<TBitmap> FLastFrame;
+    bool FStillImage = false;  // the last picture came from a still image
+    uint8_t* FBuffer = nullptr;  // conversion target, av_malloc'ed
+    int FBufferSize = 0;
+};

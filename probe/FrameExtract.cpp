@@ -1,0 +1,228 @@
+// Seeking and single-picture decoding of the probe.
+#include <algorithm>
+#include <cstring>
+
+#include "common/Text.h"
+#include "probe/AVProbe.h"
+
+namespace {
+constexpr AVRational MicrosecondBase = {1, 1000000};
+}  // namespace
+
+TBitmap& TAVProbe::FrameBitmap() {
+    if (!FFrameBitmap) FFrameBitmap = std::make_unique<TBitmap>();
+    return *FFrameBitmap;
+}
+
+TBitmap& TAVProbe::LastFrame() {
+    if (!FLastFrame) FLastFrame = std::make_unique<TBitmap>();
+    return *FLastFrame;
+}
+
+bool TAVProbe::Seek(int StreamIndex, int64_t Position) {
+    if (!FContext) {
+        Log(1, "file not loaded.\n");
+        FLastError = "file not loaded.";
+        return false;
+    }
+    if (!FOwnsContext) {
+        Log(1, "file cannot be seeked, handle is readonly.\n");
+        FLastError = "file cannot be seeked, handle is readonly.";
+        throw EAVProbeError(FLastError);
+    }
+    if (IsStillImage()) {
+        Log(1, "\"image2\" format cannot to be seeked.\n");
+        return true;
+    }
+
+    int64_t Wanted = std::max<int64_t>(Position, 0);
+    int Index = StreamIndex;
+    if (Index < 0) {
+        Index = FFirstVideoStream >= 0   ? FFirstVideoStream
+                : FFirstAudioStream >= 0 ? FFirstAudioStream
+                                         : FFirstSubtitleStream;
+    } else if (Index >= FStreamCount) {
+        Log(0, StrFormat("stream index #%d is invalid.\n", Index));
+        return false;
+    }
+
+    int64_t Target, Base;
+    if (Index < 0) {
+        Target = Wanted;
+        if (Target > FContext->duration && FContext->duration > 0) Target = FContext->duration;
+        Base = FContext->start_time;
+    } else {
+        const AVStream* Stream = FContext->streams[Index];
+        Target = av::av_rescale_q(Wanted, MicrosecondBase, Stream->time_base);
+        if (Target > Stream->duration && Stream->duration > 0) Target = Stream->duration;
+        Base = Stream->start_time;
+    }
+    if (Base != AV_NOPTS_VALUE) Target += Base;
+
+    if (FDecoder) av::avcodec_flush_buffers(FDecoder);
+    FDraining = false;
+
+    int Result;
+    if (Position > 0) {
+        // Demuxers find no key frame after a target in the last group of
+        // pictures (the end of the file included); the one before it serves.
+        Result = av::av_seek_frame(FContext, Index, Target, 0);
+        if (Result < 0) Result = av::av_seek_frame(FContext, Index, Target, AVSEEK_FLAG_BACKWARD);
+    } else {
+        Result = av::av_seek_frame(FContext, Index, 0, AVSEEK_FLAG_BACKWARD);
+    }
+    if (Result < 0) Log(0, StrFormat("could not seek to position %0.3f\n", Position / 1000000.0));
+    return true;
+}
+
+void TAVProbe::CloseDecoder() {
+    if (FDecoder) av::avcodec_free_context(&FDecoder);
+    FDecoderStream = -1;
+    FDraining = false;
+}
+
+void TAVProbe::OpenDecoder(int StreamIndex) {
+    CloseDecoder();
+    const AVStream* Stream = FContext->streams[StreamIndex];
+    const AVCodec* Codec = av::avcodec_find_decoder(Stream->codecpar->codec_id);
+    if (!Codec)
+        throw EAVProbeError(StrFormat("Unsupported codec (id=%d) for input file stream #%d",
+                                      static_cast<int>(Stream->codecpar->codec_id), StreamIndex));
+    AVCodecContext* Decoder = av::avcodec_alloc_context3(Codec);
+    bool Opened = false;
+    if (Decoder && av::avcodec_parameters_to_context(Decoder, Stream->codecpar) >= 0) {
+        Decoder->pkt_timebase = Stream->time_base;
+        Opened = av::avcodec_open2(Decoder, Codec, nullptr) >= 0;
+    }
+    if (!Opened) {
+        av::avcodec_free_context(&Decoder);
+        throw EAVProbeError(StrFormat("Error while opening codec for input file stream #%d", StreamIndex));
+    }
+    if (!FPicture) FPicture = av::av_frame_alloc();
+    if (!FPacket) FPacket = av::av_packet_alloc();
+    if (!FPicture || !FPacket) {
+        av::avcodec_free_context(&Decoder);
+        throw EAVProbeError(StrFormat("Error while opening codec for input file stream #%d", StreamIndex));
+    }
+    FDecoder = Decoder;
+    FDecoderStream = StreamIndex;
+}
+
+TBitmap& TAVProbe::DecodeFrame(int StreamIndex) {
+    if (FContext && !FOwnsContext) {
+        Log(1, "frame cannot be read, handle is readonly.\n");
+        FLastError = "frame cannot be read, handle is readonly.";
+        throw EAVProbeError(FLastError);
+    }
+    TBitmap& Bitmap = FrameBitmap();
+    if (!FContext) {
+        Log(0, "file not loaded.\n");
+        Bitmap.Clear();
+        return Bitmap;
+    }
+    int Index = StreamIndex;
+    if (Index < 0) {
+        Index = FFirstVideoStream;
+        if (Index < 0) {
+            Log(0, "no video stream.\n");
+            Bitmap.Clear();
+            return Bitmap;
+        }
+    }
+    if (Index >= FStreamCount) {
+        Log(0, StrFormat("stream index #%d is invalid.\n", Index));
+        Bitmap.Clear();
+        return Bitmap;
+    }
+    const AVCodecParameters* Par = FContext->streams[Index]->codecpar;
+    if (Par->codec_type != AVMEDIA_TYPE_VIDEO) {
+        Log(0, StrFormat("stream #%d is not video stream.\n", Index));
+        Bitmap.Clear();
+        return Bitmap;
+    }
+    // A still picture is decoded once; later calls keep it.
+    if (FStillImage && IsStillImage()) return Bitmap;
+    if (Par->width <= 0 || Par->height <= 0) {
+        Bitmap.Clear();
+        return Bitmap;
+    }
+    if (!FDecoder || FDecoderStream != Index) OpenDecoder(Index);
+    if (Bitmap.Width() != Par->width || Bitmap.Height() != Par->height) Bitmap.SetSize(Par->width, Par->height);
+    ReceivePicture(Index);
+    return Bitmap;
+}
+
+bool TAVProbe::ReceivePicture(int StreamIndex) {
+    TBitmap& Bitmap = *FFrameBitmap;
+    for (;;) {
+        // One packet may hold several pictures and the decoder may hold
+        // pictures back, so pending output comes first.
+        int Result = av::avcodec_receive_frame(FDecoder, FPicture);
+        if (Result >= 0) {
+            bool Converted = ConvertPicture(FPicture);
+            av::av_frame_unref(FPicture);
+            if (!Converted) {
+                Bitmap.Fill(0, 0, 0);
+                return false;
+            }
+            LastFrame() = Bitmap;
+            FStillImage = IsStillImage();
+            return true;
+        }
+        if (Result == AVERROR_EOF || FDraining) break;
+
+        Result = av::av_read_frame(FContext, FPacket);
+        if (Result < 0) {
+            // End of file or a read error: the decoder gives up the pictures
+            // it still holds, then reports its end.
+            FDraining = true;
+            av::avcodec_send_packet(FDecoder, nullptr);
+            continue;
+        }
+        if (FPacket->stream_index == StreamIndex) av::avcodec_send_packet(FDecoder, FPacket);
+        av::av_packet_unref(FPacket);
+    }
+    Log(2, "stream eof reached.\n");
+    Bitmap.Fill(0, 0, 0);
+    return false;
+}
+
+bool TAVProbe::ConvertPicture(const AVFrame* Picture) {
+    TBitmap& Bitmap = *FFrameBitmap;
+    int Width = Picture->width, Height = Picture->height;
+    if (Width <= 0 || Height <= 0) return false;
+    // The decoded size wins over the stream's declared one, so that a size
+    // change inside the stream never writes past the bitmap.
+    if (Bitmap.Width() != Width || Bitmap.Height() != Height) Bitmap.SetSize(Width, Height);
+
+    const uint8_t* Source = Picture->data[0];
+    int SourceStride = Picture->linesize[0];
+    if (Picture->format != AV_PIX_FMT_BGR24) {
+        int Size = av::av_image_get_buffer_size(AV_PIX_FMT_BGR24, Width, Height, 1);
+        if (Size <= 0) return false;
+        if (!FBuffer || FBufferSize < Size) {
+            if (FBuffer) av::av_freep(&FBuffer);
+            FBufferSize = 0;
+            FBuffer = static_cast<uint8_t*>(av::av_malloc(static_cast<size_t>(Size)));
+            if (!FBuffer) return false;
+            FBufferSize = Size;
+        }
+        uint8_t* Planes[4];
+        int Strides[4];
+        av::av_image_fill_arrays(Planes, Strides, FBuffer, AV_PIX_FMT_BGR24, Width, Height, 1);
+        FScaler = av::sws_getCachedContext(FScaler, Width, Height, static_cast<AVPixelFormat>(Picture->format),
+                                           Width, Height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr,
+                                           nullptr);
+        if (!FScaler) {
+            Log(0, "Cannot initialize the toRGB conversion context\n");
+            return false;
+        }
+        av::sws_scale(FScaler, Picture->data, Picture->linesize, 0, Height, Planes, Strides);
+        Source = Planes[0];
+        SourceStride = Strides[0];
+    }
+    size_t RowBytes = static_cast<size_t>(Width) * 3;
+    for (int Row = 0; Row < Height; ++Row)
+        std::memcpy(Bitmap.ScanLine(Row), Source + static_cast<ptrdiff_t>(Row) * SourceStride, RowBytes);
+    return true;
+}
