@@ -148,6 +148,7 @@
     X(av_opt_get_int)                    \
     X(av_dict_get)                       \
     X(av_dict_set)                       \
+    X(av_dict_set_int)                   \
     X(av_dict_copy)                      \
     X(av_dict_count)                     \
     X(av_dict_free)                      \

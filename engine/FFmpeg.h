@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -317,6 +318,9 @@ public:
     int RgbBufferSize = 0;
     SwsContext* ToRgbContext = nullptr;
     SwsContext* FromRgbContext = nullptr;
+    // The words of the vhook options: plug-ins may keep pointers to their
+    // arguments, so they live until the chain is released.
+    std::list<std::string> HookArguments;
     // Sets the hook ranges (sorted by end) and the current-range index.
     void SetHookRanges(std::vector<THookRange> ARanges);
 
@@ -342,6 +346,25 @@ private:
     friend class TEngineThread;
     friend class TFFmpegThread;
     friend class TDoTerminateThread;
+
+    // Option helpers (Options.cpp).
+    // The name under which a generic option set earlier lives in ADefaults
+    // for AFlags ("ab" is "b" in the audio defaults), or empty.
+    std::string ResolveOptionName(const std::string& AName, void* ADefaults, int AFlags);
+    int64_t ParseTime(const std::string& AName, const std::string& AValue, bool ADuration);
+    void SetCrop(int& ASetting, int& AFrameSize, int AValue, const char* AOddMessage, const char* ARangeMessage);
+    void SetPadColor(int ARgb);
+    void ParseMatrix(std::vector<uint16_t>& AMatrix, const std::string& AValue);
+    void AddBitstreamFilter(std::vector<AVBSFContext*>& AChain, const std::string& AValue);
+    void AddHookOption(const std::string& AValue);
+    void ListFormats(bool APixelFormats);
+    AVFormatContext* LastOutputFile();
+    // Input and output helpers (InputFile.cpp, OutputFile.cpp).
+    void ResetPerInputSettings();
+    void ParseRcOverride(AVCodecContext* AContext, const std::string& AText);
+    int OutputFileIndex(const AVFormatContext* AOutput) const;
+    AVStream* AddOutputStream(AVFormatContext* AOutput);
+    void ReleaseOutputSlot(int AFile);
 
     void CreateOptionContexts();
     void FreeOptionContexts();

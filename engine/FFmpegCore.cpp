@@ -144,6 +144,7 @@ void TCustomFFmpeg::FreeSettingsAllocations() {
 
 void TCustomFFmpeg::ReleaseHookState() {
     if (HookChain) ReleaseFrameHooks(HookChain);
+    HookArguments.clear();
     if (HookBuffer) av::av_free(HookBuffer);
     HookBuffer = nullptr;
     HookBufferSize = 0;

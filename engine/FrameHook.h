@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // The picture a plug-in receives: four plane pointers and four line sizes.
 struct TFrameHookPicture {
@@ -37,3 +39,7 @@ void RunFrameHooks(TFrameHookEntry* AHookChain, TFrameHookPicture* APicture, int
                    int AHeight, int64_t APts);
 // Calls Release of every entry and empties the chain.
 void ReleaseFrameHooks(TFrameHookEntry*& AHookChain);
+
+// The plug-in libraries loaded so far in this process, by the names they
+// were given, in loading order.
+std::vector<std::string> LoadedFrameHookLibraries();
