@@ -25,6 +25,7 @@
     X(avcodec_descriptor_get)           \
     X(avcodec_open2)                    \
     X(avcodec_close)                    \
+    X(avcodec_is_open)                  \
     X(avcodec_send_packet)              \
     X(avcodec_receive_frame)            \
     X(avcodec_send_frame)               \
@@ -40,6 +41,7 @@
     X(av_packet_move_ref)               \
     X(av_packet_clone)                  \
     X(av_packet_rescale_ts)             \
+    X(av_packet_get_side_data)          \
     X(av_new_packet)                    \
     X(av_shrink_packet)                 \
     X(av_bsf_get_by_name)               \
@@ -144,6 +146,7 @@
     X(av_opt_next)                       \
     X(av_opt_set)                        \
     X(av_opt_set_int)                    \
+    X(av_opt_set_bin)                    \
     X(av_opt_get)                        \
     X(av_opt_get_int)                    \
     X(av_dict_get)                       \
@@ -167,9 +170,11 @@
     X(av_image_check_size)               \
     X(av_get_pix_fmt)                    \
     X(av_get_pix_fmt_name)               \
+    X(av_get_pix_fmt_string)             \
     X(av_pix_fmt_desc_get)               \
     X(av_get_sample_fmt)                 \
     X(av_get_sample_fmt_name)            \
+    X(av_get_sample_fmt_string)          \
     X(av_get_bytes_per_sample)           \
     X(av_sample_fmt_is_planar)           \
     X(av_get_packed_sample_fmt)          \
@@ -180,6 +185,7 @@
     X(av_audio_fifo_write)               \
     X(av_audio_fifo_read)                \
     X(av_audio_fifo_size)                \
+    X(av_audio_fifo_realloc)             \
     X(av_channel_layout_default)         \
     X(av_channel_layout_copy)            \
     X(av_channel_layout_compare)         \
@@ -203,7 +209,8 @@
     X(swr_free)                          \
     X(swr_convert)                       \
     X(swr_set_compensation)              \
-    X(swr_get_delay)
+    X(swr_get_delay)                     \
+    X(swr_get_out_samples)
 
 #define LIBAV_ALL_ENTRIES(X)    \
     LIBAV_CODEC_ENTRIES(X)      \

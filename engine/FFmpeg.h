@@ -264,6 +264,7 @@ public:
     int64_t InputTsOffset[MAX_FILES] = {};
     double InputTsScale[MAX_FILES][MAX_STREAMS] = {};
     int InputFileCount = 0;
+    bool InputRateEmulation[MAX_FILES] = {};  // `re` was on when the file was opened
     // Decoder contexts of every stream of every input file, made from the
     // stream's parameters when the file is opened.
     std::vector<AVCodecContext*> InputCodecs[MAX_FILES];
@@ -290,6 +291,8 @@ public:
     TFFmpegThread* WorkerThread = nullptr;  // guarded by ThreadLock
     std::atomic<bool> Running{false};
     std::atomic<bool> StopRequested{false};
+    std::atomic<int64_t> StopRequestedAt{0};  // wall clock (µs) of the first stop request
+    std::atomic<bool> ReadInProgress{false};  // the worker is inside a demuxer read
     std::atomic<bool> Finished{false};
     std::atomic<bool> Terminated{false};
     bool ErrorOccurred = false;
@@ -333,8 +336,11 @@ public:
 
     // The worker's safe point: waits while the job is paused.
     void WaitWhilePaused();
-    // The library's interrupt callback: a stop request also ends blocked I/O.
+    // The library's interrupt callback: a stop request ends a blocked read
+    // at once; writes get a grace period so that a stopped job still
+    // finishes its file, and only a write blocked beyond it is cut off.
     static int InterruptCallback(void* AEngine);
+    static constexpr int64_t StopWriteGrace = 10000000;  // µs
     AVIOInterruptCB InterruptHandler() { return {&TCustomFFmpeg::InterruptCallback, this}; }
 
 protected:
@@ -366,6 +372,7 @@ private:
     AVStream* AddOutputStream(AVFormatContext* AOutput);
     void ReleaseOutputSlot(int AFile);
 
+    void MarkStopRequested();
     void CreateOptionContexts();
     void FreeOptionContexts();
     void FreeSettingsAllocations();

@@ -215,6 +215,7 @@ TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
     }
     Running = true;
     StopRequested = false;
+    StopRequestedAt = 0;
     Finished = false;
     Terminated = false;
     if (!AThreaded) {
@@ -262,7 +263,7 @@ void TCustomFFmpeg::Run() {
 
 void TCustomFFmpeg::Stop() {
     if (Running) {
-        StopRequested = true;
+        MarkStopRequested();
         Resume();
         return;
     }
@@ -282,7 +283,7 @@ void TCustomFFmpeg::Resume() {
 }
 
 void TCustomFFmpeg::RequestStop() {
-    StopRequested = true;
+    MarkStopRequested();
     Resume();
 }
 
@@ -297,7 +298,17 @@ void TCustomFFmpeg::WaitWhilePaused() {
 }
 
 int TCustomFFmpeg::InterruptCallback(void* AEngine) {
-    return static_cast<TCustomFFmpeg*>(AEngine)->StopRequested ? 1 : 0;
+    TCustomFFmpeg* Engine = static_cast<TCustomFFmpeg*>(AEngine);
+    if (!Engine->StopRequested) return 0;
+    if (Engine->ReadInProgress) return 1;
+    int64_t Since = Engine->StopRequestedAt;
+    return Since != 0 && av::av_gettime_relative() - Since > StopWriteGrace ? 1 : 0;
+}
+
+void TCustomFFmpeg::MarkStopRequested() {
+    int64_t None = 0;
+    StopRequestedAt.compare_exchange_strong(None, av::av_gettime_relative());
+    StopRequested = true;
 }
 
 void TCustomFFmpeg::NotifyTerminated() {

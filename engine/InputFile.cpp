@@ -286,6 +286,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     // 11. Register.
     InputFiles[InputFileCount] = Context;
     InputCodecs[InputFileCount] = std::move(Codecs);
+    InputRateEmulation[InputFileCount] = S.re != 0;
     InputTsOffset[InputFileCount] = S.copyts ? S.itsoffset : S.itsoffset - Timestamp;
 
     // 12. Describe it in the library's log.

@@ -271,7 +271,12 @@ void TCustomFFmpeg::ParseMatrix(std::vector<uint16_t>& AMatrix, const std::strin
     std::vector<uint16_t> Matrix(64, 0);
     const char* P = AValue.c_str();
     for (int i = 0; i < 64; ++i) {
-        Matrix[i] = static_cast<uint16_t>(std::atoi(P));
+        // The encoders divide by every coefficient and store each in eight
+        // bits: 0 would crash them and more than 255 would corrupt the stream.
+        long Coefficient = std::strtol(P, nullptr, 10);
+        if (Coefficient < 1 || Coefficient > 255)
+            Refuse(StrFormat("Coefficient %d of matrix \"%s\" must be between 1 and 255", i, AValue.c_str()));
+        Matrix[i] = static_cast<uint16_t>(Coefficient);
         if (i == 63) break;
         P = std::strchr(P, ',');
         if (!P) Refuse(StrFormat("Syntax error in matrix \"%s\" at coeff %d", AValue.c_str(), i));
@@ -310,22 +315,17 @@ void TCustomFFmpeg::AddHookOption(const std::string& AValue) {
 
 void TCustomFFmpeg::ListFormats(bool APixelFormats) {
     if (!OnLog) return;
-    auto Line = [&](const std::string& AText) { Log(1, Trim(AText)); };
-    if (APixelFormats) {
-        Line("name       nb_components nb_bits is_alpha");
-        for (int i = 0; const AVPixFmtDescriptor* D = av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(i)); ++i) {
-            int Bits = 0;
-            for (int c = 0; c < D->nb_components; ++c) Bits += D->comp[c].depth;
-            bool Alpha = D->flags & AV_PIX_FMT_FLAG_ALPHA;
-            Line(StrFormat("%-11s %13d %7d %8c", D->name, D->nb_components, Bits, Alpha ? 'y' : 'n'));
-        }
-    } else {
-        Line("name   depth");
-        for (int i = 0; i < AV_SAMPLE_FMT_NB; ++i) {
-            AVSampleFormat F = static_cast<AVSampleFormat>(i);
-            if (const char* Name = av::av_get_sample_fmt_name(F))
-                Line(StrFormat("%-6s %5d", Name, av::av_get_bytes_per_sample(F) * 8));
-        }
+    // The library's own table lines: index -1 is the header, then every
+    // format the library knows.
+    char Buffer[128];
+    const int Count = APixelFormats ? int(AV_PIX_FMT_NB) : int(AV_SAMPLE_FMT_NB);
+    for (int i = -1; i < Count; ++i) {
+        if (APixelFormats && i >= 0 && !av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(i))) break;
+        Buffer[0] = '\0';
+        const char* Line =
+            APixelFormats ? av::av_get_pix_fmt_string(Buffer, sizeof Buffer, static_cast<AVPixelFormat>(i))
+                          : av::av_get_sample_fmt_string(Buffer, sizeof Buffer, static_cast<AVSampleFormat>(i));
+        if (Line) Log(1, Trim(Line));
     }
 }
 
@@ -753,7 +753,10 @@ void TCustomFFmpeg::ApplyTarget(const std::string& AType, const std::string& ANo
         Generic("minrate", "0");
         Generic("bufsize", "1835008");
         // The scan-offset flag is a private option of the MPEG-2 encoder today.
-        if (!SetGenericOption("flags", "+scan_offset")) Generic("scan_offset", "1");
+        if (av::av_opt_find(OptionCodecContexts[0], "scan_offset", "flags", 0, 0))
+            Generic("flags", "+scan_offset");
+        else
+            Generic("scan_offset", "1");
         Generic("ab", "224000");
         Settings.ar = 44100;
         Generic("packetsize", "2324");

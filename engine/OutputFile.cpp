@@ -38,13 +38,22 @@ std::string TagText(unsigned ATag) {
     return Text;
 }
 
-// Whether the output format stores ATag for the codec. A format without
-// tag tables takes any tag; one with tables only a tag that they map to
-// the codec (for a copy, whose codec is not known yet, to any codec).
+// Whether the output format's muxer takes ATag for the codec, by the rule
+// it checks when it writes the header: a tag its tables give that codec, or
+// a tag and a codec that its tables know nothing about. For a copy, whose
+// codec is not known yet, a tag the tables give any codec.
 bool FormatAcceptsTag(const AVOutputFormat* AFormat, AVCodecID ACodec, unsigned ATag) {
-    if (!AFormat->codec_tag) return true;
-    AVCodecID Id = av::av_codec_get_id(AFormat->codec_tag, ATag);
-    return ACodec == AV_CODEC_ID_NONE ? Id != AV_CODEC_ID_NONE : Id == ACodec;
+    const AVCodecTag* const* Tables = AFormat->codec_tag;
+    if (!Tables) return true;
+    bool OtherCodec = false;
+    for (int n = 0; Tables[n]; ++n) {
+        const AVCodecTag* const One[2] = {Tables[n], nullptr};
+        AVCodecID Id = av::av_codec_get_id(One, ATag);
+        if (Id != AV_CODEC_ID_NONE && (Id == ACodec || ACodec == AV_CODEC_ID_NONE)) return true;
+        OtherCodec |= Id != AV_CODEC_ID_NONE;
+    }
+    unsigned Own = 0;
+    return ACodec != AV_CODEC_ID_NONE && !OtherCodec && !av::av_codec_get_tag2(Tables, ACodec, &Own);
 }
 
 // The listed rate nearest to ARate; the first of equally near ones.

@@ -1,0 +1,186 @@
+// The video output path: frame-rate synchronisation, crop, scale and pad,
+// and one encode per written copy.
+#include <cmath>
+#include <cstring>
+
+#include "common/Text.h"
+#include "engine/Transcode.h"
+
+bool CropPictureView(TPicture& AView, const TPicture& APicture, AVPixelFormat AFormat, int ATop, int ALeft) {
+    const AVPixFmtDescriptor* Desc = av::av_pix_fmt_desc_get(AFormat);
+    if (!Desc || (Desc->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM))) return false;
+    int Step[4] = {};
+    for (int c = 0; c < Desc->nb_components; ++c) {
+        const AVComponentDescriptor& Comp = Desc->comp[c];
+        if (!Step[Comp.plane]) Step[Comp.plane] = Comp.step;
+    }
+    for (int p = 0; p < 4; ++p) {
+        AView.linesize[p] = APicture.linesize[p];
+        if (!APicture.data[p]) {
+            AView.data[p] = nullptr;
+            continue;
+        }
+        const bool Chroma = p == 1 || p == 2;
+        const int Top = Chroma ? ATop >> Desc->log2_chroma_h : ATop;
+        const int Left = Chroma ? ALeft >> Desc->log2_chroma_w : ALeft;
+        AView.data[p] = APicture.data[p] + ptrdiff_t(Top) * APicture.linesize[p] + ptrdiff_t(Left) * Step[p];
+    }
+    return true;
+}
+
+bool PaintPictureBorders(TPicture& APicture, AVPixelFormat AFormat, int AWidth, int AHeight, int ATop, int ABottom,
+                         int ALeft, int ARight, const int AColor[3]) {
+    const AVPixFmtDescriptor* Desc = av::av_pix_fmt_desc_get(AFormat);
+    if (!Desc || !(Desc->flags & AV_PIX_FMT_FLAG_PLANAR) || (Desc->flags & AV_PIX_FMT_FLAG_RGB) ||
+        Desc->comp[0].depth != 8 || Desc->nb_components < 3)
+        return false;
+    for (int p = 0; p < 3; ++p) {
+        const int ShiftW = p ? Desc->log2_chroma_w : 0, ShiftH = p ? Desc->log2_chroma_h : 0;
+        const int W = AV_CEIL_RSHIFT(AWidth, ShiftW), H = AV_CEIL_RSHIFT(AHeight, ShiftH);
+        const int Top = ATop >> ShiftH, Bottom = ABottom >> ShiftH;
+        const int Left = ALeft >> ShiftW, Right = ARight >> ShiftW;
+        const uint8_t Value = static_cast<uint8_t>(AColor[p]);
+        for (int y = 0; y < H; ++y) {
+            uint8_t* Row = APicture.data[p] + ptrdiff_t(y) * APicture.linesize[p];
+            if (y < Top || y >= H - Bottom) {
+                memset(Row, Value, size_t(W));
+            } else {
+                memset(Row, Value, size_t(std::min(Left, W)));
+                if (Right > 0) memset(Row + W - std::min(Right, W), Value, size_t(std::min(Right, W)));
+            }
+        }
+    }
+    return true;
+}
+
+// Paints the borders of AFinal; without scaling the formatted picture is
+// copied into the inner area first.
+void TTranscoder::PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal, bool AScaled) {
+    TPicture Final;
+    for (int i = 0; i < 4; ++i) {
+        Final.data[i] = AFinal->data[i];
+        Final.linesize[i] = AFinal->linesize[i];
+    }
+    (void)AScaled;
+    PaintPictureBorders(Final, static_cast<AVPixelFormat>(AFinal->format), AFinal->width, AFinal->height,
+                        AOst.PadTop, AOst.PadBottom, AOst.PadLeft, AOst.PadRight, S.padcolor);
+}
+
+void TTranscoder::EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, TPicture& APicture,
+                              const AVFrame* AFrame, int& ASize) {
+    AVCodecContext* Enc = AOst.Codec;
+    AVCodecContext* Dec = AIst.Codec;
+    ASize = 0;
+    int Copies = 1;
+
+    // 2. Frame-rate synchronisation.
+    const double SyncTime = double(AOst.SyncStream->Pts - S.ss) / 1000000.0;
+    const double TimeBase = av_q2d(Enc->time_base);
+    if (S.vsync > 0 || (S.vsync != 0 && TimeBase > 0.001)) {
+        const double Delta = SyncTime / TimeBase - double(AOst.SyncOpts);
+        if (Delta < -1.1)
+            Copies = 0;
+        else if (S.vsync == 2)
+            AOst.SyncOpts = std::llrint(SyncTime / TimeBase);
+        else if (Delta > 1.1)
+            Copies = int(std::nearbyint(Delta));
+        if (Copies == 0) {
+            ++E.FramesDropped;
+            if (S.v > 2) E.Log(1, "*** drop!");
+        } else if (Copies > 1) {
+            E.FramesDuplicated += Copies - 1;
+            if (S.v > 2) E.Log(1, StrFormat("*** %d dup!", Copies - 1));
+        }
+    } else {
+        AOst.SyncOpts = std::llrint(SyncTime / TimeBase);
+    }
+
+    // 3.
+    Copies = int(std::min<int64_t>(Copies, int64_t(S.vframes) - AOst.FrameNumber));
+    if (Copies <= 0) return;
+
+    // 4. Crop: a view of the picture.
+    TPicture Formatted = APicture;
+    if (S.vfilters.empty() && AOst.VideoCrop &&
+        !CropPictureView(Formatted, APicture, Dec->pix_fmt, AOst.CropTop, AOst.CropLeft)) {
+        if (S.xerror) throw FFMpegException("error cropping picture");
+        E.Log(0, "error cropping picture");
+        return;
+    }
+
+    // 5. Scale and pad into the temporary picture.
+    TPicture Final = Formatted;
+    bool UseTemp = false;
+    if (AOst.VideoPad || AOst.VideoResample) {
+        if (av::av_frame_make_writable(AOst.TempPicture) < 0) throw FFMpegException("Video encoding failed");
+        UseTemp = true;
+        TPicture Temp;
+        for (int i = 0; i < 4; ++i) {
+            Temp.data[i] = AOst.TempPicture->data[i];
+            Temp.linesize[i] = AOst.TempPicture->linesize[i];
+        }
+        TPicture ScaleTarget = Temp;
+        if (AOst.VideoPad &&
+            !CropPictureView(ScaleTarget, Temp, Enc->pix_fmt, AOst.PadTop, AOst.PadLeft)) {
+            if (S.xerror) throw FFMpegException("error padding picture");
+            E.Log(0, "error padding picture");
+            return;
+        }
+        if (S.vfilters.empty() && AOst.VideoResample) {
+            av::sws_scale(AOst.ScalerContext, Formatted.data, Formatted.linesize, 0, AOst.ScaleHeight,
+                          ScaleTarget.data, ScaleTarget.linesize);
+        } else {
+            // No scaler (or the graph scaled): the picture goes into the inner area.
+            const int InnerW = Enc->width - AOst.PadLeft - AOst.PadRight;
+            const int InnerH = Enc->height - AOst.PadTop - AOst.PadBottom;
+            av::av_image_copy(ScaleTarget.data, ScaleTarget.linesize, const_cast<const uint8_t**>(Formatted.data),
+                              Formatted.linesize, Enc->pix_fmt, InnerW, InnerH);
+        }
+        if (AOst.VideoPad) PadPicture(AOst, AOst.TempPicture, AOst.VideoResample);
+        Final = Temp;
+    }
+
+    // 6. One encode per copy.
+    for (int Copy = 0; Copy < Copies && !E.StopRequested; ++Copy) {
+        if (Copy > 0) E.WaitWhilePaused();
+        AVFrame*& Frame = AOst.EncodeFrame;
+        if (!Frame && !(Frame = av::av_frame_alloc())) throw FFMpegException("Video encoding failed");
+        av::av_frame_unref(Frame);
+        if (UseTemp) {
+            // The encoder may keep the picture: it gets its own reference.
+            if (av::av_frame_ref(Frame, AOst.TempPicture) < 0) throw FFMpegException("Video encoding failed");
+        } else {
+            // Not reference counted: the encoder copies what it keeps.
+            Frame->format = Enc->pix_fmt;
+            Frame->width = Enc->width;
+            Frame->height = Enc->height;
+            for (int i = 0; i < 4; ++i) {
+                Frame->data[i] = Final.data[i];
+                Frame->linesize[i] = Final.linesize[i];
+            }
+        }
+        Frame->interlaced_frame = AFrame ? AFrame->interlaced_frame : 0;
+        const AVCodecContext* Options = E.OptionCodecContexts[0];
+        if (Options && (Options->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)))
+            Frame->top_field_first = S.top == -1 ? (AFrame ? AFrame->top_field_first : 0) : S.top;
+        Frame->quality = int(std::lrint(S.sameq ? double(AIst.Quality) : double(AOst.Setup->Quality)));
+        if (S.me_threshold == 0) Frame->pict_type = AV_PICTURE_TYPE_NONE;
+        Frame->pts = AOst.SyncOpts;
+        Frame->sample_aspect_ratio = Enc->sample_aspect_ratio;
+        // Timestamps must increase: a picture pulled back by the clock is dropped.
+        if (AOst.LastVideoPts != AV_NOPTS_VALUE && Frame->pts <= AOst.LastVideoPts) {
+            ++E.FramesDropped;
+            av::av_frame_unref(Frame);
+            return;
+        }
+        AOst.LastVideoPts = Frame->pts;
+        const int64_t Before = E.VideoSize;
+        int Result = av::avcodec_send_frame(Enc, Frame);
+        av::av_frame_unref(Frame);
+        if (Result < 0) throw FFMpegException("Video encoding failed");
+        DrainEncoder(AOst);
+        if (E.VideoSize > Before) ASize = int(E.VideoSize - Before);
+        ++AOst.SyncOpts;
+        ++AOst.FrameNumber;
+    }
+}
