@@ -369,3 +369,29 @@ TEST_F(OutputFileTest, EncoderPrivateOptionsFollowTheStream) {
     EXPECT_STREQ(av::av_dict_get(Audio, "aac_coder", nullptr, 0)->value, "fast");
     EXPECT_EQ(Engine.PrivateOptions.VideoEncoder, nullptr);
 }
+
+TEST_F(OutputFileTest, VideoTagMustNameTheStreamsCodecInTheFormatsTables) {
+    ASSERT_TRUE(Engine.OpenInputFile(MediaPath("clip.avi")));
+    struct Case {
+        const char* Codec;
+        const char* Tag;
+        const char* File;
+        bool Kept;
+    };
+    int File = 0;
+    for (const Case& C : {Case{"mpeg4", "XVID", "a.avi", true}, Case{"mpeg4", "xvid", "b.avi", true},
+                          Case{"mpeg4", "H264", "c.avi", false}, Case{"mpeg4", "ABCD", "d.avi", false},
+                          Case{"mpeg4", "mp4v", "e.mp4", true}, Case{"copy", "DIVX", "f.mp4", false},
+                          Case{"copy", "DIVX", "g.avi", true}}) {
+        Events.Lines.clear();
+        Engine.SetOption("vcodec", C.Codec);
+        Engine.SetOption("vtag", C.Tag);
+        ASSERT_TRUE(Engine.OpenOutputFile(Out(C.File))) << Engine.ErrorText;
+        unsigned Expected = C.Kept ? MKTAG(C.Tag[0], C.Tag[1], C.Tag[2], C.Tag[3]) : 0;
+        EXPECT_EQ(Codec(0, File)->codec_tag, Expected) << C.Codec << " " << C.Tag << " " << C.File;
+        bool Warned = false;
+        for (auto& [Level, Text] : Events.Lines) Warned |= Level == 0 && Text.find(C.Tag) != std::string::npos;
+        EXPECT_EQ(Warned, !C.Kept) << C.Codec << " " << C.Tag << " " << C.File;
+        ++File;
+    }
+}

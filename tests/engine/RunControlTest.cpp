@@ -35,6 +35,28 @@ TEST_F(EngineTest, StartAfterTerminationChangesNothing) {
     EXPECT_EQ(Engine.ErrorMessage, "kept");
 }
 
+TEST_F(EngineTest, StartWhileRunningChangesNothing) {
+    TCustomFFmpeg Engine;
+    EngineEvents Events;
+    Events.Attach(Engine);
+    Engine.PrepareJob();
+    ASSERT_TRUE(Engine.OpenInputFile(MediaPath("short.avi"))) << Engine.ErrorText;
+    ASSERT_TRUE(Engine.OpenOutputFile((ScratchFolder("StartWhileRunning") / "out.avi").string())) << Engine.ErrorText;
+    TFFmpegThread* Worker = Engine.Start(true, tpNormal);
+    ASSERT_NE(Worker, nullptr);
+    EXPECT_TRUE(Engine.Running);
+    // The worker waits to be resumed: the job is running but has done nothing.
+    EXPECT_EQ(Engine.Start(true, tpNormal), nullptr);
+    EXPECT_EQ(Engine.Start(false, tpNormal), nullptr);
+    EXPECT_EQ(Engine.WorkerThread, Worker);
+    EXPECT_EQ(Engine.OutputFileCount, 1);
+    EXPECT_EQ(Events.Terminations, 0);
+    Worker->Resume();
+    ASSERT_TRUE(Events.WaitForTermination());
+    EXPECT_FALSE(Engine.Running);
+    EXPECT_EQ(Events.Terminations, 1);
+}
+
 TEST_F(EngineTest, StopBeforeStartTerminatesOnceFromAnotherThread) {
     TCustomFFmpeg Engine;
     EngineEvents Events;

@@ -197,3 +197,59 @@ TEST_F(TranscodeTest, SubtitlesAreDecodedAndEncodedAgain) {
     EXPECT_NEAR(Starts[0], 0.5, 0.01);
     EXPECT_NEAR(Starts[1], 2.0, 0.01);
 }
+
+namespace {
+
+// Pictures of a lossless output whose first luma byte carries the counting
+// plug-in's mark.
+int MarkedPictures(const std::string& AFile, int AMark) {
+    int Marked = 0;
+    ReadBack(AFile, [&](const AVFrame* F) { Marked += F->data[0][0] == AMark; });
+    return Marked;
+}
+
+}  // namespace
+
+TEST_F(TranscodeTest, HookRangesChooseThePicturesThePluginSees) {
+    TCustomFFmpeg Engine;
+    TJob Job = Options({{"vcodec", "rawvideo"}, {"vhook", std::string(COUNTING_HOOK_PATH) + " 7"}});
+    Job.Prepare = [](TCustomFFmpeg& E) { E.SetHookRanges({{20000000, 30000000}, {0, 5000000}}); };
+    ASSERT_EQ(RunJob(Engine, MediaPath("long35.avi"), Out("ranges.avi"), Job), "");
+    // 0 to 5 s and 20 to 30 s, both ends included, at 25 pictures a second.
+    EXPECT_EQ(MarkedPictures(Out("ranges.avi"), 7), 126 + 251);
+    EXPECT_FALSE(Engine.Settings.UsingHooks);  // stopped after the last range
+}
+
+TEST_F(TranscodeTest, BeforeHookIgnoresSinglePicturesOrStopsTheChain) {
+    TCustomFFmpeg Ignoring;
+    int Calls = 0;
+    Ignoring.OnBeforeHook = [&](TCustomFFmpeg*, THookAction& Action, int64_t) {
+        Action = ++Calls % 2 ? haIgnore : haContinue;
+    };
+    ASSERT_EQ(RunJob(Ignoring, MediaPath("clip.avi"), Out("ignoring.avi"),
+                     Options({{"vcodec", "rawvideo"}, {"an", "1"}, {"vhook", std::string(COUNTING_HOOK_PATH) + " 7"}})),
+              "");
+    EXPECT_EQ(Calls, 75);
+    EXPECT_EQ(MarkedPictures(Out("ignoring.avi"), 7), 37);
+
+    TCustomFFmpeg Stopping;
+    int StopCalls = 0;
+    Stopping.OnBeforeHook = [&](TCustomFFmpeg*, THookAction& Action, int64_t) {
+        Action = ++StopCalls > 10 ? haStop : haContinue;
+    };
+    ASSERT_EQ(RunJob(Stopping, MediaPath("clip.avi"), Out("stopping.avi"),
+                     Options({{"vcodec", "rawvideo"}, {"an", "1"}, {"vhook", std::string(COUNTING_HOOK_PATH) + " 7"}})),
+              "");
+    EXPECT_EQ(StopCalls, 11);  // not asked again once stopped
+    EXPECT_EQ(MarkedPictures(Out("stopping.avi"), 7), 10);
+
+    TCustomFFmpeg Throwing;
+    EngineEvents Events;
+    Events.Attach(Throwing);
+    Throwing.OnBeforeHook = [&](TCustomFFmpeg*, THookAction&, int64_t) { throw std::runtime_error("no"); };
+    ASSERT_EQ(RunJob(Throwing, MediaPath("clip.avi"), Out("throwing.avi"),
+                     Options({{"vcodec", "rawvideo"}, {"an", "1"}, {"vhook", std::string(COUNTING_HOOK_PATH) + " 7"}})),
+              "");
+    EXPECT_TRUE(Events.Logged(0, "Error occurs OnBeforeHook: no"));
+    EXPECT_EQ(MarkedPictures(Out("throwing.avi"), 7), 0);
+}
