@@ -145,9 +145,12 @@ private:
     void DrainEncoder(TOutputStreamRecord& AOst);
     void WritePacket(TOutputStreamRecord& AOst, AVPacket* APacket);
     double OutputTime(const TOutputStreamRecord& AOst) const;
+    // Samples of the output given to the encoder or waiting in its FIFO.
+    static int64_t AcceptedSamples(const TOutputStreamRecord& AOst);
 
     // TranscodeAudio.cpp
     void EncodeAudio(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, uint8_t* AData, int ASize);
+    int KeptSamples(const TOutputStreamRecord& AOst, int ACount) const;
     void EnsureResampler(TOutputStreamRecord& AOst, TInputStreamRecord& AIst);
     void EncodeAudioFrames(TOutputStreamRecord& AOst, bool AFlush);
     void ApplyVolume(AVSampleFormat AFormat, uint8_t* AData, int ASize);

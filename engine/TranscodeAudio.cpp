@@ -14,6 +14,13 @@ constexpr int MaxPaddedSamples = 32768;
 
 }  // namespace
 
+// How many of ACount new samples fit before the recording time ends.
+int TTranscoder::KeptSamples(const TOutputStreamRecord& AOst, int ACount) const {
+    if (S.t == INT64_MAX) return ACount;
+    const int64_t Limit = av::av_rescale(S.t, AOst.Codec->sample_rate, 1000000);
+    return int(std::clamp<int64_t>(Limit - AcceptedSamples(AOst), 0, ACount));
+}
+
 void TTranscoder::EnsureResampler(TOutputStreamRecord& AOst, TInputStreamRecord& AIst) {
     AVCodecContext* Enc = AOst.Codec;
     AVCodecContext* Dec = AIst.Codec;
@@ -43,6 +50,11 @@ void TTranscoder::EnsureResampler(TOutputStreamRecord& AOst, TInputStreamRecord&
         throw FFMpegException(StrFormat("Cannot convert %s sample format to %s sample format", From ? From : "none",
                                         To ? To : "none"));
     }
+}
+
+int64_t TTranscoder::AcceptedSamples(const TOutputStreamRecord& AOst) {
+    const int64_t Given = AOst.NextAudioPts != AV_NOPTS_VALUE ? AOst.NextAudioPts : std::max<int64_t>(AOst.SyncOpts, 0);
+    return Given + av::av_audio_fifo_size(AOst.Fifo);
 }
 
 void TTranscoder::EncodeAudio(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, uint8_t* AData, int ASize) {
@@ -118,11 +130,13 @@ void TTranscoder::EncodeAudio(TOutputStreamRecord& AOst, TInputStreamRecord& AIs
             E.Log(0, "av_audio_convert() failed");
             return;
         }
-        if (Produced > 0 && av::av_audio_fifo_write(AOst.Fifo, reinterpret_cast<void**>(Out), Produced) < Produced)
+        const int Kept = KeptSamples(AOst, Produced);
+        if (Kept > 0 && av::av_audio_fifo_write(AOst.Fifo, reinterpret_cast<void**>(Out), Kept) < Kept)
             throw FFMpegException("av_fifo_realloc2() failed");
     } else {
         void* In[1] = {AData};
-        if (av::av_audio_fifo_write(AOst.Fifo, In, InSamples) < InSamples)
+        const int Kept = KeptSamples(AOst, InSamples);
+        if (Kept > 0 && av::av_audio_fifo_write(AOst.Fifo, In, Kept) < Kept)
             throw FFMpegException("av_fifo_realloc2() failed");
     }
     EncodeAudioFrames(AOst, false);

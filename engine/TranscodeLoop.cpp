@@ -19,8 +19,12 @@ uint64_t ReadLE64(const uint8_t* P) { return ReadLE32(P) | uint64_t(ReadLE32(P +
 
 }  // namespace
 
+// Encoded audio reaches the muxer only after the encoder's delay: its
+// output time is what the encoder has been given, as for video.
 double TTranscoder::OutputTime(const TOutputStreamRecord& AOst) const {
     if (AOst.Codec->codec_type == AVMEDIA_TYPE_VIDEO) return double(AOst.SyncOpts) * av_q2d(AOst.CodecTimeBase);
+    if (AOst.Codec->codec_type == AVMEDIA_TYPE_AUDIO && AOst.EncodingNeeded)
+        return double(AcceptedSamples(AOst)) / AOst.Codec->sample_rate;
     return double(AOst.MuxEnd) * av_q2d(AOst.Stream->time_base);
 }
 

@@ -140,9 +140,10 @@ void TTranscoder::EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIs
         Final = Temp;
     }
 
-    // 6. One encode per copy.
+    // 6. One encode per copy; none beyond the recording time.
     for (int Copy = 0; Copy < Copies && !E.StopRequested; ++Copy) {
         if (Copy > 0) E.WaitWhilePaused();
+        if (S.t != INT64_MAX && double(AOst.SyncOpts) * TimeBase >= double(S.t) / 1000000.0 - 1e-9) return;
         AVFrame*& Frame = AOst.EncodeFrame;
         if (!Frame && !(Frame = av::av_frame_alloc())) throw FFMpegException("Video encoding failed");
         av::av_frame_unref(Frame);

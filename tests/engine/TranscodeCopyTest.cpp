@@ -141,6 +141,13 @@ TEST_F(TranscodeTest, LimitsEndEveryStreamWithATrailer) {
     EXPECT_EQ(Facts.First(AVMEDIA_TYPE_VIDEO)->Frames, 250);
     EXPECT_EQ(Facts.First(AVMEDIA_TYPE_VIDEO)->DecodeErrors, 0);
     EXPECT_TRUE(Timed.Finished);
+
+    // Audio and video both end at the limit.
+    TCustomFFmpeg Both;
+    ASSERT_EQ(RunJob(Both, MediaPath("clip.avi"), Out("both.avi"), Options({{"t", "1"}})), "");
+    TFileFacts BothFacts = ReadBack(Out("both.avi"));
+    EXPECT_EQ(BothFacts.First(AVMEDIA_TYPE_VIDEO)->Frames, 25);
+    EXPECT_NEAR(double(BothFacts.First(AVMEDIA_TYPE_AUDIO)->Samples) / 44100, 1.0, 0.05);
 }
 
 TEST_F(TranscodeTest, StartOffsetSkipsTheBeginning) {
