@@ -59,8 +59,8 @@ void TEngineThread::Body() {
     {
         std::lock_guard<std::mutex> Guard(FLock);
         FThreadID = Self;
+        FChanged.notify_all();
     }
-    FChanged.notify_all();
     SetCurrentThreadPriority(FPriority);
     WaitWhilePaused();
     Execute();
@@ -68,11 +68,11 @@ void TEngineThread::Body() {
     Live->Leave(Self);
 }
 
+// Notifies under the lock: once resumed, the thread may finish and free
+// itself as soon as the lock is released.
 void TEngineThread::Resume() {
-    {
-        std::lock_guard<std::mutex> Guard(FLock);
-        FSuspended = false;
-    }
+    std::lock_guard<std::mutex> Guard(FLock);
+    FSuspended = false;
     FChanged.notify_all();
 }
 
