@@ -1,0 +1,693 @@
+#include "component/VxAVConverter.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+#include "common/Text.h"
+
+namespace {
+
+int32_t CurrentThreadID() { return static_cast<int32_t>(gettid()); }
+
+[[noreturn]] void IndexError(int AIndex) {
+    throw std::out_of_range(StrFormat("List index out of bounds (%d)", AIndex));
+}
+
+// Leaves a component's lock. The outermost leave first delivers the library
+// lines that arrived while the lock was taken, and looks again after
+// unlocking, so that no line is left behind by a race with the handler.
+void LeaveCore(TConverterCore& ACore) {
+    for (;;) {
+        bool Outer = ACore.Depth == 1;
+        if (Outer)
+            for (;;) {
+                TConverterCore::TLine Line;
+                {
+                    std::lock_guard<std::mutex> Guard(ACore.QueueLock);
+                    if (ACore.Queue.empty()) break;
+                    Line = std::move(ACore.Queue.front());
+                    ACore.Queue.pop_front();
+                }
+                if (!ACore.Alive || !ACore.Owner) continue;
+                try {
+                    ACore.Owner->DeliverLibraryLine(Line.ThreadID, Line.Level, Line.Text);
+                } catch (...) {
+                    // A handler's failure must not break the lock's release.
+                }
+            }
+        --ACore.Depth;
+        ACore.Lock.unlock();
+        if (!Outer) return;
+        {
+            std::lock_guard<std::mutex> Guard(ACore.QueueLock);
+            if (ACore.Queue.empty()) return;
+        }
+        if (!ACore.Lock.try_lock()) return;  // the holder delivers them
+        ++ACore.Depth;
+    }
+}
+
+// Hands one complete line to every live component. The handler never waits
+// for a component's lock: a thread holding one may itself be waiting for a
+// lock this thread holds (the codec lock while a codec opens, or another
+// component's lock inside an event). A line that finds the lock taken is
+// queued and delivered by the holder when it leaves.
+void DispatchLine(int32_t AThreadID, int ALevel, const std::string& AText) {
+    std::vector<std::shared_ptr<TConverterCore>> Cores;
+    {
+        std::lock_guard<std::mutex> Guard(ConverterList().Lock);
+        Cores = ConverterList().Items;
+    }
+    for (const auto& Core : Cores) {
+        {
+            std::lock_guard<std::mutex> Guard(Core->QueueLock);
+            Core->Queue.push_back({AThreadID, ALevel, AText});
+        }
+        if (Core->Lock.try_lock()) {
+            ++Core->Depth;
+            LeaveCore(*Core);
+        }
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Job list and partial lines
+
+TFFmpeg* TFFmpegList::Items(int AIndex) const {
+    if (AIndex < 0 || AIndex >= Count()) IndexError(AIndex);
+    return FItems[AIndex].get();
+}
+
+void TFFmpegList::Add(std::unique_ptr<TFFmpeg> AJob) {
+    AJob->Index = Count();
+    FItems.push_back(std::move(AJob));
+}
+
+std::unique_ptr<TFFmpeg> TFFmpegList::Extract(int AIndex) {
+    if (AIndex < 0 || AIndex >= Count()) IndexError(AIndex);
+    std::unique_ptr<TFFmpeg> Job = std::move(FItems[AIndex]);
+    FItems.erase(FItems.begin() + AIndex);
+    for (int i = AIndex; i < Count(); ++i) FItems[i]->Index = i;
+    Job->Index = -1;
+    return Job;
+}
+
+std::vector<std::unique_ptr<TFFmpeg>> TFFmpegList::ExtractAll() {
+    std::vector<std::unique_ptr<TFFmpeg>> All = std::move(FItems);
+    FItems.clear();
+    for (auto& Job : All) Job->Index = -1;
+    return All;
+}
+
+void TFFmpegList::Clear() { FItems.clear(); }
+
+void TFFmpegList::Delete(int AIndex) { Extract(AIndex); }
+
+TFFmpeg* TFFmpegList::FindByThread(int32_t AThreadID) const {
+    for (const auto& Job : FItems)
+        if (Job->ThreadID == AThreadID) return Job.get();
+    return nullptr;
+}
+
+TLogList::TLogItem& TLogList::Find(int32_t AThreadID) {
+    if (FFirst.ThreadID == 0 || FFirst.ThreadID == AThreadID) {
+        FFirst.ThreadID = AThreadID;
+        return FFirst;
+    }
+    for (TLogItem& Item : FMore)
+        if (Item.ThreadID == AThreadID) return Item;
+    FMore.push_front(TLogItem{AThreadID, std::string()});
+    return FMore.front();
+}
+
+void TLogList::Clear() {
+    FFirst.ThreadID = 0;
+    FFirst.Text.clear();
+    FMore.clear();
+}
+
+TConverterList& ConverterList() {
+    // Never freed: codec library threads may still log while the process ends.
+    static TConverterList* List = new TConverterList;
+    return *List;
+}
+
+// ---------------------------------------------------------------------------
+// Library log handler
+
+int EngineLogLevel(int ALibraryLevel) {
+    if (ALibraryLevel < AV_LOG_PANIC) return -1;
+    if (ALibraryLevel <= AV_LOG_WARNING) return 0;
+    if (ALibraryLevel <= AV_LOG_INFO) return 1;
+    if (ALibraryLevel <= AV_LOG_DEBUG) return 2;
+    return 3;
+}
+
+void LibraryLogHandler(void* AContext, int ALevel, const char* AFormat, va_list AArgs) {
+    int Level = std::max(0, EngineLogLevel(ALevel));
+    if (LibraryLogFilterLevel.load() < Level) return;
+    int32_t ThreadID = CurrentThreadID();
+    std::vector<std::string> Lines;
+    {
+        TConverterList& List = ConverterList();
+        std::lock_guard<std::mutex> Guard(List.LogLock);
+        TLogList::TLogItem& Item = List.LogList.Find(ThreadID);
+        char Buffer[2048];
+        size_t Used = 0;
+        if (AContext && Item.Text.empty()) {
+            const AVClass* Class = *static_cast<const AVClass* const*>(AContext);
+            if (Class) {
+                const char* Name = Class->item_name ? Class->item_name(AContext) : Class->class_name;
+                int Written = std::snprintf(Buffer, sizeof Buffer, "[%s @ %08" PRIXPTR "]", Name ? Name : "",
+                                            reinterpret_cast<uintptr_t>(AContext));
+                Used = Written > 0 ? std::min<size_t>(Written, sizeof Buffer - 1) : 0;
+            }
+        } else if (!Item.Text.empty()) {
+            Used = Item.Text.copy(Buffer, sizeof Buffer - 1);
+        }
+        Buffer[Used] = 0;
+        if (AFormat) std::vsnprintf(Buffer + Used, sizeof Buffer - Used, AFormat, AArgs);
+        std::string Text(Buffer);
+        size_t Start = 0;
+        for (size_t Feed; (Feed = Text.find('\n', Start)) != std::string::npos; Start = Feed + 1)
+            Lines.push_back(Text.substr(Start, Feed - Start));
+        Text.erase(0, Start);
+        // A full buffer without a line feed cannot grow: it is a line of its own.
+        if (Text.size() >= sizeof Buffer - 1) {
+            Lines.push_back(Text);
+            Text.clear();
+        }
+        Item.Text = std::move(Text);
+    }
+    for (const std::string& Line : Lines) DispatchLine(ThreadID, Level, Line);
+}
+
+// ---------------------------------------------------------------------------
+// Fallback for Start(0) without a Post hook
+
+// Without an owner's event loop the jobs of Start(0) still run one at a
+// time, each 100 ms after the previous one, on this one thread of the
+// component instead of the owner's thread; the run keeps its order and its
+// events, and the owner's thread is not blocked.
+class TCustomAVConverter::TFallbackTimer : public std::enable_shared_from_this<TFallbackTimer> {
+public:
+    void Add(std::function<void()> AWork, int ADelayMs) {
+        std::lock_guard<std::mutex> Guard(FLock);
+        if (FQuit) return;
+        FQueue.push_back({std::chrono::steady_clock::now() + std::chrono::milliseconds(ADelayMs), std::move(AWork)});
+        if (!FThread.joinable()) {
+            std::shared_ptr<TFallbackTimer> Self = shared_from_this();
+            FThread = std::thread([Self] { Self->Loop(); });
+        }
+        FChanged.notify_all();
+    }
+
+    void Shutdown() {
+        std::thread Thread;
+        {
+            std::lock_guard<std::mutex> Guard(FLock);
+            FQuit = true;
+            FQueue.clear();
+            Thread = std::move(FThread);
+        }
+        FChanged.notify_all();
+        if (!Thread.joinable()) return;
+        if (Thread.get_id() == std::this_thread::get_id())
+            Thread.detach();  // it holds itself alive and ends after this call
+        else
+            Thread.join();
+    }
+
+private:
+    struct TEntry {
+        std::chrono::steady_clock::time_point Due;
+        std::function<void()> Work;
+    };
+
+    void Loop() {
+        std::unique_lock<std::mutex> Guard(FLock);
+        for (;;) {
+            if (FQuit) return;
+            if (FQueue.empty()) {
+                FChanged.wait(Guard);
+                continue;
+            }
+            auto First = std::min_element(FQueue.begin(), FQueue.end(),
+                                          [](const TEntry& A, const TEntry& B) { return A.Due < B.Due; });
+            if (std::chrono::steady_clock::now() < First->Due) {
+                FChanged.wait_until(Guard, First->Due);
+                continue;
+            }
+            std::function<void()> Work = std::move(First->Work);
+            FQueue.erase(First);
+            Guard.unlock();
+            Work();
+            Guard.lock();
+        }
+    }
+
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::vector<TEntry> FQueue;
+    std::thread FThread;
+    bool FQuit = false;
+};
+
+// ---------------------------------------------------------------------------
+// TCustomAVConverter
+
+TCustomAVConverter::TCustomAVConverter() : FCore(std::make_shared<TConverterCore>()) {
+    FCore->Owner = this;
+    std::lock_guard<std::mutex> Guard(ConverterList().Lock);
+    ConverterList().Items.push_back(FCore);
+}
+
+TCustomAVConverter::~TCustomAVConverter() { Shutdown(); }
+
+void TCustomAVConverter::Shutdown() {
+    if (FShutDown) return;
+    FShutDown = true;
+    {
+        TConverterList& List = ConverterList();
+        std::lock_guard<std::mutex> Guard(List.Lock);
+        List.Items.erase(std::remove(List.Items.begin(), List.Items.end(), FCore), List.Items.end());
+    }
+    FToken.reset();
+    std::vector<std::unique_ptr<TFFmpeg>> Free;
+    {
+        TGuard Guard(*this);
+        PendingCount = 0;
+        FRunOpen = false;
+        Free = ReleaseJobs(Jobs.ExtractAll());
+    }
+    Free.clear();
+    if (FFallbackTimer) FFallbackTimer->Shutdown();
+    WaitForOrphans();
+    // An event still being raised finishes before the component goes.
+    Enter();
+    FCore->Alive = false;
+    Leave();
+}
+
+void TCustomAVConverter::Enter() {
+    FCore->Lock.lock();
+    ++FCore->Depth;
+}
+
+void TCustomAVConverter::Leave() { LeaveCore(*FCore); }
+
+int TCustomAVConverter::JobCount() {
+    TGuard Guard(*this);
+    return Jobs.Count();
+}
+
+TFFmpeg& TCustomAVConverter::Job(int AIndex) {
+    TGuard Guard(*this);
+    return *Jobs.Items(AIndex);
+}
+
+TAVProbe& TCustomAVConverter::GetJobProbe(int AIndex) { return Job(AIndex).Probe; }
+
+void TCustomAVConverter::GetOutputOptions(int AIndex, TOutputOptions& AOptions) {
+    TGuard Guard(*this);
+    AOptions = Jobs.Items(AIndex)->OutputOptions;
+}
+
+void TCustomAVConverter::DeliverLibraryLine(int32_t AThreadID, int ALevel, const std::string& AText) {
+    TGuard Guard(*this);
+    DoLog(Jobs.FindByThread(AThreadID), ALevel, AText);
+}
+
+void TCustomAVConverter::ReassertStop(TFFmpeg* AJob) {
+    // A stop that reached a job on the owner's thread just before its
+    // engine started was cleared by that start; the job's first event
+    // repeats it.
+    if (AJob->StopWanted && !AJob->StopRequested) AJob->RequestStop();
+}
+
+void TCustomAVConverter::DoBeforeHook(TFFmpeg* AJob, THookAction& AHookAction, int64_t APTS) {
+    if (OnBeforeHook && !AJob->Orphaned) OnBeforeHook(AJob->Index, APTS, AHookAction);
+}
+
+void TCustomAVConverter::DoCustomHook(TFFmpeg* AJob, TBitmap* ABitmap, int AFrameNumber, int64_t APTS, bool& AUpdate,
+                                      bool& AStopHook) {
+    if (OnCustomHook && !AJob->Orphaned) OnCustomHook(AJob->Index, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+}
+
+void TCustomAVConverter::DoLog(TFFmpeg* AJob, int ALevel, const std::string& AMsg) {
+    if (!OnLog) return;
+    TGuard Guard(*this);
+    if (AJob) ReassertStop(AJob);
+    if (AJob && AJob->Orphaned) return;
+    TLogLevel Level = ALevel < 0 ? llQuiet : ALevel >= 4 ? llAll : static_cast<TLogLevel>(ALevel + 1);
+    OnLog(AJob ? AJob->Index.load() : -1, Level, AMsg);
+}
+
+void TCustomAVConverter::DoProgress(TFFmpeg* AJob, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                                    float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration) {
+    TGuard Guard(*this);
+    ReassertStop(AJob);
+    if (AJob->Orphaned) return;
+    if (OnProgress)
+        OnProgress(AJob->Index, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
+                   ATotalOutputDuration);
+}
+
+void TCustomAVConverter::RaiseFinal() {
+    FRunOpen = false;
+    {
+        std::lock_guard<std::mutex> Guard(ConverterList().LogLock);
+        ConverterList().LogList.Clear();
+    }
+    RaiseTerminate(-1, true, false, std::string());
+}
+
+void TCustomAVConverter::RaiseTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+    if (!OnTerminate) return;
+    // A handler's exception would end the worker thread and the process,
+    // and the run's bookkeeping after it would be lost.
+    try {
+        OnTerminate(AIndex, AFinished, AException, AMessage);
+    } catch (...) {
+    }
+}
+
+void TCustomAVConverter::ContinueRun() {
+    if (PendingCount > 0)
+        StartNext();
+    else if (FRunOpen && FinishedCount >= Jobs.Count())
+        RaiseFinal();
+}
+
+void TCustomAVConverter::DoTerminate(TFFmpeg* AJob) {
+    std::unique_ptr<TFFmpeg> Orphan;
+    {
+        TGuard Guard(*this);
+        ++FTerminations;
+        // The job's input is closed by now; the probe must not read it.
+        AJob->Probe.CloseFile();
+        if (AJob->Orphaned) {
+            for (auto It = FOrphans.begin(); It != FOrphans.end(); ++It)
+                if (It->get() == AJob) {
+                    Orphan = std::move(*It);
+                    FOrphans.erase(It);
+                    break;
+                }
+            ContinueRun();
+        } else {
+            AJob->RunState = TFFmpeg::rsDone;
+            AJob->Counted = true;
+            int Index = AJob->Index;
+            bool Finished = AJob->Finished, Failed = AJob->ErrorOccurred;
+            std::string Message = AJob->ErrorMessage;
+            // The handler may delete the job: it is not touched afterwards.
+            RaiseTerminate(Index, Finished, Failed, Message);
+            ++FinishedCount;
+            ContinueRun();
+        }
+    }
+    if (Orphan) {
+        Orphan.reset();
+        std::lock_guard<std::mutex> Guard(FOrphanLock);
+        --FOrphanCount;
+        FOrphanGone.notify_all();
+    }
+}
+
+void TCustomAVConverter::Post100(std::function<void()> AWork) {
+    if (Post) {
+        Post(std::move(AWork), 100);
+        return;
+    }
+    if (!FFallbackTimer) FFallbackTimer = std::make_shared<TFallbackTimer>();
+    FFallbackTimer->Add(std::move(AWork), 100);
+}
+
+void TCustomAVConverter::StartNext() {
+    if (PendingCount <= 0) return;
+    --PendingCount;
+    if (NextIndex < 0 || NextIndex >= Jobs.Count()) return;
+    TFFmpeg* Next = Jobs.Items(NextIndex);
+    // Counted before the start: a job that fails at once ends inside it
+    // and starts the one after.
+    ++NextIndex;
+    if (ConcurrentJobs <= 0) {
+        std::weak_ptr<int> Token = FToken;
+        uint64_t Run = Generation;
+        Post100([this, Token, Next, Run] {
+            if (!Token.expired()) RunPostedJob(Next, Run);
+        });
+    } else {
+        RunJob(Next);
+    }
+}
+
+void TCustomAVConverter::PrepareRun(TFFmpeg* AJob) {
+    AJob->ProgressInterval = int64_t(FProgressInterval) * 1000;
+    AJob->SetOption("v", std::to_string(int(FLogLevel) - 1));
+}
+
+void TCustomAVConverter::RunJob(TFFmpeg* AJob) {
+    if (AJob->RunState != TFFmpeg::rsIdle) return;
+    PrepareRun(AJob);
+    AJob->RunState = TFFmpeg::rsRunning;
+    uint64_t Terminations = FTerminations;
+    TFFmpegThread* Worker = AJob->Start(true, FThreadPriority);
+    if (Worker) {
+        AJob->ThreadID = Worker->ThreadID();
+        Worker->Resume();
+    } else if (Terminations == FTerminations) {
+        // Refused without an end to report.
+        AJob->ThreadID = 0;
+        AJob->RunState = TFFmpeg::rsDone;
+    }
+}
+
+void TCustomAVConverter::RunPostedJob(TFFmpeg* AJob, uint64_t AGeneration) {
+    {
+        TGuard Guard(*this);
+        if (AGeneration != Generation) return;
+        bool Listed = false;
+        for (int i = 0; i < Jobs.Count() && !Listed; ++i) Listed = Jobs.Items(i) == AJob;
+        if (!Listed) {
+            // Deleted while it waited: the run goes on without it.
+            ContinueRun();
+            return;
+        }
+        if (AJob->RunState != TFFmpeg::rsIdle) return;  // stopped while it waited
+        PrepareRun(AJob);
+        AJob->RunState = TFFmpeg::rsRunning;
+        AJob->ThreadID = CurrentThreadID();
+    }
+    AJob->Start(false, FThreadPriority);
+}
+
+std::vector<std::unique_ptr<TFFmpeg>> TCustomAVConverter::ReleaseJobs(std::vector<std::unique_ptr<TFFmpeg>> AJobs) {
+    std::vector<std::unique_ptr<TFFmpeg>> Free;
+    for (auto& Job : AJobs) {
+        Job->Index = -1;
+        if (Job->RunState == TFFmpeg::rsRunning || Job->RunState == TFFmpeg::rsStopping) {
+            Job->Orphaned = true;
+            if (Job->RunState == TFFmpeg::rsRunning) {
+                Job->StopWanted = true;
+                Job->RequestStop();
+            }
+            {
+                std::lock_guard<std::mutex> Guard(FOrphanLock);
+                ++FOrphanCount;
+            }
+            FOrphans.push_back(std::move(Job));
+        } else {
+            Free.push_back(std::move(Job));
+        }
+    }
+    return Free;
+}
+
+void TCustomAVConverter::WaitForOrphans() {
+    std::unique_lock<std::mutex> Guard(FOrphanLock);
+    FOrphanGone.wait(Guard, [this] { return FOrphanCount == 0; });
+}
+
+// ---------------------------------------------------------------------------
+// TVxAVConverter
+
+TVxAVConverter::~TVxAVConverter() {
+    // Jobs end before the object starts to come apart, so no worker calls
+    // into a half-destroyed component.
+    Shutdown();
+}
+
+bool TVxAVConverter::LoadAVLib(const std::string& APath, int AVersionedNames) {
+    if (!LoadLibraries(APath, AVersionedNames != 0)) {
+        LastError = LibrariesError();
+        return false;
+    }
+    av::av_log_set_callback(&LibraryLogHandler);
+    av::av_log_set_level(TCustomFFmpeg::LibraryLogLevel(int(FLogLevel) - 1));
+    LibraryLogFilterLevel = EngineLogLevel(av::av_log_get_level());
+    return true;
+}
+
+void TVxAVConverter::SetLogLevel(TLogLevel AValue) {
+    FLogLevel = AValue;
+    if (!LibrariesLoaded()) return;
+    av::av_log_set_level(TCustomFFmpeg::LibraryLogLevel(int(AValue) - 1));
+    LibraryLogFilterLevel = EngineLogLevel(av::av_log_get_level());
+}
+
+int TVxAVConverter::AddInputFile(const std::string& AFileName, TInputOptions* AOptions) {
+    if (!LibrariesLoaded()) {
+        // The engine does nothing for a job without the libraries.
+        LastError = "LibAVCodec not loaded.";
+        return -1;
+    }
+    auto Owned = std::make_unique<TFFmpeg>();
+    TFFmpeg* Job = Owned.get();
+    Job->OnLog = [this, Job](TCustomFFmpeg*, int ALevel, const std::string& AMsg) { DoLog(Job, ALevel, AMsg); };
+    try {
+        Job->PrepareJob();
+        Job->SetOption("v", std::to_string(int(FLogLevel) - 1));
+        Job->Settings.ThreadCount = FThreadCount;
+        if (AOptions) {
+            if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
+            Job->InputOptions = *AOptions;
+            ApplyInputOptions(*Job, Job->InputOptions, AFileName);
+        } else {
+            InitInputOptions(Job->InputOptions);
+        }
+        if (!Job->OpenInputFile(AFileName)) {
+            Job->OnLog = nullptr;
+            LastError = Job->ErrorText;
+            return -1;
+        }
+    } catch (const std::exception& E) {
+        Job->OnLog = nullptr;
+        LastError = E.what();
+        return -1;
+    }
+    Job->Probe.AttachContext(Job->InputFiles[0]);
+    Job->OnProgress = [this, Job](TCustomFFmpeg*, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                                  float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration) {
+        DoProgress(Job, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize, ATotalOutputDuration);
+    };
+    Job->OnTerminate = [this, Job](TCustomFFmpeg*) { DoTerminate(Job); };
+    TGuard Guard(*this);
+    Jobs.Add(std::move(Owned));
+    return Job->Index;
+}
+
+bool TVxAVConverter::SetOutputFile(int AIndex, const std::string& AFileName, TOutputOptions* AOptions) {
+    TFFmpeg* Job = &this->Job(AIndex);
+    bool Result = false;
+    try {
+        if (AOptions) {
+            if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
+            Job->OutputOptions = *AOptions;
+            ApplyOutputOptions(*Job, Job->OutputOptions, AFileName);
+            if (Job->OutputOptions.CustomHook)
+                Job->OnCustomHook = [this, Job](TCustomFFmpeg*, TBitmap* ABitmap, int AFrameNumber, int64_t APTS,
+                                                bool& AUpdate, bool& AStopHook) {
+                    DoCustomHook(Job, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+                };
+            else if (Job->OutputOptions.BeforeHook)
+                Job->OnBeforeHook = [this, Job](TCustomFFmpeg*, THookAction& AHookAction, int64_t APTS) {
+                    DoBeforeHook(Job, AHookAction, APTS);
+                };
+            else
+                Job->SetHookRanges(ParseHookRanges(Job->OutputOptions.HookRanges));
+        } else {
+            InitOutputOptions(Job->OutputOptions);
+        }
+        Result = Job->OpenOutputFile(AFileName);
+        if (!Result) LastError = Job->ErrorText;
+    } catch (const std::exception& E) {
+        LastError = E.what();
+        Result = false;
+    }
+    return Result;
+}
+
+void TVxAVConverter::DeleteJob(int AIndex) {
+    std::vector<std::unique_ptr<TFFmpeg>> Free;
+    TGuard Guard(*this);
+    std::unique_ptr<TFFmpeg> Job = Jobs.Extract(AIndex);
+    if (AIndex < NextIndex)
+        --NextIndex;
+    else if (PendingCount > 0)
+        --PendingCount;
+    if (Job->Counted && FinishedCount > 0) --FinishedCount;
+    std::vector<std::unique_ptr<TFFmpeg>> One;
+    One.push_back(std::move(Job));
+    Free = ReleaseJobs(std::move(One));
+}
+
+void TVxAVConverter::ClearJobs() {
+    std::vector<std::unique_ptr<TFFmpeg>> Free;
+    TGuard Guard(*this);
+    LastError.clear();
+    ConcurrentJobs = 0;
+    PendingCount = 0;
+    FinishedCount = 0;
+    NextIndex = -1;
+    FRunOpen = false;
+    Free = ReleaseJobs(Jobs.ExtractAll());
+}
+
+void TVxAVConverter::Start(int AConcurrentJobs) {
+    {
+        std::lock_guard<std::mutex> Guard(ConverterList().LogLock);
+        ConverterList().LogList.Clear();
+    }
+    TGuard Guard(*this);
+    ++Generation;
+    NextIndex = 0;
+    FinishedCount = 0;
+    ConcurrentJobs = AConcurrentJobs;
+    PendingCount = Jobs.Count();
+    for (int i = 0; i < Jobs.Count(); ++i) Jobs.Items(i)->Counted = false;
+    FRunOpen = PendingCount > 0;
+    for (int i = 0; i < std::max(AConcurrentJobs, 1) && PendingCount > 0; ++i) StartNext();
+}
+
+void TVxAVConverter::Stop() {
+    TGuard Guard(*this);
+    PendingCount = 0;
+    if (!FRunOpen) {
+        // Outside a run the jobs that ended before count as finished.
+        FinishedCount = 0;
+        for (int i = 0; i < Jobs.Count(); ++i) FinishedCount += Jobs.Items(i)->RunState == TFFmpeg::rsDone;
+    }
+    for (int i = 0; i < Jobs.Count(); ++i) {
+        TFFmpeg* Job = Jobs.Items(i);
+        if (Job->RunState == TFFmpeg::rsRunning) {
+            Job->StopWanted = true;
+            Job->RequestStop();
+        } else if (Job->RunState == TFFmpeg::rsIdle) {
+            // Never ran: its end comes from a thread of its own.
+            Job->RunState = TFFmpeg::rsStopping;
+            Job->StopWanted = true;
+            FRunOpen = true;
+            Job->Stop();
+        }
+    }
+}
+
+void TVxAVConverter::Pause() {
+    TGuard Guard(*this);
+    for (int i = 0; i < Jobs.Count(); ++i) Jobs.Items(i)->Pause();
+}
+
+void TVxAVConverter::Resume() {
+    TGuard Guard(*this);
+    for (int i = 0; i < Jobs.Count(); ++i) Jobs.Items(i)->Resume();
+}
