@@ -1,0 +1,134 @@
+#include "app/CommandLine.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "app/Profiles.h"
+#include "common/Text.h"
+
+namespace {
+
+int Number(const std::string& Option, const std::string& Text, int Min, int Max) {
+    char* End = nullptr;
+    errno = 0;
+    long Value = Text.empty() ? 0 : std::strtol(Text.c_str(), &End, 10);
+    if (Text.empty() || *End || errno || Value < Min || Value > Max)
+        throw EUsageError(StrFormat("%s wants a number from %d to %d, not '%s'", Option.c_str(), Min, Max,
+                                    Text.c_str()));
+    return static_cast<int>(Value);
+}
+
+}  // namespace
+
+int LogLevelFromName(const std::string& Name) {
+    static const char* const Names[] = {"quiet", "error", "info", "debug", "all"};
+    for (int I = 0; I < 5; ++I)
+        if (Name == Names[I]) return I;
+    return -1;
+}
+
+TConvOptions ParseCommandLine(const std::vector<std::string>& Arguments) {
+    TConvOptions O;
+    bool OptionsEnd = false;
+    for (size_t I = 0; I < Arguments.size(); ++I) {
+        std::string A = Arguments[I];
+        if (OptionsEnd || A.empty() || A[0] != '-' || A == "-") {
+            O.Files.push_back(A);
+            continue;
+        }
+        if (A == "--") {
+            OptionsEnd = true;
+            continue;
+        }
+        std::string Value;
+        bool Inline = false;
+        if (StartsWith(A, "--") && A.find('=') != std::string::npos) {
+            Value = A.substr(A.find('=') + 1);
+            A = A.substr(0, A.find('='));
+            Inline = true;
+        }
+        auto Next = [&]() -> std::string {
+            if (Inline) return Value;
+            if (I + 1 >= Arguments.size()) throw EUsageError(A + " wants a value");
+            return Arguments[++I];
+        };
+        auto Flag = [&]() {
+            if (Inline) throw EUsageError(A + " takes no value");
+        };
+
+        if (A == "-p" || A == "--profile")
+            O.Profile = Number(A, Next(), 0, ProfileCount - 1);
+        else if (A == "-o" || A == "--output-dir") {
+            O.OutputDir = Next();
+            if (O.OutputDir.empty()) throw EUsageError(A + " wants a folder");
+        } else if (A == "--start")
+            O.StartMs = Number(A, Next(), 0, INT_MAX);
+        else if (A == "--length")
+            O.LengthMs = Number(A, Next(), 1, INT_MAX);
+        else if (A == "--crop") {
+            std::vector<std::string> Parts = SplitText(Next(), ',');
+            if (Parts.size() != 4) throw EUsageError("--crop wants four sizes: top,bottom,left,right");
+            int* Fields[] = {&O.CropTop, &O.CropBottom, &O.CropLeft, &O.CropRight};
+            for (size_t K = 0; K < 4; ++K) {
+                *Fields[K] = Number("--crop", Trim(Parts[K]), 0, 65536);
+                if (*Fields[K] % 2) throw EUsageError("--crop sizes must be even");
+            }
+        } else if (A == "--zoom") {
+            O.Zoom = Next();
+            if (O.Zoom != "lbox" && O.Zoom != "cent" && O.Zoom != "full" && O.Zoom != "orig")
+                throw EUsageError("--zoom wants lbox, cent, full or orig, not '" + O.Zoom + "'");
+        } else if (A == "-j" || A == "--jobs")
+            O.Jobs = Number(A, Next(), 1, 64);
+        else if (A == "--threads")
+            O.Threads = Number(A, Next(), 0, 64);
+        else if (A == "--settings")
+            O.SettingsFile = Next();
+        else if (A == "--profiles")
+            O.ProfilesFile = Next();
+        else if (A == "--list-profiles") {
+            Flag();
+            O.ListProfiles = true;
+        } else if (A == "--info")
+            O.InfoFile = Next();
+        else if (A == "--log-level") {
+            std::string Name = Next();
+            O.LogLevel = LogLevelFromName(Name);
+            if (O.LogLevel < 0) throw EUsageError("--log-level wants quiet, error, info, debug or all, not '" + Name + "'");
+        } else if (A == "-q" || A == "--quiet") {
+            Flag();
+            O.Quiet = true;
+        } else if (A == "-h" || A == "--help") {
+            Flag();
+            O.Help = true;
+        } else
+            throw EUsageError("unknown option " + A);
+    }
+    if (!O.Help && !O.ListProfiles && O.InfoFile.empty() && O.Files.empty()) throw EUsageError("no input files");
+    return O;
+}
+
+std::string UsageText(const std::string& Program) {
+    return "Usage: " + Program + R"( [options] FILE...
+Converts every FILE with one output profile into one output folder.
+
+  -p, --profile N        output profile 0..35 (default: the stored one)
+  -o, --output-dir DIR   output folder (default: the stored one)
+      --start MS         start this many milliseconds into each file
+      --length MS        convert this many milliseconds
+      --crop T,B,L,R     cut source pixels off the top, bottom, left, right
+      --zoom MODE        lbox (letter box, default), cent, full, orig
+  -j, --jobs N           files converted at once (default 1)
+      --threads N        codec threads per file (default: one per core)
+      --settings FILE    settings file to use
+      --profiles FILE    profile file to use
+      --list-profiles    list the output profiles
+      --info FILE        show what FILE holds
+      --log-level L      quiet, error, info (default), debug, all
+  -q, --quiet            no progress display
+  -h, --help             this text
+
+Exit status: 0 all files converted, 1 a file failed, 2 bad usage,
+130 interrupted (the files written so far are complete).
+)";
+}

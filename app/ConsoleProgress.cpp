@@ -1,0 +1,54 @@
+#include "app/ConsoleProgress.h"
+
+#include <algorithm>
+
+#include "common/MediaText.h"
+#include "common/Text.h"
+
+std::string FormatClock(int64_t Milliseconds) {
+    int64_t S = std::max<int64_t>(Milliseconds, 0) / 1000;
+    return StrFormat("%02lld:%02lld:%02lld", static_cast<long long>(S / 3600), static_cast<long long>(S / 60 % 60),
+                     static_cast<long long>(S % 60));
+}
+
+int ProgressPercent(int64_t CurrentMs, int64_t TotalMs) {
+    if (TotalMs <= 0) return -1;
+    return static_cast<int>(std::clamp<int64_t>(std::max<int64_t>(CurrentMs, 0) * 100 / TotalMs, 0, 100));
+}
+
+void TSpeedMeter::Sample(TClock::time_point At, int64_t MediaMs) {
+    if (!FHasFirst) {
+        FHasFirst = true;
+        FFirstAt = At;
+        FFirstMs = MediaMs;
+    }
+    FLastAt = At;
+    FLastMs = MediaMs;
+}
+
+double TSpeedMeter::Speed() const {
+    if (!FHasFirst) return 0;
+    double Wall = std::chrono::duration<double, std::milli>(FLastAt - FFirstAt).count();
+    if (Wall < 1 || FLastMs <= FFirstMs) return 0;
+    return (FLastMs - FFirstMs) / Wall;
+}
+
+int64_t TSpeedMeter::TimeLeftMs(int64_t RemainingMs) const {
+    double S = Speed();
+    if (S <= 0) return -1;
+    return static_cast<int64_t>(std::max<int64_t>(RemainingMs, 0) / S);
+}
+
+std::string ProgressLine(const TJobProgress& P, size_t Width) {
+    int Percent = ProgressPercent(P.CurrentMs, P.TotalMs);
+    std::string Line = StrFormat("[%d/%d] %s %s", P.Number, P.Count,
+                                 Percent < 0 ? " --%" : StrFormat("%3d%%", Percent).c_str(),
+                                 FormatClock(P.CurrentMs).c_str());
+    if (P.TotalMs > 0) Line += " / " + FormatClock(P.TotalMs);
+    Line += "  " + FormatFileSize(P.Size);
+    Line += P.Speed > 0 ? StrFormat("  %.1fx", P.Speed) : std::string("  --x");
+    if (P.TimeLeftMs >= 0 && Percent >= 0) Line += "  left " + FormatClock(P.TimeLeftMs);
+    Line += "  " + P.Name;
+    if (Width > 0 && Line.size() > Width) Line.resize(Width);
+    return Line;
+}

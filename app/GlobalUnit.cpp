@@ -1,0 +1,206 @@
+#include "app/GlobalUnit.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+#include "common/Files.h"
+#include "engine/FFmpeg.h"
+
+TGlobalObject* GlobalObject = nullptr;
+
+TGlobalObject::TGlobalObject()
+    : FHelpPageURL("https://www.tarnsoft.example/mp4videoconverter/help.html"),
+      FSettingsIni(ExecutableFolder() + SettingsFileName),
+      FFormatIni(ExecutableFolder() + FormatFileName),
+      FAppTitle("Tarn MP4 Video Converter"),
+      FAppVersion(" ver 1.32 "),
+      FHomePageURL("https://www.tarnsoft.example/"),
+      FSupportPageURL("https://www.tarnsoft.example/support.html") {}
+
+void TGlobalObject::SetHelpPageURL(const std::string& Value) {
+    if (!Value.empty()) FHelpPageURL = Value;
+}
+void TGlobalObject::SetSettingsIni(const std::string& Value) {
+    if (Value.size() > 3) FSettingsIni = Value;
+}
+void TGlobalObject::SetFormatIni(const std::string& Value) {
+    if (Value.size() > 3) FFormatIni = Value;
+}
+void TGlobalObject::SetAppTitle(const std::string& Value) {
+    if (!Value.empty()) FAppTitle = Value;
+}
+void TGlobalObject::SetAppVersion(const std::string& Value) {
+    if (!Value.empty()) FAppVersion = Value;
+}
+void TGlobalObject::SetHomePageURL(const std::string& Value) {
+    if (!Value.empty()) FHomePageURL = Value;
+}
+void TGlobalObject::SetSupportPageURL(const std::string& Value) {
+    if (!Value.empty()) FSupportPageURL = Value;
+}
+
+std::string TGlobalObject::RightPart(const std::string& Text, int Count) {
+    if (Count <= 0) return "";
+    if (static_cast<size_t>(Count) >= Text.size()) return Text;
+    return Text.substr(Text.size() - static_cast<size_t>(Count));
+}
+
+namespace {
+
+std::string WithSlash(std::string Folder) {
+    if (Folder.empty() || Folder.back() != '/') Folder += '/';
+    return Folder;
+}
+
+std::string UserConfigFolder() {
+    const char* Xdg = getenv("XDG_CONFIG_HOME");
+    std::string Base = Xdg && *Xdg ? std::string(Xdg) : HomeFolder() + "/.config";
+    return WithSlash(Base) + ConfigFolderName + "/";
+}
+
+}  // namespace
+
+void TGlobalObject::LocateFiles(const std::string& ExeFolder) {
+    std::string Folder = WithSlash(ExeFolder);
+    std::string Shipped = Folder + SettingsFileName;
+    // A settings file that exists must be writable itself; a missing one
+    // needs a writable folder.
+    bool Writable = FileExists(Shipped) ? access(Shipped.c_str(), W_OK) == 0 : access(Folder.c_str(), W_OK) == 0;
+    SetFormatIni(Folder + FormatFileName);
+    if (Writable) {
+        SetSettingsIni(Shipped);
+        return;
+    }
+    std::string Config = UserConfigFolder();
+    std::string Settings = Config + SettingsFileName;
+    if (!FileExists(Settings) && ForceFolders(Config) && FileExists(Shipped)) {
+        std::error_code Ignored;
+        std::filesystem::copy_file(Shipped, Settings, Ignored);
+    }
+    SetSettingsIni(Settings);
+    // A profile file of the user's own wins over a missing shipped one.
+    if (!FileExists(FFormatIni) && FileExists(Config + FormatFileName)) SetFormatIni(Config + FormatFileName);
+}
+
+std::string DefaultOutputFolder() { return HomeFolder() + "/videoconverter"; }
+
+namespace {
+
+std::mutex MessageLock;
+TMessageFunction MessageFunction;
+
+void DefaultMessage(const std::string& Caption, const std::string& Text, TMessageKind) {
+    std::fprintf(stderr, "%s: %s\n", Caption.c_str(), Text.c_str());
+}
+
+}  // namespace
+
+void SetMessageFunction(TMessageFunction Function) {
+    std::lock_guard<std::mutex> Guard(MessageLock);
+    MessageFunction = std::move(Function);
+}
+
+void ShowMessageBox(const std::string& Caption, const std::string& Text, TMessageKind Kind) {
+    TMessageFunction Function;
+    {
+        std::lock_guard<std::mutex> Guard(MessageLock);
+        Function = MessageFunction;
+    }
+    if (Function)
+        Function(Caption, Text, Kind);
+    else
+        DefaultMessage(Caption, Text, Kind);
+}
+
+std::string ExceptionText(const std::string& Message) {
+    if (!Message.empty() && static_cast<unsigned char>(Message.back()) > static_cast<unsigned char>('.'))
+        return Message + ".";
+    return Message;
+}
+
+void ShowException(const std::exception& Error, const std::string& Title) {
+    bool Engine = dynamic_cast<const FFMpegException*>(&Error) != nullptr;
+    ShowMessageBox(Title, ExceptionText(Error.what()), Engine ? TMessageKind::Warning : TMessageKind::Error);
+}
+
+// Settings.
+
+using namespace SettingsKeys;
+
+int TAppSettings::OutputFormat() const { return FIni.ReadInteger(Section, SettingsKeys::OutputFormat, 0); }
+void TAppSettings::SetOutputFormat(int Value) { FIni.WriteInteger(Section, SettingsKeys::OutputFormat, Value); }
+
+std::string TAppSettings::OutputDir() const {
+    return FIni.ReadString(Section, SettingsKeys::OutputDir, DefaultOutputFolder());
+}
+void TAppSettings::SetOutputDir(const std::string& Value) { FIni.WriteString(Section, SettingsKeys::OutputDir, Value); }
+
+std::string TAppSettings::SnapOutputDir() const {
+    return FIni.ReadString(Section, "SnapOutPutDir", DefaultOutputFolder());
+}
+void TAppSettings::SetSnapOutputDir(const std::string& Value) {
+    FIni.WriteString(Section, SettingsKeys::SnapOutputDir, Value.empty() ? DefaultOutputFolder() : Value);
+}
+
+bool TAppSettings::SnapFullSize() const { return FIni.ReadInteger(Section, SettingsKeys::SnapFullSize, 1) == 1; }
+bool TAppSettings::SnapSmallSize() const { return FIni.ReadInteger(Section, SettingsKeys::SnapSmallSize, 1) == 1; }
+bool TAppSettings::SnapBmp() const { return FIni.ReadInteger(Section, SettingsKeys::SnapBmp, 1) == 1; }
+bool TAppSettings::SnapJpg() const { return FIni.ReadInteger(Section, SettingsKeys::SnapJpg, 1) == 1; }
+
+void TAppSettings::SetSnapFlags(bool FullSize, bool SmallSize, bool Bmp, bool Jpg) {
+    FIni.WriteInteger(Section, SettingsKeys::SnapFullSize, FullSize ? 1 : 0);
+    FIni.WriteInteger(Section, SettingsKeys::SnapSmallSize, SmallSize ? 1 : 0);
+    FIni.WriteInteger(Section, SettingsKeys::SnapBmp, Bmp ? 1 : 0);
+    FIni.WriteInteger(Section, SettingsKeys::SnapJpg, Jpg ? 1 : 0);
+}
+
+int TAppSettings::JpgQuality() const { return FIni.ReadInteger(Section, SettingsKeys::JpgQuality, 30); }
+void TAppSettings::SetJpgQuality(int Value) {
+    if (Value > 0) FIni.WriteInteger(Section, SettingsKeys::JpgQuality, Value);
+}
+
+int TAppSettings::Priority() const { return FIni.ReadInteger(Section, "Priority", 1); }
+void TAppSettings::SetPriority(int Value) { FIni.WriteInteger(Section, SettingsKeys::Priority, Value); }
+
+int TAppSettings::SkinIndex() const { return FIni.ReadInteger(Section, SettingsKeys::SkinIndex, 0); }
+void TAppSettings::SetSkinIndex(int Value) { FIni.WriteInteger(Section, SettingsKeys::SkinIndex, Value); }
+
+TThreadPriority PriorityFromSetting(int Value, TThreadPriority Current) {
+    switch (Value) {
+        case 0: return tpIdle;
+        case 1: return tpNormal;
+        case 2: return tpLower;
+        case 3: return tpLowest;
+        default: return Current;
+    }
+}
+
+bool ForceFolders(const std::string& Folder) {
+    if (Folder.empty()) return false;
+    if (FolderExists(Folder)) return true;
+    std::error_code Error;
+    std::filesystem::create_directories(Folder, Error);
+    return FolderExists(Folder);
+}
+
+std::string EnsureFolder(const std::string& SettingsIni, const std::string& Key) {
+    IniFile Ini(SettingsIni);
+    std::string Default = DefaultOutputFolder();
+    std::string Folder = Ini.ReadString(Section, Key, Default);
+    if (!ForceFolders(Folder)) {
+        ShowMessageBox("Warning",
+                       "Cannot create output directory:" + Folder + ".It will create default directory " + Default + "!",
+                       TMessageKind::Warning);
+        ForceFolders(Default);
+        Ini.WriteString(Section, Key, Default);
+        // The fallback serves this operation too: the folder just refused
+        // would only make the file write fail later.
+        Folder = Default;
+    }
+    return WithSlash(Folder);
+}

@@ -1,0 +1,38 @@
+// BuildOutputOptions: the user's values of one output profile, one file's
+// edit data and the size of its first picture become the job's two option
+// records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/FilesRecord.h"
+#include "component/JobOptions.h"
+
+class TAVProbe;
+
+// What the builder needs to know about the source.
+struct TSourcePicture {
+    int Width = 0, Height = 0;     // coded size of the first picture; 0 x 0 without one
+    int64_t VideoBitRate = -1;     // bit rate of the first video stream, -1 without one
+};
+
+// The two INI files the builder reads.
+struct TProfileFiles {
+    std::string SettingsIni;
+    std::string FormatIni;
+};
+
+// Fills Output and Input, which the caller has reset and given the file
+// names, crops, duration, format and start time. Raises EConvertError for
+// a value that must be a number and is not.
+void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, int ProfileIndex,
+                        TOutputOptions& Output, const TSourcePicture& Source, TInputOptions& Input);
+// The same with the source taken from a probe whose first picture has been
+// decoded (LastFrame).
+void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, int ProfileIndex,
+                        TOutputOptions& Output, TAVProbe& Probe, TInputOptions& Input);
+
+// The worst H.264 quantiser allowed for a quantiser step of the old 1..31
+// scale ("paraQscale").
+int H264QuantiserForQscale(int Qscale);

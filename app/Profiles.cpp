@@ -1,0 +1,170 @@
+#include "app/Profiles.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+#include "common/Text.h"
+#include "engine/FFmpeg.h"
+
+const std::array<const char*, ProfileCount> ProfileNames = {
+    "iPod Video MPEG-4 (*.mp4)",
+    "iPod Video H.264  (*.mp4)",
+    "iPod (320 x 240) MPEG-4 Excellent (*.mp4)",
+    "iPod (320 x 240) MPEG-4 Normal (*.mp4)",
+    "iPod (320 x 240) MPEG-4 Mini (*.mp4)",
+    "Apple TV MPEG-4 High 480P (640 x 480) (*.mp4)",
+    "Apple TV MPEG-4 Low  480P (640 x 480) (*.mp4)",
+    "Apple TV MPEG-4 Normal 480P (640 x 480) (*.mp4)",
+    "iPod Touch MPEG-4 Excellent (*.mp4)",
+    "iPod Touch MPEG-4 (480 x 320) (*.mp4)",
+    "iPod Touch MPEG-4 (320 x 240) (*.mp4)",
+    "iPod Touch MPEG-4 Wide Screen (*.mp4)",
+    "iPhone MPEG-4 Extra Video (*.mp4)",
+    "iPhone MPEG-4 Wide Screen (*.mp4)",
+    "Apple H.264 (320 x 240) (*.mp4)",
+    "Apple H.264 480P (640 x 480)  (*.mp4)",
+    "Apple H.264 720p (1280 x 720) (*.mp4)",
+    "AVI Audio-Video Interleaved (*.avi)",
+    "DivX Movie (*.avi)",
+    "Xvid Movie (*.avi)",
+    "iRiver PMP Video (*.avi)",
+    "Creative Zen Player Video (*.avi)",
+    "Archos Player Video (*.avi)",
+    "PS3 MPEG-4 Video (480P)(*.mp4)",
+    "PS3 MPEG-4 Video (480P) Excellent(*.mp4)",
+    "PS3 MPEG-4 Video (720P)(*.mp4)",
+    "PS3 MPEG-4 Video (1080P)(*.mp4)",
+    "PSP MPEG-4 Excellent Quality(*.mp4)",
+    "PSP MPEG-4 Normal Quality(*.mp4)",
+    "PSP MPEG-4 Mini Size(*.mp4)",
+    "PSP H.264/AVC Video (*.mp4)",
+    "PSP Video (480P)(*.mp4)",
+    "M4V MPEG-4 Video (*.m4v)",
+    "M4A MPEG-4 Audio (*.m4a)",
+    "MP3 MPEG Layer-3 Audio (*.mp3)",
+    "AAC Advenced Audio Codec (*.aac)",
+};
+
+const std::array<TProfileParameter, 9> ProfileParameters = {{
+    {"VideoSize", "iVideoSize", "paraVideoSize"},
+    {"VideoBitRate", "iVideoBitRate", "paraVideoBitRate"},
+    {"FrameRate", "iFrameRate", "paraFrameRate"},
+    {"VideoEncoder", "iVideoEncoder", "paraVideoEncoder"},
+    {"AudioBitRate", "iAudioBitRate", "paraAudioBitRate"},
+    {"SampleRate", "iSampleRate", "paraSampleRate"},
+    {"AudioEncoder", "iAudioEncoder", "paraAudioEncoder"},
+    {"Channel", "iChannel", "paraChannel"},
+    {"Volume", "iVolume", "paraVolume"},
+}};
+
+std::string ProfileSection(int N) { return "formatInfo" + std::to_string(N); }
+
+std::string ProfileFileExt(const IniFile& FormatIni, int N) {
+    return FormatIni.ReadString(ProfileSection(N), "FileExt", "mp4");
+}
+
+std::string ProfileFormat(const IniFile& FormatIni, int N) {
+    return FormatIni.ReadString(ProfileSection(N), "Format", "null");
+}
+
+std::vector<std::string> SplitChoiceList(const std::string& Value) {
+    if (Value == "null") return {};
+    return SplitText(Value, ',');
+}
+
+std::string VideoEncoderValue(const std::string& Item) {
+    std::string Name = LowerCase(Item);
+    if (Name == "mpeg-4") return "mpeg4";
+    if (Name == "xvid") return "libxvid";
+    if (Name == "h264") return "libx264";
+    static const char* const Same[] = {"3gp",        "3g2",        "mov",       "wmv1",    "wmv2",  "wmv3",
+                                       "flv",        "swf",        "msmpeg4",   "msmpeg4v1", "msmpeg4v2",
+                                       "mpeg1video", "mpeg2video", "h263",      "h263p",   "rawvideo",
+                                       "rv10",       "rv20",       "dvvideo",   "huffyuv", "ljpeg", "mjpeg",
+                                       "svq1",       "zlib"};
+    for (const char* S : Same)
+        if (Name == S) return Name;
+    return "";
+}
+
+std::string AudioEncoderValue(const std::string& Item) {
+    static const char* const Map[][2] = {
+        {"mp3", "libmp3lame"},       {"mp2", "mp2"},
+        {"aac", "libfaac"},          {"ac-3", "ac3"},
+        {"flac", "flac"},            {"amr_nb", "libamr_nb"},
+        {"pcm_s16", "pcm_s16le"},    {"pcm_u16", "pcm_u16le"},
+        {"pcm_alaw", "pcm_alaw"},    {"pcm_mulaw ", "pcm_mulaw"},
+        {"adpcm_ms", "adpcm_ms"},    {"adpcm_ima_wav", "adpcm_ima_wav"},
+        {"wma1", "wmav1"},           {"wma2", "wmav2"},
+    };
+    std::string Name = LowerCase(Item);
+    for (const auto& Row : Map)
+        if (Name == Row[0]) return Row[1];
+    return "";
+}
+
+std::string ChannelValue(const std::string& Item) {
+    if (Item == "as source") return "as source";
+    if (Item == "mono 1 channel") return "1";
+    if (Item == "stereo 2 channels") return "2";
+    return "";
+}
+
+std::string VolumeValue(const std::string& Item) {
+    std::string Number = Item.empty() ? Item : Item.substr(0, Item.size() - 1);
+    int Percent = StrToInt(Number);
+    static const int Listed[] = {25, 50, 75, 100, 125, 150, 175, 200, 250, 300, 350, 400};
+    for (int P : Listed)
+        if (P == Percent) return std::to_string(P * 256 / 100);
+    return "";
+}
+
+namespace {
+
+bool ParseInteger(const std::string& Text, int64_t& Value) {
+    size_t I = 0;
+    while (I < Text.size() && Text[I] == ' ') ++I;
+    bool Negative = false;
+    if (I < Text.size() && (Text[I] == '+' || Text[I] == '-')) Negative = Text[I++] == '-';
+    int Base = 10;
+    if (I < Text.size() && Text[I] == '$') {
+        Base = 16;
+        ++I;
+    } else if (I + 1 < Text.size() && Text[I] == '0' && (Text[I + 1] == 'x' || Text[I + 1] == 'X')) {
+        Base = 16;
+        I += 2;
+    }
+    if (I >= Text.size()) return false;
+    int64_t Result = 0;
+    for (; I < Text.size(); ++I) {
+        char C = Text[I];
+        int Digit = C >= '0' && C <= '9'                 ? C - '0'
+                    : Base == 16 && C >= 'a' && C <= 'f' ? C - 'a' + 10
+                    : Base == 16 && C >= 'A' && C <= 'F' ? C - 'A' + 10
+                                                         : -1;
+        if (Digit < 0) return false;
+        Result = Result * Base + Digit;
+        if (Result > INT32_MAX + int64_t(1)) return false;
+    }
+    Value = Negative ? -Result : Result;
+    return true;
+}
+
+}  // namespace
+
+int StrToInt(const std::string& Text) {
+    int64_t Value = 0;
+    if (!ParseInteger(Text, Value) || Value < INT32_MIN || Value > INT32_MAX)
+        throw EConvertError(StrFormat("'%s' is not a valid integer value", Text.c_str()));
+    return static_cast<int>(Value);
+}
+
+double StrToFloat(const std::string& Text) {
+    std::string T = Trim(Text);
+    char* End = nullptr;
+    double Value = T.empty() ? 0.0 : std::strtod(T.c_str(), &End);
+    if (T.empty() || End != T.c_str() + T.size() || !std::isfinite(Value))
+        throw EConvertError(StrFormat("'%s' is not a valid floating point value", Text.c_str()));
+    return Value;
+}

@@ -1,0 +1,52 @@
+// The catalogue of output profiles and the keys that describe them in the
+// profile file (read-only) and the settings file (the user's choices).
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "common/IniFile.h"
+
+constexpr int ProfileCount = 36;
+
+// Display names in catalogue order; the position is the profile number.
+extern const std::array<const char*, ProfileCount> ProfileNames;
+
+// "formatInfo" followed by N.
+std::string ProfileSection(int N);
+
+// "FileExt" of profile N in the profile file, without the dot ("mp4" when
+// absent).
+std::string ProfileFileExt(const IniFile& FormatIni, int N);
+// "Format" of profile N ("null" when absent).
+std::string ProfileFormat(const IniFile& FormatIni, int N);
+
+// The items of a choice list: split at every comma, blanks kept, an empty
+// last item after a trailing comma. "null" (the parameter does not apply)
+// gives no items.
+std::vector<std::string> SplitChoiceList(const std::string& Value);
+
+// The nine parameters: list key of the profile file, index key of both
+// files and value key of the settings file.
+struct TProfileParameter {
+    const char* ListKey;
+    const char* IndexKey;
+    const char* ValueKey;
+};
+extern const std::array<TProfileParameter, 9> ProfileParameters;
+
+// Values the settings dialog writes for a chosen item; empty when the item
+// matches no row of the mapping (the key then keeps its value).
+std::string VideoEncoderValue(const std::string& Item);  // "MPEG-4" -> "mpeg4", "H264" -> "libx264", ...
+std::string AudioEncoderValue(const std::string& Item);  // "AAC" -> "libfaac", "MP3" -> "libmp3lame", ...
+std::string ChannelValue(const std::string& Item);       // exact: "stereo 2 channels" -> "2"
+// A number followed by one character, as a volume in 1/256 units for the
+// twelve listed percentages; raises EConvertError when the number is not
+// an integer.
+std::string VolumeValue(const std::string& Item);
+
+// Strict number conversions with the messages of the engine's conversion
+// errors ("'%s' is not a valid integer value", "... floating point value").
+int StrToInt(const std::string& Text);
+double StrToFloat(const std::string& Text);

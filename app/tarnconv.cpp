@@ -1,0 +1,495 @@
+// tarnconv: converts files with one output profile, the batch of the
+// windowed application without its windows.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/ConsoleProgress.h"
+#include "app/FilesRecord.h"
+#include "app/GlobalUnit.h"
+#include "app/OutputOptions.h"
+#include "app/Profiles.h"
+#include "common/Files.h"
+#include "common/Text.h"
+#include "component/VxAVConverter.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t Interrupted = 0;
+
+void OnInterrupt(int) { Interrupted = 1; }
+
+void InstallInterruptHandler() {
+    struct sigaction Action {};
+    Action.sa_handler = OnInterrupt;
+    sigemptyset(&Action.sa_mask);
+    // A second Ctrl-C ends the program at once.
+    Action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &Action, nullptr);
+    sigaction(SIGTERM, &Action, nullptr);
+}
+
+std::string OneLine(std::string Text) {
+    for (char& C : Text)
+        if (C == '\r' || C == '\n') C = ' ';
+    return Trim(Text);
+}
+
+// What the program knows of one job; written by the component's events.
+struct TJob {
+    std::string Input, Output;
+    bool Started = false;
+    int64_t CurrentMs = 0, TotalMs = 0, Size = 0;
+    TSpeedMeter Meter;
+    bool Ended = false, Finished = false, Failed = false, Reported = false;
+    std::string Message;
+    int PlainDecile = -1;  // last tenth printed as a plain line
+};
+
+// The terminal: progress lines stay at the bottom, everything else is
+// printed above them.
+class TConsole {
+public:
+    explicit TConsole(bool Live) : FLive(Live) {}
+
+    bool Live() const { return FLive; }
+
+    void Print(FILE* Stream, const std::string& Text) {
+        Erase();
+        std::fprintf(Stream, "%s\n", Text.c_str());
+        std::fflush(Stream);
+        Draw();
+    }
+
+    void SetProgress(std::vector<std::string> Lines) {
+        if (Lines == FLines) return;
+        Erase();
+        FLines = std::move(Lines);
+        Draw();
+    }
+
+    static size_t Width() {
+        winsize Size {};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &Size) == 0 && Size.ws_col > 1) return Size.ws_col - 1;
+        return 79;
+    }
+
+private:
+    void Erase() {
+        if (!FLive || FDrawn == 0) return;
+        for (size_t I = 0; I < FDrawn; ++I) std::fputs("\x1b[1A\r\x1b[2K", stdout);
+        FDrawn = 0;
+    }
+    void Draw() {
+        if (!FLive) return;
+        for (const std::string& L : FLines) std::printf("%s\n", L.c_str());
+        FDrawn = FLines.size();
+        std::fflush(stdout);
+    }
+
+    bool FLive;
+    std::vector<std::string> FLines;
+    size_t FDrawn = 0;
+};
+
+class TBatch {
+public:
+    explicit TBatch(const TConvOptions& Options) : FOptions(Options), FConsole(isatty(STDOUT_FILENO) && !Options.Quiet) {}
+
+    int Run();
+
+private:
+    bool LoadLibraries();
+    int ListProfiles(const IniFile& Formats);
+    int ShowInfo();
+    bool AddFile(const std::string& Path, const TProfileFiles& Files, int Profile, const std::string& Folder,
+                 const std::string& Ext, std::set<std::string>& Names);
+    void ConnectEvents();
+    void Loop();
+    void Report(bool Final);
+    std::string JobName(int Index) const;
+
+    const TConvOptions& FOptions;
+    TConsole FConsole;
+    TVxAVConverter FConverter;
+
+    std::mutex FLock;  // guards everything below; never held while calling the component
+    std::condition_variable FWake;
+    std::vector<TJob> FJobs;
+    std::deque<std::pair<FILE*, std::string>> FLines;
+    struct TPosted {
+        TClock::time_point Due;
+        std::function<void()> Work;
+    };
+    std::vector<TPosted> FPosted;
+    bool FBatchEnded = false;
+    int FOpenFailures = 0;
+};
+
+void Say(FILE* Stream, const std::string& Text) {
+    std::fprintf(Stream, "%s\n", Text.c_str());
+    std::fflush(Stream);
+}
+
+bool TBatch::LoadLibraries() {
+    std::string Folder = ExecutableFolder() + "LibAV";
+    if (!FolderExists(Folder)) Folder.clear();
+    if (FConverter.LoadAVLib(Folder, 1)) return true;
+    Say(stderr, "tarnconv: cannot load the codec libraries: " + FConverter.LastError);
+    return false;
+}
+
+int TBatch::ListProfiles(const IniFile& Formats) {
+    for (int N = 0; N < ProfileCount; ++N)
+        std::printf("%2d  %-45s %s\n", N, ProfileNames[N], ProfileFileExt(Formats, N).c_str());
+    return 0;
+}
+
+int TBatch::ShowInfo() {
+    TAVProbe& Probe = FConverter.Probe;
+    if (!Probe.OpenFile(FOptions.InfoFile)) {
+        Say(stderr, "tarnconv: " + Probe.LastError());
+        return 1;
+    }
+    std::string Text = Probe.GetInfoText();
+    Text.erase(std::remove(Text.begin(), Text.end(), '\r'), Text.end());
+    std::printf("%s%s", Text.c_str(), !Text.empty() && Text.back() != '\n' ? "\n" : "");
+    Probe.CloseFile();
+    return 0;
+}
+
+// One file as the batch start of the windowed application adds it.
+bool TBatch::AddFile(const std::string& Path, const TProfileFiles& Files, int Profile, const std::string& Folder,
+                     const std::string& Ext, std::set<std::string>& Names) {
+    TlvFilesRecord Row;
+    Row.SourceFile = Path;
+    Row.TrimStart = FOptions.StartMs;
+    Row.TrimLength = FOptions.LengthMs;
+    Row.ZoomMode = FOptions.Zoom;
+    Row.CropTop = FOptions.CropTop;
+    Row.CropBottom = FOptions.CropBottom;
+    Row.CropLeft = FOptions.CropLeft;
+    Row.CropRight = FOptions.CropRight;
+
+    TInputOptions Input;
+    TOutputOptions Output;
+    InitInputOptions(Input);
+    InitOutputOptions(Output);
+    Input.FileName = Path;
+
+    TAVProbe& Probe = FConverter.Probe;
+    if (!Probe.OpenFile(Path)) {
+        Say(stderr, "tarnconv: cannot open " + Path + ": " + OneLine(Probe.LastError()));
+        return false;
+    }
+    // The first picture gives the source size that the profile is fitted to.
+    if (Probe.VideoStreamCount() > 0) {
+        try {
+            Probe.DecodeFrame(-1);
+        } catch (const EAVProbeError&) {
+            // Without a picture the profile's size is used as it is.
+        }
+    }
+    Input.ForceFormat = Probe.ForcedFormat();
+    if (Row.TrimStart >= 0) Input.StartTime = Row.TrimStart;
+    std::string Name = MakeOutputFileNameIn(Folder, Probe.GetFileName(), Ext,
+                                            [&](const std::string& N) { return Names.count(N) > 0; });
+    Output.FileName = Name;
+    if (Row.CropTop > 0 || Row.CropBottom > 0 || Row.CropLeft > 0 || Row.CropRight > 0) {
+        Output.CropTop = Row.CropTop;
+        Output.CropBottom = Row.CropBottom;
+        Output.CropLeft = Row.CropLeft;
+        Output.CropRight = Row.CropRight;
+    }
+    if (Row.TrimLength > 0) Output.Duration = Row.TrimLength;
+    try {
+        BuildOutputOptions(Files, Row, Profile, Output, Probe, Input);
+    } catch (...) {
+        Probe.CloseFile();
+        throw;
+    }
+    Probe.CloseFile();
+
+    int Index = FConverter.AddInputFile(Input.FileName, &Input);
+    if (Index < 0) {
+        Say(stderr, "tarnconv: cannot open " + Path + ": " + OneLine(FConverter.LastError));
+        return false;
+    }
+    if (!FConverter.SetOutputFile(Index, Name, &Output)) {
+        Say(stderr, "tarnconv: cannot write " + Name + ": " + OneLine(FConverter.LastError));
+        FConverter.DeleteJob(Index);
+        return false;
+    }
+    Names.insert(Name);
+    std::lock_guard<std::mutex> Guard(FLock);
+    TJob Job;
+    Job.Input = Path;
+    Job.Output = Name;
+    FJobs.push_back(std::move(Job));
+    return true;
+}
+
+void TBatch::ConnectEvents() {
+    FConverter.OnProgress = [this](int AIndex, int, int, int ACurrentDuration, float, float, int64_t ACurrentSize,
+                                   int ATotalOutputDuration) {
+        std::lock_guard<std::mutex> Guard(FLock);
+        if (AIndex < 0 || AIndex >= static_cast<int>(FJobs.size())) return;
+        TJob& J = FJobs[static_cast<size_t>(AIndex)];
+        J.Started = true;
+        J.CurrentMs = ACurrentDuration;
+        J.TotalMs = ATotalOutputDuration;
+        J.Size = ACurrentSize;
+        J.Meter.Sample(TClock::now(), ACurrentDuration);
+        FWake.notify_all();
+    };
+    FConverter.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+        std::lock_guard<std::mutex> Guard(FLock);
+        if (AIndex < 0) {
+            FBatchEnded = true;
+        } else if (AIndex < static_cast<int>(FJobs.size())) {
+            TJob& J = FJobs[static_cast<size_t>(AIndex)];
+            J.Ended = true;
+            J.Finished = AFinished && !AException;
+            J.Failed = AException;
+            J.Message = AMessage;
+        }
+        FWake.notify_all();
+    };
+    FConverter.OnLog = [this](int AIndex, TLogLevel ALogLevel, const std::string& AMsg) {
+        // The line of the exception that ended a job repeats its failure
+        // message, which is printed with the job's end.
+        if (ALogLevel == llQuiet || ALogLevel > FOptions.LogLevel) return;
+        std::string Text = AMsg;
+        while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r')) Text.pop_back();
+        if (Text.empty()) return;
+        std::lock_guard<std::mutex> Guard(FLock);
+        FLines.emplace_back(stderr, AIndex >= 0 ? StrFormat("[%d] %s", AIndex + 1, Text.c_str()) : Text);
+        FWake.notify_all();
+    };
+    FConverter.Post = [this](std::function<void()> AWork, int ADelayMs) {
+        std::lock_guard<std::mutex> Guard(FLock);
+        FPosted.push_back({TClock::now() + std::chrono::milliseconds(std::max(ADelayMs, 0)), std::move(AWork)});
+        FWake.notify_all();
+    };
+}
+
+std::string TBatch::JobName(int Index) const {
+    return ExtractFileName(FJobs[static_cast<size_t>(Index)].Output);
+}
+
+// Prints what happened since the last call; called with FLock held.
+void TBatch::Report(bool Final) {
+    // Progress lines go first, so that no stale one is drawn again below
+    // the lines printed now.
+    bool News = !FLines.empty();
+    for (const TJob& J : FJobs) News = News || (J.Ended && !J.Reported);
+    if (News) FConsole.SetProgress({});
+    while (!FLines.empty()) {
+        FConsole.Print(FLines.front().first, FLines.front().second);
+        FLines.pop_front();
+    }
+    int Count = static_cast<int>(FJobs.size());
+    std::vector<std::string> Live;
+    for (int I = 0; I < Count; ++I) {
+        TJob& J = FJobs[static_cast<size_t>(I)];
+        if (J.Ended && !J.Reported) {
+            J.Reported = true;
+            if (J.Failed)
+                FConsole.Print(stderr, StrFormat("[%d/%d] failed: %s: %s", I + 1, Count, J.Input.c_str(),
+                                                 OneLine(J.Message).c_str()));
+            else if (J.Finished)
+                FConsole.Print(stdout, StrFormat("[%d/%d] done: %s", I + 1, Count, J.Output.c_str()));
+            else
+                FConsole.Print(stdout, StrFormat("[%d/%d] stopped: %s", I + 1, Count, J.Output.c_str()));
+            continue;
+        }
+        if (!J.Started || J.Ended || FOptions.Quiet) continue;
+        TJobProgress P;
+        P.Number = I + 1;
+        P.Count = Count;
+        P.CurrentMs = J.CurrentMs;
+        P.TotalMs = J.TotalMs;
+        P.Size = J.Size;
+        P.Speed = J.Meter.Speed();
+        P.TimeLeftMs = J.Meter.TimeLeftMs(J.TotalMs - J.CurrentMs);
+        P.Name = JobName(I);
+        if (FConsole.Live()) {
+            Live.push_back(ProgressLine(P, TConsole::Width()));
+        } else {
+            int Percent = ProgressPercent(J.CurrentMs, J.TotalMs);
+            int Decile = Percent < 0 ? 0 : Percent / 10;
+            if (Decile > J.PlainDecile) {
+                J.PlainDecile = Decile;
+                FConsole.Print(stdout, ProgressLine(P));
+            }
+        }
+    }
+    FConsole.SetProgress(Final ? std::vector<std::string>() : Live);
+}
+
+void TBatch::Loop() {
+    bool Stopping = false;
+    std::unique_lock<std::mutex> Guard(FLock);
+    for (;;) {
+        // Posted work runs on this thread, without the lock.
+        auto Now = TClock::now();
+        std::vector<std::function<void()>> Due;
+        for (auto It = FPosted.begin(); It != FPosted.end();) {
+            if (It->Due <= Now) {
+                Due.push_back(std::move(It->Work));
+                It = FPosted.erase(It);
+            } else
+                ++It;
+        }
+        if (!Due.empty()) {
+            Guard.unlock();
+            for (auto& Work : Due) Work();
+            Guard.lock();
+            continue;
+        }
+        if (Interrupted && !Stopping) {
+            Stopping = true;
+            FConsole.Print(stderr, "tarnconv: stopping; the files written so far are being completed");
+            Guard.unlock();
+            FConverter.Stop();
+            Guard.lock();
+            continue;
+        }
+        Report(false);
+        if (FBatchEnded) break;
+        auto Wake = Now + std::chrono::milliseconds(200);
+        for (const TPosted& P : FPosted) Wake = std::min(Wake, P.Due);
+        FWake.wait_until(Guard, Wake);
+    }
+    Report(true);
+}
+
+int TBatch::Run() {
+    if (FOptions.Help) {
+        std::printf("%s", UsageText("tarnconv").c_str());
+        return 0;
+    }
+    TGlobalObject Global;
+    Global.LocateFiles(ExecutableFolder());
+    if (!FOptions.SettingsFile.empty()) Global.SetSettingsIni(FOptions.SettingsFile);
+    if (!FOptions.ProfilesFile.empty()) Global.SetFormatIni(FOptions.ProfilesFile);
+    TProfileFiles Files{Global.SettingsIni(), Global.FormatIni()};
+    IniFile Formats(Files.FormatIni);
+    if (!FOptions.ProfilesFile.empty() && !FileExists(Files.FormatIni)) {
+        Say(stderr, "tarnconv: no profile file " + Files.FormatIni);
+        return 2;
+    }
+    if (FOptions.ListProfiles) return ListProfiles(Formats);
+
+    // Message boxes of the core become lines on stderr.
+    SetMessageFunction([this](const std::string& Caption, const std::string& Text, TMessageKind) {
+        FConsole.Print(stderr, Caption + ": " + Text);
+    });
+
+    if (!LoadLibraries()) return 1;
+    if (!FOptions.InfoFile.empty()) return ShowInfo();
+
+    TAppSettings Settings(Files.SettingsIni);
+    int Profile = FOptions.Profile >= 0 ? FOptions.Profile : Settings.OutputFormat();
+    if (Profile < 0 || Profile >= ProfileCount) {
+        Say(stderr, StrFormat("tarnconv: the stored output profile %d is not in the catalogue; choose one with -p",
+                              Profile));
+        return 2;
+    }
+    std::string Folder;
+    if (!FOptions.OutputDir.empty()) {
+        Folder = FOptions.OutputDir;
+        if (!ForceFolders(Folder)) {
+            Say(stderr, "tarnconv: cannot create output directory " + Folder);
+            return 1;
+        }
+        if (Folder.back() != '/') Folder += '/';
+    } else {
+        Folder = EnsureFolder(Files.SettingsIni, SettingsKeys::OutputDir);
+    }
+
+    FConverter.SetLogLevel(static_cast<TLogLevel>(FOptions.LogLevel));
+    FConverter.SetThreadPriority(PriorityFromSetting(Settings.Priority(), FConverter.ThreadPriority()));
+    FConverter.SetThreadCount(FOptions.Threads >= 0 ? FOptions.Threads
+                                                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    ConnectEvents();
+    InstallInterruptHandler();
+
+    FConverter.ClearJobs();
+    std::string Ext = "." + ProfileFileExt(Formats, Profile);
+    std::set<std::string> Names;
+    if (!FOptions.Quiet) Say(stdout, StrFormat("Profile %d: %s", Profile, ProfileNames[Profile]));
+    for (const std::string& Path : FOptions.Files) {
+        if (Interrupted) break;
+        try {
+            if (!AddFile(Path, Files, Profile, Folder, Ext, Names)) ++FOpenFailures;
+        } catch (const std::exception& E) {
+            // A profile value that is not a number stops the whole batch.
+            Say(stderr, "tarnconv: " + ExceptionText(E.what()));
+            FConverter.ClearJobs();
+            return 1;
+        }
+    }
+    {
+        // Lines the libraries logged while the files were opened.
+        std::lock_guard<std::mutex> Guard(FLock);
+        Report(true);
+    }
+    for (size_t I = 0; I < FJobs.size(); ++I)
+        Say(stdout, StrFormat("[%zu/%zu] %s -> %s", I + 1, FJobs.size(), FJobs[I].Input.c_str(),
+                              FJobs[I].Output.c_str()));
+
+    if (!FJobs.empty() && !Interrupted) {
+        FConverter.Start(FOptions.Jobs);
+        Loop();
+    }
+
+    int Finished = 0, Failed = 0, Stopped = 0;
+    for (const TJob& J : FJobs) {
+        if (J.Finished)
+            ++Finished;
+        else if (J.Failed)
+            ++Failed;
+        else
+            ++Stopped;
+    }
+    std::string Summary = StrFormat("%d of %zu converted", Finished, FJobs.size() + FOpenFailures);
+    if (Failed) Summary += StrFormat(", %d failed", Failed);
+    if (FOpenFailures) Summary += StrFormat(", %d not opened", FOpenFailures);
+    if (Stopped) Summary += StrFormat(", %d stopped", Stopped);
+    Say(stdout, Summary + (Finished ? " into " + Folder : std::string()));
+    FConverter.ClearJobs();
+    SetMessageFunction({});
+    if (Interrupted) return 130;
+    return Failed || FOpenFailures || Stopped ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    TConvOptions Options;
+    try {
+        Options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const EUsageError& E) {
+        std::fprintf(stderr, "tarnconv: %s\nTry 'tarnconv --help'.\n", E.what());
+        return 2;
+    }
+    TBatch Batch(Options);
+    return Batch.Run();
+}

@@ -1,0 +1,418 @@
+// tarnconv end to end: the built program converts generated media, and the
+// probe reads the results back.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "app/Profiles.h"
+#include "binding/LibAV.h"
+#include "probe/AVProbe.h"
+#include "tests/app/AppTestSupport.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& Path) {
+    std::ifstream In(Path);
+    std::stringstream S;
+    S << In.rdbuf();
+    return S.str();
+}
+
+// One run of the program with its output in files of the scratch folder.
+class TRun {
+public:
+    TRun(const fs::path& Folder, const std::string& Name, std::vector<std::string> Arguments)
+        : FOut(Folder / (Name + ".out")), FErr(Folder / (Name + ".err")) {
+        posix_spawn_file_actions_t Actions;
+        posix_spawn_file_actions_init(&Actions);
+        posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&Actions, 1, FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&Actions, 2, FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        Arguments.insert(Arguments.begin(), TARNCONV_PATH);
+        std::vector<char*> Argv;
+        for (std::string& A : Arguments) Argv.push_back(A.data());
+        Argv.push_back(nullptr);
+        if (posix_spawn(&FPid, TARNCONV_PATH, &Actions, nullptr, Argv.data(), environ) != 0) FPid = -1;
+        posix_spawn_file_actions_destroy(&Actions);
+    }
+    ~TRun() {
+        if (FPid > 0 && !FDone) {
+            kill(FPid, SIGKILL);
+            Wait();
+        }
+    }
+
+    // The exit status; -1 when the program did not exit normally.
+    int Wait() {
+        if (FPid <= 0) return -1;
+        if (!FDone) {
+            int Status = 0;
+            waitpid(FPid, &Status, 0);
+            FDone = true;
+            FStatus = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+        }
+        return FStatus;
+    }
+    void Signal(int Number) { kill(FPid, Number); }
+    std::string Out() const { return ReadFile(FOut); }
+    std::string Err() const { return ReadFile(FErr); }
+
+private:
+    fs::path FOut, FErr;
+    pid_t FPid = -1;
+    bool FDone = false;
+    int FStatus = -1;
+};
+
+int RunToEnd(const fs::path& Folder, const std::string& Name, const std::vector<std::string>& Arguments,
+             std::string* Out = nullptr, std::string* Err = nullptr) {
+    TRun Run(Folder, Name, Arguments);
+    int Status = Run.Wait();
+    if (Out) *Out = Run.Out();
+    if (Err) *Err = Run.Err();
+    return Status;
+}
+
+// Every packet of every stream is read and every video packet decoded.
+struct TScan {
+    bool Opened = false;
+    std::map<int, int64_t> EndUs;  // per stream: latest packet end
+    int VideoFrames = 0;
+    int DecodeErrors = 0;
+};
+
+TScan ScanFile(const std::string& Path) {
+    TScan Result;
+    AVFormatContext* Context = nullptr;
+    if (av::avformat_open_input(&Context, Path.c_str(), nullptr, nullptr) < 0) return Result;
+    if (av::avformat_find_stream_info(Context, nullptr) < 0) {
+        av::avformat_close_input(&Context);
+        return Result;
+    }
+    Result.Opened = true;
+    std::map<int, AVCodecContext*> Decoders;
+    for (unsigned I = 0; I < Context->nb_streams; ++I) {
+        AVCodecParameters* Par = Context->streams[I]->codecpar;
+        if (Par->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        const AVCodec* Codec = av::avcodec_find_decoder(Par->codec_id);
+        AVCodecContext* C = av::avcodec_alloc_context3(Codec);
+        av::avcodec_parameters_to_context(C, Par);
+        if (av::avcodec_open2(C, Codec, nullptr) < 0) ++Result.DecodeErrors;
+        Decoders[static_cast<int>(I)] = C;
+    }
+    AVPacket* Packet = av::av_packet_alloc();
+    AVFrame* Frame = av::av_frame_alloc();
+    auto Drain = [&](AVCodecContext* C) {
+        while (av::avcodec_receive_frame(C, Frame) == 0) ++Result.VideoFrames;
+    };
+    while (av::av_read_frame(Context, Packet) >= 0) {
+        AVStream* S = Context->streams[Packet->stream_index];
+        int64_t Pts = Packet->pts != AV_NOPTS_VALUE ? Packet->pts : Packet->dts;
+        if (Pts != AV_NOPTS_VALUE) {
+            int64_t End = av::av_rescale_q(Pts + Packet->duration, S->time_base, {1, 1000000});
+            int64_t& Slot = Result.EndUs[Packet->stream_index];
+            Slot = std::max(Slot, End);
+        }
+        auto D = Decoders.find(Packet->stream_index);
+        if (D != Decoders.end()) {
+            if (av::avcodec_send_packet(D->second, Packet) < 0) ++Result.DecodeErrors;
+            Drain(D->second);
+        }
+        av::av_packet_unref(Packet);
+    }
+    for (auto& [Index, C] : Decoders) {
+        av::avcodec_send_packet(C, nullptr);
+        Drain(C);
+        av::avcodec_free_context(&C);
+    }
+    av::av_frame_free(&Frame);
+    av::av_packet_free(&Packet);
+    av::avformat_close_input(&Context);
+    return Result;
+}
+
+class Tarnconv : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError(); }
+
+    void SetUp() override {
+        Folder = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A private copy of the shipped settings, so that nothing the tests
+        // do reaches the one beside the program.
+        Settings = (Folder / "settings.ini").string();
+        fs::copy_file(fs::path(TARNCONV_PATH).parent_path() / "tarnmp4videoconverter.ini", Settings);
+    }
+
+    std::vector<std::string> Args(std::vector<std::string> More) {
+        std::vector<std::string> A = {"--settings", Settings, "--log-level", "error"};
+        A.insert(A.end(), More.begin(), More.end());
+        return A;
+    }
+
+    fs::path Folder;
+    std::string Settings;
+};
+
+// What each profile's display name promises for a 640x480 source.
+struct TExpected {
+    const char* Ext;
+    const char* Format;      // the probe's format name
+    const char* VideoCodec;  // empty: no video
+    int Width, Height;
+    const char* AudioCodec;
+    int SampleRate;
+    int Level = 0;    // H.264 level, 0: not checked
+    int Profile = 0;  // H.264 profile number
+};
+
+constexpr const char* Mp4 = "mov,mp4,m4a,3gp,3g2,mj2";
+constexpr int Baseline = 66, Main = 77;
+
+const TExpected Expected[ProfileCount] = {
+    {"mp4", Mp4, "mpeg4", 320, 240, "aac", 44100},
+    {"mp4", Mp4, "h264", 320, 240, "aac", 44100, 13, Baseline},
+    {"mp4", Mp4, "mpeg4", 320, 240, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 320, 240, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 320, 240, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 640, 480, "aac", 48000},
+    {"mp4", Mp4, "mpeg4", 640, 480, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 640, 480, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 640, 480, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 480, 320, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 320, 240, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 640, 360, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 480, 320, "aac", 44100},
+    {"mp4", Mp4, "mpeg4", 640, 360, "aac", 44100},
+    {"mp4", Mp4, "h264", 320, 240, "aac", 44100, 13, Baseline},
+    {"mp4", Mp4, "h264", 640, 480, "aac", 44100, 30, Baseline},
+    {"mp4", Mp4, "h264", 1280, 720, "aac", 48000, 31, Main},
+    {"avi", "avi", "mpeg4", 640, 480, "mp3", 44100},
+    {"avi", "avi", "mpeg4", 640, 480, "mp3", 44100},
+    {"avi", "avi", "mpeg4", 640, 480, "mp3", 44100},
+    {"avi", "avi", "mpeg4", 320, 240, "mp3", 44100},
+    {"avi", "avi", "mpeg4", 320, 240, "mp3", 44100},
+    {"avi", "avi", "mpeg4", 640, 480, "mp3", 44100},
+    {"mp4", Mp4, "mpeg4", 720, 480, "aac", 48000},
+    {"mp4", Mp4, "mpeg4", 720, 480, "aac", 48000},
+    {"mp4", Mp4, "mpeg4", 1280, 720, "aac", 48000},
+    {"mp4", Mp4, "mpeg4", 1920, 1080, "aac", 48000},
+    {"mp4", Mp4, "mpeg4", 480, 272, "aac", 48000},
+    {"mp4", Mp4, "mpeg4", 320, 240, "aac", 48000},
+    {"mp4", Mp4, "mpeg4", 320, 240, "aac", 24000},
+    {"mp4", Mp4, "h264", 480, 272, "aac", 48000, 30, Main},
+    {"mp4", Mp4, "h264", 720, 480, "aac", 48000, 30, Main},
+    {"m4v", Mp4, "mpeg4", 640, 480, "aac", 44100},
+    {"m4a", Mp4, "", 0, 0, "aac", 44100},
+    {"mp3", "mp3", "", 0, 0, "mp3", 44100},
+    {"aac", "aac", "", 0, 0, "aac", 44100},
+};
+
+}  // namespace
+
+TEST_F(Tarnconv, EveryProfileConvertsAsItsNamePromises) {
+    const std::string Source = MediaPath("clip.mp4");
+    TAVProbe Probe;
+    ASSERT_TRUE(Probe.OpenFile(Source));
+    TAVFileInfo SourceInfo;
+    Probe.GetFileInfo(SourceInfo);
+    Probe.CloseFile();
+
+    // Two programs at a time, one codec thread each.
+    for (int N = 0; N < ProfileCount; N += 2) {
+        std::vector<std::unique_ptr<TRun>> Runs;
+        for (int K = N; K < std::min(N + 2, ProfileCount); ++K)
+            Runs.push_back(std::make_unique<TRun>(
+                Folder, "p" + std::to_string(K),
+                Args({"-p", std::to_string(K), "-o", (Folder / std::to_string(K)).string(), "--threads", "1", Source})));
+        for (size_t K = 0; K < Runs.size(); ++K)
+            EXPECT_EQ(Runs[K]->Wait(), 0) << "profile " << N + K << ": " << Runs[K]->Err();
+    }
+
+    for (int N = 0; N < ProfileCount; ++N) {
+        const TExpected& E = Expected[N];
+        SCOPED_TRACE(std::string(ProfileNames[N]));
+        std::string Output = (Folder / std::to_string(N) / (std::string("clip_(new).") + E.Ext)).string();
+        ASSERT_TRUE(Probe.OpenFile(Output)) << Probe.LastError();
+        EXPECT_EQ(Probe.GetFormatName(), E.Format);
+
+        TAVFileInfo Info;
+        Probe.GetFileInfo(Info);
+        EXPECT_NEAR(Info.Duration / 1e6, SourceInfo.Duration / 1e6, 0.2);
+
+        if (*E.VideoCodec) {
+            ASSERT_EQ(Probe.VideoStreamCount(), 1);
+            TAVVideoStreamInfo Video;
+            Probe.GetVideoStreamInfo(-1, Video);
+            EXPECT_EQ(Video.CodecName, E.VideoCodec);
+            EXPECT_EQ(Video.Width, E.Width);
+            EXPECT_EQ(Video.Height, E.Height);
+            AVCodecParameters* Par = Probe.Context()->streams[Probe.FirstVideoStream()]->codecpar;
+            if (E.Level) {
+                EXPECT_EQ(Par->level, E.Level);
+                // Constrained Baseline carries the Baseline number plus a flag.
+                EXPECT_EQ(Par->profile & 0xFF, E.Profile);
+            }
+            if (std::string(E.Ext) == "avi" && Video.CodecName == "mpeg4" &&
+                std::string(ProfileNames[N]).find("Xvid") == std::string::npos &&
+                std::string(ProfileNames[N]).find("iRiver") == std::string::npos) {
+                EXPECT_EQ(Par->codec_tag, MKTAG('D', 'I', 'V', 'X'));
+            }
+        } else {
+            EXPECT_EQ(Probe.VideoStreamCount(), 0);
+        }
+
+        ASSERT_EQ(Probe.AudioStreamCount(), 1);
+        TAVAudioStreamInfo Audio;
+        Probe.GetAudioStreamInfo(-1, Audio);
+        EXPECT_EQ(Audio.CodecName, E.AudioCodec);
+        EXPECT_EQ(Audio.SampleRate, E.SampleRate);
+        EXPECT_EQ(Audio.Channels, 2);
+        int AudioIndex = Probe.FirstAudioStream(), VideoIndex = Probe.FirstVideoStream();
+        Probe.CloseFile();
+
+        TScan Scan = ScanFile(Output);
+        ASSERT_TRUE(Scan.Opened);
+        EXPECT_EQ(Scan.DecodeErrors, 0);
+        if (*E.VideoCodec) {
+            EXPECT_GT(Scan.VideoFrames, 0);
+            EXPECT_NEAR(Scan.EndUs[AudioIndex] / 1e6, Scan.EndUs[VideoIndex] / 1e6, 0.1);
+        }
+    }
+}
+
+TEST_F(Tarnconv, StoredProfileFolderAndDistinctNamesForOneBaseName) {
+    fs::path Out = Folder / "stored";
+    IniFile(Settings).WriteInteger("settings", "OutPutFormat", 34);
+    IniFile(Settings).WriteString("settings", "OutPutDir", Out.string());
+    std::string Stdout;
+    ASSERT_EQ(RunToEnd(Folder, "stored", Args({"-j", "2", MediaPath("clip.avi"), MediaPath("clip.mp4")}), &Stdout),
+              0);
+    EXPECT_TRUE(fs::is_regular_file(Out / "clip_(new).mp3"));
+    EXPECT_TRUE(fs::is_regular_file(Out / "clip_(new_1).mp3"));
+    EXPECT_NE(Stdout.find("2 of 2 converted"), std::string::npos) << Stdout;
+    EXPECT_NE(Stdout.find("done: " + (Out / "clip_(new_1).mp3").string()), std::string::npos) << Stdout;
+}
+
+TEST_F(Tarnconv, TrimAndCrop) {
+    std::string Stdout, Stderr;
+    ASSERT_EQ(RunToEnd(Folder, "trim",
+                       Args({"-p", "17", "-o", Folder.string(), "--start", "1000", "--length", "1500", "--crop",
+                             "0,0,40,40", "--log-level", "quiet", MediaPath("clip.avi")}),
+                       &Stdout, &Stderr),
+              0)
+        << Stderr;
+    EXPECT_EQ(Stderr, "");  // nothing is logged at the quiet level
+    TAVProbe Probe;
+    ASSERT_TRUE(Probe.OpenFile((Folder / "clip_(new).avi").string()));
+    TAVFileInfo Info;
+    Probe.GetFileInfo(Info);
+    EXPECT_NEAR(Info.Duration / 1e6, 1.5, 0.2);
+    TAVVideoStreamInfo Video;
+    Probe.GetVideoStreamInfo(-1, Video);
+    // At the source size the cut columns come back as black bars.
+    EXPECT_EQ(Video.Width, 320);
+    EXPECT_EQ(Video.Height, 240);
+    TBitmap& Picture = Probe.DecodeFrame(-1);
+    ASSERT_EQ(Picture.Width(), 320);
+    auto Dark = [&](int X, int Y) {
+        const uint8_t* P = Picture.ScanLine(Y) + 3 * X;
+        return P[0] < 40 && P[1] < 40 && P[2] < 40;
+    };
+    for (int Y = 0; Y < 240; Y += 16)
+        for (int X : {0, 20, 36, 283, 300, 319}) EXPECT_TRUE(Dark(X, Y)) << X << "," << Y;
+    int Lit = 0;
+    for (int Y = 0; Y < 240; Y += 16)
+        for (int X = 60; X < 260; X += 20) Lit += !Dark(X, Y);
+    EXPECT_GT(Lit, 20);
+}
+
+TEST_F(Tarnconv, FilesThatCannotBeOpenedFailWhileOthersConvert) {
+    std::string Stdout, Stderr;
+    EXPECT_EQ(RunToEnd(Folder, "missing", Args({"-o", Folder.string(), (Folder / "nothere.avi").string()}), &Stdout,
+                       &Stderr),
+              1);
+    EXPECT_NE(Stderr.find("nothere.avi"), std::string::npos) << Stderr;
+
+    EXPECT_EQ(RunToEnd(Folder, "mixed",
+                       Args({"-p", "34", "-o", Folder.string(), MediaPath("random.bin"), MediaPath("empty.mp4"),
+                             MediaPath("tone.wav")}),
+                       &Stdout, &Stderr),
+              1);
+    EXPECT_NE(Stderr.find("random.bin"), std::string::npos) << Stderr;
+    EXPECT_NE(Stderr.find("empty.mp4"), std::string::npos) << Stderr;
+    EXPECT_TRUE(fs::is_regular_file(Folder / "tone_(new).mp3"));
+    EXPECT_NE(Stdout.find("1 of 3 converted, 2 not opened"), std::string::npos) << Stdout;
+    EXPECT_FALSE(fs::exists(Folder / "random_(new).mp3"));
+}
+
+TEST_F(Tarnconv, UsageErrorsListAndInformation) {
+    for (std::vector<std::string> Bad : {std::vector<std::string>{"--bogus", "x.avi"}, {"-p", "36", "x.avi"}, {}}) {
+        std::string Stderr;
+        EXPECT_EQ(RunToEnd(Folder, "usage", Args(Bad), nullptr, &Stderr), 2) << Stderr;
+        EXPECT_NE(Stderr.find("--help"), std::string::npos);
+    }
+    IniFile(Settings).WriteInteger("settings", "OutPutFormat", 99);
+    EXPECT_EQ(RunToEnd(Folder, "stored99", Args({"-o", Folder.string(), MediaPath("clip.avi")})), 2);
+
+    std::string Stdout;
+    ASSERT_EQ(RunToEnd(Folder, "list", Args({"--list-profiles"}), &Stdout), 0);
+    std::istringstream Lines(Stdout);
+    std::string Line;
+    for (int N = 0; N < ProfileCount; ++N) {
+        ASSERT_TRUE(std::getline(Lines, Line));
+        EXPECT_NE(Line.find(ProfileNames[N]), std::string::npos) << Line;
+    }
+    EXPECT_FALSE(std::getline(Lines, Line));
+
+    ASSERT_EQ(RunToEnd(Folder, "info", Args({"--info", MediaPath("clip.avi")}), &Stdout), 0);
+    TAVProbe Probe;
+    ASSERT_TRUE(Probe.OpenFile(MediaPath("clip.avi")));
+    std::string Text = Probe.GetInfoText();
+    Text.erase(std::remove(Text.begin(), Text.end(), '\r'), Text.end());
+    EXPECT_EQ(Stdout.substr(0, Text.size()), Text);
+    EXPECT_EQ(RunToEnd(Folder, "info_missing", Args({"--info", (Folder / "none.avi").string()})), 1);
+}
+
+TEST_F(Tarnconv, InterruptedRunLeavesAPlayableFile) {
+    fs::path Out = Folder / "out";
+    // 35 s at 1920x1080 on one thread takes long enough to be interrupted.
+    TRun Run(Folder, "interrupted",
+             Args({"-p", "26", "-o", Out.string(), "--threads", "1", MediaPath("long35.avi")}));
+    fs::path Output = Out / "long35_(new).mp4";
+    auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < Deadline &&
+           !(fs::exists(Output) && fs::file_size(Output) > 100000))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(fs::exists(Output));
+    Run.Signal(SIGINT);
+    EXPECT_EQ(Run.Wait(), 130) << Run.Err();
+    EXPECT_NE(Run.Out().find("stopped"), std::string::npos) << Run.Out();
+
+    TAVProbe Probe;
+    ASSERT_TRUE(Probe.OpenFile(Output.string())) << Probe.LastError();
+    TAVFileInfo Info;
+    Probe.GetFileInfo(Info);
+    EXPECT_GT(Info.Duration, 0);
+    EXPECT_LT(Info.Duration, 34000000);
+    Probe.CloseFile();
+    TScan Scan = ScanFile(Output.string());
+    ASSERT_TRUE(Scan.Opened);
+    EXPECT_EQ(Scan.DecodeErrors, 0);
+    // Every frame the file announces decodes.
+    EXPECT_NEAR(Scan.VideoFrames / 29.97, Info.Duration / 1e6, 0.1);
+}
