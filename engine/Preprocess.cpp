@@ -46,7 +46,6 @@ bool GrowPictureBuffer(uint8_t*& ABuffer, int& ASize, AVPixelFormat AFormat, int
 
 void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APicture, AVPixelFormat AFormat,
                                        int AWidth, int AHeight) {
-    (void)AIst;
     ++E.HookFrameCounter;
     const int64_t Pts = AIst.Pts;
 
@@ -85,10 +84,8 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
             return;
         }
         av::av_image_fill_arrays(Work.data, Work.linesize, E.HookBuffer, AFormat, AWidth, AHeight, 1);
-        bool Done = false;
         if (S.deinterlace) {
-            Done = DeinterlacePicture(Work, APicture, AFormat, AWidth, AHeight);
-            if (!Done) {
+            if (!DeinterlacePicture(Work, APicture, AFormat, AWidth, AHeight)) {
                 E.Log(0, "Deinterlacing failed.");
                 Work = APicture;
             }

@@ -82,6 +82,8 @@ struct TOutputStreamRecord {
     // Audio.
     bool AudioResample = false;
     SwrContext* Resampler = nullptr;
+    // What the resampler was made for: decoder format, rate and channels.
+    int ResamplerInput[3] = {-1, 0, 0};
     AVAudioFifo* Fifo = nullptr;
     int64_t NextAudioPts = AV_NOPTS_VALUE;  // samples, encoder time base
     std::vector<uint8_t> Padding;           // block with leading silence
@@ -119,7 +121,7 @@ private:
     void Setup();
     void BindStreams();
     void SetUpCopy(TOutputStreamRecord& AOst, TInputStreamRecord& AIst);
-    void SetUpEncoding(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, int AIndex);
+    void SetUpEncoding(TOutputStreamRecord& AOst, TInputStreamRecord& AIst);
     void OpenPassLog(TOutputStreamRecord& AOst, int AIndex);
     void OpenEncoders();
     void OpenDecoders();
@@ -158,7 +160,7 @@ private:
     // TranscodeVideo.cpp
     void EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, TPicture& APicture,
                      const AVFrame* AFrame, int& ASize);
-    void PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal, bool AScaled);
+    void PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal);
 
     // TranscodeReport.cpp
     void ReportProgress(bool AIsLast);

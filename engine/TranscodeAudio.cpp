@@ -27,7 +27,11 @@ void TTranscoder::EnsureResampler(TOutputStreamRecord& AOst, TInputStreamRecord&
     const AVSampleFormat DecFormat = av::av_get_packed_sample_fmt(Dec->sample_fmt);
     const bool Convert = DecFormat != Enc->sample_fmt;
     if (Enc->ch_layout.nb_channels != Dec->ch_layout.nb_channels) AOst.AudioResample = true;
+    // A stream that changes its format midway gets a new converter.
+    const int Input[3] = {DecFormat, Dec->sample_rate, Dec->ch_layout.nb_channels};
+    if (AOst.Resampler && !std::equal(Input, Input + 3, AOst.ResamplerInput)) av::swr_free(&AOst.Resampler);
     if (AOst.Resampler || (!AOst.AudioResample && !Convert)) return;
+    std::copy(Input, Input + 3, AOst.ResamplerInput);
 
     // A decoder layout of unknown order becomes the default one for its count.
     AVChannelLayout InLayout{};

@@ -100,7 +100,7 @@ void TTranscoder::Setup() {
         if (Ost.StreamCopy)
             SetUpCopy(Ost, Ist);
         else
-            SetUpEncoding(Ost, Ist, static_cast<int>(k));
+            SetUpEncoding(Ost, Ist);
         if (Ost.EncodingNeeded) OpenPassLog(Ost, static_cast<int>(k));
         if (Ost.Codec->codec_type == AVMEDIA_TYPE_VIDEO)
             E.VideoBufferSize = std::max(E.VideoBufferSize, 4 * Ost.Codec->width * Ost.Codec->height);
@@ -244,10 +244,9 @@ void TTranscoder::SetUpCopy(TOutputStreamRecord& AOst, TInputStreamRecord& AIst)
     AOst.Codec->time_base = AOst.CodecTimeBase;
 }
 
-void TTranscoder::SetUpEncoding(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, int AIndex) {
+void TTranscoder::SetUpEncoding(TOutputStreamRecord& AOst, TInputStreamRecord& AIst) {
     AVCodecContext* Enc = AOst.Codec;
     AVCodecContext* Dec = AIst.Codec;
-    (void)AIndex;
     switch (Enc->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
             AOst.Fifo = av::av_audio_fifo_alloc(Enc->sample_fmt, Enc->ch_layout.nb_channels, 1024);

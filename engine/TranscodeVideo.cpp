@@ -53,15 +53,13 @@ bool PaintPictureBorders(TPicture& APicture, AVPixelFormat AFormat, int AWidth, 
     return true;
 }
 
-// Paints the borders of AFinal; without scaling the formatted picture is
-// copied into the inner area first.
-void TTranscoder::PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal, bool AScaled) {
+// Paints the borders around what the scaler or the copy put inside.
+void TTranscoder::PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal) {
     TPicture Final;
     for (int i = 0; i < 4; ++i) {
         Final.data[i] = AFinal->data[i];
         Final.linesize[i] = AFinal->linesize[i];
     }
-    (void)AScaled;
     PaintPictureBorders(Final, static_cast<AVPixelFormat>(AFinal->format), AFinal->width, AFinal->height,
                         AOst.PadTop, AOst.PadBottom, AOst.PadLeft, AOst.PadRight, S.padcolor);
 }
@@ -136,7 +134,7 @@ void TTranscoder::EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIs
             av::av_image_copy(ScaleTarget.data, ScaleTarget.linesize, const_cast<const uint8_t**>(Formatted.data),
                               Formatted.linesize, Enc->pix_fmt, InnerW, InnerH);
         }
-        if (AOst.VideoPad) PadPicture(AOst, AOst.TempPicture, AOst.VideoResample);
+        if (AOst.VideoPad) PadPicture(AOst, AOst.TempPicture);
         Final = Temp;
     }
 
