@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the project and runs its main job.
+# Installs what is missing, builds the command-line converter, makes a sample
+# clip and converts it with the default output profile.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j "$(nproc)"
+cmake --build build -j "$(nproc)" --target tarnconv make_media
 
+# The generator writes a set of small clips; the 3 s H.264 + AAC one serves
+# as the sample.
 media=build/media
-./build/tests/fixtures/make_media "$media"
+./build/tests/fixtures/make_media "$media" >/dev/null
+sample="$media/clip.mp4"
+
+out=build/converted
+mkdir -p "$out"
 echo
-echo "Test media written to $media/: a moving test pattern with sine tones as"
-echo "MPEG-4+MP3 AVI, H.264+AAC MP4, a 720x576 clip with sample aspect 16:15, MP3 and"
-echo "WAV audio, PNG and JPEG stills, a 0.8 s clip, a clip with a timestamp jump, a"
-echo "two-program MPEG-TS, a 35 s clip, a clip starting without a key frame, a clip"
-echo "whose audio starts 0.5 s late, a truncated AVI, random bytes and an empty file."
+./build/app/tarnconv --log-level quiet -o "$out" "$sample"
+echo
+echo "Converted $sample with the default profile (stored in"
+echo "build/app/tarnmp4videoconverter.ini, key OutPutFormat; 0 at first start)."
+echo "The result is in $out/:"
+ls -l "$out"
+echo
+echo "More: ./build/app/tarnconv --help, ./build/app/tarnconv --list-profiles"
