@@ -1,18 +1,6 @@
 // Whole jobs: stream copy, re-encoding, sizes, limits and start offsets.
 #include "tests/engine/TranscodeTestSupport.h"
 
-namespace {
-
-TJob Options(std::vector<std::pair<std::string, std::string>> AOutput,
-             std::vector<std::pair<std::string, std::string>> AInput = {}) {
-    TJob Job;
-    Job.InputOptions = std::move(AInput);
-    Job.OutputOptions = std::move(AOutput);
-    return Job;
-}
-
-}  // namespace
-
 TEST_F(TranscodeTest, StreamCopyKeepsCodecsAndDuration) {
     for (const char* Name : {"clip.avi", "clip.mp4"}) {
         TCustomFFmpeg Engine;

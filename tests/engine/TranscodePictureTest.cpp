@@ -8,14 +8,6 @@
 
 namespace {
 
-TJob Options(std::vector<std::pair<std::string, std::string>> AOutput,
-             std::vector<std::pair<std::string, std::string>> AInput = {}) {
-    TJob Job;
-    Job.InputOptions = std::move(AInput);
-    Job.OutputOptions = std::move(AOutput);
-    return Job;
-}
-
 bool LoggedStartingWith(EngineEvents& AEvents, const std::string& APrefix) {
     std::lock_guard<std::mutex> Guard(AEvents.Lock);
     for (auto& [Level, Text] : AEvents.Lines)

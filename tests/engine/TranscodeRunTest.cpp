@@ -16,11 +16,6 @@ struct TProgress {
     int64_t Size;
 };
 
-TJob Options(std::vector<std::pair<std::string, std::string>> AOutput) {
-    TJob Job;
-    Job.OutputOptions = std::move(AOutput);
-    return Job;
-}
 
 }  // namespace
 

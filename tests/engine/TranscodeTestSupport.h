@@ -16,6 +16,14 @@ struct TJob {
     std::function<void(TCustomFFmpeg&)> Prepare;  // after the options, before the files
 };
 
+inline TJob Options(std::vector<std::pair<std::string, std::string>> AOutput,
+                    std::vector<std::pair<std::string, std::string>> AInput = {}) {
+    TJob Job;
+    Job.InputOptions = std::move(AInput);
+    Job.OutputOptions = std::move(AOutput);
+    return Job;
+}
+
 // Runs a job to its end; returns the engine's error message ("" on success).
 inline std::string RunJob(TCustomFFmpeg& Engine, const std::string& AInput, const std::string& AOutput,
                           const TJob& AJob = {}) {
