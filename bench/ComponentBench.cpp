@@ -210,9 +210,9 @@ int main(int argc, char** argv) {
         Job.Options.VideoBitRate = 1500000;
         Batch.push_back(Job);
     }
-    double One = Best(Batch, 1, 1, 2);
+    double One = Best(Batch, 1, 1, 3);
     double OneCores = LastParallelism;
-    double Two = Best(Batch, 2, 1, 2);
+    double Two = Best(Batch, 2, 1, 3);
     double TwoCores = LastParallelism;
 
     // One H.264 encode.
@@ -220,9 +220,9 @@ int main(int argc, char** argv) {
     Encode.Options.VideoCodec = "libx264";
     Encode.Options.VideoBitRate = 1000000;
     std::vector<TJob> H264{Encode};
-    double Single = Best(H264, 1, 1, 2);
+    double Single = Best(H264, 1, 1, 3);
     double SingleCores = LastParallelism;
-    double Dual = Best(H264, 1, 2, 2);
+    double Dual = Best(H264, 1, 2, 3);
     double DualCores = LastParallelism;
 
     if (One < 0 || Two < 0 || Single < 0 || Dual < 0) {

@@ -76,6 +76,11 @@ TEST_F(ConverterTest, ThreadCountReachesEveryJobBeforeItsInputOpens) {
     ASSERT_EQ(C.AddInputFile(MediaPath("short.avi"), nullptr), 0);
     EXPECT_EQ(C.Job(0).Settings.ThreadCount, 2);
     for (AVCodecContext* Codec : C.Job(0).InputCodecs[0]) EXPECT_EQ(Codec->thread_count, 2);
+    TOutputOptions Out;
+    Out.VideoCodec = "libx264";
+    ASSERT_TRUE(C.SetOutputFile(0, (ScratchFolder("Threads") / "out.mp4").string(), &Out)) << C.LastError;
+    for (unsigned i = 0; i < C.Job(0).OutputFiles[0]->nb_streams; ++i)
+        EXPECT_EQ(C.Job(0).OutputStreams[0][i].Codec->thread_count, 2);
     C.SetThreadCount(-3);
     EXPECT_EQ(C.ThreadCount(), 1);
     // The engine option stays refused.

@@ -182,15 +182,3 @@ TEST(LogList, FindReusesTheFirstItemAndAddsOthersAfterIt) {
     EXPECT_EQ(&Fresh, &First);
     EXPECT_EQ(Fresh.Text, "");
 }
-
-TEST(LogLevels, LibraryLevelsMapOntoTheEngineScale) {
-    EXPECT_EQ(EngineLogLevel(AV_LOG_QUIET), -1);
-    EXPECT_EQ(EngineLogLevel(AV_LOG_PANIC), 0);
-    EXPECT_EQ(EngineLogLevel(AV_LOG_ERROR), 0);
-    EXPECT_EQ(EngineLogLevel(AV_LOG_WARNING), 0);
-    EXPECT_EQ(EngineLogLevel(AV_LOG_INFO), 1);
-    EXPECT_EQ(EngineLogLevel(AV_LOG_VERBOSE), 2);
-    EXPECT_EQ(EngineLogLevel(AV_LOG_DEBUG), 2);
-    EXPECT_EQ(EngineLogLevel(AV_LOG_TRACE), 3);
-    for (int V = -1; V <= 3; ++V) EXPECT_EQ(EngineLogLevel(TCustomFFmpeg::LibraryLogLevel(V)), V);
-}

@@ -261,3 +261,26 @@ TEST_F(RunTest, CustomHookReachesTheHandlerWithTheJobIndex) {
     EXPECT_EQ(Width, 320);
     EXPECT_EQ(Height, 240);
 }
+
+TEST_F(RunTest, DeletingARunningJobRenumbersAndTheRunGoesOn) {
+    AddSlowJob("slow.avi");
+    AddJob("short.avi", "quick1.avi");
+    AddJob("short.avi", "quick2.avi");
+    bool Deleted = false;
+    Events.OnTerminateHook = [&](int AIndex) {
+        if (AIndex != 1 || Deleted) return;
+        Deleted = true;
+        C.DeleteJob(0);  // still running: it is stopped and leaves quietly
+    };
+    C.Start(2);
+    ASSERT_TRUE(Events.WaitForFinal());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(Deleted);
+    // The first quick job ended as 1; the last one ran as the new 1.
+    EXPECT_EQ(Events.Order(), (std::vector<int>{1, 1, -1}));
+    EXPECT_EQ(C.JobCount(), 2);
+    EXPECT_EQ(C.Job(0).OutputOptions.FileName, Outputs[1]);
+    EXPECT_EQ(C.Job(1).OutputOptions.FileName, Outputs[2]);
+    EXPECT_EQ(C.Job(1).Index, 1);
+    ExpectPlayable(Outputs[2], 800000);
+}
