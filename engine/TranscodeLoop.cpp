@@ -175,6 +175,10 @@ int TTranscoder::ProcessPacket(TInputStreamRecord& AIst, int AIndex, AVPacket* A
 
     int Result = av::avcodec_send_packet(Dec, APacket);
     if (Result < 0 && Result != AVERROR_EOF && Result != AVERROR(EAGAIN)) return -1;
+    // Outputs that copy this stream while others re-encode it get the packet as it is.
+    if (APacket && PastStart(AIst))
+        for (auto& Ost : Outputs)
+            if (Ost->SourceIndex == AIndex && !Ost->EncodingNeeded) CopyPacket(*Ost, AIst, APacket);
     int Frames = 0;
     while (true) {
         Result = av::avcodec_receive_frame(Dec, Decoded);

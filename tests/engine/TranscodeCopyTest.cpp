@@ -145,3 +145,22 @@ TEST_F(TranscodeTest, StartOffsetSkipsTheBeginning) {
     EXPECT_NEAR(Facts.First(AVMEDIA_TYPE_VIDEO)->Frames, 125, 2);
     EXPECT_NEAR(Facts.First(AVMEDIA_TYPE_VIDEO)->Start, 0.0, 0.05);
 }
+
+TEST_F(TranscodeTest, OneInputFeedsACopyAndAReencodedOutput) {
+    TCustomFFmpeg Engine;
+    ASSERT_TRUE(Engine.OpenInputFile(MediaPath("clip.avi")));
+    Engine.SetOption("vcodec", "copy");
+    Engine.SetOption("an", "1");
+    ASSERT_TRUE(Engine.OpenOutputFile(Out("copy.avi")));
+    Engine.SetOption("s", "160x120");
+    Engine.SetOption("an", "1");
+    ASSERT_TRUE(Engine.OpenOutputFile(Out("small.avi")));
+    Engine.Start(false, tpNormal);
+    ASSERT_FALSE(Engine.ErrorOccurred) << Engine.ErrorMessage;
+    TFileFacts Copy = ReadBack(Out("copy.avi")), Small = ReadBack(Out("small.avi"));
+    ASSERT_TRUE(Copy.First(AVMEDIA_TYPE_VIDEO) && Small.First(AVMEDIA_TYPE_VIDEO));
+    EXPECT_EQ(Copy.First(AVMEDIA_TYPE_VIDEO)->Width, 320);
+    EXPECT_NEAR(Copy.First(AVMEDIA_TYPE_VIDEO)->Frames, 75, 1);
+    EXPECT_EQ(Small.First(AVMEDIA_TYPE_VIDEO)->Width, 160);
+    EXPECT_NEAR(Small.First(AVMEDIA_TYPE_VIDEO)->Frames, 75, 1);
+}
