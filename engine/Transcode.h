@@ -47,6 +47,13 @@ struct TInputStreamRecord {
     AVFilterContext* OutFilter = nullptr;
 };
 
+// What a scaler was made for: source width, height and pixel format.
+struct TScalerSource {
+    int Width = 0, Height = 0;
+    AVPixelFormat Format = AV_PIX_FMT_NONE;
+    bool operator==(const TScalerSource&) const = default;
+};
+
 struct TOutputStreamRecord {
     int FileIndex = 0;
     int StreamIndex = 0;
@@ -73,6 +80,7 @@ struct TOutputStreamRecord {
     int ScaleHeight = 0;
     AVFrame* TempPicture = nullptr;
     SwsContext* ScalerContext = nullptr;
+    TScalerSource ScalerSource;
     int64_t LastVideoPts = AV_NOPTS_VALUE;  // encoders refuse pts that do not increase
     // What the encoder said about its last picture.
     int CodedQuality = 0;
@@ -161,6 +169,7 @@ private:
     void EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, TPicture& APicture,
                      const AVFrame* AFrame, int& ASize);
     void PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal);
+    void MatchScaler(TOutputStreamRecord& AOst, int AWidth, int AHeight, AVPixelFormat AFormat);
 
     // TranscodeReport.cpp
     void ReportProgress(bool AIsLast);

@@ -221,11 +221,6 @@ void TTranscoder::HandleAudio(TInputStreamRecord& AIst, int AIndex, AVFrame* AFr
         memcpy(Samples.data(), Data, size_t(Size));
     }
     if (S.vol != 256) ApplyVolume(Packed, Samples.data(), Size);
-    // The codec context describes the decoded data from here on.
-    AIst.Codec->sample_fmt = Format;
-    AIst.Codec->sample_rate = AFrame->sample_rate;
-    if (av::av_channel_layout_compare(&AIst.Codec->ch_layout, &AFrame->ch_layout) != 0)
-        av::av_channel_layout_copy(&AIst.Codec->ch_layout, &AFrame->ch_layout);
 
     EmulateRate(AIst);
     if (!PastStart(AIst)) return;
@@ -270,7 +265,6 @@ void TTranscoder::ApplyVolume(AVSampleFormat AFormat, uint8_t* AData, int ASize)
 }
 
 void TTranscoder::HandleVideo(TInputStreamRecord& AIst, int AIndex, AVFrame* AFrame) {
-    AVCodecContext* Dec = AIst.Codec;
     // The picture's own timestamp is its presentation time; decoders with
     // frame threads hand pictures out later than their packets.
     if (AFrame->best_effort_timestamp != AV_NOPTS_VALUE)
@@ -284,17 +278,13 @@ void TTranscoder::HandleVideo(TInputStreamRecord& AIst, int AIndex, AVFrame* AFr
         Duration = av::av_rescale_q(1, av_inv_q(AIst.Stream->r_frame_rate), Microseconds);
     AIst.NextPts = AIst.Pts + Duration;
     AIst.Quality = AFrame->quality;
-    // Some streams change size or format midway; the set-up saw the first.
-    Dec->width = AFrame->width;
-    Dec->height = AFrame->height;
-    Dec->pix_fmt = static_cast<AVPixelFormat>(AFrame->format);
 
     TPicture Picture;
     for (int i = 0; i < 4; ++i) {
         Picture.data[i] = AFrame->data[i];
         Picture.linesize[i] = AFrame->linesize[i];
     }
-    PreprocessVideoFrame(AIst, Picture, Dec->pix_fmt, AFrame->width, AFrame->height);
+    PreprocessVideoFrame(AIst, Picture, static_cast<AVPixelFormat>(AFrame->format), AFrame->width, AFrame->height);
     EmulateRate(AIst);
     if (!PastStart(AIst)) return;
 

@@ -294,6 +294,8 @@ void TTranscoder::SetUpEncoding(TOutputStreamRecord& AOst, TInputStreamRecord& A
                         Enc->width - S.padleft - S.padright, Enc->height - S.padtop - S.padbottom, Enc->pix_fmt,
                         S.ScalerFlags, nullptr, nullptr, nullptr);
                     if (!AOst.ScalerContext) Fail("Cannot get resampling context");
+                    AOst.ScalerSource = {Dec->width - S.cropleft - S.cropright, Dec->height - S.croptop - S.cropbottom,
+                                         Dec->pix_fmt};
                 }
                 AOst.ScaleHeight = S.vfilters.empty() ? Dec->height - S.croptop - S.cropbottom : Dec->height;
             }

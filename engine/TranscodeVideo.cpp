@@ -64,6 +64,32 @@ void TTranscoder::PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal) {
                         AOst.PadTop, AOst.PadBottom, AOst.PadLeft, AOst.PadRight, S.padcolor);
 }
 
+void TTranscoder::MatchScaler(TOutputStreamRecord& AOst, int AWidth, int AHeight, AVPixelFormat AFormat) {
+    AVCodecContext* Enc = AOst.Codec;
+    const int SourceW = AWidth - S.cropleft - S.cropright, SourceH = AHeight - S.croptop - S.cropbottom;
+    const int InnerW = Enc->width - AOst.PadLeft - AOst.PadRight, InnerH = Enc->height - AOst.PadTop - AOst.PadBottom;
+    const TScalerSource Source{SourceW, SourceH, AFormat};
+    if (AOst.ScalerContext ? Source == AOst.ScalerSource
+                           : SourceW == InnerW && SourceH == InnerH && AFormat == Enc->pix_fmt)
+        return;
+    if (SourceW <= 0 || SourceH <= 0) throw FFMpegException("Cannot get resampling context");
+    AOst.ScalerContext = av::sws_getCachedContext(AOst.ScalerContext, SourceW, SourceH, AFormat, InnerW, InnerH,
+                                                  Enc->pix_fmt, S.ScalerFlags, nullptr, nullptr, nullptr);
+    if (!AOst.ScalerContext) throw FFMpegException("Cannot get resampling context");
+    AOst.ScalerSource = Source;
+    AOst.ScaleHeight = SourceH;
+    AOst.VideoResample = true;
+    if (!AOst.TempPicture) {
+        AOst.TempPicture = av::av_frame_alloc();
+        if (!AOst.TempPicture) throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+        AOst.TempPicture->format = Enc->pix_fmt;
+        AOst.TempPicture->width = Enc->width;
+        AOst.TempPicture->height = Enc->height;
+        if (av::av_frame_get_buffer(AOst.TempPicture, 0) < 0)
+            throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+    }
+}
+
 void TTranscoder::EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, TPicture& APicture,
                               const AVFrame* AFrame, int& ASize) {
     AVCodecContext* Enc = AOst.Codec;
@@ -97,10 +123,15 @@ void TTranscoder::EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIs
     Copies = int(std::min<int64_t>(Copies, int64_t(S.vframes) - AOst.FrameNumber));
     if (Copies <= 0) return;
 
+    // A stream that changes size or format midway is scaled from then on:
+    // the encoder's size stays, and nothing reads past the picture.
+    const AVPixelFormat InFormat = AFrame ? static_cast<AVPixelFormat>(AFrame->format) : Dec->pix_fmt;
+    if (S.vfilters.empty() && AFrame) MatchScaler(AOst, AFrame->width, AFrame->height, InFormat);
+
     // 4. Crop: a view of the picture.
     TPicture Formatted = APicture;
     if (S.vfilters.empty() && AOst.VideoCrop &&
-        !CropPictureView(Formatted, APicture, Dec->pix_fmt, AOst.CropTop, AOst.CropLeft)) {
+        !CropPictureView(Formatted, APicture, InFormat, AOst.CropTop, AOst.CropLeft)) {
         if (S.xerror) throw FFMpegException("error cropping picture");
         E.Log(0, "error cropping picture");
         return;

@@ -200,3 +200,20 @@ TEST_F(TranscodeTest, DeinterlacingChangesThePicture) {
     for (size_t i = 0; i < A.size(); ++i) Differing += A[i] != B[i];
     EXPECT_GT(Differing, A.size() / 100);
 }
+
+TEST_F(TranscodeTest, PicturesThatChangeSizeMidwayAreScaledToTheOutputSize) {
+    for (const char* Size : {"320x240", "160x120"}) {
+        TCustomFFmpeg Engine;
+        const std::string Output = Out(std::string("resized_") + Size + ".avi");
+        // 2 s at 320x240, then 2 s at 176x144.
+        ASSERT_EQ(RunJob(Engine, MediaPath("resize.ts"), Output, Options({{"s", Size}, {"croptop", "8"}})), "") << Size;
+        int Pictures = 0, WrongSize = 0;
+        TFileFacts Facts = ReadBack(Output, [&](const AVFrame* F) {
+            ++Pictures;
+            WrongSize += F->width != std::stoi(Size) || F->height != std::stoi(std::string(Size).substr(4)) - 8;
+        });
+        EXPECT_NEAR(Pictures, 100, 2) << Size;
+        EXPECT_EQ(WrongSize, 0) << Size;
+        EXPECT_EQ(Facts.First(AVMEDIA_TYPE_VIDEO)->DecodeErrors, 0);
+    }
+}
