@@ -174,6 +174,10 @@ double Best(const std::vector<TJob>& AJobs, int AConcurrent, int AThreadCount, i
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+        std::fprintf(stderr, "usage: %s [WORK_FOLDER]\n", argv[0]);
+        return 2;
+    }
     fs::path Folder;
     bool Own = argc < 2;
     if (Own) {

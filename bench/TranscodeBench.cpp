@@ -418,7 +418,7 @@ int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "floor-remux") == 0) return FloorRemux(argv[2], argv[3]), 0;
     if (argc == 4 && strcmp(argv[1], "engine-encode") == 0) return EngineJob(argv[2], argv[3], false), 0;
     if (argc == 4 && strcmp(argv[1], "engine-remux") == 0) return EngineJob(argv[2], argv[3], true), 0;
-    if (argc > 2) {
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
         fprintf(stderr, "usage: %s [FOLDER]\n", argv[0]);
         return 2;
     }
