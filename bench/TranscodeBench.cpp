@@ -151,14 +151,30 @@ void Generate(const std::string& AFile, int AWidth, int AHeight, int ASeconds, b
     avformat_free_context(Out);
 }
 
+AVFormatContext* OpenInput(const std::string& AFile) {
+    AVFormatContext* In = nullptr;
+    Check(avformat_open_input(&In, AFile.c_str(), nullptr, nullptr), "open input");
+    Check(avformat_find_stream_info(In, nullptr), "stream info");
+    return In;
+}
+
+AVFormatContext* NewOutput(const std::string& AFile) {
+    AVFormatContext* Out = nullptr;
+    Check(avformat_alloc_output_context2(&Out, nullptr, nullptr, AFile.c_str()), "output");
+    return Out;
+}
+
+void CloseFiles(AVFormatContext*& AIn, AVFormatContext* AOut) {
+    avio_closep(&AOut->pb);
+    avformat_free_context(AOut);
+    avformat_close_input(&AIn);
+}
+
 // Writes ATimes copies of a file's packets one after the other, their
 // timestamps shifted, to make a long file without encoding it again.
 void Repeat(const std::string& AInput, const std::string& AOutput, int ATimes) {
-    AVFormatContext* In = nullptr;
-    Check(avformat_open_input(&In, AInput.c_str(), nullptr, nullptr), "open input");
-    Check(avformat_find_stream_info(In, nullptr), "stream info");
-    AVFormatContext* Out = nullptr;
-    Check(avformat_alloc_output_context2(&Out, nullptr, nullptr, AOutput.c_str()), "output");
+    AVFormatContext* In = OpenInput(AInput);
+    AVFormatContext* Out = NewOutput(AOutput);
     for (unsigned i = 0; i < In->nb_streams; ++i) {
         AVStream* S = avformat_new_stream(Out, nullptr);
         avcodec_parameters_copy(S->codecpar, In->streams[i]->codecpar);
@@ -180,9 +196,7 @@ void Repeat(const std::string& AInput, const std::string& AOutput, int ATimes) {
     }
     av_write_trailer(Out);
     av_packet_free(&Packet);
-    avio_closep(&Out->pb);
-    avformat_free_context(Out);
-    avformat_close_input(&In);
+    CloseFiles(In, Out);
 }
 
 // --- The floor -------------------------------------------------------------
@@ -190,11 +204,8 @@ void Repeat(const std::string& AInput, const std::string& AOutput, int ATimes) {
 // Decode, scale to 320x240, encode MPEG-4 at the engine's default video bit
 // rate and AAC at 128 kbit/s, mux to AVI — nothing else.
 void FloorEncode(const std::string& AInput, const std::string& AOutput) {
-    AVFormatContext* In = nullptr;
-    Check(avformat_open_input(&In, AInput.c_str(), nullptr, nullptr), "open input");
-    Check(avformat_find_stream_info(In, nullptr), "stream info");
-    AVFormatContext* Out = nullptr;
-    Check(avformat_alloc_output_context2(&Out, nullptr, nullptr, AOutput.c_str()), "output");
+    AVFormatContext* In = OpenInput(AInput);
+    AVFormatContext* Out = NewOutput(AOutput);
     struct Pair {
         AVCodecContext* Dec = nullptr;
         AVCodecContext* Enc = nullptr;
@@ -312,18 +323,13 @@ void FloorEncode(const std::string& AInput, const std::string& AOutput) {
     av_frame_free(&Chunk);
     av_packet_free(&Packet);
     av_packet_free(&Encoded);
-    avio_closep(&Out->pb);
-    avformat_free_context(Out);
-    avformat_close_input(&In);
+    CloseFiles(In, Out);
 }
 
 // Reads every packet and writes it to the new container.
 void FloorRemux(const std::string& AInput, const std::string& AOutput) {
-    AVFormatContext* In = nullptr;
-    Check(avformat_open_input(&In, AInput.c_str(), nullptr, nullptr), "open input");
-    Check(avformat_find_stream_info(In, nullptr), "stream info");
-    AVFormatContext* Out = nullptr;
-    Check(avformat_alloc_output_context2(&Out, nullptr, nullptr, AOutput.c_str()), "output");
+    AVFormatContext* In = OpenInput(AInput);
+    AVFormatContext* Out = NewOutput(AOutput);
     for (unsigned i = 0; i < In->nb_streams; ++i) {
         AVStream* S = avformat_new_stream(Out, nullptr);
         avcodec_parameters_copy(S->codecpar, In->streams[i]->codecpar);
@@ -340,9 +346,7 @@ void FloorRemux(const std::string& AInput, const std::string& AOutput) {
     }
     av_write_trailer(Out);
     av_packet_free(&Packet);
-    avio_closep(&Out->pb);
-    avformat_free_context(Out);
-    avformat_close_input(&In);
+    CloseFiles(In, Out);
 }
 
 // --- The engine --------------------------------------------------------------
