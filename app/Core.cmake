@@ -21,16 +21,22 @@ set(APP_DATA_FILES
 set(APP_DATA_COPIES)
 foreach(data_file ${APP_DATA_FILES})
   get_filename_component(data_name ${data_file} NAME)
-  add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${data_name}
-    COMMAND ${CMAKE_COMMAND} -E copy ${data_file} ${CMAKE_CURRENT_BINARY_DIR}/${data_name}
+  add_custom_command(OUTPUT ${APP_BIN_DIR}/${data_name}
+    COMMAND ${CMAKE_COMMAND} -E copy ${data_file} ${APP_BIN_DIR}/${data_name}
     DEPENDS ${data_file}
     COMMENT "Copying ${data_name}")
-  list(APPEND APP_DATA_COPIES ${CMAKE_CURRENT_BINARY_DIR}/${data_name})
+  list(APPEND APP_DATA_COPIES ${APP_BIN_DIR}/${data_name})
 endforeach()
 add_custom_target(appdata ALL DEPENDS ${APP_DATA_COPIES})
 
 if(TARGET component)
   add_executable(tarnconv ${CMAKE_CURRENT_SOURCE_DIR}/tarnconv.cpp)
   target_link_libraries(tarnconv PRIVATE appcore component Threads::Threads)
+  set_target_properties(tarnconv PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${APP_BIN_DIR})
   add_dependencies(tarnconv appdata)
+endif()
+
+# Preview arithmetic and snapshot files.
+if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/Preview.cmake)
+  include(${CMAKE_CURRENT_SOURCE_DIR}/Preview.cmake)
 endif()

@@ -16,11 +16,11 @@ sample="$media/clip.mp4"
 out=build/converted
 mkdir -p "$out"
 echo
-./build/app/tarnconv --log-level quiet -o "$out" "$sample"
+./build/bin/tarnconv --log-level quiet -o "$out" "$sample"
 echo
 echo "Converted $sample with the default profile (stored in"
-echo "build/app/tarnmp4videoconverter.ini, key OutPutFormat; 0 at first start)."
+echo "build/bin/tarnmp4videoconverter.ini, key OutPutFormat; 0 at first start)."
 echo "The result is in $out/:"
 ls -l "$out"
 echo
-echo "More: ./build/app/tarnconv --help, ./build/app/tarnconv --list-profiles"
+echo "More: ./build/bin/tarnconv --help, ./build/bin/tarnconv --list-profiles"

@@ -1,0 +1,38 @@
+// A picture area that keeps its own canvas of its size: the background is
+// painted once, frames are drawn into it with FitPicture, and whatever the
+// frame does not cover stays as it was. "A copy of the picture area" is a
+// copy of Canvas().
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+
+class TBitmap;
+
+// Background of every preview area.
+inline const QColor PreviewBackground(166, 202, 240);
+
+class TPictureView : public QWidget {
+    Q_OBJECT
+public:
+    explicit TPictureView(QWidget* Parent = nullptr);
+
+    // Fills the whole canvas with the background colour.
+    void ClearCanvas();
+    void SetBackground(const QColor& Colour);
+    // Draws the bitmap fitted into the canvas, holding its lock meanwhile and
+    // reading its rows in place; an empty bitmap draws nothing.
+    void DrawBitmap(TBitmap& Bitmap);
+    // Draws an image fitted into the canvas (the placeholder picture).
+    void DrawImage(const QImage& Image);
+    const QImage& Canvas() const { return FCanvas; }
+
+protected:
+    void paintEvent(QPaintEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
+
+private:
+    QImage FCanvas;
+    QColor FBackground = PreviewBackground;
+};
