@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "app/Profiles.h"
 #include "common/IniFile.h"
@@ -78,9 +79,12 @@ void ReadH264(const IniFile& Settings, const std::string& S, TOutputOptions& Out
         Output.VideoBufSize = KbitToBits(Value);
 }
 
+// Ws x Hs is the source's display size; crops are in coded pixels, whose
+// width is Sar display pixels.
 struct TFit {
     int Ws, Hs, Wt, Ht, CT, CB, CL, CR;
     TOutputOptions& Output;
+    double Sar = 1.0;
 
     void ByWidth() {
         double R = static_cast<double>(Ws) / Wt;
@@ -143,14 +147,15 @@ struct TFit {
     // Fills the target keeping the picture's shape: what sticks out is cut
     // evenly from both sides, in addition to the user's crops.
     void Centre() {
-        int Wc = Ws - CL - CR, Hc = Hs - CT - CB;
+        int Wc = Ws - static_cast<int>(std::lround((CL + CR) * Sar)), Hc = Hs - CT - CB;
         if (Ws <= 0 || Hs <= 0 || Wc <= 0 || Hc <= 0) {
             Stretch();
             return;
         }
         int64_t Wide = static_cast<int64_t>(Wc) * Ht, Tall = static_cast<int64_t>(Hc) * Wt;
         if (Wide > Tall) {
-            int Excess = Wc - static_cast<int>(Tall / Ht);
+            // The excess is in display pixels; the cut is made in coded ones.
+            int Excess = static_cast<int>((Wc - Tall / Ht) / Sar);
             int Cut = 2 * (Excess / 4);
             CL += Cut;
             CR += Cut;
@@ -180,7 +185,173 @@ void MoveToH263Size(int& Wt, int& Ht) {
     }
 }
 
+void AddExtra(TOutputOptions& Output, const std::string& Line) {
+    if (!Output.ExtraOptions.empty()) Output.ExtraOptions += '\n';
+    Output.ExtraOptions += Line;
+}
+
+// Encoder lines a device needs beyond the user's choices ("H264Options" or
+// "MPEG4Options" of the profile file, "name=value" items separated by ";").
+void AddDeviceOptions(const IniFile& Format, const std::string& S, const char* Key, TOutputOptions& Output) {
+    std::string Items = Format.ReadString(S, Key, "");
+    while (!Items.empty()) {
+        std::string Item = Trim(SplitHead(Items, ";", true));
+        if (!Item.empty()) AddExtra(Output, Item);
+    }
+}
+
+// A value of the settings section, else the profile file's, else Default.
+std::string ProfileValue(const IniFile& Settings, const IniFile& Format, const std::string& S, const char* Key,
+                         const char* Default) {
+    return Settings.ReadString(S, Key, Format.ReadString(S, Key, Default));
+}
+
+// MPEG-4 Part 2 streams get a key-frame distance, a peak rate with its
+// buffer, and the Simple Profile level that their size, rate and bit rate
+// fit in, so that players which check the level accept them.
+void ReadMpeg4(const IniFile& Settings, const IniFile& Format, const std::string& S, TOutputOptions& Output) {
+    int Value = 0;
+    if (TryInt(ProfileValue(Settings, Format, S, "paraGop", ""), Value) && Value > 0) Output.GOPSize = Value;
+    // The encoder refuses a peak rate without its buffer.
+    int Buffer = 0;
+    if (TryInt(ProfileValue(Settings, Format, S, "paraMaxBitrate", ""), Value) && Value > 0 &&
+        TryInt(ProfileValue(Settings, Format, S, "paraBufferSize", ""), Buffer) && Buffer > 0) {
+        Output.VideoMaxRate = std::max(KbitToBits(Value), Output.VideoBitRate);
+        Output.VideoBufSize = KbitToBits(Buffer);
+    }
+}
+
+// Rational frame rate of a rate text such as "25", "29.97" or "30000/1001";
+// the NTSC texts stand for their exact fractions.
+bool ParseRate(const std::string& Text, double& Rate) {
+    size_t Slash = Text.find('/');
+    try {
+        if (Slash != std::string::npos) {
+            double Den = StrToFloat(Text.substr(Slash + 1));
+            if (Den <= 0) return false;
+            Rate = StrToFloat(Text.substr(0, Slash)) / Den;
+        } else {
+            Rate = StrToFloat(Text);
+        }
+    } catch (const EConvertError&) {
+        return false;
+    }
+    return Rate > 0;
+}
+
+int Mpeg4SimpleLevel(int Width, int Height, double Rate, int BitRate) {
+    struct TLevel {
+        int Code, Blocks, BlocksPerSecond, Kbit;
+    };
+    // Simple Profile: level, macroblocks a picture, macroblocks a second, kbit/s.
+    static const TLevel Levels[] = {{8, 99, 1485, 64},        {1, 99, 1485, 64},         {2, 396, 5940, 128},
+                                    {3, 396, 11880, 384},     {4, 1200, 36000, 4000},    {5, 1620, 40500, 8000},
+                                    {6, 3600, 108000, 12000}};
+    int Blocks = ((Width + 15) / 16) * ((Height + 15) / 16);
+    for (const TLevel& L : Levels)
+        if (Blocks <= L.Blocks && Blocks * Rate <= L.BlocksPerSecond && BitRate <= L.Kbit * 1000) return L.Code;
+    return -1;
+}
+
+// The size the engine encodes: the frame size less the crops plus the pads.
+bool OutputPictureSize(const TOutputOptions& Output, int& Width, int& Height) {
+    size_t X = Output.FrameSize.find('x');
+    int W = 0, H = 0;
+    if (X == std::string::npos || !TryInt(Output.FrameSize.substr(0, X), W) ||
+        !TryInt(Output.FrameSize.substr(X + 1), H))
+        return false;
+    auto Positive = [](int V) { return std::max(V, 0); };
+    Width = W - Positive(Output.CropLeft) - Positive(Output.CropRight) + Positive(Output.PadLeft) +
+            Positive(Output.PadRight);
+    Height = H - Positive(Output.CropTop) - Positive(Output.CropBottom) + Positive(Output.PadTop) +
+             Positive(Output.PadBottom);
+    return Width > 0 && Height > 0;
+}
+
+// A source shown turned goes through a filter chain: the user's crops in
+// coded pixels, the turn, the cut of the centre mode, the scale and the
+// bars. The engine refuses crop and pad options beside filters, so the
+// chain carries all of them.
+void FitTurned(const TlvFilesRecord& Row, const TSourcePicture& Source, double Sar, int Wt, int Ht, bool SizeAsSource,
+               TOutputOptions& Output) {
+    const bool Turned = Source.Rotation == 90 || Source.Rotation == 270;
+    int CT = std::max(Output.CropTop, 0), CB = std::max(Output.CropBottom, 0);
+    int CL = std::max(Output.CropLeft, 0), CR = std::max(Output.CropRight, 0);
+    int Cw = Source.Width - CL - CR, Ch = Source.Height - CT - CB;
+    if (Cw <= 0 || Ch <= 0) {
+        Cw = Source.Width;
+        Ch = Source.Height;
+        CT = CB = CL = CR = 0;
+    }
+    std::string Chain;
+    if (CT + CB + CL + CR > 0) Chain = StrFormat("crop=%d:%d:%d:%d,", Cw, Ch, CL, CT);
+    Chain += Source.Rotation == 90 ? "transpose=clock" : Source.Rotation == 270 ? "transpose=cclock" : "hflip,vflip";
+    // The turned picture in coded pixels and as it is shown.
+    int Tw = Turned ? Ch : Cw, Th = Turned ? Cw : Ch;
+    int Dw = Turned ? Ch : 2 * static_cast<int>(std::nearbyint(Cw * Sar / 2.0));
+    int Dh = Turned ? 2 * static_cast<int>(std::nearbyint(Cw * Sar / 2.0)) : Ch;
+
+    if (Wt <= 0 || Ht <= 0 || SizeAsSource || Row.ZoomMode == "orig") {
+        Output.AspectRatio = SizeText(Dw, Dh, ':');
+    } else {
+        TOutputOptions Fitted;
+        TFit Fit{Dw, Dh, Wt, Ht, 0, 0, 0, 0, Fitted, 1.0};
+        if (Row.ZoomMode == "lbox")
+            Fit.LetterBox();
+        else if (Row.ZoomMode == "cent")
+            Fit.Centre();
+        else
+            Fit.Stretch();
+        int Fw = 0, Fh = 0;
+        size_t X = Fitted.FrameSize.find('x');
+        if (X != std::string::npos && TryInt(Fitted.FrameSize.substr(0, X), Fw) &&
+            TryInt(Fitted.FrameSize.substr(X + 1), Fh)) {
+            // The centre mode's cut is in shown pixels; the picture in the
+            // chain is in coded ones, whose shown size differs along the
+            // axis the sample aspect stretches.
+            double ScaleX = Turned ? 1.0 : Dw / double(Tw), ScaleY = Turned ? Dh / double(Th) : 1.0;
+            int L = static_cast<int>(std::max(Fitted.CropLeft, 0) / ScaleX) & ~1;
+            int R = static_cast<int>(std::max(Fitted.CropRight, 0) / ScaleX) & ~1;
+            int T = static_cast<int>(std::max(Fitted.CropTop, 0) / ScaleY) & ~1;
+            int B = static_cast<int>(std::max(Fitted.CropBottom, 0) / ScaleY) & ~1;
+            if (L + R + T + B > 0 && Tw - L - R > 0 && Th - T - B > 0)
+                Chain += StrFormat(",crop=%d:%d:%d:%d", Tw - L - R, Th - T - B, L, T);
+            int Iw = Fw - std::max(Fitted.CropLeft, 0) - std::max(Fitted.CropRight, 0);
+            int Ih = Fh - std::max(Fitted.CropTop, 0) - std::max(Fitted.CropBottom, 0);
+            int PL = std::max(Fitted.PadLeft, 0), PR = std::max(Fitted.PadRight, 0);
+            int PT = std::max(Fitted.PadTop, 0), PB = std::max(Fitted.PadBottom, 0);
+            Chain += StrFormat(",scale=%d:%d", Iw, Ih);
+            if (PL + PR + PT + PB > 0)
+                Chain += StrFormat(",pad=%d:%d:%d:%d:color=black", Iw + PL + PR, Ih + PT + PB, PL, PT);
+        }
+        Output.AspectRatio = Fitted.AspectRatio;
+    }
+    Output.VideoFilters = Chain;
+    Output.FrameSize.clear();
+    Output.CropTop = Output.CropBottom = Output.CropLeft = Output.CropRight = -1;
+    Output.PadTop = Output.PadBottom = Output.PadLeft = Output.PadRight = -1;
+}
+
 }  // namespace
+
+int DisplayMatrixRotation(const int32_t* Matrix) {
+    double ScaleX = std::hypot(Matrix[0] / 65536.0, Matrix[3] / 65536.0);
+    double ScaleY = std::hypot(Matrix[1] / 65536.0, Matrix[4] / 65536.0);
+    if (ScaleX == 0 || ScaleY == 0) return 0;
+    // The matrix turns counter-clockwise by its angle.
+    double CounterClockwise = std::atan2(Matrix[1] / ScaleY, Matrix[0] / ScaleX) * 180.0 / M_PI;
+    int Degrees = static_cast<int>(std::lround(-CounterClockwise / 90.0)) * 90;
+    return ((Degrees % 360) + 360) % 360;
+}
+
+std::string CappedSourceRate(int Num, int Den) {
+    if (Num <= 0 || Den <= 0) return "";
+    int64_t N = Num, D = Den;
+    if (N <= 30 * D) return "";
+    while (N > 30 * D) D *= 2;
+    int64_t G = std::gcd(N, D);
+    return std::to_string(N / G) + "/" + std::to_string(D / G);
+}
 
 int H264QuantiserForQscale(int Qscale) {
     if (Qscale <= 0) return 51;
@@ -212,6 +383,9 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     } else if (std::find(std::begin(Encoders), std::end(Encoders), Encoder) != std::end(Encoders)) {
         Output.VideoCodec = Encoder;
     }
+    // Hardware players match the FourCC in upper case only.
+    if (Encoder == "libxvid") Output.VideoTag = "XVID";
+    const bool Mpeg4Part2 = Encoder == "mpeg4" || Encoder == "libxvid";
     if (Encoder == "libx264") Output.GOPSize = StrToInt(Settings.ReadString(S, "paraGop", "250"));
 
     std::string BitRate = Settings.ReadString(S, "paraVideoBitRate", "512");
@@ -219,20 +393,38 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         Output.VideoBitRate = KbitToBits(StrToInt(BitRate));
     else
         Output.VideoBitRate = static_cast<int>(std::clamp<int64_t>(Source.VideoBitRate, -1, INT32_MAX));
-    if (Encoder == "libx264") ReadH264(Settings, S, Output);
+    if (Encoder == "libx264") {
+        ReadH264(Settings, S, Output);
+        AddDeviceOptions(Format, S, "H264Options", Output);
+    } else if (Mpeg4Part2) {
+        ReadMpeg4(Settings, Format, S, Output);
+        AddDeviceOptions(Format, S, "MPEG4Options", Output);
+    }
+    // No device of the catalogue plays more than 8 bits or other chroma
+    // than 4:2:0; the engine still keeps formats the encoder lacks apart.
+    Output.PixelFormat = "yuv420p";
 
     std::string Rate = Settings.ReadString(S, "paraFrameRate", "29.97");
-    if (Rate != AsSource) Output.FrameRate = Rate;
+    if (Rate != AsSource)
+        Output.FrameRate = Rate;
+    else
+        Output.FrameRate = CappedSourceRate(Source.RateNum, Source.RateDen);
 
     std::string Container = Format.ReadString(S, "Format", "null");
     static const char* const Containers[] = {"ipod", "3gp", "3g2", "avi", "psp", "mov", "vcd", "flv"};
     if (std::find(std::begin(Containers), std::end(Containers), LowerCase(Container)) != std::end(Containers))
         Output.FileFormat = Container;
 
+    // Fitting works on the picture as it is shown: coded width times the
+    // sample aspect, turned as the display matrix says.
+    const double Sar = Source.SarNum > 0 && Source.SarDen > 0 ? double(Source.SarNum) / Source.SarDen : 1.0;
+    const bool Turned = Source.Rotation == 90 || Source.Rotation == 270;
     int Ws = Source.Width, Hs = Source.Height, Wt = 0, Ht = 0;
+    int Wd = Sar == 1.0 ? Ws : 2 * static_cast<int>(std::nearbyint(Ws * Sar / 2.0)), Hd = Hs;
     std::string Size = Settings.ReadString(S, "paraVideoSize", "null");
     bool H263 = LowerCase(Output.VideoCodec) == "h263";
-    if (Size != AsSource) {
+    bool SizeAsSource = Size == AsSource;
+    if (!SizeAsSource) {
         size_t X = Size.find('x');
         if (X != std::string::npos && X > 0) {
             Wt = StrToInt(Size.substr(0, X));
@@ -241,35 +433,93 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         if (H263 && std::string("704x576,352x288,176x144,160x120,128x96").find(Size) == std::string::npos)
             MoveToH263Size(Wt, Ht);
     } else {
-        Wt = Ws;
-        Ht = Hs;
+        Wt = Turned ? Hs : Ws;
+        Ht = Turned ? Ws : Hs;
         // The source size is as foreign to the H.263 encoder as any other.
         if (H263) MoveToH263Size(Wt, Ht);
     }
 
-    TFit Fit{Ws,
-             Hs,
-             Wt,
-             Ht,
-             std::max(Output.CropTop, 0),
-             std::max(Output.CropBottom, 0),
-             std::max(Output.CropLeft, 0),
-             std::max(Output.CropRight, 0),
-             Output};
-    // A target of 0 x 0 ("null" or unreadable) leaves the source size.
-    if (Wt > 0 && Ht > 0) {
-        if (Row.ZoomMode == "lbox")
-            Fit.LetterBox();
-        else if (Row.ZoomMode == "full")
-            Fit.Stretch();
-        else if (Row.ZoomMode == "cent")
-            Fit.Centre();
-        // "orig" keeps the source size with the user's crops.
+    if (Source.Rotation != 0 && Ws > 0 && Hs > 0) {
+        FitTurned(Row, Source, Sar, Wt, Ht, SizeAsSource, Output);
+    } else {
+        TFit Fit{SizeAsSource ? Ws : Wd,
+                 Hs,
+                 Wt,
+                 Ht,
+                 std::max(Output.CropTop, 0),
+                 std::max(Output.CropBottom, 0),
+                 std::max(Output.CropLeft, 0),
+                 std::max(Output.CropRight, 0),
+                 Output,
+                 SizeAsSource ? 1.0 : Sar};
+        // A target of 0 x 0 ("null" or unreadable) leaves the source size.
+        if (Wt > 0 && Ht > 0) {
+            if (Row.ZoomMode == "lbox")
+                Fit.LetterBox();
+            else if (Row.ZoomMode == "full")
+                Fit.Stretch();
+            else if (Row.ZoomMode == "cent")
+                Fit.Centre();
+            // "orig" keeps the source size with the user's crops.
+        }
+        // The coded size kept as it is plays with the source's own shape.
+        if (Sar != 1.0 && (SizeAsSource || Wt <= 0 || Ht <= 0 || Row.ZoomMode == "orig") && Wd > 0 && Hd > 0)
+            Output.AspectRatio = SizeText(Wd, Hd, ':');
+    }
+
+    if (Mpeg4Part2) {
+        int Width = 0, Height = 0;
+        if (!OutputPictureSize(Output, Width, Height)) {
+            Width = Wt;
+            Height = Ht;
+        }
+        double Fps = 0;
+        if (!ParseRate(Output.FrameRate, Fps)) Fps = Source.RateNum > 0 && Source.RateDen > 0
+                                                          ? double(Source.RateNum) / Source.RateDen
+                                                          : 30.0;
+        int Peak = std::max(Output.VideoMaxRate, Output.VideoBitRate);
+        int Level = Mpeg4SimpleLevel(Width, Height, Fps, Peak);
+        if (Level > 0 && Width > 0 && Height > 0) {
+            AddExtra(Output, "profile=0");
+            AddExtra(Output, "level=" + std::to_string(Level));
+        }
     }
 
     ReadAudio(Settings, S, Output, false);
     Output.PadColor = 0;
 }
+
+namespace {
+
+// Sample aspect, display matrix and base frame rate of the first video stream:
+// the stream's own sample aspect, else the one its decoder reported.
+void ReadStreamShape(TAVProbe& Probe, TSourcePicture& Source) {
+    AVFormatContext* Context = Probe.Context();
+    int Index = Probe.FirstVideoStream();
+    if (!Context || Index < 0 || Index >= static_cast<int>(Context->nb_streams)) return;
+    const AVStream* Stream = Context->streams[Index];
+    AVRational Sar = Stream->sample_aspect_ratio;
+    if (Sar.num <= 0 || Sar.den <= 0) Sar = Stream->codecpar->sample_aspect_ratio;
+    if (Sar.num > 0 && Sar.den > 0) {
+        Source.SarNum = Sar.num;
+        Source.SarDen = Sar.den;
+    }
+    for (int i = 0; i < Stream->nb_side_data; ++i) {
+        const AVPacketSideData& Data = Stream->side_data[i];
+        if (Data.type == AV_PKT_DATA_DISPLAYMATRIX && Data.size >= 9 * static_cast<int>(sizeof(int32_t)))
+            Source.Rotation = DisplayMatrixRotation(reinterpret_cast<const int32_t*>(Data.data));
+    }
+    // The base rate: the average of a short file counts its last picture's
+    // length wrongly (100 pictures in 1.98 s are not 50.5 a second).
+    AVRational Rate = Stream->r_frame_rate.num > 0 && Stream->r_frame_rate.den > 0 ? Stream->r_frame_rate
+                                                                                    : Stream->avg_frame_rate;
+    if (Rate.num > 0 && Rate.den > 0) {
+        Source.RateNum = Rate.num;
+        Source.RateDen = Rate.den;
+    }
+}
+
+}  // namespace
 
 void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, int ProfileIndex,
                         TOutputOptions& Output, TAVProbe& Probe, TInputOptions& Input) {
@@ -280,6 +530,7 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         TAVVideoStreamInfo Info;
         Probe.GetVideoStreamInfo(-1, Info);
         Source.VideoBitRate = Info.BitRate;
+        ReadStreamShape(Probe, Source);
     }
     BuildOutputOptions(Files, Row, ProfileIndex, Output, Source, Input);
 }

@@ -160,8 +160,11 @@ void ApplyInputOptions(TCustomFFmpeg& AEngine, TInputOptions& AOptions, const st
 
 namespace {
 
+// Straight to the generic codec-option lookup: the dispatcher's own
+// handlers of some of these names ("ab", "vb") add a warning meant for
+// values typed on a command line.
 void Generic(TCustomFFmpeg& E, const char* AName, int AValue) {
-    if (AValue > 0) E.SetOption(AName, std::to_string(AValue));
+    if (AValue > 0) E.SetGenericOption(AName, std::to_string(AValue));
 }
 
 void Text(TCustomFFmpeg& E, const char* AName, const std::string& AValue) {
@@ -220,6 +223,7 @@ void ApplyOutputOptions(TCustomFFmpeg& AEngine, TOutputOptions& AOptions, const 
     E.SetOption("vsync", std::to_string(O.VideoSync));
     Text(E, "vtag", O.VideoTag);
     Text(E, "vfilters", O.VideoFilters);
+    Text(E, "pix_fmt", O.PixelFormat);
 
     if (O.DisableSubtitle) E.SetOption("sn", "");
     E.SetOption("slang", O.SubtitleLanguage);

@@ -61,6 +61,7 @@ struct TOutputOptions {
     int VideoSync = -1;
     std::string VideoTag;
     std::string VideoFilters;
+    std::string PixelFormat;  // the encoder's pixel format; empty: the engine's rule
 
     bool DisableSubtitle = false;
     std::string SubtitleLanguage;

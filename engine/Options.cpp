@@ -514,6 +514,15 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             };
         H["r"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
             if (V.empty()) return;
+            // The NTSC rates written as decimals mean their exact fractions.
+            static const std::pair<const char*, AVRational> Ntsc[] = {
+                {"29.97", {30000, 1001}}, {"23.976", {24000, 1001}}, {"14.985", {15000, 1001}},
+                {"59.94", {60000, 1001}}, {"11.988", {12000, 1001}}, {"47.952", {48000, 1001}}};
+            for (const auto& [Text, Exact] : Ntsc)
+                if (V == Text) {
+                    E.Settings.r = Exact;
+                    return;
+                }
             AVRational Rate;
             if (av::av_parse_video_rate(&Rate, V.c_str()) < 0) Refuse("Incorrect frame rate");
             E.Settings.r = Rate;

@@ -557,5 +557,10 @@ int TTranscoder::ConfigureFilters(TInputStreamRecord& AIst, TOutputStreamRecord&
     }
     Enc->width = W + S.padleft + S.padright;
     Enc->height = H + S.padtop + S.padbottom;
+    // The display aspect describes the picture the filters give, which may
+    // be turned or resized.
+    if (S.aspect > 0.0f && Enc->width > 0 && Enc->height > 0)
+        Enc->sample_aspect_ratio = AOst.Stream->sample_aspect_ratio =
+            av::av_d2q(double(S.aspect) * Enc->height / Enc->width, 255);
     return 0;
 }

@@ -157,7 +157,7 @@ TEST_F(Builder, VideoEncoders) {
     Profile("paraVideoEncoder=libxvid\n");
     Build(320, 240);
     EXPECT_EQ(Output.VideoCodec, "libxvid");
-    EXPECT_EQ(Output.VideoTag, "");
+    EXPECT_EQ(Output.VideoTag, "XVID");
 }
 
 TEST_F(Builder, VideoDefaultsAndSourceRate) {
