@@ -349,7 +349,14 @@ void TCustomAVConverter::DoLog(TFFmpeg* AJob, int ALevel, const std::string& AMs
     if (AJob) ReassertStop(AJob);
     if (AJob && AJob->Orphaned) return;
     TLogLevel Level = ALevel < 0 ? llQuiet : ALevel >= 4 ? llAll : static_cast<TLogLevel>(ALevel + 1);
-    OnLog(AJob ? AJob->Index.load() : -1, Level, AMsg);
+    // The engine logs from inside its start and its failure path: a
+    // handler's exception there would skip the job's end (the component
+    // then waits for it forever) or leave a worker thread and end the
+    // process.
+    try {
+        OnLog(AJob ? AJob->Index.load() : -1, Level, AMsg);
+    } catch (...) {
+    }
 }
 
 void TCustomAVConverter::DoProgress(TFFmpeg* AJob, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,

@@ -84,12 +84,14 @@ bool TAVProbe::FileLoaded(int Level) const {
 
 int TAVProbe::MapOpenError(const std::string& FileName, int Code) const {
     // The open call reports "no format recognised" as invalid data; a
-    // second look at the bytes tells the two apart.
+    // second look at the bytes tells the two apart. The look goes by content
+    // alone, as the engine's does: with the name, an extension such as
+    // ".avi" would vouch for random bytes or an empty file.
     if (Code != AVERROR_INVALIDDATA) return Code;
     AVIOContext* IO = nullptr;
     if (av::avio_open2(&IO, FileName.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) return Code;
     const AVInputFormat* Format = nullptr;
-    int Score = av::av_probe_input_buffer2(IO, &Format, FileName.c_str(), nullptr, 0, 0);
+    int Score = av::av_probe_input_buffer2(IO, &Format, nullptr, nullptr, 0, 0);
     av::avio_closep(&IO);
     return Score < 0 || !Format ? AVERROR_DEMUXER_NOT_FOUND : Code;
 }

@@ -70,6 +70,11 @@ bool TAVProbe::Seek(int StreamIndex, int64_t Position) {
         if (Result < 0) Result = av::av_seek_frame(FContext, Index, Target, AVSEEK_FLAG_BACKWARD);
     } else {
         Result = av::av_seek_frame(FContext, Index, 0, AVSEEK_FLAG_BACKWARD);
+        // Timestamp 0 lies before the first key frame of a stream that
+        // starts late (an FLV whose video begins at 50 ms, say), where
+        // demuxers find nothing to go back to: its own start serves.
+        if (Result < 0 && Base != AV_NOPTS_VALUE && Base != 0)
+            Result = av::av_seek_frame(FContext, Index, Target, AVSEEK_FLAG_BACKWARD);
     }
     if (Result < 0) Log(0, StrFormat("could not seek to position %0.3f\n", Position / 1000000.0));
     return true;
@@ -146,8 +151,15 @@ TBitmap& TAVProbe::DecodeFrame(int StreamIndex) {
         Bitmap.Clear();
         return Bitmap;
     }
-    if (!FDecoder || FDecoderStream != Index) OpenDecoder(Index);
-    if (Bitmap.Width() != Par->width || Bitmap.Height() != Par->height) Bitmap.SetSize(Par->width, Par->height);
+    bool NewStream = !FDecoder || FDecoderStream != Index;
+    if (NewStream) OpenDecoder(Index);
+    // The stream's declared size serves until a picture arrives; after that
+    // the bitmap keeps the size of the latest picture, which may differ
+    // when the size changes inside the stream, so that the black picture
+    // at the end has the previous picture's size and a picture of that
+    // size needs no new bitmap.
+    if ((NewStream || Bitmap.Empty()) && (Bitmap.Width() != Par->width || Bitmap.Height() != Par->height))
+        Bitmap.SetSize(Par->width, Par->height);
     ReceivePicture(Index);
     return Bitmap;
 }

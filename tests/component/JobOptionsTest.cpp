@@ -127,6 +127,35 @@ TEST_F(JobOptionsTest, FieldsReachTheirSettingsAndOverrideExtraOptions) {
     EXPECT_TRUE(O.FileName.empty());  // an empty path argument leaves it empty
 }
 
+TEST_F(JobOptionsTest, BitRateFieldsReachTheCodecDefaultsWithoutTheCommandLineWarning) {
+    const std::string Warning = "bitrate parameter is set too low";
+    struct Case {
+        int Video, Audio;
+        const char* Extra;  // the same names typed as extra options do warn
+        bool Warned;
+    };
+    for (const Case& Row : {Case{500000, 64000, "", false}, Case{900, 64, "", false}, Case{1, 999, "", false},
+                            Case{-1, -1, "ab=64", true}}) {
+        SCOPED_TRACE(std::to_string(Row.Video) + "/" + std::to_string(Row.Audio) + " " + Row.Extra);
+        TCustomFFmpeg Job;
+        Job.PrepareJob();
+        std::vector<std::string> Lines;
+        Job.OnLog = [&](TCustomFFmpeg*, int, const std::string& AMsg) { Lines.push_back(AMsg); };
+        TOutputOptions O;
+        O.VideoBitRate = Row.Video;
+        O.AudioBitRate = Row.Audio;
+        O.ExtraOptions = Row.Extra;
+        ApplyOutputOptions(Job, O, "out.avi");
+        if (Row.Video > 0) {
+            EXPECT_EQ(BitRate(Job.OptionCodecContexts[0]), Row.Video);
+            EXPECT_EQ(BitRate(Job.OptionCodecContexts[1]), Row.Audio);
+        }
+        bool Warned = false;
+        for (const std::string& Line : Lines) Warned |= Line.find(Warning) != std::string::npos;
+        EXPECT_EQ(Warned, Row.Warned);
+    }
+}
+
 TEST_F(JobOptionsTest, ExtraOptionsTextSplitsIntoNameValueLines) {
     auto Pairs = ParseExtraOptions("  \r\nvn=1\r\n-bitexact -vlevel 13\rtitle=a=b\n\n x = y \n\t");
     ASSERT_EQ(Pairs.size(), 5u);

@@ -1,5 +1,6 @@
 // Runs of real conversions: small generated clips into AVI files.
 #include <filesystem>
+#include <stdexcept>
 
 #include "tests/component/ComponentTestSupport.h"
 
@@ -283,4 +284,89 @@ TEST_F(RunTest, DeletingARunningJobRenumbersAndTheRunGoesOn) {
     EXPECT_EQ(C.Job(1).OutputOptions.FileName, Outputs[2]);
     EXPECT_EQ(C.Job(1).Index, 1);
     ExpectPlayable(Outputs[2], 800000);
+}
+
+TEST_F(RunTest, LogHandlerThatThrowsNeitherEndsTheProcessNorBlocksTheComponent) {
+    // The second job has no output: its engine logs the failure from inside
+    // its own start, which runs on the caller's thread, in the worker of the
+    // job before, or in the owner's posted work.
+    struct Case {
+        const char* Name;
+        int Concurrent;
+        bool FirstConverts;
+    };
+    for (const Case& Row : {Case{"first start on the caller's thread", 1, false},
+                            Case{"next start inside the worker of the job before", 1, true},
+                            Case{"start on the owner's thread", 0, true}}) {
+        SCOPED_TRACE(Row.Name);
+        auto Owned = std::make_unique<TVxAVConverter>();
+        ConverterEvents Seen;
+        Seen.Attach(*Owned);
+        Owned->OnLog = [&Seen](int AIndex, TLogLevel ALevel, const std::string& AMsg) {
+            {
+                std::lock_guard<std::mutex> Guard(Seen.Lock);
+                Seen.Lines.push_back({AIndex, ALevel, AMsg, gettid()});
+            }
+            throw std::runtime_error("log handler failure");
+        };
+        TestLoop Loop;
+        Loop.Attach(*Owned);
+        ASSERT_EQ(Owned->AddInputFile(MediaPath("short.avi"), nullptr), 0) << Owned->LastError;
+        if (Row.FirstConverts) {
+            TOutputOptions Options;
+            std::string Out = (Folder / (std::to_string(Row.Concurrent) + ".avi")).string();
+            ASSERT_TRUE(Owned->SetOutputFile(0, Out, &Options)) << Owned->LastError;
+        }
+        ASSERT_EQ(Owned->AddInputFile(MediaPath("short.avi"), nullptr), 1) << Owned->LastError;
+
+        EXPECT_NO_THROW(Owned->Start(Row.Concurrent));
+        ASSERT_TRUE(Loop.RunUntil([&] {
+            std::lock_guard<std::mutex> Guard(Seen.Lock);
+            return Seen.HasFinal();
+        }));
+        EXPECT_EQ(Seen.Order(), (std::vector<int>{0, 1, -1}));
+        {
+            std::lock_guard<std::mutex> Guard(Seen.Lock);
+            // A log line that failed its handler does not fail a running job.
+            EXPECT_EQ(Seen.Terminations[0].Finished, Row.FirstConverts);
+            EXPECT_EQ(Seen.Terminations[0].Exception, !Row.FirstConverts) << Seen.Terminations[0].Message;
+            EXPECT_FALSE(Seen.Terminations[1].Finished);
+            EXPECT_TRUE(Seen.Terminations[1].Exception);
+            EXPECT_EQ(Seen.Terminations[1].Message, "Must supply at least one output file");
+        }
+        auto Failures = Seen.LinesContaining("Must supply at least one output file");
+        ASSERT_FALSE(Failures.empty());
+        EXPECT_EQ(Failures.back().Index, 1);
+        EXPECT_EQ(Failures.back().Level, llQuiet);
+
+        // Every job has reported its end, so the component goes at once.
+        auto Going = Clock::now();
+        Owned.reset();
+        EXPECT_LT(Clock::now() - Going, std::chrono::seconds(5));
+    }
+}
+
+TEST_F(RunTest, RequestedBitRatesReachTheEncodersAndTheOutput) {
+    TOutputOptions Options;
+    Options.VideoBitRate = 600000;
+    Options.AudioBitRate = 96000;
+    AddJob("clip.avi", "rates.avi", Options);
+    TFFmpeg& Job = C.Job(0);
+    ASSERT_NE(Job.OutputStreams[0][0].Codec, nullptr);
+    ASSERT_NE(Job.OutputStreams[0][1].Codec, nullptr);
+    EXPECT_EQ(Job.OutputStreams[0][0].Codec->bit_rate, 600000);
+    EXPECT_EQ(Job.OutputStreams[0][1].Codec->bit_rate, 96000);
+    C.Start(1);
+    ASSERT_TRUE(Events.WaitForFinal());
+    EXPECT_TRUE(Events.LinesContaining("bitrate parameter").empty());
+    {
+        std::lock_guard<std::mutex> Guard(Events.Lock);
+        EXPECT_TRUE(Events.Terminations[0].Finished) << Events.Terminations[0].Message;
+    }
+
+    TAVProbe Probe;
+    ASSERT_TRUE(Probe.OpenFile(Outputs[0])) << Probe.LastError();
+    TAVAudioStreamInfo Audio;
+    Probe.GetAudioStreamInfo(-1, Audio);
+    EXPECT_EQ(Audio.BitRate, 96000);  // the MP3 frames' own rate
 }

@@ -151,12 +151,20 @@ TEST_F(ProbeTest, SeekMovesTheReadPosition) {
     EXPECT_GE(Left, 1);
     EXPECT_LE(Left, 25);
 
-    // A stream clock that starts late rewinds as well.
-    ASSERT_TRUE(Probe.OpenFile(MediaPath("programs.ts")));
-    int Total = PicturesLeft(Probe);
-    ASSERT_GT(Total, 40);
-    EXPECT_TRUE(Probe.Seek(-1, 0));
-    EXPECT_EQ(PicturesLeft(Probe), Total);
+    // A stream clock that starts late rewinds as well: a transport stream's
+    // clock, and an FLV whose first packet lies at 50 ms, before which the
+    // demuxer knows no key frame.
+    for (auto [Name, Pictures] : {std::pair{"programs.ts", 50}, {"late_video.flv", 40}}) {
+        ASSERT_TRUE(Probe.OpenFile(MediaPath(Name))) << Name;
+        EXPECT_EQ(PicturesLeft(Probe), Pictures) << Name;
+        LogLines.clear();
+        EXPECT_TRUE(Probe.Seek(-1, 0));
+        EXPECT_FALSE(Logged(AV_LOG_ERROR, "could not seek to position 0.000\n")) << Name;
+        EXPECT_EQ(PicturesLeft(Probe), Pictures) << Name;
+    }
+    TAVVideoStreamInfo Late;
+    Probe.GetVideoStreamInfo(-1, Late);
+    EXPECT_EQ(Late.StartTimeUs, 50000);
 }
 
 TEST_F(ProbeTest, NothingToDecodeOrSeekGivesEmptyResults) {
@@ -179,4 +187,39 @@ TEST_F(ProbeTest, NothingToDecodeOrSeekGivesEmptyResults) {
     EXPECT_FALSE(AllBlack(Probe.DecodeFrame(0)));
     EXPECT_TRUE(Probe.DecodeFrame(1).Empty());
     EXPECT_TRUE(Logged(AV_LOG_ERROR, "stream #1 is not video stream.\n"));
+}
+
+TEST_F(ProbeTest, PicturesFollowASizeChangeAndTheEndKeepsTheLastSize) {
+    // 50 pictures of 320 x 240, then 50 of 176 x 144.
+    TAVProbe Probe;
+    ASSERT_TRUE(Probe.OpenFile(MediaPath("resize.ts")));
+    std::vector<std::pair<int, int>> Runs;  // width * 1000 + height, pictures in a row
+    TBitmap Previous;
+    int Pictures = 0;
+    for (TBitmap* P = &Probe.DecodeFrame(-1); !AllBlack(*P) && Pictures < 1000; P = &Probe.DecodeFrame(-1)) {
+        int Size = P->Width() * 1000 + P->Height();
+        if (Runs.empty() || Runs.back().first != Size) Runs.emplace_back(Size, 0);
+        ++Runs.back().second;
+        Previous = *P;
+        ++Pictures;
+    }
+    ASSERT_EQ(Runs.size(), 2u);
+    EXPECT_EQ(Runs[0].first, 320240);
+    EXPECT_EQ(Runs[1].first, 176144);
+    // The decoder may lose the picture at the change.
+    EXPECT_GE(Runs[0].second, 49);
+    EXPECT_EQ(Runs[1].second, 50);
+    // The black end has the size of the picture before it, again and again.
+    for (int i = 0; i < 2; ++i) {
+        TBitmap& End = Probe.DecodeFrame(-1);
+        EXPECT_EQ(End.Width() * 1000 + End.Height(), 176144);
+        EXPECT_TRUE(AllBlack(End));
+    }
+    EXPECT_TRUE(SamePixels(Probe.LastFrame(), Previous));
+
+    // Back at the start the first size returns with the first picture.
+    EXPECT_TRUE(Probe.Seek(-1, 0));
+    TBitmap& First = Probe.DecodeFrame(-1);
+    EXPECT_EQ(First.Width() * 1000 + First.Height(), 320240);
+    EXPECT_FALSE(AllBlack(First));
 }

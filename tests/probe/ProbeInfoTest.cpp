@@ -1,3 +1,5 @@
+#include <iterator>
+
 #include "common/MediaText.h"
 #include "tests/probe/ProbeTestSupport.h"
 
@@ -223,6 +225,36 @@ TEST_F(ProbeTest, OpenFailuresLeaveNoFileLoaded) {
     EXPECT_FALSE(Probe.IsVideoStream(0));
     EXPECT_EQ(LogLines.size(), 4u);  // one line per query
     EXPECT_TRUE(Logged(AV_LOG_INFO, "file not loaded.\n"));
+}
+
+TEST_F(ProbeTest, UnreadableFilesGetTheEnginesReasonWhateverTheirName) {
+    // The content decides, not the extension: random bytes and an empty
+    // file are no format at all, the head of an MP4 is one with a broken
+    // header.
+    std::ifstream Random(MediaPath("random.bin"), std::ios::binary), Mp4(MediaPath("clip.mp4"), std::ios::binary);
+    std::string RandomBytes((std::istreambuf_iterator<char>(Random)), {});
+    std::string Head(4096, '\0');
+    Mp4.read(Head.data(), static_cast<std::streamsize>(Head.size()));
+    ASSERT_EQ(Mp4.gcount(), 4096);
+    ASSERT_FALSE(RandomBytes.empty());
+    struct Case {
+        const char* Content;
+        std::string Bytes;
+        const char* Reason;
+    };
+    const Case Cases[] = {{"random", RandomBytes, "Unknown format"},
+                          {"empty", "", "Unknown format"},
+                          {"mp4head", Head, "Error while parsing header"}};
+    auto Folder = ScratchFolder("UnreadableFiles");
+    TAVProbe Probe;
+    for (const Case& Row : Cases)
+        for (const char* Extension : {".avi", ".mkv", ".mp4", ".bin"}) {
+            auto Path = (Folder / (std::string(Row.Content) + Extension)).string();
+            WriteFile(Path, Row.Bytes);
+            EXPECT_FALSE(Probe.OpenFile(Path)) << Path;
+            EXPECT_EQ(Probe.LastError(), Path + ": " + Row.Reason);
+            EXPECT_EQ(Probe.StreamCount(), -1);
+        }
 }
 
 TEST_F(ProbeTest, StreamIndexesChooseCheckAndRefuse) {
