@@ -14,13 +14,15 @@
 TGlobalObject* GlobalObject = nullptr;
 
 TGlobalObject::TGlobalObject()
-    : FHelpPageURL("https://www.tarnsoft.example/mp4videoconverter/help.html"),
+    // The help page ships beside the programs; its sections on the project
+    // and on getting help serve as the home and support pages.
+    : FHelpPageURL("file://" + ExecutableFolder() + "help/index.html"),
       FSettingsIni(ExecutableFolder() + SettingsFileName),
       FFormatIni(ExecutableFolder() + FormatFileName),
       FAppTitle("Tarn MP4 Video Converter"),
       FAppVersion(" ver 1.32 "),
-      FHomePageURL("https://www.tarnsoft.example/"),
-      FSupportPageURL("https://www.tarnsoft.example/support.html") {}
+      FHomePageURL(FHelpPageURL + "#project"),
+      FSupportPageURL(FHelpPageURL + "#support") {}
 
 void TGlobalObject::SetHelpPageURL(const std::string& Value) {
     if (!Value.empty()) FHelpPageURL = Value;

@@ -33,6 +33,10 @@ protected:
     void resizeEvent(QResizeEvent* Event) override;
 
 private:
+    // Gives the canvas the widget's size, keeping what was drawn; a widget
+    // not shown yet gets no resize events, so drawing calls this too.
+    void FitCanvasToWidget();
+
     QImage FCanvas;
     QColor FBackground = PreviewBackground;
 };

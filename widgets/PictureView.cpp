@@ -1,0 +1,89 @@
+#include "widgets/PictureView.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include "common/Bitmap.h"
+#include "common/Geometry.h"
+
+namespace {
+
+// Holds a bitmap's lock for as long as its rows are read in place.
+class TBitmapLock {
+public:
+    explicit TBitmapLock(TBitmap& Bitmap) : FBitmap(Bitmap) { FBitmap.Lock(); }
+    ~TBitmapLock() { FBitmap.Unlock(); }
+    TBitmapLock(const TBitmapLock&) = delete;
+    TBitmapLock& operator=(const TBitmapLock&) = delete;
+
+private:
+    TBitmap& FBitmap;
+};
+
+}  // namespace
+
+TPictureView::TPictureView(QWidget* Parent) : QWidget(Parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    FitCanvasToWidget();
+}
+
+void TPictureView::ClearCanvas() {
+    FitCanvasToWidget();
+    if (!FCanvas.isNull()) FCanvas.fill(FBackground);
+    update();
+}
+
+void TPictureView::SetBackground(const QColor& Colour) { FBackground = Colour; }
+
+void TPictureView::DrawBitmap(TBitmap& Bitmap) {
+    TBitmapLock Guard(Bitmap);
+    if (Bitmap.Empty()) return;
+    // The bitmap's rows are B,G,R bytes with a 4-byte aligned stride: the
+    // image reads them where they are.
+    const QImage Rows(Bitmap.Bits(), Bitmap.Width(), Bitmap.Height(), Bitmap.Stride(), QImage::Format_BGR888);
+    DrawImage(Rows);
+}
+
+void TPictureView::DrawImage(const QImage& Image) {
+    FitCanvasToWidget();
+    if (Image.isNull() || FCanvas.isNull()) return;
+    TRect Area = FitPicture(Image.width(), Image.height(), FCanvas.width(), FCanvas.height());
+    if (Area.IsEmpty()) return;
+    {
+        QPainter Painter(&FCanvas);
+        Painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        Painter.drawImage(QRect(Area.Left, Area.Top, Area.Width(), Area.Height()), Image);
+    }
+    update();
+}
+
+void TPictureView::paintEvent(QPaintEvent* Event) {
+    QPainter Painter(this);
+    const QRect Dirty = Event->rect();
+    // Outside the canvas (only while a resize is pending) shows the background.
+    Painter.fillRect(Dirty, FBackground);
+    if (!FCanvas.isNull()) Painter.drawImage(Dirty.topLeft(), FCanvas, Dirty);
+}
+
+void TPictureView::resizeEvent(QResizeEvent* Event) {
+    QWidget::resizeEvent(Event);
+    FitCanvasToWidget();
+}
+
+void TPictureView::FitCanvasToWidget() {
+    const QSize NewSize = size();
+    if (NewSize.isEmpty()) {
+        FCanvas = QImage();
+        return;
+    }
+    if (FCanvas.size() == NewSize) return;
+    // What was drawn stays where it was; new area gets the background.
+    QImage Grown(NewSize, QImage::Format_RGB32);
+    Grown.fill(FBackground);
+    if (!FCanvas.isNull()) {
+        QPainter Painter(&Grown);
+        Painter.drawImage(0, 0, FCanvas);
+    }
+    FCanvas = std::move(Grown);
+}
