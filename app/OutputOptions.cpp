@@ -239,18 +239,21 @@ bool ParseRate(const std::string& Text, double& Rate) {
     return Rate > 0;
 }
 
-int Mpeg4SimpleLevel(int Width, int Height, double Rate, int BitRate) {
-    struct TLevel {
-        int Code, Blocks, BlocksPerSecond, Kbit;
-    };
-    // Simple Profile: level, macroblocks a picture, macroblocks a second, kbit/s.
-    static const TLevel Levels[] = {{8, 99, 1485, 64},        {1, 99, 1485, 64},         {2, 396, 5940, 128},
-                                    {3, 396, 11880, 384},     {4, 1200, 36000, 4000},    {5, 1620, 40500, 8000},
-                                    {6, 3600, 108000, 12000}};
+// The Simple Profile level of a stream, or nullptr where none fits.
+struct TMpeg4Level {
+    int Code, Blocks, BlocksPerSecond, Kbit, BufferBits;
+};
+
+const TMpeg4Level* Mpeg4SimpleLevel(int Width, int Height, double Rate, int BitRate) {
+    // Level, macroblocks a picture, macroblocks a second, kbit/s, buffer.
+    static const TMpeg4Level Levels[] = {
+        {8, 99, 1485, 64, 163840},       {1, 99, 1485, 64, 163840},        {2, 396, 5940, 128, 655360},
+        {3, 396, 11880, 384, 655360},    {4, 1200, 36000, 4000, 1310720},  {5, 1620, 40500, 8000, 1835008},
+        {6, 3600, 108000, 12000, 4063232}};
     int Blocks = ((Width + 15) / 16) * ((Height + 15) / 16);
-    for (const TLevel& L : Levels)
-        if (Blocks <= L.Blocks && Blocks * Rate <= L.BlocksPerSecond && BitRate <= L.Kbit * 1000) return L.Code;
-    return -1;
+    for (const TMpeg4Level& L : Levels)
+        if (Blocks <= L.Blocks && Blocks * Rate <= L.BlocksPerSecond && BitRate <= L.Kbit * 1000) return &L;
+    return nullptr;
 }
 
 // The size the engine encodes: the frame size less the crops plus the pads.
@@ -478,10 +481,13 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
                                                           ? double(Source.RateNum) / Source.RateDen
                                                           : 30.0;
         int Peak = std::max(Output.VideoMaxRate, Output.VideoBitRate);
-        int Level = Mpeg4SimpleLevel(Width, Height, Fps, Peak);
-        if (Level > 0 && Width > 0 && Height > 0) {
-            AddExtra(Output, "profile=0");
-            AddExtra(Output, "level=" + std::to_string(Level));
+        const TMpeg4Level* Level = Width > 0 && Height > 0 ? Mpeg4SimpleLevel(Width, Height, Fps, Peak) : nullptr;
+        if (Level) {
+            // "v" names the video encoder's fields alone: a plain "profile"
+            // would make the AAC encoder write AAC Main.
+            AddExtra(Output, "vprofile=0");
+            AddExtra(Output, "vlevel=" + std::to_string(Level->Code));
+            if (Output.VideoBufSize > Level->BufferBits) Output.VideoBufSize = Level->BufferBits;
         }
     }
 

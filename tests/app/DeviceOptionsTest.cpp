@@ -110,10 +110,11 @@ TEST(DeviceOptions, RatesMatricesAndLevels) {
         const char* Size;
         const char* Rate;
         const char* Extra;
-    } Levels[] = {{"320x240", "29.97", "profile=0\nlevel=4"},
-                  {"176x144", "14.985", "profile=0\nlevel=4"},
-                  {"720x576", "25", "profile=0\nlevel=5"},
-                  {"1920x1080", "29.97", ""}};
+        int Buffer;  // the level's own buffer is the ceiling
+    } Levels[] = {{"320x240", "29.97", "vprofile=0\nvlevel=4", 1310720},
+                  {"176x144", "14.985", "vprofile=0\nvlevel=4", 1310720},
+                  {"720x576", "25", "vprofile=0\nvlevel=5", 1835008},
+                  {"1920x1080", "29.97", "", 2000000}};
     for (const LevelCase& L : Levels) {
         SCOPED_TRACE(L.Size);
         TBuilt B = Build(std::string("level") + L.Size,
@@ -123,13 +124,13 @@ TEST(DeviceOptions, RatesMatricesAndLevels) {
         EXPECT_EQ(B.Output.ExtraOptions, L.Extra);
         EXPECT_EQ(B.Output.GOPSize, 250);
         EXPECT_EQ(B.Output.VideoMaxRate, 1000000);
-        EXPECT_EQ(B.Output.VideoBufSize, 2000000);
+        EXPECT_EQ(B.Output.VideoBufSize, L.Buffer);
         EXPECT_EQ(B.Output.FrameRate, L.Rate);
     }
     TBuilt Xvid = Build("xvid", "paraVideoEncoder=libxvid\nparaVideoSize=320x240\nparaVideoBitRate=64\n",
                         "MPEG4Options=bf=0\n", Picture(320, 240));
     EXPECT_EQ(Xvid.Output.VideoTag, "XVID");
-    EXPECT_EQ(Xvid.Output.ExtraOptions, "bf=0\nprofile=0\nlevel=3");
+    EXPECT_EQ(Xvid.Output.ExtraOptions, "bf=0\nvprofile=0\nvlevel=3");
     EXPECT_EQ(Xvid.Output.VideoMaxRate, -1);  // no peak without a buffer
 
     TBuilt Psp = Build("psp", "paraVideoEncoder=libx264\nparaVideoSize=480x272\nparaFrameRate=as source\n",

@@ -50,6 +50,7 @@ struct TOutput {
     AVRational Rate{0, 1};
     int PixelFormat = -1;
     bool HasDisplayMatrix = false;
+    int AacProfile = -1;  // of an AAC audio stream
     TArea Area;
     TBitmap Frame;
 };
@@ -68,6 +69,8 @@ TOutput ReadOutput(const std::string& Path) {
     O.PixelFormat = Stream->codecpar->format;
     for (int i = 0; i < Stream->nb_side_data; ++i)
         O.HasDisplayMatrix |= Stream->side_data[i].type == AV_PKT_DATA_DISPLAYMATRIX;
+    if (int A = Probe.FirstAudioStream(); A >= 0 && Probe.Context()->streams[A]->codecpar->codec_id == AV_CODEC_ID_AAC)
+        O.AacProfile = Probe.Context()->streams[A]->codecpar->profile;
     Probe.Seek(-1, 400000);
     O.Frame = Probe.DecodeFrame();
     O.Area = PictureArea(O.Frame);
@@ -131,6 +134,9 @@ TEST_F(DevicePictures, EveryVideoProfileShowsTheSourceShapeIn8Bit420) {
             TOutput O = ReadOutput(Output(N, S.Name));
             ASSERT_TRUE(O.Opened);
             EXPECT_EQ(O.PixelFormat, AV_PIX_FMT_YUV420P);
+            // The devices play AAC-LC only; the video encoder's settings
+            // must not reach the audio encoder.
+            if (O.AacProfile >= 0) EXPECT_EQ(O.AacProfile, FF_PROFILE_AAC_LOW);
             ASSERT_GT(O.Area.Width(), 0);
             double Shown = O.Area.Width() * av_q2d(O.Sar) / O.Area.Height();
             EXPECT_NEAR(Shown / S.DisplayAspect, 1.0, 0.02)
