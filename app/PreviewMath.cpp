@@ -1,0 +1,176 @@
+#include "app/PreviewMath.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+#include "common/Bitmap.h"
+
+TPreviewRules TPreviewRules::For(TPreviewWindow Window) {
+    TPreviewRules Rules;
+    Rules.Window = Window;
+    if (Window == pwMain) {
+        Rules.TimePrefix = "Time: ";
+        Rules.ShowTicks = true;
+        Rules.StopAtEnd = true;
+        Rules.CanvasWidth = MainPreviewWidth;
+        Rules.CanvasHeight = MainPreviewHeight;
+    } else {
+        Rules.ShowTicks = Window == pwCrop;
+        Rules.TickAddsHundred = true;
+        Rules.RewindAtEnd = true;
+        Rules.CanvasWidth = DialogPreviewWidth;
+        Rules.CanvasHeight = DialogPreviewHeight;
+    }
+    return Rules;
+}
+
+TSliderSetup SetupSlider(const TPreviewRules& Rules, int64_t DurationUs, int SliderWidth, bool StillPicture) {
+    TSliderSetup Slider;
+    Slider.ShowTicks = Rules.ShowTicks;
+    Slider.Visible = !StillPicture;
+    // The smallest power of ten, at least 10, that brings the steps within
+    // the slider's range.
+    int64_t Unit = 1;
+    do {
+        Unit *= 10;
+    } while (DurationUs / Unit > PreviewMaxSteps);
+    Slider.Unit = Unit;
+    if (!Slider.Visible || DurationUs <= 0) return Slider;
+
+    Slider.Max = static_cast<int>(DurationUs / Unit);
+    // A slider too narrow for ticks every ten pixels gets one tick span.
+    int Spans = std::max((SliderWidth - 12) / 10, 1);
+    Slider.TickFrequency = Slider.Max / Spans;
+    Slider.LineSize = Slider.Max > 10000 ? 1000 : Slider.Max > 1000 ? 100 : Slider.Max > 100 ? 10 : 1;
+    Slider.PageSize = 5 * Slider.LineSize;
+    return Slider;
+}
+
+std::string SecondsText(int64_t Microseconds) {
+    // Times before the start only come from damaged files; they keep their sign.
+    const char* Sign = Microseconds < 0 ? "-" : "";
+    uint64_t Magnitude = Microseconds < 0 ? 0 - static_cast<uint64_t>(Microseconds) : static_cast<uint64_t>(Microseconds);
+    char Text[48];
+    std::snprintf(Text, sizeof Text, "%s%" PRIu64 ".%.3d", Sign, Magnitude / 1000000,
+                  static_cast<int>(Magnitude / 1000 % 1000));
+    return Text;
+}
+
+std::string TimeLabel(const TPreviewRules& Rules, int Position, int64_t Unit) {
+    return Rules.TimePrefix + SecondsText(static_cast<int64_t>(Position) * Unit);
+}
+
+bool SliderCanMove(int Min, int Max) { return Max > 0 && Max > Min; }
+
+bool AtLastPosition(int Position, int Max) { return Position >= Max; }
+
+int64_t SeekTarget(int Position, int Max, int64_t Unit, int64_t DurationUs) {
+    if (AtLastPosition(Position, Max)) return DurationUs;
+    return static_cast<int64_t>(Position) * Unit;
+}
+
+TShowStep ShowPosition(const TPreviewRules& Rules, const TSliderSetup& Slider, int Position, int64_t DurationUs,
+                       bool HasVideo, bool SettingUp) {
+    TShowStep Step;
+    if (SettingUp) return Step;
+    bool Last = AtLastPosition(Position, Slider.Max);
+    if (HasVideo) {
+        Step.Decode = true;
+        Step.SeekUs = SeekTarget(Position, Slider.Max, Slider.Unit, DurationUs);
+        Step.CopyFrame = Rules.StopAtEnd && !Last;
+    }
+    Step.Finish = Rules.StopAtEnd && Last;
+    Step.SetLabel = true;
+    Step.Label = TimeLabel(Rules, Position, Slider.Unit);
+    return Step;
+}
+
+int OneSecondSteps(int Max, int64_t DurationUs) {
+    if (Max <= 0) return 0;
+    if (DurationUs <= 1000000) return Max;
+    // Files longer than Max seconds would otherwise never move.
+    return static_cast<int>(std::max<int64_t>(Max / (DurationUs / 1000000), 1));
+}
+
+TTickStep PreviewTick(const TPreviewRules& Rules, TPlayState& State, int Min, int Max, int Position,
+                      int64_t DurationUs) {
+    TTickStep Step;
+    auto Assign = [&](int64_t Value) {
+        Position = static_cast<int>(std::clamp<int64_t>(Value, Min, std::max(Min, Max)));
+        Step.Positions.push_back(Position);
+    };
+    if (Rules.RewindAtEnd && Position == Max) {
+        Assign(0);
+        State.Paused = true;
+        State.TimerOn = false;
+    }
+    if (Rules.StopAtEnd && (State.Stopped || State.Paused)) {
+        if (State.Stopped) {
+            Assign(0);
+            Step.ResetButtons = true;
+        }
+        return Step;
+    }
+    if (State.Paused) {
+        State.TimerOn = false;
+        return Step;
+    }
+    if (!SliderCanMove(Min, Max)) return Step;
+    if (Rules.TickAddsHundred) Assign(static_cast<int64_t>(Position) + 100);
+    Assign(static_cast<int64_t>(Position) + OneSecondSteps(Max, DurationUs));
+    return Step;
+}
+
+int StepLeft(int Position) { return Position > 1 ? Position - 1 : Position; }
+
+int StepRight(int Position, int Max) { return Position < Max - 1 ? Position + 1 : Position; }
+
+TRect PictureRectangle(int PW, int PH, int DW, int DH) {
+    TRect Area = FitPicture(PW, PH, DW, DH);
+    if (Area.Width() <= 2 || Area.Height() <= 2) return {};
+    return {Area.Left + 1, Area.Top + 1, Area.Right - 1, Area.Bottom - 1};
+}
+
+TRect DrawFitted(const TBitmap& Frame, TBitmap& Canvas) {
+    TRect Area = FitPicture(Frame.Width(), Frame.Height(), Canvas.Width(), Canvas.Height());
+    if (Area.IsEmpty()) return {};
+    const int FW = Frame.Width(), FH = Frame.Height(), W = Area.Width(), H = Area.Height();
+
+    // Source sample of each target column and row: the offset of the first
+    // of the two neighbours, the step to the second, and the weight of the
+    // second in 1/256, centres aligned.
+    struct TTap {
+        int First, Step, Weight;
+    };
+    auto Taps = [](int Target, int Source, int Unit) {
+        std::vector<TTap> Result(static_cast<size_t>(Target));
+        for (int i = 0; i < Target; ++i) {
+            int64_t Fixed = ((2 * static_cast<int64_t>(i) + 1) * Source * 256) / (2 * Target) - 128;
+            Fixed = std::clamp<int64_t>(Fixed, 0, static_cast<int64_t>(Source - 1) * 256);
+            int First = static_cast<int>(Fixed >> 8);
+            Result[i] = {First * Unit, First + 1 < Source ? Unit : 0, static_cast<int>(Fixed & 255)};
+        }
+        return Result;
+    };
+    const std::vector<TTap> Columns = Taps(W, FW, 3), Rows = Taps(H, FH, 1);
+
+    for (int Y = 0; Y < H; ++Y) {
+        const TTap& Row = Rows[Y];
+        const uint8_t* Upper = Frame.ScanLine(Row.First);
+        const uint8_t* Lower = Frame.ScanLine(Row.First + Row.Step);
+        const int WY = Row.Weight, WU = 256 - WY;
+        uint8_t* Out = Canvas.ScanLine(Area.Top + Y) + 3 * Area.Left;
+        for (const TTap& Col : Columns) {
+            const uint8_t* A = Upper + Col.First;
+            const uint8_t* C = Lower + Col.First;
+            const int WX = Col.Weight, WL = 256 - WX, S = Col.Step;
+            for (int K = 0; K < 3; ++K) {
+                int Top = A[K] * WL + A[K + S] * WX;
+                int Bottom = C[K] * WL + C[K + S] * WX;
+                *Out++ = static_cast<uint8_t>((Top * WU + Bottom * WY + 32768) >> 16);
+            }
+        }
+    }
+    return Area;
+}
