@@ -5,18 +5,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/Batch.h"
 #include "app/CommandLine.h"
 #include "app/ConsoleProgress.h"
 #include "app/FilesRecord.h"
@@ -118,8 +121,7 @@ private:
     bool LoadLibraries();
     int ListProfiles(const IniFile& Formats);
     int ShowInfo();
-    bool AddFile(const std::string& Path, const TProfileFiles& Files, int Profile, const std::string& Folder,
-                 const std::string& Ext, std::set<std::string>& Names);
+    bool AddFile(TBatchBuilder& Builder, const std::string& Path);
     void ConnectEvents();
     void Loop();
     void Report(bool Final);
@@ -141,6 +143,18 @@ private:
     bool FBatchEnded = false;
     int FOpenFailures = 0;
 };
+
+// Why no file can be created in Folder, or empty when one can: a folder
+// that exists but refuses files (read-only, no permission) is reported
+// before any file is converted, rather than once per file.
+std::string FolderRefusal(const std::string& Folder) {
+    std::string Probe = Folder + (Folder.empty() || Folder.back() == '/' ? "" : "/") + ".tarnconv-XXXXXX";
+    int Handle = mkstemp(Probe.data());
+    if (Handle < 0) return std::strerror(errno);
+    close(Handle);
+    unlink(Probe.c_str());
+    return "";
+}
 
 void Say(FILE* Stream, const std::string& Text) {
     std::fprintf(Stream, "%s\n", Text.c_str());
@@ -175,8 +189,7 @@ int TBatch::ShowInfo() {
 }
 
 // One file as the batch start of the windowed application adds it.
-bool TBatch::AddFile(const std::string& Path, const TProfileFiles& Files, int Profile, const std::string& Folder,
-                     const std::string& Ext, std::set<std::string>& Names) {
+bool TBatch::AddFile(TBatchBuilder& Builder, const std::string& Path) {
     TlvFilesRecord Row;
     Row.SourceFile = Path;
     Row.TrimStart = FOptions.StartMs;
@@ -187,60 +200,19 @@ bool TBatch::AddFile(const std::string& Path, const TProfileFiles& Files, int Pr
     Row.CropLeft = FOptions.CropLeft;
     Row.CropRight = FOptions.CropRight;
 
-    TInputOptions Input;
-    TOutputOptions Output;
-    InitInputOptions(Input);
-    InitOutputOptions(Output);
-    Input.FileName = Path;
-
-    TAVProbe& Probe = FConverter.Probe;
-    if (!Probe.OpenFile(Path)) {
-        Say(stderr, "tarnconv: cannot open " + Path + ": " + OneLine(Probe.LastError()));
-        return false;
+    switch (Builder.Add(static_cast<int>(Builder.Jobs().size()), Path, Row)) {
+        case baNotOpened:
+            Say(stderr, "tarnconv: cannot open " + Path + ": " + OneLine(Builder.Reason()));
+            return false;
+        case baNotWritable:
+            Say(stderr, "tarnconv: cannot write " + Builder.LastOutput() + ": " + OneLine(Builder.Reason()));
+            return false;
+        case baAdded: break;
     }
-    // The first picture gives the source size that the profile is fitted to.
-    if (Probe.VideoStreamCount() > 0) {
-        try {
-            Probe.DecodeFrame(-1);
-        } catch (const EAVProbeError&) {
-            // Without a picture the profile's size is used as it is.
-        }
-    }
-    Input.ForceFormat = Probe.ForcedFormat();
-    if (Row.TrimStart >= 0) Input.StartTime = Row.TrimStart;
-    std::string Name = MakeOutputFileNameIn(Folder, Probe.GetFileName(), Ext,
-                                            [&](const std::string& N) { return Names.count(N) > 0; });
-    Output.FileName = Name;
-    if (Row.CropTop > 0 || Row.CropBottom > 0 || Row.CropLeft > 0 || Row.CropRight > 0) {
-        Output.CropTop = Row.CropTop;
-        Output.CropBottom = Row.CropBottom;
-        Output.CropLeft = Row.CropLeft;
-        Output.CropRight = Row.CropRight;
-    }
-    if (Row.TrimLength > 0) Output.Duration = Row.TrimLength;
-    try {
-        BuildOutputOptions(Files, Row, Profile, Output, Probe, Input);
-    } catch (...) {
-        Probe.CloseFile();
-        throw;
-    }
-    Probe.CloseFile();
-
-    int Index = FConverter.AddInputFile(Input.FileName, &Input);
-    if (Index < 0) {
-        Say(stderr, "tarnconv: cannot open " + Path + ": " + OneLine(FConverter.LastError));
-        return false;
-    }
-    if (!FConverter.SetOutputFile(Index, Name, &Output)) {
-        Say(stderr, "tarnconv: cannot write " + Name + ": " + OneLine(FConverter.LastError));
-        FConverter.DeleteJob(Index);
-        return false;
-    }
-    Names.insert(Name);
     std::lock_guard<std::mutex> Guard(FLock);
     TJob Job;
     Job.Input = Path;
-    Job.Output = Name;
+    Job.Output = Builder.Jobs().back().Output;
     FJobs.push_back(std::move(Job));
     return true;
 }
@@ -423,6 +395,10 @@ int TBatch::Run() {
     } else {
         Folder = EnsureFolder(Files.SettingsIni, SettingsKeys::OutputDir);
     }
+    if (std::string Reason = FolderRefusal(Folder); !Reason.empty()) {
+        Say(stderr, "tarnconv: cannot write to output directory " + Folder + ": " + Reason);
+        return 1;
+    }
 
     FConverter.SetLogLevel(static_cast<TLogLevel>(FOptions.LogLevel));
     FConverter.SetThreadPriority(PriorityFromSetting(Settings.Priority(), FConverter.ThreadPriority()));
@@ -433,12 +409,12 @@ int TBatch::Run() {
 
     FConverter.ClearJobs();
     std::string Ext = "." + ProfileFileExt(Formats, Profile);
-    std::set<std::string> Names;
+    TBatchBuilder Builder(FConverter, Files, Profile, Folder, Ext);
     if (!FOptions.Quiet) Say(stdout, StrFormat("Profile %d: %s", Profile, ProfileNames[Profile]));
     for (const std::string& Path : FOptions.Files) {
         if (Interrupted) break;
         try {
-            if (!AddFile(Path, Files, Profile, Folder, Ext, Names)) ++FOpenFailures;
+            if (!AddFile(Builder, Path)) ++FOpenFailures;
         } catch (const std::exception& E) {
             // A profile value that is not a number stops the whole batch.
             Say(stderr, "tarnconv: " + ExceptionText(E.what()));

@@ -238,6 +238,10 @@ public:
 
     // Input files (InputFile.cpp).
     bool OpenInputFile(const std::string& AFileName);
+    // A reader of the caller's that the next OpenInputFile reads through
+    // instead of opening the file; AFileName then only names it. The call
+    // consumes the field; the caller frees the reader after ClearJob.
+    AVIOContext* InputReader = nullptr;
     void CheckInputStreamTypes(bool& HasVideo, bool& HasAudio, bool& HasSubtitle);
     // Codec id of the named encoder or decoder; AV_CODEC_ID_NONE for an empty
     // name. False with ErrorText set when there is none or its type differs.
@@ -270,6 +274,9 @@ public:
     std::vector<AVCodecContext*> InputCodecs[MAX_FILES];
     AVFormatContext* OutputFiles[MAX_FILES] = {};
     AVDictionary* MuxerOptions[MAX_FILES] = {};  // private options for avformat_write_header
+    // The file system refused a write to the output: ClearJob removes the
+    // unfinished file.
+    bool OutputBroken[MAX_FILES] = {};
     int OutputFileCount = 0;
     TOutputStreamSetup OutputStreams[MAX_FILES][MAX_STREAMS];
     TStreamMap StreamMaps[MAX_STREAM_MAPS];
@@ -357,6 +364,9 @@ private:
     // The name under which a generic option set earlier lives in ADefaults
     // for AFlags ("ab" is "b" in the audio defaults), or empty.
     std::string ResolveOptionName(const std::string& AName, void* ADefaults, int AFlags);
+    // Keeps a private option of the video or audio encoder named so far for
+    // its next stream; false when neither encoder declares AName.
+    bool SetEncoderOption(const std::string& AName, const std::string& AValue);
     int64_t ParseTime(const std::string& AName, const std::string& AValue, bool ADuration);
     void SetCrop(int& ASetting, int& AFrameSize, int AValue, const char* AOddMessage, const char* ARangeMessage);
     void SetPadColor(int ARgb);

@@ -63,6 +63,7 @@ void TCustomFFmpeg::ResetSettings() {
     for (auto& Codecs : InputCodecs) Codecs.clear();
     std::fill(std::begin(OutputFiles), std::end(OutputFiles), nullptr);
     std::fill(std::begin(MuxerOptions), std::end(MuxerOptions), nullptr);
+    std::fill(std::begin(OutputBroken), std::end(OutputBroken), false);
     OutputFileCount = 0;
     for (auto& Row : OutputStreams) std::fill(std::begin(Row), std::end(Row), TOutputStreamSetup());
     std::fill(std::begin(StreamMaps), std::end(StreamMaps), TStreamMap());
@@ -175,8 +176,12 @@ void TCustomFFmpeg::ClearJob() {
         }
         av::avformat_free_context(Output);
         OutputFiles[i] = nullptr;
-        // A job that failed before writing anything leaves no empty file.
-        if (!FileName.empty() && GetFileSizeOnDisk(FileName) == 0) unlink(FileName.c_str());
+        // A job that failed before writing anything leaves no empty file,
+        // and one whose writes were refused leaves no file that looks
+        // finished (and gives the space back to the next job).
+        int64_t Size = FileName.empty() ? -1 : GetFileSizeOnDisk(FileName);
+        if (Size == 0 || (Size > 0 && OutputBroken[i])) unlink(FileName.c_str());
+        OutputBroken[i] = false;
     }
     for (int i = 0; i < InputFileCount; ++i) {
         for (AVCodecContext*& Codec : InputCodecs[i])

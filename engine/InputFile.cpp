@@ -128,6 +128,8 @@ void TCustomFFmpeg::ResetPerInputSettings() {
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
+    AVIOContext* Reader = InputReader;
+    InputReader = nullptr;
     AVFormatContext* Context = nullptr;
     AVDictionary* Parameters = nullptr;
     std::vector<AVCodecContext*> Codecs;
@@ -179,10 +181,15 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     if (!S.scodec.empty()) Context->subtitle_codec = av::avcodec_find_decoder_by_name(S.scodec.c_str());
 
     // 4. Open; the library frees the context when it fails.
+    if (Reader) {
+        Context->pb = Reader;
+        Context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
     int Code = av::avformat_open_input(&Context, AFileName.c_str(), S.InputFormat, &Parameters);
     if (Code < 0) {
         Context = nullptr;
-        if (Code == AVERROR_INVALIDDATA && !S.InputFormat && !RecognisedByContent(AFileName, InterruptHandler()))
+        if (Code == AVERROR_INVALIDDATA && !S.InputFormat && !Reader &&
+            !RecognisedByContent(AFileName, InterruptHandler()))
             Code = AVERROR_DEMUXER_NOT_FOUND;
         return Fail(ErrorCodeText(AFileName, Code));
     }
@@ -235,7 +242,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
                 AVRational Sar = Stream->sample_aspect_ratio.num ? Stream->sample_aspect_ratio
                                                                   : Codec->sample_aspect_ratio;
                 S.aspect = Sar.num && Sar.den ? float(Sar.num) / float(Sar.den) : 0.0f;
-                if (Par->width * Par->height != 0)
+                if (Par->width != 0 && Par->height != 0)
                     S.aspect = S.aspect != 0.0f ? float(Par->width) * S.aspect / float(Par->height)
                                                 : float(Par->width) / float(Par->height);
                 else if (S.aspect == 0.0f)

@@ -156,6 +156,13 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string
         return true;
     }
 
+    // An option that the encoder named so far declares itself is that
+    // encoder's, even where a generic option has the same name: x264's
+    // "profile" takes names ("main") that the generic field refuses, with
+    // errors in the log, and its "level" takes "1.3", which the generic
+    // field would cut to 1.
+    if (SetEncoderOption(Name, Value)) return true;
+
     static const int TypeFlags[5] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0, AV_OPT_FLAG_SUBTITLE_PARAM,
                                      0};
     bool Found = false;
@@ -180,21 +187,7 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string
             av::av_opt_set(Typed, Name.c_str() + 1, Value.c_str(), 0) >= 0)
             Found = true;
     }
-    if (!Found) {
-        // A private option of the encoder named so far (x264's "preset",
-        // "profile", ...) waits for the next stream of that kind.
-        if (!Settings.vcodec.empty() &&
-            KnownPrivateOption(av::avcodec_find_encoder_by_name(Settings.vcodec.c_str()), Name)) {
-            av::av_dict_set(&PrivateOptions.VideoEncoder, Name.c_str(), Value.c_str(), 0);
-            return true;
-        }
-        if (!Settings.acodec.empty() &&
-            KnownPrivateOption(av::avcodec_find_encoder_by_name(Settings.acodec.c_str()), Name)) {
-            av::av_dict_set(&PrivateOptions.AudioEncoder, Name.c_str(), Value.c_str(), 0);
-            return true;
-        }
-        return false;
-    }
+    if (!Found) return false;
 
     if (std::find(Settings.OptionNames.begin(), Settings.OptionNames.end(), Name) == Settings.OptionNames.end())
         Settings.OptionNames.push_back(Name);
@@ -207,6 +200,24 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string
         LibraryLogFilterLevel = 2;
     }
     return true;
+}
+
+bool TCustomFFmpeg::SetEncoderOption(const std::string& AName, const std::string& AValue) {
+    // A private option of the encoder named so far (x264's "preset",
+    // "profile", ...) waits for the next stream of that kind.
+    auto Encoder = [](const std::string& ACodec) {
+        return ACodec.empty() ? nullptr
+                              : av::avcodec_find_encoder_by_name(ACodec == "libfaac" ? "aac" : ACodec.c_str());
+    };
+    if (KnownPrivateOption(Encoder(Settings.vcodec), AName)) {
+        av::av_dict_set(&PrivateOptions.VideoEncoder, AName.c_str(), AValue.c_str(), 0);
+        return true;
+    }
+    if (KnownPrivateOption(Encoder(Settings.acodec), AName)) {
+        av::av_dict_set(&PrivateOptions.AudioEncoder, AName.c_str(), AValue.c_str(), 0);
+        return true;
+    }
+    return false;
 }
 
 bool TCustomFFmpeg::SetGenericOption(const std::string& AName, int AValue) {

@@ -203,8 +203,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AOutput) {
 
     if (S.vcodec_copy) {
         Guard.Setup.StreamCopy = true;
-        double Ratio = S.FrameWidth * S.FrameHeight != 0 ? double(S.aspect) * S.FrameHeight / S.FrameWidth
-                                                         : double(S.aspect) * 3.0 / 4.0;
+        double Ratio = S.FrameWidth != 0 && S.FrameHeight != 0 ? double(S.aspect) * S.FrameHeight / S.FrameWidth
+                                                               : double(S.aspect) * 3.0 / 4.0;
         Stream->sample_aspect_ratio = av::av_d2q(Ratio, 255);
         if (PrivateOptions.VideoEncoder) av::av_dict_free(&PrivateOptions.VideoEncoder);
     } else {
@@ -217,8 +217,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AOutput) {
         C->framerate = Rate;
         C->width = S.FrameWidth + S.padleft + S.padright;
         C->height = S.FrameHeight + S.padtop + S.padbottom;
-        double Ratio = C->width * C->height != 0 ? double(S.aspect) * C->height / C->width
-                                                 : double(S.aspect) * 3.0 / 4.0;
+        double Ratio = C->width != 0 && C->height != 0 ? double(S.aspect) * C->height / C->width
+                                                       : double(S.aspect) * 3.0 / 4.0;
         C->sample_aspect_ratio = Stream->sample_aspect_ratio = av::av_d2q(Ratio, 255);
         C->pix_fmt = static_cast<AVPixelFormat>(S.pix_fmt);
         if (Encoder && Encoder->pix_fmts) {
@@ -258,11 +258,13 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AOutput) {
 
     // A tag the output format does not accept for the codec would make the
     // muxer refuse the header (MP4 and "DIVX"): the muxer's own tag stays.
+    // The MPEG-4 profiles ask for DIVX in every container, so it is a note
+    // in the log rather than a warning.
     if (S.vtag) {
         if (FormatAcceptsTag(AOutput->oformat, C->codec_id, S.vtag))
             C->codec_tag = S.vtag;
         else
-            Log(0, StrFormat("Video tag %s is not valid for this codec in format %s; the format's own tag is used",
+            Log(1, StrFormat("Video tag %s is not valid for this codec in format %s; the format's own tag is used",
                              TagText(S.vtag).c_str(), AOutput->oformat->name));
     }
 

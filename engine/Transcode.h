@@ -139,6 +139,12 @@ private:
     void WriteHeaders();
     int ConfigureFilters(TInputStreamRecord& AIst, TOutputStreamRecord& AOst);
     [[noreturn]] void Fail(const std::string& AMessage);
+    // The error of a write to output file AFile that the file system
+    // refused (full, over a size limit, read-only, failing), or 0.
+    int WriteError(int AFile, int AResult) const;
+    // Fails the job with the file's name and the reason; the unfinished
+    // file goes when the job is cleared.
+    [[noreturn]] void FailWrite(int AFile, int ACode);
 
     // TranscodeLoop.cpp
     void ReadLoop();

@@ -130,9 +130,19 @@ void TTranscoder::ReadLoop() {
 void TTranscoder::FinishJob() {
     for (size_t i = 0; i < Inputs.size(); ++i)
         if (Inputs[i]->DecodingNeeded) ProcessPacket(*Inputs[i], int(i), nullptr);
-    for (int i = 0; i < E.OutputFileCount; ++i) av::av_write_trailer(E.OutputFiles[i]);
+    // Every file gets its trailer; a file whose trailer the file system
+    // refused is not finished, whatever else the job did.
+    int Refused = -1, Code = 0;
+    for (int i = 0; i < E.OutputFileCount; ++i) {
+        int Written = WriteError(i, av::av_write_trailer(E.OutputFiles[i]));
+        if (Written != 0 && Refused < 0) {
+            Refused = i;
+            Code = Written;
+        }
+    }
     ReportProgress(true);
     E.CloseOpenCodecs();
+    if (Refused >= 0) FailWrite(Refused, Code);
     E.Finished = !E.StopRequested;
 }
 
@@ -481,5 +491,6 @@ void TTranscoder::WritePacket(TOutputStreamRecord& AOst, AVPacket* APacket) {
     if (End != AV_NOPTS_VALUE) AOst.MuxEnd = std::max(AOst.MuxEnd, End + std::max<int64_t>(APacket->duration, 0));
     int Result = av::av_interleaved_write_frame(AOst.File, APacket);
     av::av_packet_unref(APacket);
+    if (int Code = WriteError(AOst.FileIndex, Result); Code != 0) FailWrite(AOst.FileIndex, Code);
     if (Result < 0) throw FFMpegException(ErrorCodeText("av_interleaved_write_frame()", Result));
 }

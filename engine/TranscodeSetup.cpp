@@ -33,6 +33,29 @@ TTranscoder::~TTranscoder() {
 
 void TTranscoder::Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
 
+int TTranscoder::WriteError(int AFile, int AResult) const {
+    const AVIOContext* Pb = E.OutputFiles[AFile]->pb;
+    // A write cut off by a stop request is not the file system's doing.
+    if (Pb && Pb->error < 0 && Pb->error != AVERROR_EXIT) return Pb->error;
+    switch (AResult) {
+        case AVERROR(ENOSPC):
+        case AVERROR(EFBIG):
+        case AVERROR(EDQUOT):
+        case AVERROR(EROFS):
+        case AVERROR(EIO):
+            return AResult;
+        default:
+            return 0;
+    }
+}
+
+void TTranscoder::FailWrite(int AFile, int ACode) {
+    E.OutputBroken[AFile] = true;
+    const char* Url = E.OutputFiles[AFile]->url;
+    Fail(StrFormat("Could not write '%s': %s (the unfinished file is removed)", Url ? Url : "",
+                   AVErrorString(ACode).c_str()));
+}
+
 void TTranscoder::Run() {
     Setup();
     ReadLoop();
@@ -103,7 +126,9 @@ void TTranscoder::Setup() {
             SetUpEncoding(Ost, Ist);
         if (Ost.EncodingNeeded) OpenPassLog(Ost, static_cast<int>(k));
         if (Ost.Codec->codec_type == AVMEDIA_TYPE_VIDEO)
-            E.VideoBufferSize = std::max(E.VideoBufferSize, 4 * Ost.Codec->width * Ost.Codec->height);
+            // In floating point: a copied stream's size is whatever its file claims.
+            E.VideoBufferSize = static_cast<int>(std::clamp(4.0 * Ost.Codec->width * Ost.Codec->height,
+                                                            double(E.VideoBufferSize), double(INT32_MAX)));
     }
 
     // 10.-11. Describe the outputs and the mapping; the streams to encode
@@ -268,6 +293,12 @@ void TTranscoder::SetUpEncoding(TOutputStreamRecord& AOst, TInputStreamRecord& A
                 AOst.CropTop = S.croptop;
                 AOst.CropLeft = S.cropleft;
             }
+            // A decoder that knows no picture format before its first
+            // picture (a damaged stream header) gets its scaler when that
+            // picture arrives: the scaler library aborts the process on a
+            // format it has no description of.
+            if (AOst.VideoResample && S.vfilters.empty() && !av::av_pix_fmt_desc_get(Dec->pix_fmt))
+                AOst.VideoResample = false;
             auto NewTempPicture = [&](const char* AMessage) {
                 AOst.TempPicture = av::av_frame_alloc();
                 if (!AOst.TempPicture) Fail(AMessage);
@@ -289,6 +320,7 @@ void TTranscoder::SetUpEncoding(TOutputStreamRecord& AOst, TInputStreamRecord& A
                 if (E.OptionScalerContext) av::av_opt_get_int(E.OptionScalerContext, "sws_flags", 0, &Flags);
                 S.ScalerFlags = static_cast<int>(Flags);
                 if (S.vfilters.empty()) {
+                    if (!av::av_pix_fmt_desc_get(Enc->pix_fmt)) Fail("Cannot get resampling context");
                     AOst.ScalerContext = av::sws_getContext(
                         Dec->width - S.cropleft - S.cropright, Dec->height - S.croptop - S.cropbottom, Dec->pix_fmt,
                         Enc->width - S.padleft - S.padright, Enc->height - S.padtop - S.padbottom, Enc->pix_fmt,
@@ -472,6 +504,7 @@ void TTranscoder::WriteHeaders() {
         if (E.MuxerOptions[i]) av::av_dict_copy(&Options, E.MuxerOptions[i], 0);
         int Result = av::avformat_write_header(E.OutputFiles[i], &Options);
         av::av_dict_free(&Options);
+        if (int Code = WriteError(i, Result); Code != 0) FailWrite(i, Code);
         if (Result < 0)
             Fail(StrFormat("Could not write header for output file #%d (incorrect codec parameters ?)", i));
         AllRtp &= std::strcmp(E.OutputFiles[i]->oformat->name, "rtp") == 0;
@@ -549,7 +582,7 @@ int TTranscoder::ConfigureFilters(TInputStreamRecord& AIst, TOutputStreamRecord&
     if (av::avfilter_graph_config(AIst.Graph, nullptr) < 0) return -1;
 
     const int W = av::av_buffersink_get_w(AIst.OutFilter), H = av::av_buffersink_get_h(AIst.OutFilter);
-    if (S.padtop + S.padbottom + S.padleft + S.padright != 0 && W * H != S.FrameWidth * S.FrameHeight) {
+    if (S.padtop + S.padbottom + S.padleft + S.padright != 0 && int64_t(W) * H != int64_t(S.FrameWidth) * S.FrameHeight) {
         E.ErrorText =
             "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, scale, "
             "transpose, etc.)";

@@ -72,7 +72,10 @@ void TTranscoder::MatchScaler(TOutputStreamRecord& AOst, int AWidth, int AHeight
     if (AOst.ScalerContext ? Source == AOst.ScalerSource
                            : SourceW == InnerW && SourceH == InnerH && AFormat == Enc->pix_fmt)
         return;
-    if (SourceW <= 0 || SourceH <= 0) throw FFMpegException("Cannot get resampling context");
+    // The scaler library aborts the process on a format it has no
+    // description of.
+    if (SourceW <= 0 || SourceH <= 0 || !av::av_pix_fmt_desc_get(AFormat) || !av::av_pix_fmt_desc_get(Enc->pix_fmt))
+        throw FFMpegException("Cannot get resampling context");
     AOst.ScalerContext = av::sws_getCachedContext(AOst.ScalerContext, SourceW, SourceH, AFormat, InnerW, InnerH,
                                                   Enc->pix_fmt, S.ScalerFlags, nullptr, nullptr, nullptr);
     if (!AOst.ScalerContext) throw FFMpegException("Cannot get resampling context");

@@ -82,21 +82,33 @@ bool TAVProbe::FileLoaded(int Level) const {
     return false;
 }
 
-int TAVProbe::MapOpenError(const std::string& FileName, int Code) const {
+int TAVProbe::MapOpenError(const std::string& FileName, int Code, AVIOContext* Reader) const {
     // The open call reports "no format recognised" as invalid data; a
     // second look at the bytes tells the two apart. The look goes by content
     // alone, as the engine's does: with the name, an extension such as
     // ".avi" would vouch for random bytes or an empty file.
     if (Code != AVERROR_INVALIDDATA) return Code;
-    AVIOContext* IO = nullptr;
-    if (av::avio_open2(&IO, FileName.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) return Code;
+    AVIOContext* IO = Reader;
+    if (Reader) {
+        if (av::avio_seek(Reader, 0, SEEK_SET) < 0) return Code;
+    } else if (av::avio_open2(&IO, FileName.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) {
+        return Code;
+    }
     const AVInputFormat* Format = nullptr;
     int Score = av::av_probe_input_buffer2(IO, &Format, nullptr, nullptr, 0, 0);
-    av::avio_closep(&IO);
+    if (!Reader) av::avio_closep(&IO);
     return Score < 0 || !Format ? AVERROR_DEMUXER_NOT_FOUND : Code;
 }
 
 bool TAVProbe::OpenFile(const std::string& FileName, const std::string& FormatName) {
+    return Open(FileName, FormatName, nullptr);
+}
+
+bool TAVProbe::OpenStream(AVIOContext* Reader, const std::string& Name, const std::string& FormatName) {
+    return Open(Name, FormatName, Reader);
+}
+
+bool TAVProbe::Open(const std::string& FileName, const std::string& FormatName, AVIOContext* Reader) {
     CheckLibraries();
     CloseFile();
 
@@ -114,10 +126,14 @@ bool TAVProbe::OpenFile(const std::string& FileName, const std::string& FormatNa
         FLastError = ErrorCodeText(FileName, AVERROR(ENOMEM));
         return false;
     }
+    if (Reader) {
+        Context->pb = Reader;
+        Context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
     // On failure the open call frees the context and clears the pointer.
     int Result = av::avformat_open_input(&Context, FileName.c_str(), Format, nullptr);
     if (Result < 0) {
-        FLastError = ErrorCodeText(FileName, Format ? Result : MapOpenError(FileName, Result));
+        FLastError = ErrorCodeText(FileName, Format ? Result : MapOpenError(FileName, Result, Reader));
         CloseFile();
         return false;
     }

@@ -81,6 +81,9 @@ public:
     // Raises EAVProbeError when a library is missing; any other failure
     // returns false with LastError set and no file loaded.
     bool OpenFile(const std::string& FileName, const std::string& FormatName = "");
+    // The same for a file read through Reader, which the caller keeps and
+    // frees after CloseFile; Name stands for the file in the texts.
+    bool OpenStream(AVIOContext* Reader, const std::string& Name, const std::string& FormatName = "");
     // Reads a context opened elsewhere; the caller keeps owning it.
     void AttachContext(AVFormatContext* Context);
     // Forgets the file; closes it only in owner mode. Safe to repeat.
@@ -106,8 +109,11 @@ public:
     bool Seek(int StreamIndex, int64_t Position);
     // Decodes the next picture of the stream (negative: the first video
     // stream) into FrameBitmap, BGR24, top row first. Black at the end of
-    // the file, 0 x 0 when there is nothing to decode.
+    // the file, 0 x 0 when there is nothing to decode or when no picture
+    // has come yet and the stream claims more than MaxDeclaredPixels.
     TBitmap& DecodeFrame(int StreamIndex = -1);
+    // 8192 x 8192: more than the pictures of 8K video.
+    static constexpr int64_t MaxDeclaredPixels = int64_t(8192) * 8192;
     // A copy of the last real picture that DecodeFrame gave.
     TBitmap& LastFrame();
     // The bitmap DecodeFrame fills (empty until the first call).
@@ -136,7 +142,8 @@ private:
     bool FileLoaded(int Level = 1) const;
     int64_t ContextFileSize() const;
     std::string StreamLine(int Index);
-    int MapOpenError(const std::string& FileName, int Code) const;
+    int MapOpenError(const std::string& FileName, int Code, AVIOContext* Reader) const;
+    bool Open(const std::string& FileName, const std::string& FormatName, AVIOContext* Reader);
 
     // Frame extraction helpers.
     void OpenDecoder(int StreamIndex);

@@ -157,9 +157,15 @@ TBitmap& TAVProbe::DecodeFrame(int StreamIndex) {
     // the bitmap keeps the size of the latest picture, which may differ
     // when the size changes inside the stream, so that the black picture
     // at the end has the previous picture's size and a picture of that
-    // size needs no new bitmap.
-    if ((NewStream || Bitmap.Empty()) && (Bitmap.Width() != Par->width || Bitmap.Height() != Par->height))
-        Bitmap.SetSize(Par->width, Par->height);
+    // size needs no new bitmap. A declared size beyond any real picture's
+    // is not taken on trust: a broken 1 KB file that claims 14393 x 11538
+    // would cost half a gigabyte and seconds before its first packet fails.
+    if ((NewStream || Bitmap.Empty()) && (Bitmap.Width() != Par->width || Bitmap.Height() != Par->height)) {
+        if (int64_t(Par->width) * Par->height <= MaxDeclaredPixels)
+            Bitmap.SetSize(Par->width, Par->height);
+        else
+            Bitmap.Clear();
+    }
     ReceivePicture(Index);
     return Bitmap;
 }

@@ -13,7 +13,7 @@ target_compile_definitions(app_tests PRIVATE APP_DATA_DIR="${CMAKE_SOURCE_DIR}/d
 # The command-line converter, run as a program on generated media.
 if(TARGET tarnconv)
   add_project_test(tarnconv_tests
-    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/TarnconvTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/DevicePictureTest.cpp
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/TarnconvTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/DevicePictureTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/CleanLogTest.cpp ${CMAKE_CURRENT_SOURCE_DIR}/FullDiskTest.cpp
     LIBS appcore MEDIA)
   target_compile_definitions(tarnconv_tests PRIVATE TARNCONV_PATH="$<TARGET_FILE:tarnconv>")
   add_dependencies(tarnconv_tests tarnconv)

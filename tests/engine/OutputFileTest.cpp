@@ -311,7 +311,8 @@ TEST_F(OutputFileTest, VideoTagIsKeptOnlyWhereTheFormatAcceptsIt) {
     AVCodecContext* C = Codec(0, 1);
     EXPECT_EQ(C->codec_tag, 0u);
     bool Warned = false;
-    for (auto& [Level, Text] : Events.Lines) Warned |= Level == 0 && Text.find("DIVX") != std::string::npos;
+    // A note, not a warning: the MPEG-4 profiles ask for DIVX in every container.
+    for (auto& [Level, Text] : Events.Lines) Warned |= Level == 1 && Text.find("DIVX") != std::string::npos;
     EXPECT_TRUE(Warned);
 
     // The MP4 muxer takes the stream: the header is written.
@@ -390,7 +391,7 @@ TEST_F(OutputFileTest, VideoTagMustNameTheStreamsCodecInTheFormatsTables) {
         unsigned Expected = C.Kept ? MKTAG(C.Tag[0], C.Tag[1], C.Tag[2], C.Tag[3]) : 0;
         EXPECT_EQ(Codec(0, File)->codec_tag, Expected) << C.Codec << " " << C.Tag << " " << C.File;
         bool Warned = false;
-        for (auto& [Level, Text] : Events.Lines) Warned |= Level == 0 && Text.find(C.Tag) != std::string::npos;
+        for (auto& [Level, Text] : Events.Lines) Warned |= Level == 1 && Text.find(C.Tag) != std::string::npos;
         EXPECT_EQ(Warned, !C.Kept) << C.Codec << " " << C.Tag << " " << C.File;
         ++File;
     }

@@ -1,0 +1,70 @@
+#include "app/Batch.h"
+
+#include <utility>
+
+#include "component/VxAVConverter.h"
+#include "probe/AVProbe.h"
+
+TBatchBuilder::TBatchBuilder(TVxAVConverter& Converter, TProfileFiles Files, int Profile, std::string Folder,
+                             std::string Ext)
+    : FConverter(Converter), FFiles(std::move(Files)), FProfile(Profile), FFolder(std::move(Folder)),
+      FExt(std::move(Ext)) {}
+
+TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFilesRecord& Record) {
+    FReason.clear();
+    FLastOutput.clear();
+    TInputOptions Input;
+    TOutputOptions Output;
+    InitInputOptions(Input);
+    InitOutputOptions(Output);
+    Input.FileName = Path;
+
+    TAVProbe& Probe = FConverter.Probe;
+    if (!Probe.OpenFile(Path)) {
+        FReason = Probe.LastError();
+        return baNotOpened;
+    }
+    // The first picture gives the source size that the profile is fitted to.
+    if (Probe.VideoStreamCount() > 0) {
+        try {
+            Probe.DecodeFrame(-1);
+        } catch (const EAVProbeError&) {
+            // Without a picture the profile's size is used as it is.
+        }
+    }
+    Input.ForceFormat = Probe.ForcedFormat();
+    if (Record.TrimStart >= 0) Input.StartTime = Record.TrimStart;
+    std::string Name = MakeOutputFileNameIn(FFolder, Probe.GetFileName(), FExt,
+                                            [&](const std::string& N) { return FNames.count(N) > 0; });
+    Output.FileName = Name;
+    FLastOutput = Name;
+    if (Record.CropTop > 0 || Record.CropBottom > 0 || Record.CropLeft > 0 || Record.CropRight > 0) {
+        Output.CropTop = Record.CropTop;
+        Output.CropBottom = Record.CropBottom;
+        Output.CropLeft = Record.CropLeft;
+        Output.CropRight = Record.CropRight;
+    }
+    if (Record.TrimLength > 0) Output.Duration = Record.TrimLength;
+    try {
+        BuildOutputOptions(FFiles, Record, FProfile, Output, Probe, Input);
+        if (OnRow) OnRow(Row, Probe, Input, Output);
+    } catch (...) {
+        Probe.CloseFile();
+        throw;
+    }
+    Probe.CloseFile();
+
+    int Index = FConverter.AddInputFile(Input.FileName, &Input);
+    if (Index < 0) {
+        FReason = FConverter.LastError;
+        return baNotOpened;
+    }
+    if (!FConverter.SetOutputFile(Index, Name, &Output)) {
+        FReason = FConverter.LastError;
+        FConverter.DeleteJob(Index);
+        return baNotWritable;
+    }
+    FNames.insert(Name);
+    FJobs.push_back({Row, Index, Path, Name});
+    return baAdded;
+}

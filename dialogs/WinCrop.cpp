@@ -1,0 +1,510 @@
+#include "dialogs/WinCrop.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPointer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+
+#include <algorithm>
+#include <climits>
+
+#include "app/GlobalUnit.h"
+#include "app/PreviewMath.h"
+#include "common/Bitmap.h"
+#include "dialogs/RectTracker.h"
+#include "widgets/PathText.h"
+#include "widgets/PictureView.h"
+#include "widgets/PreviewPlayer.h"
+#include "widgets/Theme.h"
+
+namespace {
+
+constexpr size_t SourceWhole = 50;
+constexpr size_t SourceKeep = 44;
+// Spin edits never clamp what the tracker gives them.
+constexpr int SpinLimit = 100000;
+// The first picture of the crop preview.
+constexpr int64_t FirstPictureUs = 10;
+// Brightest sample (0..255) a black border row or column may hold; coded
+// black carries some noise.
+constexpr int BlackLimit = 40;
+
+const char* const ZoomCodes[] = {"lbox", "cent", "full", "orig"};
+
+QLabel* Caption(QWidget* Parent, const char* Text, int X, int Y, int W = 0) {
+    auto* Label = new QLabel(QString::fromUtf8(Text), Parent);
+    Label->adjustSize();
+    Label->move(X, Y);
+    if (W > 0) Label->resize(W, Label->height());
+    return Label;
+}
+
+QPushButton* Button(QWidget* Parent, const char* Text, const char* Name, int X, int Y, int W = 90) {
+    auto* Btn = new QPushButton(QString::fromUtf8(Text), Parent);
+    Btn->setObjectName(Name);
+    Btn->setGeometry(X, Y, W, 28);
+    return Btn;
+}
+
+QToolButton* ImageButton(QWidget* Parent, QStyle::StandardPixmap Icon, const char* Name, const char* Tip, int X,
+                         int Y) {
+    auto* Btn = new QToolButton(Parent);
+    Btn->setObjectName(Name);
+    Btn->setIcon(Parent->style()->standardIcon(Icon));
+    Btn->setToolTip(Tip);
+    Btn->setGeometry(X, Y, 30, 26);
+    return Btn;
+}
+
+QSpinBox* Spin(QWidget* Parent, const char* Name, int X, int Y) {
+    auto* Box = new QSpinBox(Parent);
+    Box->setObjectName(Name);
+    Box->setRange(-SpinLimit, SpinLimit);
+    Box->setSingleStep(1);
+    // Arrows only: the text cannot be typed over.
+    if (auto* Text = Box->findChild<QLineEdit*>()) Text->setReadOnly(true);
+    Box->setGeometry(X, Y, 64, 24);
+    return Box;
+}
+
+bool DarkRow(const TBitmap& Picture, int Row) {
+    const uint8_t* P = Picture.ScanLine(Row);
+    for (int I = 0; I < Picture.Width() * 3; ++I)
+        if (P[I] > BlackLimit) return false;
+    return true;
+}
+
+bool DarkColumn(const TBitmap& Picture, int Column, int Top, int Bottom) {
+    for (int Row = Top; Row < Bottom; ++Row) {
+        const uint8_t* P = Picture.ScanLine(Row) + 3 * Column;
+        if (P[0] > BlackLimit || P[1] > BlackLimit || P[2] > BlackLimit) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RoundHalfEven(int64_t Num, int64_t Den) {
+    if (Den <= 0) return 0;
+    const bool Negative = Num < 0;
+    const int64_t N = Negative ? -Num : Num;
+    int64_t Q = N / Den;
+    const int64_t R2 = 2 * (N % Den);
+    if (R2 > Den || (R2 == Den && Q % 2 == 1)) ++Q;
+    return static_cast<int>(Negative ? -Q : Q);
+}
+
+int BorderToPreview(int SourceBorder, int PreviewSize, int FrameSize) {
+    return RoundHalfEven(static_cast<int64_t>(SourceBorder) * PreviewSize, FrameSize);
+}
+
+int BorderToSource(int PreviewBorder, int FrameSize, int PreviewSize) {
+    return RoundHalfEven(static_cast<int64_t>(PreviewBorder) * FrameSize, PreviewSize) / 2 * 2;
+}
+
+int ZoomIndex(const std::string& ZoomMode) {
+    for (int I = 0; I < 4; ++I)
+        if (ZoomMode == ZoomCodes[I]) return I;
+    return 0;
+}
+
+const char* ZoomCode(int Index) { return Index >= 0 && Index < 4 ? ZoomCodes[Index] : ZoomCodes[0]; }
+
+bool FindBlackBorders(const TBitmap& Picture, TBorders& Borders) {
+    const int W = Picture.Width(), H = Picture.Height();
+    if (W <= 0 || H <= 0) return false;
+    int Top = 0;
+    while (Top < H && DarkRow(Picture, Top)) ++Top;
+    if (Top == H) return false;
+    int Bottom = 0;
+    while (DarkRow(Picture, H - 1 - Bottom)) ++Bottom;
+    int Left = 0;
+    while (DarkColumn(Picture, Left, Top, H - Bottom)) ++Left;
+    int Right = 0;
+    while (DarkColumn(Picture, W - 1 - Right, Top, H - Bottom)) ++Right;
+    Borders = {Top, Left, Bottom, Right};
+    return true;
+}
+
+TfrmCrop::TfrmCrop(QWidget* Parent) : QDialog(Parent) {
+    setObjectName("frmCrop");
+    setWindowTitle("Crop");
+    setFixedSize(ShownWidth, ShownHeight);
+
+    imgPreview = new TPictureView(this);
+    imgPreview->setObjectName("imgPreview");
+    imgPreview->setGeometry(10, 10, DialogPreviewWidth, DialogPreviewHeight);
+    RectTracker = new TRectTracker(this);
+    RectTracker->setObjectName("RectTracker");
+    RectTracker->raise();
+    trcPreview = new QSlider(Qt::Horizontal, this);
+    trcPreview->setObjectName("trcPreview");
+    trcPreview->setGeometry(10, 268, DialogPreviewWidth, 26);
+
+    imgbtnPlay = ImageButton(this, QStyle::SP_MediaPlay, "imgbtnPlay", "Play", 10, 298);
+    imgbtnpause = ImageButton(this, QStyle::SP_MediaPause, "imgbtnpause", "Pause", 44, 298);
+
+    Caption(this, "Time:", 10, 338);
+    lblPTS = Caption(this, "", 60, 338, 120);
+    lblPTS->setObjectName("lblPTS");
+    Caption(this, "Length:", 190, 338);
+    lblLength = Caption(this, "", 250, 338, 130);
+    lblLength->setObjectName("lblLength");
+    Caption(this, "Source File:", 10, 364);
+    lblSourceName = Caption(this, "", 100, 364, SourceLabelWidth);
+    lblSourceName->setObjectName("lblSourceName");
+
+    pgCrop = new QTabWidget(this);
+    pgCrop->setObjectName("pgCrop");
+    pgCrop->setGeometry(392, 10, 213, 250);
+    auto* Page = new QWidget(pgCrop);
+    pgCrop->addTab(Page, "Crop");
+    grpbxCrop = new QGroupBox("Crop Size", Page);
+    grpbxCrop->setObjectName("grpbxCrop");
+    grpbxCrop->setGeometry(8, 8, 191, 164);
+    Caption(grpbxCrop, "Up", 78, 22);
+    spedUp = Spin(grpbxCrop, "spedUp", 63, 40);
+    Caption(grpbxCrop, "Left", 12, 68);
+    spedLeft = Spin(grpbxCrop, "spedLeft", 8, 86);
+    Caption(grpbxCrop, "Right", 130, 68);
+    spedRight = Spin(grpbxCrop, "spedRight", 118, 86);
+    Caption(grpbxCrop, "Down", 74, 114);
+    spedDown = Spin(grpbxCrop, "spedDown", 63, 132);
+    btnReset = Button(Page, "Reset", "btnReset", 8, 180, 92);
+    btnAuto = Button(Page, "Auto", "btnAuto", 107, 180, 92);
+    btnAuto->setToolTip("Find the black borders of the picture");
+    lblZoom = Caption(Page, "Zoom", 8, 212);
+    lblZoom->hide();
+    cmbZoom = new QComboBox(Page);
+    cmbZoom->setObjectName("cmbZoom");
+    cmbZoom->addItems({"Letter Box", "Center", "Full Screen", "Keep Original(crop and pan)"});
+    cmbZoom->setMaxVisibleItems(4);
+    cmbZoom->setGeometry(50, 208, 150, 24);
+    cmbZoom->hide();
+
+    btnDefault = Button(this, "&Default", "btnDefault", 318, 394);
+    btnOk = Button(this, "Ok", "btnOk", 415, 394);
+    btnOk->setDefault(true);
+    btnCancel = Button(this, "Cancel", "btnCancel", 512, 394);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(PreviewTimerInterval);
+    FPlayer = new TPreviewPlayer(TPreviewRules::For(pwCrop), imgPreview, trcPreview, lblPTS, Timer1, this);
+    FPlayer->SetProbe(&VxAVC.Probe);
+
+    connect(trcPreview, &QSlider::valueChanged, this, &TfrmCrop::trcPreviewChange);
+    connect(Timer1, &QTimer::timeout, this, &TfrmCrop::Timer1Timer);
+    connect(imgbtnPlay, &QToolButton::clicked, this, &TfrmCrop::imgbtnPlayClick);
+    connect(imgbtnpause, &QToolButton::clicked, this, &TfrmCrop::imgbtnpauseClick);
+    connect(spedUp, &QSpinBox::valueChanged, this, &TfrmCrop::spedUpChange);
+    connect(spedDown, &QSpinBox::valueChanged, this, &TfrmCrop::spedDownChange);
+    connect(spedLeft, &QSpinBox::valueChanged, this, &TfrmCrop::spedLeftChange);
+    connect(spedRight, &QSpinBox::valueChanged, this, &TfrmCrop::spedRightChange);
+    connect(btnReset, &QPushButton::clicked, this, &TfrmCrop::btnResetClick);
+    connect(btnDefault, &QPushButton::clicked, this, &TfrmCrop::btnDefaultClick);
+    connect(btnAuto, &QPushButton::clicked, this, &TfrmCrop::btnAutoClick);
+    connect(btnOk, &QPushButton::clicked, this, &TfrmCrop::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmCrop::btnCancelClick);
+    RectTracker->OnMouseDown = [this](TRectTracker*, const QPoint&, Qt::MouseButtons) { RectTrackerMouseDown(); };
+    RectTracker->OnMouseMove = [this](TRectTracker*, const QPoint& P, Qt::MouseButtons) {
+        RectTrackerMouseMove(P.x(), P.y());
+    };
+    EnableCrop(false);
+}
+
+TfrmCrop::~TfrmCrop() {
+    Timer1->stop();
+    VxAVC.ClearJobs();
+    VxAVC.Probe.CloseFile();
+}
+
+void TfrmCrop::showEvent(QShowEvent* Event) {
+    FormShow();
+    QDialog::showEvent(Event);
+}
+
+bool TfrmCrop::OpenSource() {
+    VxAVC.ClearJobs();
+    TInputOptions Options;
+    InitInputOptions(Options);
+    Options.FileName = FRecord->SourceFile;
+    VxAVC.AddInputFile(FRecord->SourceFile, &Options);
+    try {
+        return FPlayer->OpenFile(FRecord->SourceFile);
+    } catch (const std::exception& Error) {
+        ShowMessageBox("Warning", Error.what(), TMessageKind::Warning);
+        return false;
+    }
+}
+
+void TfrmCrop::EnableCrop(bool Enabled) {
+    RectTracker->setEnabled(Enabled);
+    RectTracker->setVisible(Enabled);
+    for (QWidget* W : std::initializer_list<QWidget*>{spedUp, spedDown, spedLeft, spedRight, btnAuto})
+        W->setEnabled(Enabled);
+}
+
+void TfrmCrop::SetSpins(int Up, int Down, int Left, int Right) {
+    FSettingSpins = true;
+    spedUp->setValue(Up);
+    spedDown->setValue(Down);
+    spedLeft->setValue(Left);
+    spedRight->setValue(Right);
+    FSettingSpins = false;
+    FLastUp = Up;
+    FLastDown = Down;
+    FLastLeft = Left;
+    FLastRight = Right;
+}
+
+void TfrmCrop::FormShow() {
+    setFixedSize(ShownWidth, ShownHeight);
+    ApplyCurrentTheme(this);
+    lblSourceName->clear();
+    lblSourceName->setToolTip(QString());
+    lblPTS->clear();
+    lblLength->clear();
+    FHasVideo = false;
+    if (FRecord) {
+        VxAVC.ClearJobs();
+        cmbZoom->setCurrentIndex(ZoomIndex(FRecord->ZoomMode));
+        const bool Opened = OpenSource();
+        TAVProbe& Probe = VxAVC.Probe;
+        if (Opened && Probe.VideoStreamCount() > 0) {
+            const int Stream = FPlayer->VideoStream();
+            Probe.Seek(Stream, FirstPictureUs);
+            FFrameW = Probe.LastFrame().Width();
+            FFrameH = Probe.LastFrame().Height();
+            TBitmap& Frame = Probe.DecodeFrame(Stream);
+            if (FFrameW <= 0 || FFrameH <= 0) {
+                FFrameW = Frame.Width();
+                FFrameH = Frame.Height();
+            }
+            imgPreview->DrawBitmap(Frame);
+            const TRect R = PictureRectangle(FFrameW, FFrameH, imgPreview->width(), imgPreview->height());
+            FHasVideo = !R.IsEmpty();
+            if (FHasVideo) {
+                RectTracker->SetBounds(imgPreview->x() + R.Left, imgPreview->y() + R.Top, R.Width(), R.Height());
+                FX0 = RectTracker->x();
+                FY0 = RectTracker->y();
+                FW = R.Width();
+                FH = R.Height();
+            }
+        }
+        if (!FHasVideo) {
+            FPlayer->State().TimerOn = false;
+            Timer1->stop();
+            EnableCrop(false);
+            SetSpins(0, 0, 0, 0);
+            if (!Opened) ReportOpenFailure();
+        } else {
+            const int Up = BorderToPreview(FRecord->CropTop, FH, FFrameH);
+            const int Down = BorderToPreview(FRecord->CropBottom, FH, FFrameH);
+            const int Left = BorderToPreview(FRecord->CropLeft, FW, FFrameW);
+            const int Right = BorderToPreview(FRecord->CropRight, FW, FFrameW);
+            SetSpins(Up, Down, Left, Right);
+            FSavedTop = FY0 + Up;
+            FSavedLeft = FX0 + Left;
+            RectTracker->SetBounds(FX0 + Left, FY0 + Up, FW - Right - Left, FH - Down - Up);
+            FPlayer->Start();
+            EnableCrop(true);
+        }
+        // Without a picture nothing can be cropped, and OK would only store zeros.
+        btnOk->setEnabled(Opened);
+        lblSourceName->setText(
+            QString::fromStdString(ShortenPath(FRecord->SourceFile, SourceWhole, SourceKeep, true)));
+        lblSourceName->setToolTip(QString::fromStdString(FRecord->SourceFile));
+        lblSourceName->resize(SourceLabelWidth, lblSourceName->height());
+        if (Opened) lblLength->setText(QString::fromStdString(SecondsText(FPlayer->DurationUs()) + " Second"));
+    }
+    RectTracker->raise();
+    RectTracker->update();
+}
+
+void TfrmCrop::RectTrackerMouseDown() {
+    RectTracker->update();
+    FSavedTop = RectTracker->y();
+    FSavedLeft = RectTracker->x();
+}
+
+void TfrmCrop::RectTrackerMouseMove(int X, int Y) {
+    if (!FHasVideo) return;
+    FDragging = true;
+    TRectTracker* T = RectTracker;
+    auto Inner = [T] { return T->TrackRect(); };
+    auto SetLeft = [T](int V) { T->SetBounds(V, T->y(), T->width(), T->height()); };
+    auto SetTop = [T](int V) { T->SetBounds(T->x(), V, T->width(), T->height()); };
+    auto SetWidth = [T](int V) { T->SetBounds(T->x(), T->y(), V, T->height()); };
+    auto SetHeight = [T](int V) { T->SetBounds(T->x(), T->y(), T->width(), V); };
+
+    if (Inner().Left < FX0 + 3) SetLeft(FX0 + spedLeft->value());
+    if (Inner().Top < FY0 + 3) SetTop(FY0);
+    if (Inner().Right > FW && X >= FW - (T->x() - FX0)) SetWidth(FW - (T->x() - FX0) - spedRight->value());
+    if (T->width() > FW) SetWidth(FW - (T->x() - FX0));
+    if (Inner().Bottom > FH && Y >= FH - (T->y() - FY0)) SetHeight(FH - (T->y() - FY0));
+    if (T->height() > FH) SetHeight(FH - (T->y() - FY0));
+    if (Inner().Right - FX0 > FW && Inner().Bottom - FY0 > FH) {
+        T->SetBounds(FSavedLeft, FSavedTop, T->width(), T->height());
+        SetWidth(FW - (T->x() - FX0));
+        SetHeight(FH - (T->y() - FY0));
+    }
+    if (Inner().Right - FX0 > FW) {
+        SetLeft(FSavedLeft);
+        SetWidth(FW - (T->x() - FX0));
+    }
+    if (Inner().Bottom - FY0 > FH) {
+        SetTop(FSavedTop);
+        SetHeight(FH - (T->y() - FY0));
+    }
+    const int Up = std::max(T->y() - FY0, 0);
+    const int Down = std::max(FH - T->height() - (T->y() - FY0), 0);
+    const int Left = std::max(T->x() - FX0, 0);
+    const int Right = std::max(FW - T->width() - (T->x() - FX0), 0);
+    // The spin edits follow the tracker without moving it back.
+    SetSpins(Up, Down, Left, Right);
+    FDragging = false;
+}
+
+void TfrmCrop::SpinChanged(QSpinBox* Box) {
+    if (FDragging || FSettingSpins || !FHasVideo) return;
+    const bool Vertical = Box == spedUp || Box == spedDown;
+    int& Last = Box == spedUp ? FLastUp : Box == spedDown ? FLastDown : Box == spedLeft ? FLastLeft : FLastRight;
+    const int Across = Vertical ? RectTracker->height() : RectTracker->width();
+    FSettingSpins = true;
+    if (Across <= TRectTracker::MinSize && Box->value() >= Last) {
+        Box->setValue(Last);
+        if (Vertical) {
+            FLastUp = spedUp->value();
+            FLastDown = spedDown->value();
+        } else {
+            FLastLeft = spedLeft->value();
+            FLastRight = spedRight->value();
+        }
+        FSettingSpins = false;
+        return;
+    }
+    if (Box->value() < 0) Box->setValue(0);
+    FSettingSpins = false;
+    if (Vertical) {
+        const int Up = spedUp->value(), Down = spedDown->value();
+        RectTracker->SetBounds(RectTracker->x(), FY0 + Up, RectTracker->width(), FH - Down - Up);
+        FLastUp = Up;
+        FLastDown = Down;
+        FSavedTop = FY0 + Up;
+    } else {
+        const int Left = spedLeft->value(), Right = spedRight->value();
+        RectTracker->SetBounds(FX0 + Left, RectTracker->y(), FW - Right - Left, RectTracker->height());
+        FLastLeft = Left;
+        FLastRight = Right;
+        FSavedLeft = FX0 + Left;
+    }
+}
+
+void TfrmCrop::spedUpChange() { SpinChanged(spedUp); }
+void TfrmCrop::spedDownChange() { SpinChanged(spedDown); }
+void TfrmCrop::spedLeftChange() { SpinChanged(spedLeft); }
+void TfrmCrop::spedRightChange() { SpinChanged(spedRight); }
+
+void TfrmCrop::btnResetClick() {
+    SetSpins(0, 0, 0, 0);
+    FSavedTop = FY0;
+    FSavedLeft = FX0;
+    if (FHasVideo) RectTracker->SetBounds(FX0, FY0, FW, FH);
+}
+
+void TfrmCrop::btnDefaultClick() { btnResetClick(); }
+
+void TfrmCrop::btnAutoClick() {
+    if (!FHasVideo) return;
+    TAVProbe& Probe = VxAVC.Probe;
+    const int Stream = FPlayer->VideoStream();
+    const int64_t Duration = FPlayer->DurationUs();
+    // The smallest border per side over pictures spread across the file, so
+    // that a dark scene cannot make the crop cut into the picture.
+    TBorders Least{INT_MAX, INT_MAX, INT_MAX, INT_MAX};
+    bool Found = false;
+    for (int I = 0; I < AutoSamples; ++I) {
+        Probe.Seek(Stream, Duration > 0 ? Duration * (2 * I + 1) / (2 * AutoSamples) : FirstPictureUs);
+        TBitmap& Picture = Probe.DecodeFrame(Stream);
+        TBorders Borders;
+        if (Picture.Width() != FFrameW || Picture.Height() != FFrameH || !FindBlackBorders(Picture, Borders))
+            continue;
+        Found = true;
+        Least.Top = std::min(Least.Top, Borders.Top);
+        Least.Left = std::min(Least.Left, Borders.Left);
+        Least.Bottom = std::min(Least.Bottom, Borders.Bottom);
+        Least.Right = std::min(Least.Right, Borders.Right);
+    }
+    if (!Found) Least = {};
+    // The preview shows the picture at the slider again.
+    FPlayer->ShowPosition(trcPreview->value());
+    const int Up = BorderToPreview(Least.Top, FH, FFrameH), Down = BorderToPreview(Least.Bottom, FH, FFrameH);
+    const int Left = BorderToPreview(Least.Left, FW, FFrameW), Right = BorderToPreview(Least.Right, FW, FFrameW);
+    SetSpins(Up, Down, Left, Right);
+    FSavedTop = FY0 + Up;
+    FSavedLeft = FX0 + Left;
+    RectTracker->SetBounds(FX0 + Left, FY0 + Up, FW - Right - Left, FH - Down - Up);
+}
+
+void TfrmCrop::btnOkClick() {
+    if (FRecord) {
+        int Top = 0, Bottom = 0, Left = 0, Right = 0;
+        if (FHasVideo) {
+            Top = BorderToSource(spedUp->value(), FFrameH, FH);
+            Bottom = BorderToSource(spedDown->value(), FFrameH, FH);
+            Left = BorderToSource(spedLeft->value(), FFrameW, FW);
+            Right = BorderToSource(spedRight->value(), FFrameW, FW);
+        }
+        FRecord->CropTop = Top;
+        FRecord->CropLeft = Left;
+        FRecord->CropBottom = Bottom;
+        FRecord->CropRight = Right;
+        FRecord->ZoomMode = ZoomCode(cmbZoom->currentIndex());
+    }
+    accept();
+}
+
+void TfrmCrop::btnCancelClick() { reject(); }
+
+void TfrmCrop::trcPreviewChange(int Position) { FPlayer->SliderChanged(Position); }
+
+void TfrmCrop::Timer1Timer() { FPlayer->Tick(); }
+
+void TfrmCrop::imgbtnPlayClick() {
+    if (FPlayer->Paused()) {
+        FPlayer->Resume();
+        return;
+    }
+    if (FRecord && OpenSource()) FPlayer->Start();
+}
+
+void TfrmCrop::imgbtnpauseClick() { FPlayer->Pause(); }
+
+void TfrmCrop::FormCloseQuery() {
+    VxAVC.ClearJobs();
+    Timer1->stop();
+    FPlayer->State().TimerOn = false;
+}
+
+void TfrmCrop::done(int Result) {
+    FormCloseQuery();
+    QDialog::done(Result);
+}
+
+void TfrmCrop::ReportOpenFailure() {
+    const std::string Reason = VxAVC.Probe.LastError().empty() ? "Cannot open " + FRecord->SourceFile + "."
+                                                                : VxAVC.Probe.LastError();
+    // The box comes once the dialog is on screen, so it stands over it.
+    QPointer<TfrmCrop> Self(this);
+    QTimer::singleShot(0, this, [Self, Reason] {
+        if (Self) ShowMessageBox("Warning", Reason, TMessageKind::Warning);
+    });
+}

@@ -1,0 +1,132 @@
+// TfrmCrop, the crop dialog: borders cut off the selected file's picture,
+// chosen by dragging a TRectTracker over a preview or by stepping four spin
+// edits. The dialog works in preview pixels and stores source pixels, made
+// even, in the row's record together with the zoom mode.
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+#include <string>
+
+#include "app/FilesRecord.h"
+#include "common/Geometry.h"
+#include "component/VxAVConverter.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+class TBitmap;
+class TPictureView;
+class TPreviewPlayer;
+class TRectTracker;
+
+// Num / Den rounded to the nearest integer, ties to the even one (Den > 0).
+int RoundHalfEven(int64_t Num, int64_t Den);
+// A border of the source picture in preview pixels and back; the way back
+// makes the value even, towards zero.
+int BorderToPreview(int SourceBorder, int PreviewSize, int FrameSize);
+int BorderToSource(int PreviewBorder, int FrameSize, int PreviewSize);
+
+// The zoom list: "lbox", "cent", "full", "orig"; any other text is index 0.
+int ZoomIndex(const std::string& ZoomMode);
+const char* ZoomCode(int Index);
+
+// Black borders of one picture: rows and columns at the edges in which no
+// sample is brighter than a dark grey. A picture that is dark all over has
+// no borders to tell and gives false.
+struct TBorders {
+    int Top = 0, Left = 0, Bottom = 0, Right = 0;
+};
+bool FindBlackBorders(const TBitmap& Picture, TBorders& Borders);
+
+class TfrmCrop : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int ShownWidth = 615;
+    static constexpr int ShownHeight = 435;
+    static constexpr int SourceLabelWidth = 290;
+    // Pictures the Auto button samples.
+    static constexpr int AutoSamples = 10;
+
+    explicit TfrmCrop(QWidget* Parent = nullptr);
+    ~TfrmCrop() override;
+
+    // The row the next opening edits (null when the file list is empty);
+    // the record must outlive the dialog's showing.
+    void SetRow(TlvFilesRecord* Record) { FRecord = Record; }
+
+    // What the opening found: the picture rectangle in dialog coordinates
+    // (X0, Y0, W, H) and the source picture's size.
+    int X0() const { return FX0; }
+    int Y0() const { return FY0; }
+    int PictureWidth() const { return FW; }
+    int PictureHeight() const { return FH; }
+    int FrameWidth() const { return FFrameW; }
+    int FrameHeight() const { return FFrameH; }
+    TPreviewPlayer* Player() const { return FPlayer; }
+
+    TPictureView* imgPreview = nullptr;
+    TRectTracker* RectTracker = nullptr;
+    QSlider* trcPreview = nullptr;
+    QLabel *lblPTS = nullptr, *lblLength = nullptr, *lblSourceName = nullptr;
+    QTabWidget* pgCrop = nullptr;
+    QGroupBox* grpbxCrop = nullptr;
+    QSpinBox *spedUp = nullptr, *spedLeft = nullptr, *spedDown = nullptr, *spedRight = nullptr;
+    QPushButton *btnReset = nullptr, *btnAuto = nullptr;
+    QLabel* lblZoom = nullptr;
+    QComboBox* cmbZoom = nullptr;
+    QPushButton *btnOk = nullptr, *btnCancel = nullptr, *btnDefault = nullptr;
+    QToolButton *imgbtnPlay = nullptr, *imgbtnpause = nullptr;
+    QTimer* Timer1 = nullptr;
+    TVxAVConverter VxAVC;
+
+    void FormShow();
+    void FormCloseQuery();
+    void btnOkClick();
+    void btnCancelClick();
+    void btnResetClick();
+    void btnDefaultClick();
+    void btnAutoClick();
+    void spedUpChange();
+    void spedDownChange();
+    void spedLeftChange();
+    void spedRightChange();
+    void RectTrackerMouseDown();
+    // X, Y: the mouse in the tracker's coordinates.
+    void RectTrackerMouseMove(int X, int Y);
+    void trcPreviewChange(int Position);
+    void Timer1Timer();
+    void imgbtnPlayClick();
+    void imgbtnpauseClick();
+
+public slots:
+    void done(int Result) override;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+
+private:
+    bool OpenSource();
+    // Says why the source did not open, once the dialog shows.
+    void ReportOpenFailure();
+    void SetSpins(int Up, int Down, int Left, int Right);
+    void SpinChanged(QSpinBox* Spin);
+    void EnableCrop(bool Enabled);
+
+    TPreviewPlayer* FPlayer = nullptr;
+    TlvFilesRecord* FRecord = nullptr;
+    bool FHasVideo = false;
+    int FX0 = 0, FY0 = 0, FW = 0, FH = 0;
+    int FFrameW = 0, FFrameH = 0;
+    int FLastUp = 0, FLastDown = 0, FLastLeft = 0, FLastRight = 0;
+    int FSavedTop = 0, FSavedLeft = 0;
+    bool FDragging = false;
+    bool FSettingSpins = false;
+};

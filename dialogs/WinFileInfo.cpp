@@ -1,0 +1,286 @@
+#include "dialogs/WinFileInfo.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <cstdio>
+
+#include "app/GlobalUnit.h"
+#include "common/Text.h"
+#include "widgets/PathText.h"
+#include "widgets/Theme.h"
+
+namespace {
+
+// Paths up to this length are shown whole; longer ones keep their first
+// ShortKeep characters.
+constexpr size_t ShortWhole = 45;
+constexpr size_t ShortKeep = 40;
+
+QLineEdit* ValueField(QWidget* Parent, const char* Name) {
+    auto* Edit = new QLineEdit(Parent);
+    Edit->setObjectName(Name);
+    Edit->setReadOnly(true);
+    return Edit;
+}
+
+QString Number(int64_t Value) { return QString::number(static_cast<qlonglong>(Value)); }
+
+// A grid of captions and value fields inside Group.
+QGridLayout* FieldGrid(QGroupBox* Group) {
+    auto* Grid = new QGridLayout(Group);
+    Grid->setContentsMargins(12, 8, 12, 10);
+    Grid->setHorizontalSpacing(10);
+    Grid->setVerticalSpacing(8);
+    Grid->setColumnStretch(1, 1);
+    return Grid;
+}
+
+void AddField(QGridLayout* Grid, int Row, const char* Caption, QLineEdit* Field, int CaptionWidth) {
+    auto* Label = new QLabel(Caption, Field->parentWidget());
+    Label->setBuddy(Field);
+    Label->setMinimumWidth(CaptionWidth);
+    Grid->addWidget(Label, Row, 0);
+    Grid->addWidget(Field, Row, 1);
+}
+
+// The pictures of a video stream: the count the container keeps where it
+// keeps one (the last picture's length is missing from some containers'
+// stream durations), otherwise the length times the frame rate, the
+// stream's own length first since the container's may include a longer
+// sound track. -1 when neither is known.
+int64_t FrameCount(const TAVProbe& Probe, int Stream, const TAVVideoStreamInfo& Video, int64_t FileDuration) {
+    const AVFormatContext* Context = Probe.Context();
+    if (Context && Stream >= 0 && Stream < static_cast<int>(Context->nb_streams) &&
+        Context->streams[Stream]->nb_frames > 0)
+        return Context->streams[Stream]->nb_frames;
+    const int64_t Length = Video.DurationUs >= 0 ? Video.DurationUs : FileDuration;
+    if (Length < 0 || Video.FrameRateNum <= 0 || Video.FrameRateDen <= 0) return -1;
+    return std::llround(Length / 1e6 * Video.FrameRateNum / Video.FrameRateDen);
+}
+
+}  // namespace
+
+TfrmFileInfo::TfrmFileInfo(QWidget* Parent) : QDialog(Parent) {
+    setObjectName("frmFileInfo");
+    setWindowTitle("File infomation");
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+    auto* NameCaption = new QLabel("File Name:", this);
+    lblSourceName = new QLabel(this);
+    lblSourceName->setObjectName("lblSourceName");
+    lblSourceName->setFixedWidth(SourceLabelWidth);
+    lblSourceName->setTextFormat(Qt::PlainText);
+    auto* LengthCaption = new QLabel("Duration:", this);
+    lblFileLength = new QLabel(this);
+    lblFileLength->setObjectName("lblFileLength");
+
+    grpVideo = new QGroupBox("Video ", this);
+    grpVideo->setObjectName("grpVideo");
+    edtFormat = ValueField(grpVideo, "edtFormat");
+    edtResloution = ValueField(grpVideo, "edtResloution");
+    edtBitRate = ValueField(grpVideo, "edtBitRate");
+    edtFrameRate = ValueField(grpVideo, "edtFrameRate");
+    edtTotalFrame = ValueField(grpVideo, "edtTotalFrame");
+
+    grpAudio = new QGroupBox("Audio", this);
+    grpAudio->setObjectName("grpAudio");
+    edtAudioForamt = ValueField(grpAudio, "edtAudioForamt");
+    edtAudioBitRate = ValueField(grpAudio, "edtAudioBitRate");
+    edtSampleRate = ValueField(grpAudio, "edtSampleRate");
+    edtChannel = ValueField(grpAudio, "edtChannel");
+
+    // The captions of both groups share one width, so the fields line up.
+    const int CaptionWidth = fontMetrics().horizontalAdvance("Sample Rate:") + 8;
+    QGridLayout* VideoGrid = FieldGrid(grpVideo);
+    AddField(VideoGrid, 0, "Format:", edtFormat, CaptionWidth);
+    AddField(VideoGrid, 1, "Resloution:", edtResloution, CaptionWidth);
+    AddField(VideoGrid, 2, "Bit Rate:", edtBitRate, CaptionWidth);
+    AddField(VideoGrid, 3, "Frame Rate:", edtFrameRate, CaptionWidth);
+    AddField(VideoGrid, 4, "Total Frame:", edtTotalFrame, CaptionWidth);
+    QGridLayout* AudioGrid = FieldGrid(grpAudio);
+    AddField(AudioGrid, 0, "Format:", edtAudioForamt, CaptionWidth);
+    AddField(AudioGrid, 1, "Bit Rate:", edtAudioBitRate, CaptionWidth);
+    AddField(AudioGrid, 2, "Sample Rate:", edtSampleRate, CaptionWidth);
+    AddField(AudioGrid, 3, "Channel:", edtChannel, CaptionWidth);
+
+    btn1 = new QPushButton("&Ok", this);
+    btn1->setObjectName("btn1");
+    btn1->setDefault(true);
+    connect(btn1, &QPushButton::clicked, this, &TfrmFileInfo::btn1Click);
+
+    auto* Head = new QGridLayout;
+    Head->setHorizontalSpacing(10);
+    Head->setVerticalSpacing(6);
+    // Indented like the groups' captions below.
+    Head->setContentsMargins(16, 0, 12, 0);
+    NameCaption->setMinimumWidth(CaptionWidth);
+    Head->addWidget(NameCaption, 0, 0);
+    Head->addWidget(lblSourceName, 0, 1, Qt::AlignLeft);
+    Head->addWidget(LengthCaption, 1, 0);
+    Head->addWidget(lblFileLength, 1, 1);
+    Head->setColumnStretch(1, 1);
+
+    auto* Buttons = new QHBoxLayout;
+    Buttons->addStretch();
+    Buttons->addWidget(btn1);
+
+    auto* Main = new QVBoxLayout(this);
+    Main->setContentsMargins(12, 12, 12, 12);
+    Main->setSpacing(10);
+    Main->addLayout(Head);
+    Main->addWidget(grpVideo);
+    Main->addWidget(grpAudio);
+    Main->addStretch();
+    Main->addLayout(Buttons);
+    resize(ShownWidth, ShownHeight);
+}
+
+TfrmFileInfo::~TfrmFileInfo() {
+    VxAVC.ClearJobs();
+    VxAVC.Probe.CloseFile();
+}
+
+std::string TfrmFileInfo::AudioFormatFromInfo(const std::string& InfoText) {
+    // Only stream lines count: a file name, title or comment may say "Audio:" too.
+    for (size_t Line = 0; Line < InfoText.size();) {
+        size_t End = InfoText.find_first_of("\r\n", Line);
+        if (End == std::string::npos) End = InfoText.size();
+        const std::string Text = InfoText.substr(Line, End - Line);
+        const size_t At = Text.find("Audio:");
+        if (StartsWith(Text, "Stream #") && At != std::string::npos) {
+            size_t From = At + 6;
+            if (From < Text.size() && Text[From] == ' ') ++From;
+            // Today's library follows the codec name with its profile and tag
+            // in brackets, "aac (LC) (mp4a / 0x6134706D)"; the name is the
+            // format.
+            return Text.substr(From, Text.find_first_of(", ", From) - From);
+        }
+        Line = InfoText.find_first_not_of("\r\n", End);
+        if (Line == std::string::npos) break;
+    }
+    return "";
+}
+
+std::string TfrmFileInfo::FrameRateText(int Num, int Den) {
+    if (Num <= 0 || Den <= 0) return "";
+    std::string Text = StrFormat("%.3f", static_cast<double>(Num) / Den);
+    while (Text.back() == '0') Text.pop_back();
+    if (Text.back() == '.') Text.pop_back();
+    return Text;
+}
+
+void TfrmFileInfo::showEvent(QShowEvent* Event) {
+    FormShow();
+    QDialog::showEvent(Event);
+}
+
+void TfrmFileInfo::ClearFields() {
+    for (QLineEdit* Field : {edtFormat, edtResloution, edtBitRate, edtFrameRate, edtTotalFrame, edtAudioForamt,
+                             edtAudioBitRate, edtSampleRate, edtChannel})
+        Field->clear();
+}
+
+void TfrmFileInfo::FormShow() {
+    setFixedSize(ShownWidth, ShownHeight);
+    ApplyCurrentTheme(this);
+    // Value fields in the tool-tip colour of the theme in use.
+    for (QLineEdit* Field : findChildren<QLineEdit*>()) {
+        QPalette P = Field->palette();
+        P.setColor(QPalette::Base, palette().color(QPalette::ToolTipBase));
+        P.setColor(QPalette::Text, palette().color(QPalette::ToolTipText));
+        Field->setPalette(P);
+    }
+    lblSourceName->clear();
+    lblSourceName->setToolTip(QString());
+    lblFileLength->clear();
+    // Every opening that shows no file leaves no fields of an earlier one.
+    ClearFields();
+    btn1->setFocus();
+    if (FSourceFile.empty()) return;
+    ShowFile();
+}
+
+void TfrmFileInfo::ReportFailure(const std::string& Reason) {
+    ClearFields();
+    // The box comes once the dialog is on screen, so it stands over it.
+    QPointer<TfrmFileInfo> Self(this);
+    QTimer::singleShot(0, this, [Self, Reason] {
+        if (Self) ShowMessageBox("Warning", Reason, TMessageKind::Warning);
+    });
+}
+
+void TfrmFileInfo::ShowFile() {
+    VxAVC.ClearJobs();
+    const int Job = VxAVC.AddInputFile(FSourceFile, nullptr);
+    if (Job < 0) {
+        ReportFailure(VxAVC.LastError);
+        return;
+    }
+    TAVProbe& Probe = VxAVC.Probe;
+    bool Opened = false;
+    try {
+        Opened = Probe.OpenFile(FSourceFile);
+    } catch (const std::exception& Error) {
+        ReportFailure(Error.what());
+        return;
+    }
+    if (!Opened) {
+        ReportFailure(Probe.LastError());
+        return;
+    }
+    if (Probe.VideoStreamCount() <= 0) return;
+
+    lblSourceName->setText(QString::fromStdString(ShortenPath(FSourceFile, ShortWhole, ShortKeep, true)));
+    lblSourceName->setToolTip(QString::fromStdString(FSourceFile));
+    lblSourceName->setFixedWidth(SourceLabelWidth);
+
+    TAVFileInfo Info;
+    Probe.GetFileInfo(Info);
+    const bool KnownLength = Info.Duration >= 0;
+    lblFileLength->setText(KnownLength ? QString::fromStdString(StrFormat("%lld.%.3lld Second",
+                                                                          static_cast<long long>(Info.Duration / 1000000),
+                                                                          static_cast<long long>(Info.Duration / 1000 % 1000)))
+                                       : QString("N/A"));
+    edtFormat->setText(QString::fromStdString(Probe.GetFormatName()));
+
+    TAVProbe& JobProbe = VxAVC.GetJobProbe(Job);
+    if (Probe.IsVideoStream(Probe.FirstVideoStream())) {
+        TAVVideoStreamInfo Video;
+        JobProbe.GetVideoStreamInfo(Probe.FirstVideoStream(), Video);
+        edtResloution->setText(Number(Video.Width) + "x" + Number(Video.Height));
+        edtBitRate->setText(Number(Video.BitRate));
+        edtFrameRate->setText(QString::fromStdString(FrameRateText(Video.FrameRateNum, Video.FrameRateDen)));
+        const int64_t Frames = FrameCount(JobProbe, Probe.FirstVideoStream(), Video, Info.Duration);
+        if (Frames >= 0) edtTotalFrame->setText(Number(Frames));
+    }
+    if (Probe.IsAudioStream(Probe.FirstAudioStream())) {
+        TAVAudioStreamInfo Audio;
+        JobProbe.GetAudioStreamInfo(Probe.FirstAudioStream(), Audio);
+        edtAudioBitRate->setText(Number(Audio.BitRate));
+        edtSampleRate->setText(Number(Audio.SampleRate));
+        edtChannel->setText(Number(Audio.Channels));
+        edtAudioForamt->setText(QString::fromStdString(AudioFormatFromInfo(Probe.GetInfoText())));
+    }
+}
+
+void TfrmFileInfo::FormCloseQuery() {
+    VxAVC.ClearJobs();
+    // The file stays free for other programs while the dialog is hidden.
+    VxAVC.Probe.CloseFile();
+}
+
+void TfrmFileInfo::done(int Result) {
+    FormCloseQuery();
+    QDialog::done(Result);
+}
+
+void TfrmFileInfo::btn1Click() { accept(); }

@@ -1,0 +1,181 @@
+#include "dialogs/WinProgress.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cstring>
+
+#include "app/Snapshot.h"
+#include "common/Bitmap.h"
+#include "widgets/PictureView.h"
+#include "widgets/Theme.h"
+
+namespace {
+
+constexpr int Margin = 24;
+constexpr int ValueLeft = 120;
+constexpr int RowHeight = 22;
+
+// A copy of the dialog's picture area as a 24-bit bitmap.
+TBitmap CanvasBitmap(const QImage& Canvas) {
+    QImage Image = Canvas.convertToFormat(QImage::Format_BGR888);
+    TBitmap Result(Image.width(), Image.height());
+    const size_t RowBytes = size_t(Image.width()) * 3;
+    for (int Row = 0; Row < Image.height(); ++Row) std::memcpy(Result.ScanLine(Row), Image.constScanLine(Row), RowBytes);
+    return Result;
+}
+
+}  // namespace
+
+TfrmProgress::TfrmProgress(QWidget* Parent) : QDialog(Parent) {
+    setObjectName("frmProgress");
+    setWindowTitle("Progress");
+    setModal(true);
+
+    imgPreview = new TPictureView(this);
+    imgPreview->setObjectName("imgPreview");
+    imgPreview->setGeometry(Margin, 14, PreviewWidth, PreviewHeight);
+
+    int Top = 14 + PreviewHeight + 12;
+    Caption("Current Time:", Margin, Top, ValueLeft - Margin);
+    lblTime = Caption("", ValueLeft, Top, 90);
+    lblTime->setObjectName("lblTime");
+    Caption("Length:", 226, Top, 60);
+    lblLength = Caption("", 290, Top, 106);
+    lblLength->setObjectName("lblLength");
+    Top += RowHeight;
+    Caption("File Size:", Margin, Top, ValueLeft - Margin);
+    lblSize = Caption("", ValueLeft, Top, 90);
+    lblSize->setObjectName("lblSize");
+    Caption("Progress:", 226, Top, 60);
+    lblProgress = Caption("", 290, Top, 106);
+    lblProgress->setObjectName("lblProgress");
+    Top += RowHeight;
+    Caption("Output File:", Margin, Top, ValueLeft - Margin);
+    lblOutput = Caption("", ValueLeft, Top, OutputLabelWidth);
+    lblOutput->setObjectName("lblOutput");
+    Top += RowHeight + 6;
+
+    progbarFile = new QProgressBar(this);
+    progbarFile->setObjectName("progbarFile");
+    progbarFile->setRange(0, 100);
+    progbarFile->setTextVisible(true);
+    progbarFile->setGeometry(Margin, Top, PreviewWidth, 22);
+    Top += 22 + 12;
+
+    ckShutDown = new QCheckBox("Shut down computer after conversion", this);
+    ckShutDown->setObjectName("ckShutDown");
+    ckShutDown->setGeometry(Margin, Top, PreviewWidth, RowHeight);
+    Top += RowHeight + 2;
+    ckOpen = new QCheckBox("Open the output folder after conversion", this);
+    ckOpen->setObjectName("ckOpen");
+    ckOpen->setGeometry(Margin, Top, PreviewWidth, RowHeight);
+    Top += RowHeight + 16;
+
+    imgbtnSnap = new QToolButton(this);
+    imgbtnSnap->setObjectName("imgbtnSnap");
+    imgbtnSnap->setIcon(QIcon::fromTheme("camera-photo", style()->standardIcon(QStyle::SP_DialogSaveButton)));
+    imgbtnSnap->setIconSize(QSize(22, 22));
+    imgbtnSnap->setToolTip("Save snapshot picture");
+    imgbtnSnap->setAutoRaise(true);
+    imgbtnSnap->setGeometry(Margin, Top, 32, 30);
+
+    btnPause = new QPushButton("Pause", this);
+    btnPause->setObjectName("btnPause");
+    btnResume = new QPushButton("Resume", this);
+    btnResume->setObjectName("btnResume");
+    btnCancel = new QPushButton("Cancel", this);
+    btnCancel->setObjectName("btnCancel");
+    int Left = Margin + PreviewWidth - 3 * 84 - 2 * 8;
+    for (QPushButton* B : {btnPause, btnResume, btnCancel}) {
+        B->setGeometry(Left, Top, 84, 30);
+        B->setAutoDefault(false);
+        Left += 84 + 8;
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(100);
+
+    connect(btnPause, &QPushButton::clicked, this, &TfrmProgress::btnPauseClick);
+    connect(btnResume, &QPushButton::clicked, this, &TfrmProgress::btnResumeClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmProgress::btnCancelClick);
+    connect(imgbtnSnap, &QToolButton::clicked, this, &TfrmProgress::imgbtnSnapClick);
+    connect(Timer1, &QTimer::timeout, this, &TfrmProgress::Timer1Timer);
+    resize(ShownWidth, ShownHeight);
+}
+
+TfrmProgress::~TfrmProgress() = default;
+
+QLabel* TfrmProgress::Caption(const char* Text, int Left, int Top, int Width) {
+    auto* Label = new QLabel(Text, this);
+    Label->setGeometry(Left, Top, Width, RowHeight);
+    return Label;
+}
+
+void TfrmProgress::showEvent(QShowEvent* Event) {
+    QDialog::showEvent(Event);
+    if (!Event->spontaneous()) FormShow();
+}
+
+void TfrmProgress::FormShow() {
+    resize(ShownWidth, ShownHeight);
+    ApplyCurrentTheme(this);
+    for (QLabel* L : {lblTime, lblLength, lblSize, lblProgress, lblOutput}) L->clear();
+    ckOpen->setChecked(true);
+    btnPause->setEnabled(true);
+    btnResume->setEnabled(false);
+    imgPreview->ClearCanvas();
+    imgPreview->update();
+    progbarFile->setRange(0, 100);
+    progbarFile->setValue(0);
+    Timer1->start();
+}
+
+void TfrmProgress::btnPauseClick() {
+    if (OnPause) OnPause();
+    btnPause->setEnabled(false);
+    btnResume->setEnabled(true);
+}
+
+void TfrmProgress::btnResumeClick() {
+    if (OnResume) OnResume();
+    btnPause->setEnabled(true);
+    btnResume->setEnabled(false);
+}
+
+void TfrmProgress::btnCancelClick() { close(); }
+
+void TfrmProgress::done(int Result) {
+    // Escape, the title bar, Cancel and the batch's own end all come here.
+    Timer1->stop();
+    if (OnStop) OnStop();
+    QDialog::done(Result);
+}
+
+void TfrmProgress::Timer1Timer() {
+    std::shared_ptr<TBitmap> Frame = CapturedFrame ? CapturedFrame() : nullptr;
+    if (!Frame) return;
+    Frame->Lock();
+    const bool Empty = Frame->Empty();
+    Frame->Unlock();
+    if (Empty) return;
+    imgPreview->ClearCanvas();
+    imgPreview->DrawBitmap(*Frame);
+}
+
+void TfrmProgress::imgbtnSnapClick() {
+    std::shared_ptr<TBitmap> Frame = CapturedFrame ? CapturedFrame() : nullptr;
+    if (!Frame) return;
+    // The conversion keeps writing into the frame: save a copy.
+    Frame->Lock();
+    TBitmap Full(*Frame);
+    Frame->Unlock();
+    SaveSnapshot(SettingsIni, Full, CanvasBitmap(imgPreview->Canvas()));
+}

@@ -1,0 +1,67 @@
+// The progress dialog of a batch: the frame being encoded, the running
+// job's time, length, size, number and output, Pause, Resume, Cancel, a
+// snapshot of the frame, and what happens when the batch ends. It owns no
+// conversion: the batch writes its displays and its buttons call back.
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class TBitmap;
+class TPictureView;
+
+class TfrmProgress : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int ShownWidth = 420;
+    static constexpr int ShownHeight = 460;
+    static constexpr int PreviewWidth = 372;
+    static constexpr int PreviewHeight = 210;
+    static constexpr int OutputLabelWidth = 283;
+
+    explicit TfrmProgress(QWidget* Parent = nullptr);
+    ~TfrmProgress() override;
+
+    // What the dialog asks of the batch. OnPause, OnResume and OnStop act on
+    // all jobs and keep the main window's buttons in step; OnStop is called
+    // on every closing. CapturedFrame is the latest picture of the running
+    // conversion (null while there is none); SettingsIni holds the snapshot
+    // settings.
+    std::function<void()> OnPause, OnResume, OnStop;
+    std::function<std::shared_ptr<TBitmap>()> CapturedFrame;
+    std::string SettingsIni;
+
+    TPictureView* imgPreview = nullptr;
+    QLabel *lblTime = nullptr, *lblLength = nullptr, *lblSize = nullptr, *lblProgress = nullptr,
+           *lblOutput = nullptr;
+    QProgressBar* progbarFile = nullptr;
+    QCheckBox *ckShutDown = nullptr, *ckOpen = nullptr;
+    QPushButton *btnPause = nullptr, *btnResume = nullptr, *btnCancel = nullptr;
+    QToolButton* imgbtnSnap = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    void FormShow();
+    void btnPauseClick();
+    void btnResumeClick();
+    void btnCancelClick();
+    void Timer1Timer();
+    void imgbtnSnapClick();
+
+    // Every way of closing ends here: the jobs stop, the timer stops.
+    void done(int Result) override;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+
+private:
+    QLabel* Caption(const char* Text, int Left, int Top, int Width);
+};

@@ -1,0 +1,137 @@
+// TfrmTrim, the trim dialog: a start and an end time to the whole second for
+// the selected file, chosen while a small preview player shows the file. It
+// writes TrimStart and TrimLength of the row's record and the row's
+// "Trimmed Length" column.
+//
+// TTrimTimes holds the times and the rules of the three time fields without
+// any widgets; the dialog copies its fields in and out around each rule.
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/FilesRecord.h"
+#include "component/VxAVConverter.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QTimer;
+class QToolButton;
+class TPictureView;
+class TPreviewPlayer;
+
+// HH:MM:SS of a time in µs as six digits without colons ("011530").
+std::string TimeDigits(int64_t Microseconds);
+
+// A time field read back: the time in ms and the minutes and seconds read,
+// which the range checks use.
+struct TFieldTime {
+    int64_t Ms = 0;
+    int Minutes = 0;
+    int Seconds = 0;
+};
+// Reads the six digits of a time field (colons already removed): right-
+// aligned to six characters and cut into hours, minutes and seconds; blanks
+// and other non-digits count as 0.
+TFieldTime ReadTimeField(const std::string& Text);
+
+// The times of the dialog and its field texts (six digits each).
+struct TTrimTimes {
+    int64_t S = 0;  // chosen start, ms
+    int64_t E = 0;  // chosen end, ms
+    int64_t D = 0;  // source duration, ms
+    std::string StartText = "000000", EndText = "000000", LengthText = "000000";
+
+    // The fields for a row opened on a source of D ms.
+    void Open(const TlvFilesRecord& Record, int64_t DurationMs);
+    // Leaving the start or end field: the message to show, empty when the
+    // value is accepted or silently ignored. A refused field is reset.
+    std::string StartExit();
+    std::string EndExit();
+    // OK: writes the trim into Record; returns true when the "Trimmed
+    // Length" column gets ColumnText.
+    bool Apply(TlvFilesRecord& Record, std::string& ColumnText) const;
+    // Clears the trim in the fields and at once in Record.
+    void Reset(TlvFilesRecord& Record);
+};
+
+class TfrmTrim : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int ShownWidth = 615;
+    static constexpr int ShownHeight = 435;
+    static constexpr int SourceLabelWidth = 290;
+
+    using TColumnSetter = std::function<void(const std::string& Text)>;
+
+    explicit TfrmTrim(QWidget* Parent = nullptr);
+    ~TfrmTrim() override;
+
+    // The row the next opening edits: its record (null when the file list
+    // is empty) and how to set its "Trimmed Length" column. The record must
+    // outlive the dialog's showing.
+    void SetRow(TlvFilesRecord* Record, TColumnSetter SetTrimmedLength);
+    const TTrimTimes& Times() const { return FTimes; }
+    TPreviewPlayer* Player() const { return FPlayer; }
+
+    TPictureView* imgPreview = nullptr;
+    QSlider* trcPreview = nullptr;
+    QLabel *lblPTS = nullptr, *lblLength = nullptr, *lblSourceName = nullptr;
+    QLineEdit *maskedtStartTime = nullptr, *maskedtEndTime = nullptr, *maskedtLength = nullptr;
+    QPushButton *btnOk1 = nullptr, *btnOk2 = nullptr, *btnReset = nullptr, *btnDefault = nullptr;
+    QPushButton *btnOk = nullptr, *btnCancel = nullptr;
+    QPushButton *btnSetStart = nullptr, *btnSetEnd = nullptr;
+    QToolButton *imgbtnPlay = nullptr, *imgbtnpause = nullptr, *imgLeft = nullptr, *imgRight = nullptr;
+    QTimer* Timer1 = nullptr;
+    TVxAVConverter VxAVC;
+
+    void FormShow();
+    void FormCloseQuery();
+    void btnOkClick();
+    void btnCancelClick();
+    void btnOk1Click();
+    void btnOk2Click();
+    void maskedtStartTimeExit();
+    void maskedtEndTimeExit();
+    void btnResetClick();
+    void btnDefaultClick();
+    void btnSetStartClick();
+    void btnSetEndClick();
+    void trcPreviewChange(int Position);
+    void Timer1Timer();
+    void imgbtnPlayClick();
+    void imgbtnpauseClick();
+    void imgLeftClick();
+    void imgRightClick();
+
+public slots:
+    // Every way of closing passes the close query.
+    void done(int Result) override;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    // Empties the job list, adds and opens the source; true with a preview.
+    bool OpenSource();
+    // Says why the source did not open, once the dialog shows.
+    void ReportOpenFailure();
+    void ReadFields();
+    void WriteFields();
+    void Refused(const std::string& Message, QLineEdit* Field);
+    // The time at the slider in ms (the duration at its end).
+    int64_t SliderTimeMs() const;
+
+    TPreviewPlayer* FPlayer = nullptr;
+    TlvFilesRecord* FRecord = nullptr;
+    TColumnSetter FSetTrimmedLength;
+    TTrimTimes FTimes;
+    bool FOpened = false;
+    bool FValidating = false;
+};

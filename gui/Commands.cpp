@@ -1,0 +1,179 @@
+// The main window's list commands, folder commands and menu enabling.
+#include <QAction>
+#include <QComboBox>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QToolButton>
+
+#include "app/GlobalUnit.h"
+#include "dialogs/Directory.h"
+#include "dialogs/WinAbout.h"
+#include "dialogs/WinFileInfo.h"
+#include "dialogs/WinPreference.h"
+#include "dialogs/WinWaterMark.h"
+#include "gui/FileList.h"
+#include "gui/WinSettings.h"
+#include "gui/WinMain.h"
+#include "widgets/Platform.h"
+
+// Rows and texts.
+
+int TfrmMain::SelectedRow() const {
+    const QModelIndexList Rows = lvFiles->selectionModel()->selectedRows();
+    return Rows.isEmpty() ? -1 : Rows.first().row();
+}
+
+void TfrmMain::SelectRow(int Row) {
+    if (Row < 0 || Row >= FModel->Count()) {
+        lvFiles->selectionModel()->clearSelection();
+        return;
+    }
+    lvFiles->selectionModel()->setCurrentIndex(
+        FModel->index(Row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+TlvFilesRecord* TfrmMain::SelectedRecord() const { return FModel->Record(SelectedRow()); }
+
+TlvFilesRecord* TfrmMain::RowRecord(int Row) const { return FModel->Record(Row); }
+
+void TfrmMain::SetRowText(int Row, int Column, const QString& Text) { FModel->SetText(Row, Column, Text); }
+
+QString TfrmMain::RowText(int Row, int Column) const { return FModel->Text(Row, Column); }
+
+void TfrmMain::AppendLog(const QString& Line) { mmoLog->appendPlainText(Line); }
+
+QString TfrmMain::LogText() const { return mmoLog->toPlainText(); }
+
+QString TfrmMain::StatusText() const { return lblStatus->text(); }
+
+void TfrmMain::SetStatus(const QString& Text) { lblStatus->setText(Text); }
+
+// File commands.
+
+void TfrmMain::btnRemoveClick() {
+    const int Row = SelectedRow();
+    if (Row < 0) return;
+    FModel->RemoveRow(Row);
+    if (FModel->Count() == 0) {
+        ListEmptied();
+    } else {
+        SelectRow(std::min(Row, FModel->Count() - 1));
+        lvFiles->setFocus();
+    }
+    lvFiles->viewport()->update();
+}
+
+void TfrmMain::ListEmptied() {
+    // The model took the columns with the last row.
+    imgbtnStopClick();
+}
+
+void TfrmMain::btnClearClick() {
+    if (FModel->Count() == 0) return;
+    VxAVC.ClearJobs();
+    FModel->Clear();
+    // The next tick resets the preview controls.
+    FStopped = true;
+    FPaused = true;
+    lvFiles->viewport()->update();
+}
+
+void TfrmMain::btnSettingsClick() {
+    if (!FSettings) {
+        FSettings = new TfrmSettings(TProfileFiles{FSettingsIni, FFormatIni}, this);
+        FSettings->SetSelectProfile([this](int AIndex) { cbOutputFormat->setCurrentIndex(AIndex); });
+    }
+    QStringList Names;
+    for (int I = 0; I < cbOutputFormat->count(); ++I) Names << cbOutputFormat->itemText(I);
+    FSettings->SetCatalogue(Names, cbOutputFormat->currentIndex());
+    FSettings->exec();
+}
+
+void TfrmMain::Options1Click() {
+    if (!FPreference) FPreference = new TfrmPreference(FSettingsIni, this);
+    FPreference->exec();
+}
+
+void TfrmMain::Infomation1Click() {
+    if (!FFileInfo) FFileInfo = new TfrmFileInfo(this);
+    const TlvFilesRecord* Row = SelectedRecord();
+    FFileInfo->SetSourceFile(Row ? Row->SourceFile : std::string());
+    FFileInfo->exec();
+}
+
+void TfrmMain::btnExitClick() { close(); }
+
+void TfrmMain::AboutClick() {
+    if (!FAbout) FAbout = new TfrmAbout(this);
+    FAbout->exec();
+}
+
+void TfrmMain::WaterMark1Click() {
+    if (!FWaterMark) FWaterMark = new TfrmWaterMark(this);
+    const TlvFilesRecord* Record = SelectedRecord();
+    FWaterMark->SetSourceFile(Record ? Record->SourceFile : std::string());
+    FWaterMark->exec();
+}
+
+// Check boxes.
+
+void TfrmMain::CheckAll1Click() { FModel->SetAllChecked(true); }
+void TfrmMain::UncheckAll1Click() { FModel->SetAllChecked(false); }
+void TfrmMain::ReserveCheck1Click() { FModel->ReverseChecks(); }
+
+void TfrmMain::Check1Click() {
+    const int Row = SelectedRow();
+    if (Row >= 0) FModel->SetChecked(Row, true);
+}
+
+void TfrmMain::Uncheck1Click() {
+    const int Row = SelectedRow();
+    if (Row >= 0) FModel->SetChecked(Row, false);
+}
+
+// Menus.
+
+void TfrmMain::Edit2Popup() {
+    WaterMark1->setVisible(false);
+    const bool Rows = FModel->Count() > 0;
+    for (QAction* A : {Crop1, Trim1, CheckAll1, UncheckAll1, ReserveCheck1, Check1, Uncheck1}) A->setEnabled(Rows);
+}
+
+void TfrmMain::PopupMenu1Popup() {
+    WaterMark2->setVisible(false);
+    const bool Rows = FModel->Count() > 0 && SelectedRow() >= 0;
+    for (QAction* A : {Crop2, Trim2, WaterMark2, Infomation1, Remove2, Clear2, Start2}) A->setEnabled(Rows);
+    AddFiles1->setEnabled(true);
+}
+
+void TfrmMain::lvFilesContextPopup(const QPoint& Position) {
+    PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(Position));
+}
+
+// Output profile and folder.
+
+void TfrmMain::cbOutputFormatChange(int Index) {
+    if (Index >= 0) TAppSettings(FSettingsIni).SetOutputFormat(Index);
+}
+
+void TfrmMain::edDirectoryChange(const QString& Text) { TAppSettings(FSettingsIni).SetOutputDir(Text.toStdString()); }
+
+void TfrmMain::btnBrowsClick() {
+    if (!FDirectory) FDirectory = new TfmDirectory(this);
+    FDirectory->exec();
+    const QString Chosen = QString::fromStdString(FDirectory->ChosenFolder());
+    if (Chosen.isEmpty() || Chosen == edDirectory->text()) return;
+    TAppSettings(FSettingsIni).SetOutputDir(Chosen.toStdString());
+    edDirectory->setText(Chosen);
+    edDirectory->setCursorPosition(0);
+}
+
+void TfrmMain::btnOpenClick() {
+    if (edDirectory->text().size() <= 2) return;
+    const std::string Folder = TAppSettings(FSettingsIni).OutputDir();
+    if (!Platform().OpenFolder(Folder))
+        ShowMessageBox("Warning", "Cannot open the folder " + Folder + ".", TMessageKind::Warning);
+}

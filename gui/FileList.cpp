@@ -1,0 +1,386 @@
+#include "gui/FileList.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QUrl>
+
+#include "widgets/Theme.h"
+
+// The model.
+
+TFilesModel::TFilesModel(QObject* Parent) : QAbstractTableModel(Parent) {}
+
+TFilesModel::~TFilesModel() = default;
+
+QString TFilesModel::ColumnCaption(int Column) {
+    static const char* const Captions[fcCount] = {"Source", "Length", "Trimmed Length", "Destination File",
+                                                  "Progress"};
+    return Column >= 0 && Column < fcCount ? QString::fromLatin1(Captions[Column]) : QString();
+}
+
+int TFilesModel::ColumnWidth(int Column) {
+    static const int Widths[fcCount] = {140, 70, 90, 120, 60};
+    return Column >= 0 && Column < fcCount ? Widths[Column] : 0;
+}
+
+int TFilesModel::rowCount(const QModelIndex& Parent) const { return Parent.isValid() ? 0 : Count(); }
+
+int TFilesModel::columnCount(const QModelIndex& Parent) const {
+    return Parent.isValid() || !FColumns ? 0 : fcCount;
+}
+
+QVariant TFilesModel::data(const QModelIndex& Index, int Role) const {
+    if (!Index.isValid() || !ValidRow(Index.row()) || Index.column() < 0 || Index.column() >= fcCount) return {};
+    const TRow& R = *FRows[static_cast<size_t>(Index.row())];
+    switch (Role) {
+        case Qt::DisplayRole: return R.Texts[static_cast<size_t>(Index.column())];
+        case Qt::ToolTipRole: return Index.column() == fcSource ? QVariant(R.Texts[fcSource]) : QVariant();
+        case Qt::CheckStateRole:
+            return Index.column() == fcSource ? QVariant(R.Checked ? Qt::Checked : Qt::Unchecked) : QVariant();
+        case Qt::TextAlignmentRole: return QVariant(int(Qt::AlignLeft | Qt::AlignVCenter));
+        default: return {};
+    }
+}
+
+bool TFilesModel::setData(const QModelIndex& Index, const QVariant& Value, int Role) {
+    if (!Index.isValid() || !ValidRow(Index.row())) return false;
+    if (Role == Qt::CheckStateRole && Index.column() == fcSource) {
+        SetChecked(Index.row(), Value.toInt() == Qt::Checked);
+        return true;
+    }
+    if (Role == Qt::EditRole || Role == Qt::DisplayRole) {
+        SetText(Index.row(), Index.column(), Value.toString());
+        return true;
+    }
+    return false;
+}
+
+QVariant TFilesModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
+    if (Orientation != Qt::Horizontal || !FColumns) return {};
+    if (Role == Qt::DisplayRole) return ColumnCaption(Section);
+    if (Role == Qt::TextAlignmentRole) return QVariant(int(Qt::AlignLeft | Qt::AlignVCenter));
+    return {};
+}
+
+Qt::ItemFlags TFilesModel::flags(const QModelIndex& Index) const {
+    if (!Index.isValid()) return Qt::ItemIsDropEnabled;
+    Qt::ItemFlags F = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (Index.column() == fcSource) F |= Qt::ItemIsUserCheckable;
+    return F;
+}
+
+int TFilesModel::AddRow(const TlvFilesRecord& Record, const QStringList& Texts) {
+    if (!FColumns) {
+        beginInsertColumns(QModelIndex(), 0, fcCount - 1);
+        FColumns = true;
+        endInsertColumns();
+    }
+    auto Row = std::make_unique<TRow>();
+    Row->Record = Record;
+    for (int C = 0; C < fcCount && C < Texts.size(); ++C) Row->Texts[static_cast<size_t>(C)] = Texts[C];
+    int Position = Count();
+    beginInsertRows(QModelIndex(), Position, Position);
+    FRows.push_back(std::move(Row));
+    endInsertRows();
+    return Position;
+}
+
+void TFilesModel::RemoveRow(int Row) {
+    if (!ValidRow(Row)) return;
+    beginRemoveRows(QModelIndex(), Row, Row);
+    FRows.erase(FRows.begin() + Row);
+    endRemoveRows();
+    if (FRows.empty() && FColumns) {
+        beginRemoveColumns(QModelIndex(), 0, fcCount - 1);
+        FColumns = false;
+        endRemoveColumns();
+    }
+}
+
+void TFilesModel::Clear() {
+    if (FRows.empty() && !FColumns) return;
+    beginResetModel();
+    FRows.clear();
+    FColumns = false;
+    endResetModel();
+}
+
+TlvFilesRecord* TFilesModel::Record(int Row) const {
+    return ValidRow(Row) ? &FRows[static_cast<size_t>(Row)]->Record : nullptr;
+}
+
+int TFilesModel::FindSource(const QString& Path) const {
+    for (int R = 0; R < Count(); ++R)
+        if (FRows[static_cast<size_t>(R)]->Texts[fcSource] == Path) return R;
+    return -1;
+}
+
+QString TFilesModel::Text(int Row, int Column) const {
+    if (!ValidRow(Row) || Column < 0 || Column >= fcCount) return {};
+    return FRows[static_cast<size_t>(Row)]->Texts[static_cast<size_t>(Column)];
+}
+
+void TFilesModel::SetText(int Row, int Column, const QString& Text) {
+    if (!ValidRow(Row) || Column < 0 || Column >= fcCount) return;
+    QString& Slot = FRows[static_cast<size_t>(Row)]->Texts[static_cast<size_t>(Column)];
+    if (Slot == Text) return;
+    Slot = Text;
+    RowChanged(Row, Column, Column, {Qt::DisplayRole});
+}
+
+bool TFilesModel::Checked(int Row) const { return ValidRow(Row) && FRows[static_cast<size_t>(Row)]->Checked; }
+
+void TFilesModel::SetChecked(int Row, bool Checked) {
+    if (!ValidRow(Row) || FRows[static_cast<size_t>(Row)]->Checked == Checked) return;
+    FRows[static_cast<size_t>(Row)]->Checked = Checked;
+    RowChanged(Row, fcSource, fcSource, {Qt::CheckStateRole});
+}
+
+void TFilesModel::ToggleChecked(int Row) {
+    if (ValidRow(Row)) SetChecked(Row, !Checked(Row));
+}
+
+void TFilesModel::SetAllChecked(bool Checked) {
+    for (int R = 0; R < Count(); ++R) SetChecked(R, Checked);
+}
+
+void TFilesModel::ReverseChecks() {
+    for (int R = 0; R < Count(); ++R) ToggleChecked(R);
+}
+
+void TFilesModel::RowChanged(int Row, int FirstColumn, int LastColumn, const QList<int>& Roles) {
+    if (!FColumns) return;
+    emit dataChanged(index(Row, FirstColumn), index(Row, LastColumn), Roles);
+}
+
+// The delegate.
+
+TFilesDelegate::TFilesDelegate(TFilesView* View) : QStyledItemDelegate(View), FView(View) {}
+
+QColor TFilesDelegate::RowColour(int Row, bool Selected, bool Focused, int Theme) {
+    if (Selected) return Focused ? QColor(185, 204, 236) : QColor(229, 236, 248);
+    return Row % 2 == 1 ? OddRowTint(Theme) : QColor(Qt::white);
+}
+
+QColor TFilesDelegate::FrameColour(bool Focused) {
+    return Focused ? QColor(122, 160, 218) : QColor(152, 181, 226);
+}
+
+void TFilesDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const {
+    const QRect Cell = Option.rect;
+    const QRect Row = FView->RowBounds(Cell);
+    const bool Selected = Option.state & QStyle::State_Selected;
+    const bool Focused = FView->hasFocus();
+    // Row bounds as the drawing rules count them: right and bottom exclusive.
+    const int L = Row.left(), T = Row.top(), R = Row.left() + Row.width(), B = Row.top() + Row.height();
+
+    Painter->save();
+    // Every cell paints the row-wide parts clipped to itself, so the row
+    // comes out whole however the view splits it.
+    Painter->setClipRect(Cell);
+    Painter->fillRect(QRect(QPoint(L + 1, T), QPoint(R - 2, B - 1)),
+                      RowColour(Index.row(), Selected, Focused, CurrentTheme()));
+
+    QRect TextRect = Cell.adjusted(3, 0, -3, 0);
+    if (Index.column() == fcSource) {
+        Painter->setRenderHint(QPainter::Antialiasing, false);
+        Painter->setPen(QPen(Qt::black, 2));
+        Painter->setBrush(Qt::NoBrush);
+        // QPainter draws a QRect's outline one pixel past its right and bottom.
+        Painter->drawRect(QRect(L + 2, T + 2, 11, (B - 2) - (T + 2) - 1));
+        if (Index.data(Qt::CheckStateRole).toInt() == Qt::Checked) {
+            const QPoint Tick[3] = {QPoint(L + 4, T + 6), QPoint(L + 6, T + 11), QPoint(L + 11, T + 5)};
+            Painter->drawPolyline(Tick, 3);
+        }
+        TextRect = QRect(QPoint(L + CheckAreaWidth + 3, Cell.top()), QPoint(Cell.right() - 3, Cell.bottom()));
+    }
+
+    const QString Text = Index.data(Qt::DisplayRole).toString();
+    if (!Text.isEmpty() && TextRect.width() > 0) {
+        Painter->setFont(Option.font);
+        Painter->setPen(Qt::black);
+        const Qt::Alignment Align =
+            Qt::Alignment(Index.data(Qt::TextAlignmentRole).toInt()) & Qt::AlignHorizontal_Mask;
+        const QString Shown = Option.fontMetrics.elidedText(Text, Qt::ElideRight, TextRect.width());
+        Painter->drawText(TextRect, int(Align | Qt::AlignVCenter | Qt::TextSingleLine), Shown);
+    }
+
+    if (Selected) {
+        Painter->setPen(QPen(FrameColour(Focused), 1));
+        Painter->setBrush(Qt::NoBrush);
+        Painter->drawRect(QRect(L, T, R - L - 1, B - T - 1));
+    }
+    Painter->restore();
+}
+
+QSize TFilesDelegate::sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const {
+    // Tall enough for the check box of the drawing rules and one text line.
+    return QSize(TFilesModel::ColumnWidth(Index.column()), std::max(18, Option.fontMetrics.height() + 4));
+}
+
+bool TFilesDelegate::editorEvent(QEvent*, QAbstractItemModel*, const QStyleOptionViewItem&, const QModelIndex&) {
+    return false;
+}
+
+// The view.
+
+TFilesView::TFilesView(QWidget* Parent) : QTreeView(Parent) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setIndentation(0);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDropIndicatorShown(false);
+    header()->setSectionsClickable(false);
+    header()->setSectionsMovable(false);
+    header()->setStretchLastSection(false);
+    header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setHeaderHidden(true);
+    setItemDelegate(new TFilesDelegate(this));
+}
+
+void TFilesView::setModel(QAbstractItemModel* Model) {
+    if (QAbstractItemModel* Old = model()) Old->disconnect(this);
+    QTreeView::setModel(Model);
+    if (!Model) return;
+    connect(Model, &QAbstractItemModel::columnsInserted, this, &TFilesView::ColumnsChanged);
+    connect(Model, &QAbstractItemModel::columnsRemoved, this, &TFilesView::ColumnsChanged);
+    connect(Model, &QAbstractItemModel::modelReset, this, &TFilesView::ColumnsChanged);
+    ColumnsChanged();
+}
+
+TFilesModel* TFilesView::FilesModel() const { return qobject_cast<TFilesModel*>(model()); }
+
+void TFilesView::ColumnsChanged() {
+    const int Columns = model() ? model()->columnCount() : 0;
+    // Without columns the list is a plain list: no header either.
+    setHeaderHidden(Columns == 0);
+    // The designed widths, widened where a caption would be cut off in the
+    // font in use.
+    const int Margin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header()) + 4;
+    for (int C = 0; C < Columns; ++C)
+        header()->resizeSection(
+            C, std::max(TFilesModel::ColumnWidth(C),
+                        header()->fontMetrics().horizontalAdvance(TFilesModel::ColumnCaption(C)) + Margin));
+    viewport()->update();
+}
+
+QRect TFilesView::RowBounds(const QRect& CellRect) const {
+    const int Columns = model() ? model()->columnCount() : 0;
+    if (Columns == 0) return CellRect;
+    int Left = header()->sectionViewportPosition(0);
+    int Right = Left;
+    for (int C = 0; C < Columns; ++C)
+        if (!header()->isSectionHidden(C))
+            Right = std::max(Right, header()->sectionViewportPosition(C) + header()->sectionSize(C));
+    return QRect(Left, CellRect.top(), Right - Left, CellRect.height());
+}
+
+void TFilesView::SetBackgroundPicture(const QImage& Picture) {
+    FBackground = Picture;
+    viewport()->update();
+}
+
+QStringList TFilesView::LocalFiles(const QList<QUrl>& Urls) {
+    QStringList Paths;
+    for (const QUrl& Url : Urls)
+        if (Url.isLocalFile()) Paths << Url.toLocalFile();
+    return Paths;
+}
+
+void TFilesView::drawRow(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const {
+    // Only the delegate draws: no row panel, no branch, no focus rectangle.
+    const int Columns = model()->columnCount();
+    for (int C = 0; C < Columns; ++C) {
+        if (header()->isSectionHidden(C)) continue;
+        QStyleOptionViewItem Cell = Option;
+        Cell.rect = QRect(header()->sectionViewportPosition(C), Option.rect.top(), header()->sectionSize(C),
+                          Option.rect.height());
+        const QModelIndex CellIndex = model()->index(Index.row(), C, Index.parent());
+        if (selectionModel() && selectionModel()->isSelected(CellIndex))
+            Cell.state |= QStyle::State_Selected;
+        else
+            Cell.state &= ~QStyle::State_Selected;
+        itemDelegateForIndex(CellIndex)->paint(Painter, Cell, CellIndex);
+    }
+}
+
+void TFilesView::paintEvent(QPaintEvent* Event) {
+    QTreeView::paintEvent(Event);
+    if (model() && model()->rowCount() == 0 && !FBackground.isNull()) {
+        QPainter Painter(viewport());
+        Painter.drawImage(QPoint(0, 0), FBackground);
+    }
+}
+
+void TFilesView::mousePressEvent(QMouseEvent* Event) {
+    QTreeView::mousePressEvent(Event);
+    if (Event->button() != Qt::LeftButton) return;
+    const QModelIndex Index = indexAt(Event->position().toPoint());
+    if (!Index.isValid()) return;
+    const QRect Row = RowBounds(visualRect(Index));
+    if (Event->position().x() >= Row.left() && Event->position().x() < Row.left() + TFilesDelegate::CheckAreaWidth) {
+        FilesModel()->ToggleChecked(Index.row());
+        emit CheckToggled(Index.row());
+    }
+}
+
+void TFilesView::keyPressEvent(QKeyEvent* Event) {
+    if (Event->key() == Qt::Key_Space && Event->modifiers() == Qt::NoModifier) {
+        const QModelIndex Current = currentIndex();
+        if (Current.isValid() && FilesModel()) {
+            FilesModel()->ToggleChecked(Current.row());
+            emit CheckToggled(Current.row());
+        }
+        Event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(Event);
+}
+
+void TFilesView::focusInEvent(QFocusEvent* Event) {
+    QTreeView::focusInEvent(Event);
+    viewport()->update();
+}
+
+void TFilesView::focusOutEvent(QFocusEvent* Event) {
+    QTreeView::focusOutEvent(Event);
+    viewport()->update();
+}
+
+void TFilesView::dragEnterEvent(QDragEnterEvent* Event) {
+    if (Event->mimeData()->hasUrls() && !LocalFiles(Event->mimeData()->urls()).isEmpty())
+        Event->acceptProposedAction();
+    else
+        Event->ignore();
+}
+
+void TFilesView::dragMoveEvent(QDragMoveEvent* Event) {
+    if (Event->mimeData()->hasUrls())
+        Event->acceptProposedAction();
+    else
+        Event->ignore();
+}
+
+void TFilesView::dropEvent(QDropEvent* Event) {
+    const QStringList Paths = Event->mimeData()->hasUrls() ? LocalFiles(Event->mimeData()->urls()) : QStringList();
+    if (Paths.isEmpty()) {
+        Event->ignore();
+        return;
+    }
+    Event->acceptProposedAction();
+    emit FilesDropped(Paths);
+}

@@ -1,0 +1,138 @@
+// The main window's file list: a model whose rows own their edit record,
+// check state and column texts; a delegate that draws each row by hand; and
+// the view that shows them, takes dropped files and paints the background
+// picture while the list is empty.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QImage>
+#include <QStringList>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "app/FilesRecord.h"
+
+// Columns of the list, created with the first row and removed with the last.
+enum TFileColumn { fcSource, fcLength, fcTrimmedLength, fcDestination, fcProgress, fcCount };
+
+class TFilesModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit TFilesModel(QObject* Parent = nullptr);
+    ~TFilesModel() override;
+
+    static QString ColumnCaption(int Column);
+    static int ColumnWidth(int Column);
+
+    int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& Index, const QVariant& Value, int Role = Qt::EditRole) override;
+    QVariant headerData(int Section, Qt::Orientation Orientation, int Role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& Index) const override;
+
+    int Count() const { return static_cast<int>(FRows.size()); }
+    // Appends a checked row; the texts are the five columns. The first row
+    // creates the columns. Returns the row's position.
+    int AddRow(const TlvFilesRecord& Record, const QStringList& Texts);
+    // Releases the row and its record; the last row takes the columns with it.
+    void RemoveRow(int Row);
+    void Clear();
+
+    // The row's record; it stays at the same address while the row lives.
+    TlvFilesRecord* Record(int Row) const;
+    // The row whose caption (source path) equals Path exactly, or -1.
+    int FindSource(const QString& Path) const;
+
+    QString Text(int Row, int Column) const;
+    void SetText(int Row, int Column, const QString& Text);
+
+    bool Checked(int Row) const;
+    void SetChecked(int Row, bool Checked);
+    void ToggleChecked(int Row);
+    void SetAllChecked(bool Checked);
+    void ReverseChecks();
+
+private:
+    struct TRow {
+        TlvFilesRecord Record;
+        bool Checked = true;
+        std::array<QString, fcCount> Texts;
+    };
+    bool ValidRow(int Row) const { return Row >= 0 && Row < Count(); }
+    void RowChanged(int Row, int FirstColumn, int LastColumn, const QList<int>& Roles);
+
+    std::vector<std::unique_ptr<TRow>> FRows;
+    bool FColumns = false;  // the report style with its five columns
+};
+
+class TFilesView;
+
+// Draws a row: the tinted or selected background, the check box with its
+// tick, each column's text on one line with an ellipsis, and the selection
+// frame. Nothing of the style's own row drawing is used.
+class TFilesDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    explicit TFilesDelegate(TFilesView* View);
+
+    // Width at the left of the first column taken by the check box.
+    static constexpr int CheckAreaWidth = 16;
+
+    static QColor RowColour(int Row, bool Selected, bool Focused, int Theme);
+    static QColor FrameColour(bool Focused);
+
+    void paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
+    // The view toggles check boxes itself, by the hand-drawn box's area.
+    bool editorEvent(QEvent* Event, QAbstractItemModel* Model, const QStyleOptionViewItem& Option,
+                     const QModelIndex& Index) override;
+
+private:
+    TFilesView* FView;
+};
+
+class TFilesView : public QTreeView {
+    Q_OBJECT
+public:
+    explicit TFilesView(QWidget* Parent = nullptr);
+
+    void setModel(QAbstractItemModel* Model) override;
+    TFilesModel* FilesModel() const;
+
+    // The row's bounds in viewport coordinates: from the first column's
+    // left edge to the last column's right edge.
+    QRect RowBounds(const QRect& CellRect) const;
+    // Shown at the top left while the list is empty (null: nothing).
+    void SetBackgroundPicture(const QImage& Picture);
+    const QImage& BackgroundPicture() const { return FBackground; }
+
+    // The local files among the URLs, in their order.
+    static QStringList LocalFiles(const QList<QUrl>& Urls);
+
+signals:
+    // Files dropped on the list, to be added as the Add command adds them.
+    void FilesDropped(const QStringList& Paths);
+    // A check box changed by click or Space.
+    void CheckToggled(int Row);
+
+protected:
+    void drawRow(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
+    void paintEvent(QPaintEvent* Event) override;
+    void mousePressEvent(QMouseEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+    void focusInEvent(QFocusEvent* Event) override;
+    void focusOutEvent(QFocusEvent* Event) override;
+    void dragEnterEvent(QDragEnterEvent* Event) override;
+    void dragMoveEvent(QDragMoveEvent* Event) override;
+    void dropEvent(QDropEvent* Event) override;
+
+private:
+    void ColumnsChanged();
+
+    QImage FBackground;
+};

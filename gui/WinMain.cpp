@@ -1,0 +1,572 @@
+#include "gui/WinMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QWindow>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/GlobalUnit.h"
+#include "app/Profiles.h"
+#include "common/Files.h"
+#include "dialogs/WinCrop.h"
+#include "dialogs/WinTrim.h"
+#include "gui/FileList.h"
+#include "gui/LogWindow.h"
+#include "widgets/Artwork.h"
+#include "widgets/PictureView.h"
+#include "widgets/Platform.h"
+#include "widgets/Theme.h"
+
+namespace {
+
+QIcon ThemedIcon(const char* Name, QStyle::StandardPixmap Fallback) {
+    return QIcon::fromTheme(QString::fromLatin1(Name), QApplication::style()->standardIcon(Fallback));
+}
+
+QToolButton* ToolButton(QWidget* Parent, const char* Name, const QString& Caption, const QIcon& Icon) {
+    auto* B = new QToolButton(Parent);
+    B->setObjectName(QString::fromLatin1(Name));
+    B->setText(Caption);
+    B->setIcon(Icon);
+    B->setIconSize(QSize(24, 24));
+    B->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    B->setAutoRaise(true);
+    return B;
+}
+
+QToolButton* ImageButton(QWidget* Parent, const char* Name, const QString& Hint, const QIcon& Icon) {
+    auto* B = new QToolButton(Parent);
+    B->setObjectName(QString::fromLatin1(Name));
+    B->setText(Hint);
+    B->setToolTip(Hint);
+    B->setIcon(Icon);
+    B->setIconSize(QSize(20, 20));
+    B->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    return B;
+}
+
+QAction* Entry(QMenu* Menu, const char* Name, const QString& Caption) {
+    QAction* A = Menu->addAction(Caption);
+    A->setObjectName(QString::fromLatin1(Name));
+    return A;
+}
+
+// The placeholder shown in the preview area while nothing plays.
+QPixmap PlaceholderPicture(const QSize& Size) {
+    QPixmap Picture(Size);
+    Picture.fill(PreviewBackground);
+    QPainter Painter(&Picture);
+    Painter.setRenderHint(QPainter::Antialiasing);
+    const QPixmap Icon = ProductIcon(72);
+    Painter.drawPixmap((Size.width() - Icon.width()) / 2, (Size.height() - Icon.height()) / 2 - 12, Icon);
+    Painter.setPen(QColor(40, 70, 120));
+    Painter.drawText(QRect(0, Size.height() / 2 + 36, Size.width(), 24), Qt::AlignCenter, "Fast preview");
+    return Picture;
+}
+
+bool ReportTimes() {
+    const char* Value = std::getenv("TARN_REPORT_SHOWN");
+    return Value && std::string(Value) == "1";
+}
+
+// Seconds since the epoch, for the start-up benchmark.
+double WallClock() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+const char* const SkinObjectNames[ThemeCount] = {"Default1", "Gray1",  "Orange1",   "Purple1",
+                                                  "Red1",     "Green1", "Lightblue1"};
+
+}  // namespace
+
+TfrmMain::TfrmMain(const TStartOptions& Options, QWidget* Parent) : QMainWindow(Parent) {
+    setObjectName("frmMain");
+
+    FGlobal = std::make_unique<TGlobalObject>();
+    GlobalObject = FGlobal.get();
+    FGlobal->LocateFiles(ExecutableFolder());
+    if (!Options.SettingsFile.empty()) FGlobal->SetSettingsIni(Options.SettingsFile);
+    if (!Options.ProfilesFile.empty()) FGlobal->SetFormatIni(Options.ProfilesFile);
+    // The help page ships beside the program; the home and support pages
+    // are its sections about the project and about getting help.
+    QUrl Help = QUrl::fromLocalFile(QString::fromStdString(ExecutableFolder()) + "help/index.html");
+    FGlobal->SetHelpPageURL(Help.toString(QUrl::FullyEncoded).toStdString());
+    Help.setFragment("project");
+    FGlobal->SetHomePageURL(Help.toString(QUrl::FullyEncoded).toStdString());
+    Help.setFragment("support");
+    FGlobal->SetSupportPageURL(Help.toString(QUrl::FullyEncoded).toStdString());
+    // Copies outlive GlobalObject, which the close query frees.
+    FSettingsIni = FGlobal->SettingsIni();
+    FFormatIni = FGlobal->FormatIni();
+    FHelpPageURL = FGlobal->HelpPageURL();
+    FHomePageURL = FGlobal->HomePageURL();
+    FSupportPageURL = FGlobal->SupportPageURL();
+    for (const std::string& F : Options.Files) FInitialFiles << QString::fromStdString(F);
+
+    QApplication::setApplicationDisplayName(QString::fromStdString(FGlobal->AppTitle()));
+    setWindowTitle(QString::fromStdString(FGlobal->AppTitle()));
+    setWindowIcon(QIcon(ProductIcon(64)));
+    ApplyTheme(TAppSettings(FSettingsIni).SkinIndex());
+
+    VxAVC.SetThreadPriority(tpLower);
+    // The component's delayed starts run on this window's event loop; a
+    // start posted after the window is gone is dropped.
+    QPointer<TfrmMain> Self(this);
+    VxAVC.Post = [Self](std::function<void()> AWork, int ADelayMs) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [Self, AWork = std::move(AWork), ADelayMs]() {
+                if (Self) QTimer::singleShot(ADelayMs, Self.data(), AWork);
+            },
+            Qt::QueuedConnection);
+    };
+
+    CreateControls();
+    CreateMenus();
+    ConnectCommands();
+    CreatePreview();
+    ReadStartState();
+    SetPreviewStartState();
+    SetUpBatch();
+    setFixedSize(FormWidth, FormHeight);
+}
+
+TfrmMain::~TfrmMain() {
+    // Closing normally ran the close query; a window destroyed without it
+    // must not leave events aimed at it.
+    VxAVC.OnLog = nullptr;
+    VxAVC.OnProgress = nullptr;
+    VxAVC.OnTerminate = nullptr;
+    VxAVC.OnBeforeHook = nullptr;
+    VxAVC.OnCustomHook = nullptr;
+    if (GlobalObject == FGlobal.get()) GlobalObject = nullptr;
+}
+
+void TfrmMain::CreateControls() {
+    auto* Client = new QWidget(this);
+    Client->setObjectName("pnlClient");
+    setCentralWidget(Client);
+
+    btnAdd = ToolButton(Client, "btnAdd", "&Add", ThemedIcon("list-add", QStyle::SP_DialogOpenButton));
+    btnRemove = ToolButton(Client, "btnRemove", "&Remove", ThemedIcon("list-remove", QStyle::SP_DialogDiscardButton));
+    btnClear = ToolButton(Client, "btnClear", "&Clear", ThemedIcon("edit-clear", QStyle::SP_DialogResetButton));
+    btnSettings =
+        ToolButton(Client, "btnSettings", "&Settings", ThemedIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
+    btnStart = ToolButton(Client, "btnStart", "&Start", ThemedIcon("system-run", QStyle::SP_MediaSeekForward));
+    btnExit = ToolButton(Client, "btnExit", "&Exit", ThemedIcon("application-exit", QStyle::SP_DialogCloseButton));
+    btnAdd->setToolTip("Add video, audio or picture files to the list");
+    btnRemove->setToolTip("Remove the selected file from the list");
+    btnClear->setToolTip("Remove all files from the list");
+    btnSettings->setToolTip("Settings of the selected output format");
+    btnStart->setToolTip("Convert the checked files");
+    btnExit->setToolTip("Close the program");
+    int X = 8;
+    for (QToolButton* B : {btnAdd, btnRemove, btnClear, btnSettings, btnStart, btnExit}) {
+        B->setGeometry(X, 2, 68, 54);
+        X += B == btnClear ? 84 : 70;
+    }
+    auto* Rule = new QFrame(Client);
+    Rule->setFrameShape(QFrame::HLine);
+    Rule->setFrameShadow(QFrame::Sunken);
+    Rule->setGeometry(8, 58, 770, 2);
+
+    // The log lies behind the list, which covers it.
+    mmoLog = new QPlainTextEdit(Client);
+    mmoLog->setObjectName("mmoLog");
+    mmoLog->setReadOnly(true);
+    mmoLog->setGeometry(8, 66, 522, 340);
+
+    FModel = new TFilesModel(this);
+    FModel->setObjectName("lvFilesModel");
+    lvFiles = new TFilesView(Client);
+    lvFiles->setObjectName("lvFiles");
+    lvFiles->setModel(FModel);
+    lvFiles->setGeometry(8, 66, 522, 340);
+    lvFiles->SetBackgroundPicture(QImage(QString::fromStdString(ExecutableFolder()) + "skin/lvBack.bmp"));
+    lvFiles->raise();
+
+    lblStatus = new QLabel(Client);
+    lblStatus->setObjectName("lblStatus");
+    lblStatus->setGeometry(10, 408, 520, 20);
+    lblStatus->setCursor(Qt::PointingHandCursor);
+    lblStatus->setToolTip("Click to show the log (Tools > Show Log)");
+    lblStatus->installEventFilter(this);
+
+    lblOutputFormat = new QLabel("Output Format:", Client);
+    lblOutputFormat->setObjectName("lblOutputFormat");
+    lblOutputFormat->setGeometry(8, 434, 112, 26);
+    cbOutputFormat = new QComboBox(Client);
+    cbOutputFormat->setObjectName("cbOutputFormat");
+    cbOutputFormat->setGeometry(122, 434, 310, 26);
+    cbOutputFormat->setMaxVisibleItems(ProfileCount);
+    for (const char* Name : ProfileNames) cbOutputFormat->addItem(QString::fromLatin1(Name));
+    btnOptions = new QPushButton("Settings", Client);
+    btnOptions->setObjectName("btnOptions");
+    btnOptions->setGeometry(438, 434, 92, 26);
+
+    lblDirectory = new QLabel("Output Directory:", Client);
+    lblDirectory->setObjectName("lblDirectory");
+    lblDirectory->setGeometry(8, 468, 112, 26);
+    edDirectory = new QLineEdit(Client);
+    edDirectory->setObjectName("edDirectory");
+    edDirectory->setReadOnly(true);
+    edDirectory->setGeometry(122, 468, 212, 26);
+    // The system's light 3-D colour of the classic desktop.
+    QPalette Field = edDirectory->palette();
+    Field.setColor(QPalette::Base, QColor(227, 227, 227));
+    edDirectory->setPalette(Field);
+    edDirectory->setAutoFillBackground(true);
+    btnBrows = new QPushButton("Brows", Client);
+    btnBrows->setObjectName("btnBrows");
+    btnBrows->setGeometry(340, 468, 92, 26);
+    btnBrows->setToolTip("Choose the output folder");
+    btnOpen = new QPushButton("Open", Client);
+    btnOpen->setObjectName("btnOpen");
+    btnOpen->setGeometry(438, 468, 92, 26);
+    btnOpen->setToolTip("Open the output folder in the file manager");
+
+    grpPreview = new QGroupBox("Fast preview", Client);
+    grpPreview->setObjectName("grpPreview");
+    grpPreview->setGeometry(540, 62, 238, 344);
+    imgPreview = new TPictureView(grpPreview);
+    imgPreview->setObjectName("imgPreview");
+    imgPreview->setGeometry(10, 26, 217, 188);
+    imgPreview->ClearCanvas();
+    imgPreview1 = new QLabel(grpPreview);
+    imgPreview1->setObjectName("imgPreview1");
+    imgPreview1->setGeometry(imgPreview->geometry());
+    imgPreview1->setPixmap(PlaceholderPicture(imgPreview->size()));
+    imgPreview1->raise();
+    lblPTS = new QLabel("Time:", grpPreview);
+    lblPTS->setObjectName("lblPTS");
+    lblPTS->setGeometry(12, 222, 215, 20);
+    trcPreview = new QSlider(Qt::Horizontal, grpPreview);
+    trcPreview->setObjectName("trcPreview");
+    trcPreview->setGeometry(6, 246, 226, 28);
+    trcPreview->setRange(0, 0);
+    // Ticks come with a file to preview.
+    trcPreview->setTickPosition(QSlider::NoTicks);
+    imgbtnPlay = ImageButton(grpPreview, "imgbtnPlay", "Play", ThemedIcon("media-playback-start", QStyle::SP_MediaPlay));
+    imgbtnPause =
+        ImageButton(grpPreview, "imgbtnPause", "Pause", ThemedIcon("media-playback-pause", QStyle::SP_MediaPause));
+    imgbtnStop = ImageButton(grpPreview, "imgbtnStop", "Stop", ThemedIcon("media-playback-stop", QStyle::SP_MediaStop));
+    imgbtnSnap = ImageButton(grpPreview, "imgbtnSnap", "Save snapshot picture.",
+                             ThemedIcon("camera-photo", QStyle::SP_DialogSaveButton));
+    X = 19;
+    for (QToolButton* B : {imgbtnPlay, imgbtnPause, imgbtnStop, imgbtnSnap}) {
+        B->setGeometry(X, 290, 44, 34);
+        X += 52;
+    }
+
+    btnStartBelow = new QPushButton("&Start", Client);
+    btnStartBelow->setObjectName("btnStartBelow");
+    btnStartBelow->setIcon(btnStart->icon());
+    btnStartBelow->setIconSize(QSize(24, 24));
+    btnStartBelow->setGeometry(540, 434, 238, 60);
+    btnStartBelow->setToolTip("Convert the checked files");
+    QFont Bigger = btnStartBelow->font();
+    Bigger.setBold(true);
+    Bigger.setPointSizeF(Bigger.pointSizeF() * 1.25);
+    btnStartBelow->setFont(Bigger);
+
+    // Batch controls, shown by the batch run only.
+    btnPause = new QPushButton("Pause", Client);
+    btnPause->setObjectName("btnPause");
+    btnResume = new QPushButton("Resume", Client);
+    btnResume->setObjectName("btnResume");
+    btnStop = new QPushButton("Stop", Client);
+    btnStop->setObjectName("btnStop");
+    X = 540;
+    for (QPushButton* B : {btnPause, btnResume, btnStop}) {
+        B->setGeometry(X, 410, 76, 22);
+        B->hide();
+        X += 81;
+    }
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(500);
+}
+
+void TfrmMain::CreateMenus() {
+    QMenuBar* Bar = menuBar();
+    File1 = Bar->addMenu("&File");
+    File1->setObjectName("File1");
+    Edit1 = Entry(File1, "Edit1", "&Add");
+    Remove1 = Entry(File1, "Remove1", "&Remove");
+    Clear1 = Entry(File1, "Clear1", "&Clear");
+    Start1 = Entry(File1, "Start1", "&Start");
+    File1->addSeparator();
+    Settings1 = Entry(File1, "Settings1", "Se&ttings");
+    Exit2 = Entry(File1, "Exit2", "&Exit");
+
+    Edit2 = Bar->addMenu("&Edit");
+    Edit2->setObjectName("Edit2");
+    Crop1 = Entry(Edit2, "Crop1", "&Crop");
+    Trim1 = Entry(Edit2, "Trim1", "&Trim");
+    WaterMark1 = Entry(Edit2, "WaterMark1", "&Water Mark");
+    Edit2->addSeparator();
+    CheckAll1 = Entry(Edit2, "CheckAll1", "&Check All");
+    UncheckAll1 = Entry(Edit2, "UncheckAll1", "&Uncheck All");
+    ReserveCheck1 = Entry(Edit2, "ReserveCheck1", "&Reverse Check");
+    Edit2->addSeparator();
+    Check1 = Entry(Edit2, "Check1", "C&heck");
+    Uncheck1 = Entry(Edit2, "Uncheck1", "U&ncheck");
+
+    Tools1 = Bar->addMenu("&Tools");
+    Tools1->setObjectName("Tools1");
+    Options1 = Entry(Tools1, "Options1", "&Preference");
+    Skin1 = Tools1->addMenu("&Skin");
+    Skin1->setObjectName("Skin1");
+    Skin1->menuAction()->setObjectName("Skin1Entry");
+    for (int I = 0; I < ThemeCount; ++I) {
+        SkinEntries[static_cast<size_t>(I)] = Entry(Skin1, SkinObjectNames[I], QString::fromLatin1(ThemeName(I)));
+        SkinEntries[static_cast<size_t>(I)]->setCheckable(true);
+    }
+    Tools1->addSeparator();
+    ShowLog1 = Entry(Tools1, "ShowLog1", "Show &Log");
+
+    Help1 = Bar->addMenu("&Help");
+    Help1->setObjectName("Help1");
+    Help2 = Entry(Help1, "Help2", "&Help");
+    Help1->addSeparator();
+    WebSite1 = Entry(Help1, "WebSite1", "&Web Site");
+    SupportandContact1 = Entry(Help1, "SupportandContact1", "&Support and Contact");
+    About = Entry(Help1, "About", "&About");
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    Crop2 = Entry(PopupMenu1, "Crop2", "&Crop");
+    Trim2 = Entry(PopupMenu1, "Trim2", "&Trim");
+    WaterMark2 = Entry(PopupMenu1, "WaterMark2", "&Water Mark");
+    Infomation1 = Entry(PopupMenu1, "Infomation1", "Video Infomation");
+    PopupMenu1->addSeparator();
+    AddFiles1 = Entry(PopupMenu1, "AddFiles1", "Add");
+    Remove2 = Entry(PopupMenu1, "Remove2", "Remove");
+    Clear2 = Entry(PopupMenu1, "Clear2", "Clear");
+    Start2 = Entry(PopupMenu1, "Start2", "Start");
+
+    // The watermark feature is not offered.
+    WaterMark1->setVisible(false);
+    WaterMark2->setVisible(false);
+}
+
+void TfrmMain::ConnectCommands() {
+    connect(btnAdd, &QToolButton::clicked, this, &TfrmMain::btnAddClick);
+    connect(Edit1, &QAction::triggered, this, &TfrmMain::btnAddClick);
+    connect(AddFiles1, &QAction::triggered, this, &TfrmMain::btnAddClick);
+    connect(btnRemove, &QToolButton::clicked, this, &TfrmMain::btnRemoveClick);
+    connect(Remove1, &QAction::triggered, this, &TfrmMain::btnRemoveClick);
+    connect(Remove2, &QAction::triggered, this, &TfrmMain::btnRemoveClick);
+    connect(btnClear, &QToolButton::clicked, this, &TfrmMain::btnClearClick);
+    connect(Clear1, &QAction::triggered, this, &TfrmMain::btnClearClick);
+    connect(Clear2, &QAction::triggered, this, &TfrmMain::btnClearClick);
+    connect(btnStart, &QToolButton::clicked, this, &TfrmMain::btnStartClick);
+    connect(btnStartBelow, &QPushButton::clicked, this, &TfrmMain::btnStartClick);
+    connect(Start1, &QAction::triggered, this, &TfrmMain::btnStartClick);
+    connect(Start2, &QAction::triggered, this, &TfrmMain::btnStartClick);
+    connect(btnSettings, &QToolButton::clicked, this, &TfrmMain::btnSettingsClick);
+    connect(Settings1, &QAction::triggered, this, &TfrmMain::btnSettingsClick);
+    connect(btnOptions, &QPushButton::clicked, this, &TfrmMain::btnSettingsClick);
+    connect(btnExit, &QToolButton::clicked, this, &TfrmMain::btnExitClick);
+    connect(Exit2, &QAction::triggered, this, &TfrmMain::btnExitClick);
+    connect(Options1, &QAction::triggered, this, &TfrmMain::Options1Click);
+
+    connect(Crop1, &QAction::triggered, this, &TfrmMain::Crop1Click);
+    connect(Crop2, &QAction::triggered, this, &TfrmMain::Crop1Click);
+    connect(Trim1, &QAction::triggered, this, &TfrmMain::Trim1Click);
+    connect(Trim2, &QAction::triggered, this, &TfrmMain::Trim1Click);
+    connect(WaterMark1, &QAction::triggered, this, &TfrmMain::WaterMark1Click);
+    connect(WaterMark2, &QAction::triggered, this, &TfrmMain::WaterMark1Click);
+    connect(Infomation1, &QAction::triggered, this, &TfrmMain::Infomation1Click);
+    connect(CheckAll1, &QAction::triggered, this, &TfrmMain::CheckAll1Click);
+    connect(UncheckAll1, &QAction::triggered, this, &TfrmMain::UncheckAll1Click);
+    connect(ReserveCheck1, &QAction::triggered, this, &TfrmMain::ReserveCheck1Click);
+    connect(Check1, &QAction::triggered, this, &TfrmMain::Check1Click);
+    connect(Uncheck1, &QAction::triggered, this, &TfrmMain::Uncheck1Click);
+
+    connect(Help2, &QAction::triggered, this, &TfrmMain::Help2Click);
+    connect(WebSite1, &QAction::triggered, this, &TfrmMain::WebSite1Click);
+    connect(SupportandContact1, &QAction::triggered, this, &TfrmMain::SupportandContact1Click);
+    connect(About, &QAction::triggered, this, &TfrmMain::AboutClick);
+    connect(ShowLog1, &QAction::triggered, this, &TfrmMain::ShowLog1Click);
+    for (int I = 0; I < ThemeCount; ++I)
+        connect(SkinEntries[static_cast<size_t>(I)], &QAction::triggered, this, [this, I] { SkinClick(I); });
+
+    connect(Edit2, &QMenu::aboutToShow, this, &TfrmMain::Edit2Popup);
+    connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
+    connect(Skin1, &QMenu::aboutToShow, this, &TfrmMain::Skin1Popup);
+
+    connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, &TfrmMain::cbOutputFormatChange);
+    connect(edDirectory, &QLineEdit::textChanged, this, &TfrmMain::edDirectoryChange);
+    connect(btnBrows, &QPushButton::clicked, this, &TfrmMain::btnBrowsClick);
+    connect(btnOpen, &QPushButton::clicked, this, &TfrmMain::btnOpenClick);
+
+    connect(lvFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::lvFilesContextPopup);
+    connect(lvFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::lvFilesDblClick);
+    connect(lvFiles, &TFilesView::FilesDropped, this, [this](const QStringList& Paths) { AddFiles(Paths); });
+
+    connect(imgbtnPlay, &QToolButton::clicked, this, &TfrmMain::imgbtnPlayClick);
+    connect(imgbtnPause, &QToolButton::clicked, this, &TfrmMain::imgbtnPauseClick);
+    connect(imgbtnStop, &QToolButton::clicked, this, &TfrmMain::imgbtnStopClick);
+    connect(imgbtnSnap, &QToolButton::clicked, this, &TfrmMain::imgbtnSnapClick);
+    connect(trcPreview, &QSlider::valueChanged, this, &TfrmMain::trcPreviewChange);
+    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+}
+
+void TfrmMain::ReadStartState() {
+    TAppSettings Settings(FSettingsIni);
+    // Showing the stored values is no change: nothing is written back.
+    const QSignalBlocker BlockFormat(cbOutputFormat);
+    const QSignalBlocker BlockDirectory(edDirectory);
+    const int Format = Settings.OutputFormat();
+    cbOutputFormat->setCurrentIndex(Format >= 0 && Format < ProfileCount ? Format : -1);
+    edDirectory->setText(QString::fromStdString(Settings.OutputDir()));
+    edDirectory->setCursorPosition(0);
+    SetSkinChecks(Settings.SkinIndex());
+}
+
+void TfrmMain::SetPreviewStartState() {
+    FStopped = true;
+    FPaused = false;
+    imgbtnPlay->setEnabled(true);
+    imgbtnPause->setEnabled(false);
+    imgbtnStop->setEnabled(false);
+    imgbtnSnap->setEnabled(false);
+    trcPreview->setEnabled(false);
+    imgPreview1->show();
+}
+
+void TfrmMain::showEvent(QShowEvent* Event) {
+    QMainWindow::showEvent(Event);
+    setFixedSize(FormWidth, FormHeight);
+    if (FShownOnce) return;
+    FShownOnce = true;
+    FFrameCopy = std::make_unique<TBitmap>();
+    Timer1->start();
+    if (QWindow* Handle = windowHandle()) Handle->installEventFilter(this);
+    if (!FInitialFiles.isEmpty()) QTimer::singleShot(0, this, &TfrmMain::AddInitialFiles);
+}
+
+bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == windowHandle() && Event->type() == QEvent::Expose && !FExposedOnce && windowHandle()->isExposed()) {
+        FExposedOnce = true;
+        if (ReportTimes()) {
+            std::printf("TARN shown %.6f\n", WallClock());
+            std::fflush(stdout);
+        }
+        emit FirstShown();
+    }
+    if (Watched == lblStatus && Event->type() == QEvent::MouseButtonRelease && !lblStatus->text().isEmpty())
+        ShowLog1Click();
+    return QMainWindow::eventFilter(Watched, Event);
+}
+
+void TfrmMain::AddInitialFiles() {
+    QStringList Files;
+    Files.swap(FInitialFiles);
+    const double Begin = WallClock();
+    const int Added = AddFiles(Files);
+    if (ReportTimes()) {
+        std::printf("TARN added %d of %d in %.6f s\n", Added, static_cast<int>(Files.size()), WallClock() - Begin);
+        std::fflush(stdout);
+    }
+    emit InitialFilesAdded(Added);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* Event) {
+    FClosing = true;
+    VxAVC.OnLog = nullptr;
+    VxAVC.OnProgress = nullptr;
+    VxAVC.OnTerminate = nullptr;
+    VxAVC.OnBeforeHook = nullptr;
+    VxAVC.OnCustomHook = nullptr;
+    VxAVC.Stop();
+    CloseBatch();
+    Timer1->stop();
+    FFrameCopy.reset();
+    FQueuedRows.clear();
+    if (GlobalObject == FGlobal.get()) GlobalObject = nullptr;
+    FGlobal.reset();
+    Event->accept();
+}
+
+void TfrmMain::SetSkinChecks(int Index) {
+    FCheckedSkin = Index;
+    for (int I = 0; I < ThemeCount; ++I) SkinEntries[static_cast<size_t>(I)]->setChecked(I == Index);
+}
+
+void TfrmMain::Skin1Popup() { SetSkinChecks(TAppSettings(FSettingsIni).SkinIndex()); }
+
+void TfrmMain::SkinClick(int Index) {
+    if (Index < 0 || Index >= ThemeCount) return;
+    if (Index == FCheckedSkin) {
+        // A click toggled the mark off again; the entry stays checked.
+        SetSkinChecks(Index);
+        return;
+    }
+    hide();
+    ApplyTheme(Index);
+    SetSkinChecks(Index);
+    show();
+    TAppSettings(FSettingsIni).SetSkinIndex(Index);
+}
+
+void TfrmMain::OpenPage(const std::string& Url) {
+    if (!Platform().OpenUrl(Url))
+        ShowMessageBox("Warning", "Cannot open " + Url + ".", TMessageKind::Warning);
+}
+
+void TfrmMain::Help2Click() { OpenPage(FHelpPageURL); }
+void TfrmMain::WebSite1Click() { OpenPage(FHomePageURL); }
+void TfrmMain::SupportandContact1Click() { OpenPage(FSupportPageURL); }
+
+void TfrmMain::ShowLog1Click() {
+    if (!FLog) FLog = new TfrmLog(mmoLog, this);
+    FLog->show();
+    FLog->raise();
+    FLog->activateWindow();
+}
+
+// The trim and crop dialogs edit the selected row; without one there is
+// nothing to edit.
+void TfrmMain::Trim1Click() {
+    const int Row = SelectedRow();
+    TlvFilesRecord* Record = RowRecord(Row);
+    if (!Record) return;
+    if (!FTrim) FTrim = new TfrmTrim(this);
+    FTrim->SetRow(Record, [this, Row](const std::string& Text) {
+        SetRowText(Row, fcTrimmedLength, QString::fromStdString(Text));
+    });
+    FTrim->exec();
+    if (FTrim) FTrim->SetRow(nullptr, {});
+}
+
+void TfrmMain::Crop1Click() {
+    TlvFilesRecord* Record = SelectedRecord();
+    if (!Record) return;
+    if (!FCrop) FCrop = new TfrmCrop(this);
+    FCrop->SetRow(Record);
+    FCrop->exec();
+    if (FCrop) FCrop->SetRow(nullptr);
+}

@@ -1,0 +1,307 @@
+#include "gui/WinSettings.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <iterator>
+#include <utility>
+#include <vector>
+
+#include "app/GlobalUnit.h"
+#include "app/Profiles.h"
+#include "common/IniFile.h"
+#include "common/Text.h"
+#include "gui/Application.h"
+#include "widgets/Theme.h"
+
+namespace {
+
+// Positions of the nine combos in ProfileParameters.
+enum TParameter { pVideoSize, pVideoBitRate, pFrameRate, pVideoEncoder, pAudioBitRate, pSampleRate,
+                  pAudioEncoder, pChannel, pVolume };
+
+bool TryInt(const std::string& Text, int& Value) {
+    try {
+        Value = StrToInt(Text);
+        return true;
+    } catch (const EConvertError&) {
+        return false;
+    }
+}
+
+std::string ItemText(const QComboBox* Combo) { return Combo->currentText().toStdString(); }
+
+// A mapped value is written only when the item matched a row of its mapping.
+void WriteMapped(IniFile& Settings, const std::string& S, const char* Key, const std::string& Value) {
+    if (!Value.empty()) Settings.WriteString(S, Key, Value);
+}
+
+// The H.264 encoder values of the profile file, copied into the settings
+// when the H.264 encoder is chosen. The entropy coder is copied as it is
+// when it is 0 or more: 0 (CAVLC) is what keeps the iPod and phone profiles
+// at the Baseline profile their players require.
+void CopyH264Values(const IniFile& Format, IniFile& Settings, const std::string& S) {
+    const std::string BitExact = Format.ReadString(S, "paraBitExact", "True");
+    if (LowerCase(BitExact) == "true") Settings.WriteString(S, "paraBitExact", BitExact);
+    static const char* const Positive[][2] = {{"paraMaxBitrate", "1500"}, {"paraBufferSize", "128"},
+                                              {"paraLevel", "13"},        {"paraQscale", "25"},
+                                              {"paraGop", "250"}};
+    int Value = 0;
+    for (const auto& Key : Positive) {
+        const std::string Text = Format.ReadString(S, Key[0], Key[1]);
+        if (TryInt(Text, Value) && Value > 0) Settings.WriteString(S, Key[0], Text);
+    }
+    const std::string Coder = Format.ReadString(S, "paraCoder", "1");
+    Settings.WriteString(S, "paraCoder", TryInt(Coder, Value) && Value >= 0 ? Coder : "1");
+}
+
+QComboBox* PickList(QWidget* Parent, const char* Name) {
+    auto* Combo = new QComboBox(Parent);
+    Combo->setObjectName(Name);
+    Combo->setEditable(false);
+    Combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    Combo->setMinimumContentsLength(4);
+    Combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    return Combo;
+}
+
+QLabel* Caption(const char* Text, QWidget* Parent) {
+    auto* Label = new QLabel(Text, Parent);
+    Label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return Label;
+}
+
+}  // namespace
+
+TfrmSettings::TfrmSettings(QWidget* Parent) : QDialog(Parent) { CreateControls(); }
+
+TfrmSettings::TfrmSettings(const TProfileFiles& Files, QWidget* Parent) : QDialog(Parent), FFiles(Files) {
+    CreateControls();
+}
+
+void TfrmSettings::CreateControls() {
+    setObjectName("frmSettings");
+    setWindowTitle("Settings");
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+    lblOutputFormat = new QLabel("Output Format:", this);
+    lblOutputFormat->setObjectName("lblOutputFormat");
+    cbOutputFormat = new QComboBox(this);
+    cbOutputFormat->setObjectName("cbOutputFormat");
+    cbOutputFormat->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbOutputFormat->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    lblOutputFormat->setBuddy(cbOutputFormat);
+
+    grpVideo = new QGroupBox("Video Options", this);
+    grpVideo->setObjectName("grpVideo");
+    cmbVideoSize = PickList(grpVideo, "cmbVideoSize");
+    cmbVideoBitRate = PickList(grpVideo, "cmbVideoBitRate");
+    cmbVideoEncoder = PickList(grpVideo, "cmbVideoEncoder");
+    cmbFrameRate = PickList(grpVideo, "cmbFrameRate");
+
+    grpAudio = new QGroupBox("Audio Options", this);
+    grpAudio->setObjectName("grpAudio");
+    cmbSamplerate = PickList(grpAudio, "cmbSamplerate");
+    cmbChannel = PickList(grpAudio, "cmbChannel");
+    cmbAudioEncoder = PickList(grpAudio, "cmbAudioEncoder");
+    cmbAudioBitRate = PickList(grpAudio, "cmbAudioBitRate");
+    cmbVolume = PickList(grpAudio, "cmbVolume");
+
+    FCombos[pVideoSize] = cmbVideoSize;
+    FCombos[pVideoBitRate] = cmbVideoBitRate;
+    FCombos[pFrameRate] = cmbFrameRate;
+    FCombos[pVideoEncoder] = cmbVideoEncoder;
+    FCombos[pAudioBitRate] = cmbAudioBitRate;
+    FCombos[pSampleRate] = cmbSamplerate;
+    FCombos[pAudioEncoder] = cmbAudioEncoder;
+    FCombos[pChannel] = cmbChannel;
+    FCombos[pVolume] = cmbVolume;
+
+    // Two columns per group: short captions with the lists whose items are
+    // long (the channels) on the left, the long captions of the numeric
+    // lists on the right.
+    struct TRow {
+        const char* Caption;
+        QComboBox* Combo;
+        int Row, Column;
+    };
+    const TRow VideoRows[] = {{"Resloution:", cmbVideoSize, 0, 0},
+                              {"Encoder:", cmbVideoEncoder, 1, 0},
+                              {"BitRate (Kbps):", cmbVideoBitRate, 0, 1},
+                              {"FrameRate (Fps):", cmbFrameRate, 1, 1}};
+    const TRow AudioRows[] = {{"Encoder:", cmbAudioEncoder, 0, 0},
+                              {"Channel:", cmbChannel, 1, 0},
+                              {"Volume:", cmbVolume, 2, 0},
+                              {"SampleRate (Hz):", cmbSamplerate, 0, 1},
+                              {"BitRate (Kbps):", cmbAudioBitRate, 1, 1}};
+    // Both groups share their caption widths, so their lists line up.
+    int CaptionWidth[2] = {0, 0};
+    std::vector<std::pair<QLabel*, int>> Captions;
+    auto Fill = [&](QGroupBox* Group, const TRow* Rows, size_t Count) {
+        auto* Grid = new QGridLayout(Group);
+        Grid->setContentsMargins(8, 8, 8, 10);
+        Grid->setHorizontalSpacing(6);
+        Grid->setVerticalSpacing(8);
+        for (size_t I = 0; I < Count; ++I) {
+            QLabel* Label = Caption(Rows[I].Caption, Group);
+            Label->setBuddy(Rows[I].Combo);
+            Grid->addWidget(Label, Rows[I].Row, 2 * Rows[I].Column);
+            Grid->addWidget(Rows[I].Combo, Rows[I].Row, 2 * Rows[I].Column + 1);
+            CaptionWidth[Rows[I].Column] = std::max(CaptionWidth[Rows[I].Column], Label->sizeHint().width());
+            Captions.emplace_back(Label, Rows[I].Column);
+        }
+        Grid->setColumnStretch(1, 3);
+        Grid->setColumnStretch(3, 2);
+    };
+    Fill(grpVideo, VideoRows, std::size(VideoRows));
+    Fill(grpAudio, AudioRows, std::size(AudioRows));
+    for (auto& [Label, Column] : Captions) Label->setMinimumWidth(CaptionWidth[Column]);
+
+    btnDefault = new QPushButton("&Default", this);
+    btnDefault->setObjectName("btnDefault");
+    btnOk = new QPushButton("&Ok", this);
+    btnOk->setObjectName("btnOk");
+    btnCancel = new QPushButton("&Cancel", this);
+    btnCancel->setObjectName("btnCancel");
+    // Enter in a list must not press a button the user did not choose.
+    for (QPushButton* Button : {btnDefault, btnOk, btnCancel}) Button->setAutoDefault(false);
+    connect(btnDefault, &QPushButton::clicked, this, &TfrmSettings::btnDefaultClick);
+    connect(btnOk, &QPushButton::clicked, this, &TfrmSettings::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmSettings::btnCancelClick);
+    connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, &TfrmSettings::cbOutputFormatChange);
+
+    auto* Top = new QHBoxLayout;
+    Top->setSpacing(6);
+    Top->addWidget(lblOutputFormat);
+    Top->addWidget(cbOutputFormat, 1);
+
+    auto* Buttons = new QHBoxLayout;
+    Buttons->addWidget(btnDefault);
+    Buttons->addStretch();
+    Buttons->addWidget(btnOk);
+    Buttons->addWidget(btnCancel);
+
+    auto* Main = new QVBoxLayout(this);
+    Main->setContentsMargins(10, 12, 10, 12);
+    Main->setSpacing(10);
+    Main->addLayout(Top);
+    Main->addWidget(grpVideo);
+    Main->addWidget(grpAudio);
+    Main->addStretch();
+    Main->addLayout(Buttons);
+    resize(ShownWidth, ShownHeight);
+}
+
+void TfrmSettings::SetCatalogue(const QStringList& Names, int Selected) {
+    FCatalogue = Names;
+    FSelected = Selected;
+}
+
+void TfrmSettings::showEvent(QShowEvent* Event) {
+    FormShow();
+    QDialog::showEvent(Event);
+}
+
+void TfrmSettings::FormShow() {
+    setFixedSize(ShownWidth, ShownHeight);
+    ApplyCurrentTheme(this);
+    QStringList Names = FCatalogue;
+    if (Names.isEmpty())
+        for (const char* Name : ProfileNames) Names << QString::fromUtf8(Name);
+    {
+        QSignalBlocker Block(cbOutputFormat);
+        cbOutputFormat->clear();
+        cbOutputFormat->addItems(Names);
+        cbOutputFormat->setMaxVisibleItems(static_cast<int>(Names.size()));
+        cbOutputFormat->setCurrentIndex(FSelected >= 0 && FSelected < Names.size() ? FSelected : 0);
+    }
+    FillLists(cbOutputFormat->currentIndex());
+}
+
+void TfrmSettings::FillLists(int N) {
+    const IniFile Format(FFiles.FormatIni);
+    const IniFile Settings(FFiles.SettingsIni);
+    const std::string S = ProfileSection(N);
+    for (size_t K = 0; K < FCombos.size(); ++K) {
+        QComboBox* Combo = FCombos[K];
+        const TProfileParameter& P = ProfileParameters[K];
+        const std::string Value = Format.ReadString(S, P.ListKey, "null");
+        // An empty list means "does not apply" for the encoders and the
+        // audio lists; the three other video lists then offer one empty item.
+        const bool EmptyIsNull = K >= pVideoEncoder;
+        QSignalBlocker Block(Combo);
+        Combo->clear();
+        if (Value == "null" || (EmptyIsNull && Value.empty())) {
+            Combo->setEnabled(false);
+        } else {
+            for (const std::string& Item : SplitChoiceList(Value)) Combo->addItem(QString::fromStdString(Item));
+            Combo->setEnabled(true);
+        }
+        // A stored position outside the list selects nothing.
+        Combo->setCurrentIndex(Settings.ReadInteger(S, P.IndexKey, 0));
+        Combo->setMaxVisibleItems(std::max(1, Combo->count()));
+    }
+    // The video lists apply only with a video encoder; one without items
+    // ("null") stays disabled even then.
+    const bool Video = cmbVideoEncoder->count() > 0;
+    for (QComboBox* Combo : {cmbVideoSize, cmbVideoBitRate, cmbVideoEncoder, cmbFrameRate})
+        Combo->setEnabled(Video && Combo->count() > 0);
+}
+
+void TfrmSettings::cbOutputFormatChange(int AIndex) { FillLists(AIndex); }
+
+void TfrmSettings::btnDefaultClick() {
+    const IniFile Format(FFiles.FormatIni);
+    const std::string S = ProfileSection(cbOutputFormat->currentIndex());
+    for (size_t K = 0; K < FCombos.size(); ++K)
+        FCombos[K]->setCurrentIndex(Format.ReadInteger(S, ProfileParameters[K].IndexKey, 0));
+}
+
+void TfrmSettings::WriteChoices(int Profile) {
+    IniFile Settings(FFiles.SettingsIni);
+    const IniFile Format(FFiles.FormatIni);
+    const std::string S = ProfileSection(Profile);
+
+    TAppSettings(FFiles.SettingsIni).SetOutputFormat(Profile);
+    Settings.WriteString(S, "Description", cbOutputFormat->currentText().toStdString());
+    for (size_t K = 0; K < FCombos.size(); ++K)
+        Settings.WriteInteger(S, ProfileParameters[K].IndexKey, FCombos[K]->currentIndex());
+
+    Settings.WriteString(S, "paraVideoSize", ItemText(cmbVideoSize));
+    Settings.WriteString(S, "paraVideoBitRate", ItemText(cmbVideoBitRate));
+    Settings.WriteString(S, "paraFrameRate", ItemText(cmbFrameRate));
+
+    const std::string Encoder = ItemText(cmbVideoEncoder);
+    WriteMapped(Settings, S, "paraVideoEncoder", VideoEncoderValue(Encoder));
+    if (LowerCase(Encoder) == "h264") CopyH264Values(Format, Settings, S);
+
+    Settings.WriteString(S, "paraSampleRate", ItemText(cmbSamplerate));
+    Settings.WriteString(S, "paraAudioBitRate", ItemText(cmbAudioBitRate));
+
+    WriteMapped(Settings, S, "paraChannel", ChannelValue(ItemText(cmbChannel)));
+    // Without a volume item there is nothing to convert and nothing to write.
+    if (cmbVolume->currentIndex() >= 0) WriteMapped(Settings, S, "paraVolume", VolumeValue(ItemText(cmbVolume)));
+    WriteMapped(Settings, S, "paraAudioEncoder", AudioEncoderValue(ItemText(cmbAudioEncoder)));
+}
+
+void TfrmSettings::btnOkClick() {
+    const int Profile = cbOutputFormat->currentIndex();
+    if (Profile < 0) return;
+    try {
+        WriteChoices(Profile);
+    } catch (...) {
+        ShowApplicationException(std::current_exception());
+        return;
+    }
+    if (FSelectProfile) FSelectProfile(Profile);
+    accept();
+}
+
+void TfrmSettings::btnCancelClick() { reject(); }

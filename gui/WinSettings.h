@@ -1,0 +1,91 @@
+// TfrmSettings, the profile settings dialog: for one output profile at a
+// time, the video and audio choices that the profile file offers, stored with
+// the values derived from them in the profile's section of the settings file.
+//
+// The dialog does not know the main window. Before it is shown it is given
+// the two INI files, the catalogue with the main window's selected profile,
+// and a function that selects a profile in the main window after OK.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "app/OutputOptions.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+class TfrmSettings : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int ShownWidth = 475;
+    static constexpr int ShownHeight = 360;
+
+    using TSelectProfile = std::function<void(int AIndex)>;
+
+    explicit TfrmSettings(QWidget* Parent = nullptr);
+    TfrmSettings(const TProfileFiles& Files, QWidget* Parent = nullptr);
+
+    // The settings file written and the profile file read.
+    void SetFiles(const TProfileFiles& Files) { FFiles = Files; }
+    const TProfileFiles& Files() const { return FFiles; }
+    // The main window's catalogue and its selected profile, copied into
+    // cbOutputFormat each time the dialog shows. Without a call the built-in
+    // catalogue and profile 0 are used.
+    void SetCatalogue(const QStringList& Names, int Selected);
+    // Called after OK with the profile the dialog stored; the main window
+    // selects it in its own combo.
+    void SetSelectProfile(TSelectProfile Select) { FSelectProfile = std::move(Select); }
+
+    // The nine parameter combos in the order of ProfileParameters.
+    const std::array<QComboBox*, 9>& ParameterCombos() const { return FCombos; }
+
+    QLabel* lblOutputFormat = nullptr;
+    QComboBox* cbOutputFormat = nullptr;
+    QGroupBox* grpVideo = nullptr;
+    QComboBox* cmbVideoSize = nullptr;
+    QComboBox* cmbVideoBitRate = nullptr;
+    QComboBox* cmbVideoEncoder = nullptr;
+    QComboBox* cmbFrameRate = nullptr;
+    QGroupBox* grpAudio = nullptr;
+    QComboBox* cmbSamplerate = nullptr;
+    QComboBox* cmbChannel = nullptr;
+    QComboBox* cmbAudioEncoder = nullptr;
+    QComboBox* cmbAudioBitRate = nullptr;
+    QComboBox* cmbVolume = nullptr;
+    QPushButton* btnDefault = nullptr;
+    QPushButton* btnOk = nullptr;
+    QPushButton* btnCancel = nullptr;
+
+    void FormShow();
+    // Fills the nine combos for profile N from the two files.
+    void FillLists(int N);
+    void cbOutputFormatChange(int AIndex);
+    void btnDefaultClick();
+    // Writes the choices and closes. A value that cannot be converted is
+    // shown as the application shows exceptions; what was written before it
+    // stays written and the dialog stays open.
+    void btnOkClick();
+    void btnCancelClick();
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+
+private:
+    void CreateControls();
+    // The writing steps of OK; raises EConvertError for a volume item that
+    // is not a number followed by one character.
+    void WriteChoices(int Profile);
+
+    TProfileFiles FFiles;
+    QStringList FCatalogue;
+    int FSelected = 0;
+    TSelectProfile FSelectProfile;
+    std::array<QComboBox*, 9> FCombos{};
+};

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang (libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer) into build-fuzz/ and runs each one after the
+# other for SECONDS (default 60).
+#   scripts/fuzz.sh [SECONDS] [probe|engine|settings ...]
+# The corpora grow in build-fuzz/tests/fuzz/corpus/<target>/. A finding
+# (crash, hang, leak or sanitizer report) is written to
+# build-fuzz/tests/fuzz/findings/<target>/ and ends the run with status 1;
+# once it is fixed, keep it in tests/fuzz/regressions/<target>/, where the
+# plain suite replays it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+[ $# -gt 0 ] && shift
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(probe engine settings)
+if ! command -v clang++ >/dev/null; then
+  echo "fuzz: clang++ is not installed (scripts/install-deps.sh installs it)" >&2
+  exit 2
+fi
+
+dir=build-fuzz
+cmake -S . -B "$dir" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DENABLE_ASAN=ON -DBUILD_GUI=OFF >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target fuzz_corpus "${targets[@]/#/fuzz_}"
+
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+status=0
+for target in "${targets[@]}"; do
+  case "$target" in
+    settings) max_len=4096 ;;
+    *) max_len=102400 ;;
+  esac
+  corpus="$dir/tests/fuzz/corpus/$target"
+  findings="$dir/tests/fuzz/findings/$target"
+  log="$dir/tests/fuzz/$target.log"
+  mkdir -p "$corpus" "$findings"
+  echo "== fuzz_$target for ${seconds} s"
+  # Each input bounds its own work to a few seconds: -timeout reports a hang.
+  if "$dir/tests/fuzz/fuzz_$target" "$corpus" -max_total_time="$seconds" -max_len="$max_len" -timeout=25 \
+       -rss_limit_mb=2560 -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1; then
+    awk '/^stat::number_of_executed_units|^stat::average_exec_per_sec|^stat::peak_rss_mb/' "$log"
+  else
+    status=1
+    echo "fuzz_$target found a defect; the log is $log:" >&2
+    grep -E "^==[0-9]+==ERROR|SUMMARY|Test unit written|runtime error|ALARM|out-of-memory" "$log" >&2 || tail -20 "$log" >&2
+  fi
+done
+exit $status

@@ -1,0 +1,79 @@
+// A normal conversion logs nothing at the error level but the warnings of
+// the container it writes: every profile, through the built tarnconv.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "app/Profiles.h"
+#include "binding/LibAV.h"
+#include "tests/TestMedia.h"
+#include "tests/app/TarnconvSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace tarnconv_test;
+
+// The names under which the output's muxer logs: the profile's container
+// when the profile names one, and the one its extension stands for.
+std::set<std::string> MuxerNames(const IniFile& Formats, int N) {
+    std::set<std::string> Names = {ProfileFormat(Formats, N)};
+    std::string Sample = "x." + ProfileFileExt(Formats, N);
+    if (const AVOutputFormat* Format = av::av_guess_format(nullptr, Sample.c_str(), nullptr)) Names.insert(Format->name);
+    return Names;
+}
+
+std::vector<std::string> Lines(const std::string& Text) {
+    std::vector<std::string> Result;
+    std::istringstream In(Text);
+    for (std::string Line; std::getline(In, Line);)
+        if (!Line.empty()) Result.push_back(Line);
+    return Result;
+}
+
+}  // namespace
+
+TEST(CleanLog, EveryProfileLogsOnlyItsContainersWarningsAtTheErrorLevel) {
+    ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError();
+    fs::path Folder = ScratchFolder("CleanLog");
+    fs::path Bin = fs::path(TARNCONV_PATH).parent_path();
+    std::string Settings = (Folder / "settings.ini").string();
+    fs::copy_file(Bin / "tarnmp4videoconverter.ini", Settings);
+    IniFile Formats((Bin / "tarnmp4format.ini").string());
+
+    // "[1] [ipod @ 55D8DD0552C0]Warning, ..." is a line of the first job's muxer.
+    const std::regex Library(R"(^\[\d+\] \[([^ @\]]+) @ [0-9A-Fa-f]+\].*)");
+    std::ostringstream Listing;
+    // One second of the clip is enough: the options are applied before the
+    // first packet. Two programs at a time, one codec thread each.
+    for (int N = 0; N < ProfileCount; N += 2) {
+        std::vector<std::unique_ptr<TRun>> Runs;
+        for (int K = N; K < std::min(N + 2, ProfileCount); ++K)
+            Runs.push_back(std::make_unique<TRun>(
+                Folder, "p" + std::to_string(K),
+                std::vector<std::string>{"--settings", Settings, "--log-level", "error", "-q", "--threads", "1",
+                                         "--length", "1000", "-p", std::to_string(K), "-o",
+                                         (Folder / std::to_string(K)).string(), MediaPath("clip.mp4")}));
+        for (size_t I = 0; I < Runs.size(); ++I) {
+            int K = N + static_cast<int>(I);
+            SCOPED_TRACE(std::to_string(K) + " " + ProfileNames[K]);
+            EXPECT_EQ(Runs[I]->Wait(), 0) << Runs[I]->Err();
+            std::set<std::string> Muxers = MuxerNames(Formats, K);
+            std::vector<std::string> Logged = Lines(Runs[I]->Err());
+            Listing << K << " " << ProfileNames[K] << ": " << Logged.size() << " line(s)\n";
+            for (const std::string& Line : Logged) {
+                Listing << "    " << Line << "\n";
+                std::smatch Match;
+                bool Container = std::regex_match(Line, Match, Library) && Muxers.count(Match[1].str()) > 0;
+                EXPECT_TRUE(Container) << "not a warning of the container: " << Line;
+            }
+        }
+    }
+    std::cout << Listing.str();
+}

@@ -1,0 +1,211 @@
+// The batch run of the main window and its progress dialog: jobs from the
+// checked rows, the progress column, the end of the batch, pause and
+// cancel, the live picture, and outputs left complete when the window
+// closes in the middle of a job.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QToolButton>
+
+#include "dialogs/WinProgress.h"
+#include "gui/Batch.h"
+#include "probe/AVProbe.h"
+#include "tests/gui/GuiTestSupport.h"
+#include "widgets/PictureView.h"
+
+namespace {
+
+constexpr int BatchTimeoutMs = 120000;
+
+// The output opens, lasts about as long as expected and still gives a
+// picture just before its end.
+void ExpectDecodesToItsEnd(const std::string& Path, double MinSeconds, double MaxSeconds) {
+    SCOPED_TRACE(Path);
+    ASSERT_TRUE(fs::exists(Path));
+    TAVProbe Probe;
+    ASSERT_TRUE(Probe.OpenFile(Path)) << Probe.LastError();
+    TAVFileInfo Info;
+    Probe.GetFileInfo(Info);
+    const double Seconds = Info.Duration / 1e6;
+    EXPECT_GE(Seconds, MinSeconds);
+    EXPECT_LE(Seconds, MaxSeconds);
+    ASSERT_TRUE(Probe.Seek(-1, std::max<int64_t>(Info.Duration - 400000, 0)));
+    TBitmap& Last = Probe.DecodeFrame(-1);
+    EXPECT_FALSE(Last.Empty());
+    Probe.CloseFile();
+}
+
+bool SameImage(const QImage& A, const QImage& B) { return A == B; }
+
+}  // namespace
+
+class BatchTest : public TWindowFixture {
+protected:
+    TfrmMain& Ready(const QStringList& Files, int Profile = 0) {
+        TfrmMain& W = OpenShown();
+        W.SetProgressModalLoop(false);
+        W.cbOutputFormat->setCurrentIndex(Profile);
+        EXPECT_EQ(W.AddFiles(Files), Files.size());
+        return W;
+    }
+    bool WaitForEnd(TfrmMain& W, QSignalSpy& Ended) {
+        return Ended.count() > 0 || (Ended.wait(BatchTimeoutMs) && !W.ProgressDialog()->isVisible());
+    }
+    std::string Out(const char* Name) const { return OutputDir + "/" + Name; }
+};
+
+TEST_F(BatchTest, CheckedRowsBecomeJobsAndTheLastOneOpensTheFolderAndShutsDown) {
+    TAppSettings(SettingsIni).SetPriority(3);
+    TfrmMain& W = Ready(MediaList({"tone.mp3", "short.avi", "tone.wav", "clip.avi", "still.png"}));
+    for (int Row : {0, 2, 4}) W.FilesModel()->SetChecked(Row, false);
+    // The destination column's old profile suffix plays no part.
+    W.SetRowText(3, fcDestination, "clip_(new)_ipod.mp4");
+    QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+
+    W.btnStart->click();
+    EXPECT_EQ(W.Converter().ThreadPriority(), tpLowest);
+    EXPECT_EQ(W.RowMap(), (std::vector<int>{1, 3}));
+    TfrmProgress* Dialog = W.ProgressDialog();
+    ASSERT_TRUE(Dialog->isVisible());
+    EXPECT_FALSE(W.btnStart->isEnabled());
+    EXPECT_TRUE(Dialog->ckOpen->isChecked());
+    Dialog->ckShutDown->setChecked(true);
+    // Job 1 (the second job) reports into row 3.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !W.RowText(3, fcProgress).isEmpty(); }, BatchTimeoutMs));
+    EXPECT_EQ(Dialog->lblProgress->text(), "[2/2]");
+    ASSERT_TRUE(WaitForEnd(W, Ended));
+
+    EXPECT_EQ(W.RowText(1, fcProgress), "100%");
+    EXPECT_EQ(W.RowText(3, fcProgress), "100%");
+    for (int Row : {0, 2, 4}) EXPECT_TRUE(W.RowText(Row, fcProgress).isEmpty()) << Row;
+    EXPECT_EQ(Desktop.Folders.size(), 1u);
+    EXPECT_EQ(Desktop.PowerOffs, 1);
+    EXPECT_EQ(Dialog->progbarFile->value(), 100);
+    EXPECT_TRUE(W.btnStart->isEnabled() && W.btnAdd->isEnabled() && W.btnClear->isEnabled());
+    EXPECT_FALSE(W.btnStop->isEnabled() || W.btnPause->isEnabled() || W.btnResume->isEnabled());
+    EXPECT_EQ(W.Converter().JobCount(), 0);
+    EXPECT_TRUE(Messages.List.empty());
+    ExpectDecodesToItsEnd(Out("short_(new).mp4"), 0.5, 1.3);
+    ExpectDecodesToItsEnd(Out("clip_(new).mp4"), 2.5, 3.5);
+    EXPECT_FALSE(fs::exists(Out("clip_(new)_ipod.mp4")));
+}
+
+TEST_F(BatchTest, NoCheckedRowDoesNothingVisible) {
+    TAppSettings(SettingsIni).SetPriority(0);
+    TfrmMain& W = Ready(MediaList({"short.avi"}));
+    W.FilesModel()->SetChecked(0, false);
+    W.btnStart->click();
+    EXPECT_EQ(W.Converter().ThreadPriority(), tpIdle);
+    EXPECT_FALSE(W.ProgressDialog()->isVisible());
+    EXPECT_TRUE(W.btnStart->isEnabled());
+    EXPECT_TRUE(W.RowText(0, fcProgress).isEmpty());
+    EXPECT_TRUE(Messages.List.empty());
+}
+
+TEST_F(BatchTest, OutputNameIsShortenedPastFiftyCharacters) {
+    const std::string Fifty = "/" + std::string(45, 'a') + ".mp4";
+    const std::string Sixty = "/" + std::string(55, 'b') + ".mp4";
+    ASSERT_EQ(Fifty.size(), 50u);
+    ASSERT_EQ(Sixty.size(), 60u);
+    EXPECT_EQ(ProgressOutputText(Fifty), Fifty);
+    EXPECT_EQ(ProgressOutputText(Sixty), Sixty.substr(0, 44) + ".." + ".mp4");
+}
+
+TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
+    const fs::path Gone = Folder / "gone.avi";
+    fs::copy_file(MediaPath("short.avi"), Gone);
+    TfrmMain& W = Ready({Media("short.avi"), QString::fromStdString(Gone.string()), Media("clip.mp4")});
+    fs::remove(Gone);
+    QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+    W.btnStart->click();
+    ASSERT_TRUE(WaitForEnd(W, Ended));
+
+    EXPECT_EQ(W.RowText(0, fcProgress), "100%");
+    EXPECT_EQ(W.RowText(1, fcProgress), "Failed");
+    EXPECT_FALSE(W.RowFailure(1).isEmpty());
+    EXPECT_TRUE(W.RowFailure(0).isEmpty());
+    EXPECT_EQ(W.RowText(2, fcProgress), "100%");
+    ExpectDecodesToItsEnd(Out("short_(new).mp4"), 0.5, 1.3);
+    ExpectDecodesToItsEnd(Out("clip_(new).mp4"), 2.5, 3.5);
+    EXPECT_FALSE(fs::exists(Out("gone_(new).mp4")));
+}
+
+TEST_F(BatchTest, ClosingTheWindowMidJobLeavesACompleteFile) {
+    // 1080p pictures take long enough to be interrupted.
+    TfrmMain& W = Ready(MediaList({"long35.avi"}), 26);
+    W.btnStart->click();
+    // Some seconds of the 35 are written when the window closes.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return W.RowText(0, fcProgress).remove('%').toInt() >= 5; }, BatchTimeoutMs));
+    ASSERT_NE(W.RowText(0, fcProgress), "100%");
+    W.close();
+    EXPECT_FALSE(W.ProgressDialog()->isVisible());
+    Window.reset();  // the component waits for its job to finish the file
+    ExpectDecodesToItsEnd(Out("long35_(new).mp4"), 0.2, 34.0);
+}
+
+TEST_F(BatchTest, PauseThenCancelStopsAndTheNextBatchOpensRunning) {
+    TfrmMain& W = Ready(MediaList({"long35.avi", "short.avi"}), 26);
+    QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+    W.btnStart->click();
+    TfrmProgress* Dialog = W.ProgressDialog();
+    // Before the first picture the preview is the background colour.
+    EXPECT_EQ(Dialog->imgPreview->Canvas().pixelColor(186, 105), PreviewBackground);
+    Dialog->ckOpen->setChecked(false);
+    Dialog->ckShutDown->setChecked(true);
+
+    // The live picture moves with the test pattern.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Dialog->imgPreview->Canvas().pixelColor(186, 105) != PreviewBackground; },
+                                BatchTimeoutMs));
+    const QImage First = Dialog->imgPreview->Canvas();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !SameImage(Dialog->imgPreview->Canvas(), First); }, 10000));
+
+    Dialog->btnPause->click();
+    EXPECT_FALSE(Dialog->btnPause->isEnabled());
+    EXPECT_TRUE(Dialog->btnResume->isEnabled());
+    EXPECT_FALSE(W.btnPause->isEnabled());
+    EXPECT_TRUE(W.btnResume->isEnabled());
+    Dialog->btnCancel->click();
+    EXPECT_FALSE(Dialog->isVisible());
+    ASSERT_TRUE(Ended.wait(BatchTimeoutMs));
+    EXPECT_NE(W.RowText(0, fcProgress), "100%");  // stopped: keeps its last percentage
+    EXPECT_EQ(Desktop.PowerOffs, 0);
+
+    W.FilesModel()->SetChecked(0, false);
+    W.btnStart->click();
+    ASSERT_TRUE(Dialog->isVisible());
+    EXPECT_TRUE(Dialog->btnPause->isEnabled());
+    EXPECT_FALSE(Dialog->btnResume->isEnabled());
+    EXPECT_TRUE(Dialog->ckOpen->isChecked());
+    EXPECT_TRUE(Dialog->ckShutDown->isChecked());
+    Dialog->ckShutDown->setChecked(false);
+    ASSERT_TRUE(WaitForEnd(W, Ended));
+    EXPECT_EQ(Desktop.PowerOffs, 0);
+}
+
+// A picture wider than the preview's 372:210 fills its width with margins
+// above and below; a taller one the height with margins at the sides.
+TEST(ProgressDialogTest, FramesAreFittedOnTheBackground) {
+    struct TCase {
+        int Width, Height;
+        QPoint Margin, Inside;
+    } Cases[] = {{400, 100, {186, 2}, {186, 105}}, {100, 400, {2, 105}, {186, 105}}};
+    for (const TCase& C : Cases) {
+        TfrmProgress Dialog;
+        auto Frame = std::make_shared<TBitmap>(C.Width, C.Height);
+        for (int Row = 0; Row < C.Height; ++Row)
+            for (int X = 0; X < C.Width; ++X) Frame->ScanLine(Row)[X * 3 + 2] = 255;  // red
+        Dialog.CapturedFrame = [Frame] { return Frame; };
+        Dialog.show();
+        Dialog.Timer1Timer();
+        const QImage& Canvas = Dialog.imgPreview->Canvas();
+        ASSERT_EQ(Canvas.size(), QSize(372, 210));
+        EXPECT_EQ(Canvas.pixelColor(C.Margin), PreviewBackground) << C.Width;
+        EXPECT_EQ(Canvas.pixelColor(C.Inside), QColor(255, 0, 0)) << C.Width;
+        Dialog.close();
+        EXPECT_FALSE(Dialog.Timer1->isActive());
+    }
+}

@@ -1,0 +1,218 @@
+// The main window: its controls and menus, the profile and folder choices,
+// the themes, the help pages, the log window and the close query.
+#include <QAction>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+
+#include "dialogs/Directory.h"
+#include "gui/LogWindow.h"
+#include "tests/gui/GuiTestSupport.h"
+#include "widgets/PictureView.h"
+
+using MainWindowTest = TWindowFixture;
+
+TEST_F(MainWindowTest, StartUpStateOnShowing) {
+    TfrmMain& W = OpenShown();
+    EXPECT_EQ(W.size(), QSize(786, 534));
+    EXPECT_EQ(W.maximumSize(), QSize(786, 534));
+    EXPECT_EQ(W.imgPreview->size(), QSize(217, 188));
+    EXPECT_EQ(W.cbOutputFormat->count(), 36);
+    EXPECT_EQ(W.cbOutputFormat->maxVisibleItems(), 36);
+    EXPECT_TRUE(W.edDirectory->isReadOnly());
+    EXPECT_EQ(W.edDirectory->text().toStdString(), OutputDir);
+    EXPECT_TRUE(W.imgbtnPlay->isEnabled());
+    EXPECT_FALSE(W.imgbtnPause->isEnabled());
+    EXPECT_FALSE(W.imgbtnStop->isEnabled());
+    EXPECT_FALSE(W.imgbtnSnap->isEnabled());
+    EXPECT_TRUE(W.Timer1->isActive());
+    EXPECT_EQ(W.Timer1->interval(), 500);
+    for (QWidget* Hidden : std::initializer_list<QWidget*>{W.btnPause, W.btnResume, W.btnStop})
+        EXPECT_FALSE(Hidden->isVisible());
+    // The log lies behind the list, which covers it wholly.
+    EXPECT_TRUE(W.lvFiles->geometry().contains(W.mmoLog->geometry()));
+    EXPECT_EQ(W.lvFiles->parentWidget()->childAt(W.mmoLog->geometry().center()),
+              W.lvFiles->viewport());
+    EXPECT_TRUE(W.StatusText().isEmpty());
+}
+
+namespace {
+
+struct TMenuCase {
+    const char* Name;
+    int Rows;
+    bool Selected;
+    bool EditEnabled;
+    bool PopupEnabled;
+};
+
+const TMenuCase MenuCases[] = {
+    {"EmptyList", 0, false, false, false},
+    {"RowsWithoutSelection", 2, false, true, false},
+    {"RowSelected", 2, true, true, true},
+};
+
+class MenuTest : public TWindowFixture, public ::testing::WithParamInterface<TMenuCase> {};
+
+}  // namespace
+
+TEST_P(MenuTest, EntriesFollowTheListAndWaterMarkNeverShows) {
+    const TMenuCase& Case = GetParam();
+    TfrmMain& W = OpenShown();
+    if (Case.Rows > 0) W.AddFiles(MediaList({"clip.avi", "tone.mp3"}));
+    ASSERT_EQ(Rows(), Case.Rows);
+    if (!Case.Selected) W.SelectRow(-1);
+
+    // The right-click menu, opened by a real right click on the list.
+    const QPoint At(30, 150);
+    QContextMenuEvent Click(QContextMenuEvent::Mouse, At, W.lvFiles->viewport()->mapToGlobal(At));
+    QApplication::sendEvent(W.lvFiles->viewport(), &Click);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return W.PopupMenu1->isVisible(); }));
+    std::vector<std::string> Enabled;
+    for (QAction* A : W.PopupMenu1->actions())
+        if (!A->isSeparator() && A->isVisible() && A->isEnabled()) Enabled.push_back(A->objectName().toStdString());
+    W.PopupMenu1->hide();
+    const std::vector<std::string> All = {"Crop2", "Trim2", "Infomation1", "AddFiles1", "Remove2", "Clear2", "Start2"};
+    EXPECT_EQ(Enabled, Case.PopupEnabled ? All : std::vector<std::string>{"AddFiles1"});
+    EXPECT_FALSE(W.WaterMark2->isVisible());
+
+    W.Edit2->popup(W.mapToGlobal(QPoint(40, 40)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return W.Edit2->isVisible(); }));
+    for (QAction* A : {W.Crop1, W.Trim1, W.CheckAll1, W.UncheckAll1, W.ReserveCheck1, W.Check1, W.Uncheck1})
+        EXPECT_EQ(A->isEnabled(), Case.EditEnabled) << A->objectName().toStdString();
+    EXPECT_FALSE(W.WaterMark1->isVisible());
+    W.Edit2->hide();
+}
+
+INSTANTIATE_TEST_SUITE_P(Gui, MenuTest, ::testing::ValuesIn(MenuCases),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST_F(MainWindowTest, ProfileChoiceIsWrittenAtOnceAndSurvivesARestart) {
+    TfrmMain& W = OpenShown();
+    W.cbOutputFormat->setCurrentIndex(7);
+    EXPECT_EQ(TAppSettings(SettingsIni).OutputFormat(), 7);
+    W.close();
+    Window.reset();
+    TfrmMain& Again = OpenShown();
+    EXPECT_EQ(Again.cbOutputFormat->currentIndex(), 7);
+}
+
+TEST_F(MainWindowTest, ChosenFolderIsStoredAndShown) {
+    TfrmMain& W = OpenShown();
+    const fs::path Target = Folder / "chosen";
+    fs::create_directories(Target);
+    QTimer::singleShot(0, [&] {
+        auto* Chooser = W.findChild<TfmDirectory*>();
+        ASSERT_NE(Chooser, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Chooser->isVisible(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Chooser->SelectFolder(Target.string()); }, 5000));
+        Chooser->btnOkClick();
+    });
+    W.btnBrowsClick();
+    EXPECT_EQ(W.edDirectory->text().toStdString(), Target.string());
+    EXPECT_EQ(TAppSettings(SettingsIni).OutputDir(), Target.string());
+}
+
+TEST_F(MainWindowTest, OpenShowsTheStoredFolderAndReportsAFailure) {
+    TfrmMain& W = Open();
+    W.btnOpenClick();
+    ASSERT_EQ(Desktop.Folders.size(), 1u);
+    EXPECT_EQ(Desktop.Folders[0], OutputDir);
+    EXPECT_TRUE(Messages.List.empty());
+    Desktop.Answer = false;
+    W.btnOpenClick();
+    ASSERT_EQ(Messages.List.size(), 1u);
+    EXPECT_EQ(Messages.List[0].Kind, TMessageKind::Warning);
+    EXPECT_NE(Messages.List[0].Text.find(OutputDir), std::string::npos);
+}
+
+TEST_F(MainWindowTest, HelpWebSiteAndSupportOpenTheShippedPage) {
+    TfrmMain& W = Open();
+    const std::string Page = "file://" + std::string(TEST_BINARY_DIR) + "/help/index.html";
+    W.Help2->trigger();
+    W.WebSite1->trigger();
+    W.SupportandContact1->trigger();
+    EXPECT_EQ(Desktop.Urls, (std::vector<std::string>{Page, Page + "#project", Page + "#support"}));
+    ASSERT_NE(GlobalObject, nullptr);
+    EXPECT_EQ(GlobalObject->HelpPageURL(), Page);
+    EXPECT_EQ(GlobalObject->HomePageURL(), Page + "#project");
+    EXPECT_EQ(GlobalObject->SupportPageURL(), Page + "#support");
+}
+
+namespace {
+
+// Counts the hide events of a window.
+class THideCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* Event) override {
+        if (Event->type() == QEvent::Hide) ++Hides;
+        return false;
+    }
+    int Hides = 0;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, SkinEntriesSwitchTheThemeOnlyWhenNotChecked) {
+    TfrmMain& W = OpenShown();
+    THideCounter Counter;
+    W.installEventFilter(&Counter);
+    W.Skin1->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return W.Skin1->isVisible(); }));
+    W.Skin1->hide();
+    ASSERT_TRUE(W.SkinEntries[0]->isChecked());
+
+    // The checked entry: nothing hides, nothing is written.
+    const std::string Before = ReadWhole(SettingsIni);
+    W.SkinEntries[0]->trigger();
+    EXPECT_EQ(ReadWhole(SettingsIni), Before);
+    EXPECT_EQ(Counter.Hides, 0);
+    EXPECT_TRUE(W.SkinEntries[0]->isChecked());
+    EXPECT_EQ(CurrentTheme(), 0);
+
+    W.SkinEntries[5]->trigger();
+    EXPECT_EQ(Counter.Hides, 1);
+    EXPECT_TRUE(W.isVisible());
+    EXPECT_EQ(CurrentTheme(), 5);
+    EXPECT_EQ(TAppSettings(SettingsIni).SkinIndex(), 5);
+    for (int I = 0; I < ThemeCount; ++I) EXPECT_EQ(W.SkinEntries[static_cast<size_t>(I)]->isChecked(), I == 5);
+    W.removeEventFilter(&Counter);
+}
+
+TEST_F(MainWindowTest, FailedAddIsExplainedInTheStatusLineAndTheLogWindow) {
+    TfrmMain& W = OpenShown();
+    W.AddFiles(MediaList({"random.bin", "clip.avi"}));
+    EXPECT_EQ(W.StatusText(), QString::fromUtf8("1 file could not be added \u2014 see the log"));
+    EXPECT_TRUE(W.lblStatus->isVisible());
+    // A click on the status line opens the log window.
+    QTest::mouseClick(W.lblStatus, Qt::LeftButton);
+    auto* Log = W.findChild<TfrmLog*>();
+    ASSERT_NE(Log, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Log->isVisible(); }));
+    EXPECT_TRUE(Log->mmoText->toPlainText().contains("***File open error: " + Media("random.bin")));
+    // Lines added while it is open reach it.
+    W.AddFiles({Media("no_such_file.avi")});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Log->mmoText->toPlainText().contains("no_such_file.avi"); }));
+    Log->close();
+    W.ShowLog1->trigger();
+    EXPECT_TRUE(Log->isVisible());
+    EXPECT_EQ(W.findChildren<TfrmLog*>().size(), 1);
+}
+
+TEST_F(MainWindowTest, CloseQueryFreesTheGlobalObjectAndStopsTheTimer) {
+    TfrmMain& W = OpenShown();
+    W.AddFiles({Media("clip.avi")});
+    EXPECT_EQ(GlobalObject != nullptr, true);
+    EXPECT_TRUE(W.close());
+    EXPECT_EQ(GlobalObject, nullptr);
+    EXPECT_FALSE(W.Timer1->isActive());
+    // Adding after the close does nothing.
+    EXPECT_EQ(W.AddFiles({Media("tone.mp3")}), 0);
+}

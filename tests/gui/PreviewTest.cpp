@@ -1,0 +1,304 @@
+// The main window's preview group: Play, Pause, Stop, the tick, still
+// pictures, audio-only files, the keyboard and the snapshot. The 500 ms timer
+// is stopped and its slot called directly, so every test is deterministic.
+
+#include <algorithm>
+#include <fstream>
+
+#include <QImage>
+#include <QSignalSpy>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+
+#include "GuiTestSupport.h"
+#include "app/PreviewMath.h"
+#include "app/Snapshot.h"
+#include "common/IniFile.h"
+#include "component/VxAVConverter.h"
+#include "widgets/PictureView.h"
+#include "widgets/PreviewPlayer.h"
+
+namespace {
+
+class PreviewTest : public TWindowFixture {
+protected:
+    TfrmMain& Shown(std::initializer_list<const char*> Files) {
+        TfrmMain& W = OpenShown();
+        W.Timer1->stop();
+        EXPECT_EQ(W.AddFiles(MediaList(Files)), static_cast<int>(Files.size()));
+        W.SelectRow(0);
+        return W;
+    }
+    // The picture area shows something other than the background at its centre.
+    static bool ShowsPicture(const TfrmMain& W) {
+        const QImage& Canvas = W.imgPreview->Canvas();
+        return QColor(Canvas.pixel(Canvas.width() / 2, Canvas.height() / 2)) != PreviewBackground;
+    }
+    static QString Label(const TfrmMain& W, int Position) {
+        return QString::fromStdString(TimeLabel(W.Preview->Rules(), Position, W.Preview->Slider().Unit));
+    }
+    static void ExpectButtons(const TfrmMain& W, bool Play, bool Pause, bool Stop) {
+        EXPECT_EQ(W.imgbtnPlay->isEnabled(), Play);
+        EXPECT_EQ(W.imgbtnPause->isEnabled(), Pause);
+        EXPECT_EQ(W.imgbtnStop->isEnabled(), Stop);
+    }
+};
+
+// What Play and the first ticks do for each kind of file.
+TEST_F(PreviewTest, PlayAndTheFirstTickFollowTheKindOfFile) {
+    struct TCase {
+        const char* File;
+        bool Slider;          // the slider is shown
+        bool Picture;         // a picture is drawn
+        bool EndsOnFirstTick; // the first tick reaches the end and stops
+    };
+    const TCase Cases[] = {
+        {"clip.mp4", true, true, false},
+        {"short.avi", true, true, true},   // 0.8 s: one tick jumps to the end
+        {"tone.mp3", true, false, false},  // no picture, the label still follows
+        {"still.png", false, true, false}, // no slider, nothing to advance
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.File);
+        TfrmMain& W = Shown({Case.File});
+        W.imgbtnPlayClick();
+        EXPECT_EQ(!W.trcPreview->isHidden(), Case.Slider);
+        EXPECT_EQ(ShowsPicture(W), Case.Picture);
+        EXPECT_TRUE(W.imgPreview1->isHidden());
+        EXPECT_EQ(W.lblPTS->text(), "Time: 0.000");
+        EXPECT_TRUE(W.LogText().contains(QString::fromStdString(fs::path(W.RowRecord(0)->SourceFile).filename().string())))
+            << "the log shows the file's information";
+        ExpectButtons(W, false, true, true);
+
+        W.Timer1Timer();
+        const int Max = W.trcPreview->maximum();
+        if (Case.EndsOnFirstTick) {
+            EXPECT_EQ(W.trcPreview->value(), Max);
+            EXPECT_TRUE(W.Preview->Stopped());
+            EXPECT_EQ(W.Converter().Probe.Context(), nullptr) << "the end closes the file";
+            W.Timer1Timer();
+            EXPECT_EQ(W.trcPreview->value(), 0);
+            ExpectButtons(W, true, false, false);
+        } else if (Case.Slider) {
+            const int Step = OneSecondSteps(Max, W.Preview->DurationUs());
+            EXPECT_GT(Step, 0);
+            EXPECT_EQ(W.trcPreview->value(), Step);
+            EXPECT_EQ(W.lblPTS->text(), Label(W, Step));
+            EXPECT_FALSE(W.Preview->Stopped());
+            // Dragging the slider shows that position and its time.
+            W.trcPreview->setValue(Max / 2);
+            EXPECT_EQ(W.lblPTS->text(), Label(W, Max / 2));
+            EXPECT_EQ(ShowsPicture(W), Case.Picture);
+        } else {
+            EXPECT_EQ(W.trcPreview->value(), 0);
+        }
+        Window.reset();
+    }
+}
+
+TEST_F(PreviewTest, StillPictureIsDecodedOnceAndShownAgainOnTheNextPlay) {
+    TfrmMain& W = Shown({"still.png"});
+    W.imgbtnPlayClick();
+    EXPECT_TRUE(ShowsPicture(W));
+    EXPECT_EQ(W.Converter().Probe.Context(), nullptr) << "the only picture is the last one";
+    EXPECT_FALSE(W.Preview->FrameCopy().Empty()) << "the snapshot has the still picture";
+
+    W.imgPreview->ClearCanvas();
+    W.lvFilesDblClick();
+    EXPECT_TRUE(ShowsPicture(W));
+    EXPECT_TRUE(W.trcPreview->isHidden());
+}
+
+TEST_F(PreviewTest, PauseThenPlayContinuesFromThePausedPosition) {
+    TfrmMain& W = Shown({"clip.avi"});
+    W.imgbtnPlayClick();
+    W.Timer1Timer();
+    W.Timer1Timer();
+    const int Paused = W.trcPreview->value();
+    ASSERT_GT(Paused, 0);
+
+    W.imgbtnPauseClick();
+    ExpectButtons(W, true, false, true);
+    EXPECT_TRUE(W.imgbtnSnap->isEnabled());
+    W.Timer1Timer();
+    EXPECT_EQ(W.trcPreview->value(), Paused);
+
+    W.imgbtnPlayClick();
+    EXPECT_TRUE(W.imgbtnPause->isEnabled());
+    EXPECT_FALSE(W.Preview->Paused());
+    EXPECT_EQ(W.trcPreview->value(), Paused) << "Play after Pause does not reopen the file";
+    W.Timer1Timer();
+    EXPECT_EQ(W.trcPreview->value(), Paused + OneSecondSteps(W.trcPreview->maximum(), W.Preview->DurationUs()));
+
+    W.imgbtnStopClick();
+    EXPECT_EQ(W.trcPreview->value(), 0);
+    EXPECT_FALSE(W.trcPreview->isEnabled());
+    EXPECT_FALSE(W.imgPreview1->isHidden());
+    ExpectButtons(W, true, false, false);
+    EXPECT_FALSE(W.imgbtnSnap->isEnabled());
+}
+
+TEST_F(PreviewTest, RemovingTheLastRowAndClearStopThePreview) {
+    TfrmMain& W = Shown({"clip.avi"});
+    W.imgbtnPlayClick();
+    W.Timer1Timer();
+    W.btnRemoveClick();
+    EXPECT_TRUE(W.Preview->Stopped());
+    EXPECT_FALSE(W.imgPreview1->isHidden());
+    ExpectButtons(W, true, false, false);
+
+    W.AddFiles(MediaList({"clip.avi"}));
+    W.SelectRow(0);
+    W.imgbtnPlayClick();
+    W.Timer1Timer();
+    W.btnClearClick();
+    W.Timer1Timer();
+    EXPECT_EQ(W.trcPreview->value(), 0);
+    ExpectButtons(W, true, false, false);
+
+    // Play after Clear opens the new row instead of resuming nothing.
+    W.AddFiles(MediaList({"clip.mp4"}));
+    W.SelectRow(0);
+    W.imgbtnPlayClick();
+    EXPECT_FALSE(W.Preview->Stopped());
+    EXPECT_FALSE(W.Preview->Paused());
+    EXPECT_NE(W.Converter().Probe.Context(), nullptr);
+}
+
+TEST_F(PreviewTest, KeyboardPlaysTogglesAndSteps) {
+    TfrmMain& W = Shown({"clip.avi", "clip.mp4"});
+    W.SelectRow(1);
+    const bool Checked = W.FilesModel()->Checked(1);
+    QTest::keyClick(W.lvFiles, Qt::Key_Space);
+    EXPECT_NE(W.FilesModel()->Checked(1), Checked);
+    EXPECT_TRUE(W.Preview->Stopped()) << "Space does not play";
+
+    QTest::keyClick(W.lvFiles, Qt::Key_Return);
+    EXPECT_FALSE(W.Preview->Stopped());
+    EXPECT_EQ(W.Converter().Probe.GetFileName(), W.RowRecord(1)->SourceFile);
+
+    const int Line = W.trcPreview->singleStep();
+    EXPECT_EQ(Line, W.Preview->Slider().LineSize);
+    W.imgPreview->setFocus();
+    QTest::keyClick(W.imgPreview, Qt::Key_Right);
+    QTest::keyClick(W.imgPreview, Qt::Key_Right);
+    EXPECT_EQ(W.trcPreview->value(), 2 * Line);
+    QTest::keyClick(W.imgPreview, Qt::Key_Left);
+    EXPECT_EQ(W.trcPreview->value(), Line);
+    EXPECT_EQ(W.lblPTS->text(), Label(W, Line));
+}
+
+// Which snapshot files the four settings select, at which sizes.
+TEST_F(PreviewTest, SnapshotWritesTheSelectedFilesAtTheirSizes) {
+    struct TCase {
+        int Full, Small, Bmp, Jpg;
+        std::vector<std::string> Files;
+    };
+    const TCase Cases[] = {
+        {1, 0, 1, 0, {SnapshotFullBmp}},
+        {1, 1, 1, 1, {SnapshotFullBmp, SnapshotSmallBmp, SnapshotFullJpg, SnapshotSmallJpg}},
+        {0, 1, 0, 1, {SnapshotSmallJpg}},
+        {2, 1, 1, 1, {SnapshotSmallBmp, SnapshotSmallJpg}},  // only exactly 1 selects
+    };
+    int Index = 0;
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Index);
+        const fs::path Snaps = Folder / ("snaps" + std::to_string(Index++));
+        IniFile Ini(SettingsIni);
+        Ini.WriteString(SettingsKeys::Section, SettingsKeys::SnapOutputDir, Snaps.string());
+        Ini.WriteInteger(SettingsKeys::Section, SettingsKeys::SnapFullSize, Case.Full);
+        Ini.WriteInteger(SettingsKeys::Section, SettingsKeys::SnapSmallSize, Case.Small);
+        Ini.WriteInteger(SettingsKeys::Section, SettingsKeys::SnapBmp, Case.Bmp);
+        Ini.WriteInteger(SettingsKeys::Section, SettingsKeys::SnapJpg, Case.Jpg);
+
+        TfrmMain& W = Shown({"clip.mp4"});
+        W.imgbtnPlayClick();
+        W.Timer1Timer();
+        W.imgbtnSnapClick();
+        std::vector<std::string> Written;
+        for (const auto& Entry : fs::directory_iterator(Snaps)) Written.push_back(Entry.path().filename().string());
+        std::sort(Written.begin(), Written.end());
+        std::vector<std::string> Expected = Case.Files;
+        std::sort(Expected.begin(), Expected.end());
+        EXPECT_EQ(Written, Expected);
+        for (const std::string& Name : Written) {
+            const QImage Picture(QString::fromStdString((Snaps / Name).string()));
+            const bool IsFull = Name.find("full") != std::string::npos;
+            EXPECT_EQ(Picture.size(), IsFull ? QSize(640, 480) : W.imgPreview->size()) << Name;
+        }
+        EXPECT_TRUE(Messages.List.empty());
+        Window.reset();
+    }
+}
+
+TEST_F(PreviewTest, SnapshotThatCannotBeWrittenSaysSo) {
+    const fs::path Blocked = Folder / "blocked";
+    {
+        std::ofstream File(Blocked);  // a file where the folder should be
+        File << "x";
+    }
+    IniFile(SettingsIni).WriteString(SettingsKeys::Section, SettingsKeys::SnapOutputDir, (Blocked / "sub").string());
+    TfrmMain& W = Shown({"clip.mp4"});
+    W.imgbtnPlayClick();
+    W.imgbtnSnapClick();
+    ASSERT_FALSE(Messages.List.empty());
+    EXPECT_EQ(Messages.List.back().Caption, "Warning");
+    EXPECT_TRUE(fs::exists(Folder / "home" / "videoconverter" / SnapshotFullBmp)) << "falls back to the default folder";
+}
+
+// The player with the trim dialog's rules, on widgets of its own: the tick
+// adds 100 steps and one second, the tick at the end rewinds and pauses, a
+// paused tick stops the timer, Resume runs it again.
+TEST(PreviewPlayerTest, DialogRulesRewindAndPauseAtTheEnd) {
+    TVxAVConverter Component;
+    ASSERT_TRUE(Component.LoadAVLib("", 1)) << Component.LastError;
+    struct TCase {
+        const char* File;
+        bool Slider;
+        int TicksToEnd;  // ticks until the slider stands at its end
+    };
+    const TCase Cases[] = {
+        {"short.avi", true, 1},
+        {"clip.avi", true, 3},   // 3 s: 100 + 1 s of steps per tick
+        {"still.png", false, 0}, // Max 0: already at the end
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.File);
+        QWidget Form;
+        auto* Canvas = new TPictureView(&Form);
+        Canvas->setGeometry(0, 0, DialogPreviewWidth, DialogPreviewHeight);
+        auto* Slider = new QSlider(Qt::Horizontal, &Form);
+        Slider->setGeometry(0, 260, 370, 28);
+        auto* Label = new QLabel(&Form);
+        QTimer Timer;
+        TPreviewPlayer Player(TPreviewRules::For(pwTrim), Canvas, Slider, Label, &Timer);
+        Player.ConnectControls();
+        Player.SetProbe(&Component.Probe);
+        QSignalSpy Rewound(&Player, &TPreviewPlayer::Rewound);
+        ASSERT_TRUE(Player.OpenFile(MediaPath(Case.File)));
+        Player.Start();
+        EXPECT_TRUE(Timer.isActive());
+        EXPECT_EQ(!Slider->isHidden(), Case.Slider);
+        EXPECT_EQ(Label->text(), "0.000");
+        for (int Tick = 0; Tick < Case.TicksToEnd; ++Tick) {
+            EXPECT_LT(Slider->value(), Slider->maximum());
+            Player.Tick();
+        }
+        EXPECT_EQ(Slider->value(), Slider->maximum());
+        EXPECT_NE(Component.Probe.Context(), nullptr) << "the dialogs keep the file open";
+        Player.Tick();
+        EXPECT_EQ(Slider->value(), 0);
+        EXPECT_TRUE(Player.Paused());
+        EXPECT_FALSE(Timer.isActive());
+        EXPECT_EQ(Rewound.count(), 1);
+        Player.Resume();
+        EXPECT_TRUE(Timer.isActive());
+        EXPECT_FALSE(Player.Paused());
+        Component.Probe.CloseFile();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// Writes a PNG of the main window and the small dialogs, with real content,
+// under every theme:
+//   screenshots OUTPUT_FOLDER [MEDIA_FOLDER]
+//   screenshots --screen FILE
+// Run it under xvfb-run (the combo box's open list is taken from the screen).
+// The second form saves the whole screen, with whatever other programs show
+// on the same display.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "app/GlobalUnit.h"
+#include "dialogs/Directory.h"
+#include "dialogs/WinAbout.h"
+#include "dialogs/WinCover.h"
+#include "dialogs/WinCrop.h"
+#include "dialogs/WinProgress.h"
+#include "dialogs/WinTrim.h"
+#include "dialogs/WinWaterMark.h"
+#include "gui/FileList.h"
+#include "gui/LogWindow.h"
+#include "gui/WinMain.h"
+#include "widgets/PictureView.h"
+#include "widgets/Theme.h"
+
+namespace {
+
+QString OutFolder;
+int Written = 0;
+
+void Settle(int Ms = 150) {
+    QElapsedTimer T;
+    T.start();
+    while (T.elapsed() < Ms) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+}
+
+void Save(const QPixmap& Picture, const QString& Name) {
+    const QString Path = QDir(OutFolder).filePath(Name + ".png");
+    if (Picture.isNull() || !Picture.save(Path)) {
+        std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(Path));
+        return;
+    }
+    ++Written;
+    std::printf("%s\n", qPrintable(Path));
+}
+
+void Shoot(QWidget* Window, const QString& Name) {
+    Window->raise();
+    Window->activateWindow();
+    Settle();
+    Save(Window->grab(), Name);
+}
+
+QString ThemeFileName(int Index) { return QString::fromLatin1(ThemeName(Index)).toLower().replace(' ', '_'); }
+
+// A settings file of its own beside the shipped profile file.
+TStartOptions FreshSettings(const QTemporaryDir& Scratch, int Theme) {
+    const QString Settings = Scratch.filePath(QString("settings%1.ini").arg(Theme));
+    QFile::remove(Settings);
+    QFile::copy(QString(SOURCE_DIR "/data/tarnmp4videoconverter.ini"), Settings);
+    QFile(Settings).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    TAppSettings S(Settings.toStdString());
+    S.SetSkinIndex(Theme);
+    S.SetOutputDir(Scratch.filePath("out").toStdString());
+    TStartOptions Options;
+    Options.SettingsFile = Settings.toStdString();
+    Options.ProfilesFile = SOURCE_DIR "/data/tarnmp4format.ini";
+    return Options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication App(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: screenshots OUTPUT_FOLDER [MEDIA_FOLDER]\n");
+        return 2;
+    }
+    if (QString::fromLocal8Bit(argv[1]) == "--screen") {
+        QScreen* Screen = QGuiApplication::primaryScreen();
+        if (argc < 3 || !Screen) return 2;
+        return Screen->grabWindow(0).save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+    }
+    OutFolder = QString::fromLocal8Bit(argv[1]);
+    const QString Media = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString(TEST_MEDIA_DIR);
+    QDir().mkpath(OutFolder);
+    QTemporaryDir Scratch;
+    // Message boxes would wait for a click: they become lines here.
+    SetMessageFunction([](const std::string& Caption, const std::string& Text, TMessageKind) {
+        std::fprintf(stderr, "%s: %s\n", Caption.c_str(), Text.c_str());
+    });
+    const QStringList Files = {QDir(Media).filePath("clip.avi"), QDir(Media).filePath("pal_16x15.mp4"),
+                               QDir(Media).filePath("tone.mp3"), QDir(Media).filePath("random.bin")};
+
+    for (int Theme = 0; Theme < ThemeCount; ++Theme) {
+        TfrmMain Main(FreshSettings(Scratch, Theme));
+        // The tool does not live beside the program: the list's picture
+        // comes from the program's folder.
+        if (Main.lvFiles->BackgroundPicture().isNull())
+            Main.lvFiles->SetBackgroundPicture(QImage(APP_BIN_DIR "/skin/lvBack.bmp"));
+        Main.show();
+        Shoot(&Main, "main_empty_" + ThemeFileName(Theme));
+        Main.AddFiles(Files);
+        Main.SelectRow(2);
+        Main.lvFiles->setFocus();
+        Shoot(&Main, "main_files_" + ThemeFileName(Theme));
+        if (Theme == 0 || Theme == 3) {
+            // The preview group on a video, a still picture and an audio-only
+            // file, two ticks into each; the timer is driven by hand.
+            TfrmMain Previewing(FreshSettings(Scratch, Theme));
+            Previewing.show();
+            Previewing.Timer1->stop();
+            Previewing.AddFiles({QDir(Media).filePath("clip.mp4"), QDir(Media).filePath("still.png"),
+                                 QDir(Media).filePath("tone.mp3")});
+            const char* Kinds[] = {"video", "still", "audio"};
+            for (int Row = 0; Row < 3; ++Row) {
+                Previewing.imgbtnStopClick();
+                Previewing.SelectRow(Row);
+                Previewing.lvFilesDblClick();
+                Previewing.Timer1Timer();
+                Previewing.Timer1Timer();
+                Shoot(&Previewing, QString("main_preview_%1_").arg(Kinds[Row]) + ThemeFileName(Theme));
+            }
+            Previewing.close();
+        }
+        if (Theme == 0 || Theme == 3) {
+            // The trim and crop dialogs on a video with a trim and borders set.
+            TlvFilesRecord Clip;
+            Clip.SourceFile = QDir(Media).filePath("clip.mp4").toStdString();
+            Clip.TrimStart = 1000;
+            Clip.TrimLength = 1500;
+            Clip.CropTop = Clip.CropBottom = 40;
+            Clip.CropLeft = 24;
+            TfrmTrim TrimBox(&Main);
+            TrimBox.SetRow(&Clip, [](const std::string&) {});
+            TrimBox.show();
+            TrimBox.imgbtnpauseClick();
+            Shoot(&TrimBox, "trim_" + ThemeFileName(Theme));
+            TrimBox.reject();
+            TfrmCrop CropBox(&Main);
+            CropBox.SetRow(&Clip);
+            CropBox.show();
+            CropBox.imgbtnpauseClick();
+            Shoot(&CropBox, "crop_" + ThemeFileName(Theme));
+            CropBox.reject();
+        }
+        if (Theme == 0 || Theme == 3) {
+            // The progress dialog during a batch, with the live picture.
+            TfrmMain Batching(FreshSettings(Scratch, Theme));
+            Batching.SetProgressModalLoop(false);
+            Batching.show();
+            Batching.cbOutputFormat->setCurrentIndex(26);
+            Batching.AddFiles({QDir(Media).filePath("long35.avi")});
+            Batching.btnStartClick();
+            TfrmProgress* Progress = Batching.ProgressDialog();
+            QElapsedTimer Waited;
+            Waited.start();
+            while (Waited.elapsed() < 60000 &&
+                   (Progress->lblProgress->text().isEmpty() ||
+                    Progress->imgPreview->Canvas().pixelColor(186, 105) == PreviewBackground))
+                Settle(50);
+            Settle(300);
+            Shoot(Progress, "progress_" + ThemeFileName(Theme));
+            Batching.close();
+        }
+        if (Theme == 0) {
+            // The list without the focus: the lighter selection.
+            Main.cbOutputFormat->setFocus();
+            Shoot(&Main, "main_files_unfocused");
+            // The profile list opened: all 36 entries without scrolling.
+            Main.cbOutputFormat->showPopup();
+            Settle(300);
+            if (QScreen* Screen = Main.screen()) Save(Screen->grabWindow(0), "main_profiles_open");
+            Main.cbOutputFormat->hidePopup();
+            // The Skin menu with its check mark, the right-click menu.
+            Main.Skin1->popup(Main.mapToGlobal(QPoint(120, 30)));
+            Settle(200);
+            if (QScreen* Screen = Main.screen()) Save(Screen->grabWindow(0).copy(0, 0, 800, 560), "menu_skin");
+            Main.Skin1->hide();
+            Main.lvFilesContextPopup(QPoint(60, 40));
+            Settle(200);
+            if (QScreen* Screen = Main.screen()) Save(Screen->grabWindow(0).copy(0, 0, 800, 560), "menu_popup");
+            Main.PopupMenu1->hide();
+            // The open dialog with its filter.
+            QTimer::singleShot(400, [&] {
+                if (auto* Open = Main.findChild<QWidget*>("dlgOpen")) {
+                    Save(Open->grab(), "open_dialog");
+                    Open->close();
+                }
+            });
+            Main.btnAddClick();
+            Main.ShowLog1Click();
+            if (auto* Log = Main.findChild<TfrmLog*>()) {
+                Shoot(Log, "log_window");
+                Log->close();
+            }
+            TfrmAbout AboutBox(&Main);
+            AboutBox.show();
+            Shoot(&AboutBox, "about");
+            TfmDirectory Chooser(&Main);
+            Chooser.show();
+            Chooser.SelectFolder(QDir::homePath().toStdString());
+            Shoot(&Chooser, "folder_chooser");
+            TfrmWaterMark Mark(&Main);
+            Mark.SetSourceFile(Main.SelectedRecord() ? Main.SelectedRecord()->SourceFile : std::string());
+            Mark.show();
+            Shoot(&Mark, "watermark");
+        }
+        Main.close();
+        Settle(50);
+    }
+    for (int Theme : {0, 3}) {
+        ApplyTheme(Theme);
+        TfrmCover Cover;
+        Cover.ShowNow();
+        Shoot(&Cover, "splash_" + ThemeFileName(Theme));
+        Cover.hide();
+    }
+    SetMessageFunction({});
+    std::printf("%d pictures\n", Written);
+    return Written > 0 ? 0 : 1;
+}
