@@ -2,15 +2,24 @@
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) into build-fuzz/ and runs each one after the
 # other for SECONDS (default 60).
-#   scripts/fuzz.sh [SECONDS] [probe|engine|settings ...]
-# The corpora grow in build-fuzz/tests/fuzz/corpus/<target>/. A finding
-# (crash, hang, leak or sanitizer report) is written to
-# build-fuzz/tests/fuzz/findings/<target>/ and ends the run with status 1;
-# once it is fixed, keep it in tests/fuzz/regressions/<target>/, where the
-# plain suite replays it.
+#   scripts/fuzz.sh [--seeds-only] [SECONDS] [probe|engine|settings ...]
+# Each target starts from its seeds (build-fuzz/tests/fuzz/corpus/<target>/,
+# small generated media and the shipped settings) and what earlier runs
+# found (build-fuzz/tests/fuzz/grown/<target>/, where new inputs go).
+# --seeds-only starts from the seeds alone and keeps nothing, so that the
+# run takes the same time however long the fuzzers have run before (the
+# test suite's fuzz suite). A finding (crash, hang, leak or sanitizer
+# report) is written to build-fuzz/tests/fuzz/findings/<target>/ and ends
+# the run with status 1; once it is fixed, keep it in
+# tests/fuzz/regressions/<target>/, where the plain suite replays it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+seeds_only=0
+if [ "${1:-}" = --seeds-only ]; then
+  seeds_only=1
+  shift
+fi
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
@@ -33,19 +42,22 @@ for target in "${targets[@]}"; do
     settings) max_len=4096 ;;
     *) max_len=102400 ;;
   esac
-  corpus="$dir/tests/fuzz/corpus/$target"
+  seeds="$dir/tests/fuzz/corpus/$target"
+  grown="$dir/tests/fuzz/grown/$target"
+  [ $seeds_only = 1 ] && grown=$(mktemp -d)
   findings="$dir/tests/fuzz/findings/$target"
   log="$dir/tests/fuzz/$target.log"
-  mkdir -p "$corpus" "$findings"
+  mkdir -p "$grown" "$findings"
   echo "== fuzz_$target for ${seconds} s"
   # Each input bounds its own work to a few seconds: -timeout reports a hang.
-  if "$dir/tests/fuzz/fuzz_$target" "$corpus" -max_total_time="$seconds" -max_len="$max_len" -timeout=25 \
-       -rss_limit_mb=2560 -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1; then
+  if "$dir/tests/fuzz/fuzz_$target" "$grown" "$seeds" -max_total_time="$seconds" -max_len="$max_len" \
+       -timeout=25 -rss_limit_mb=2560 -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1; then
     awk '/^stat::number_of_executed_units|^stat::average_exec_per_sec|^stat::peak_rss_mb/' "$log"
   else
     status=1
     echo "fuzz_$target found a defect; the log is $log:" >&2
     grep -E "^==[0-9]+==ERROR|SUMMARY|Test unit written|runtime error|ALARM|out-of-memory" "$log" >&2 || tail -20 "$log" >&2
   fi
+  [ $seeds_only = 1 ] && rm -rf "$grown"
 done
 exit $status

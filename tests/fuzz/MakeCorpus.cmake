@@ -1,5 +1,4 @@
 # Writes the seed corpora: cmake -DMEDIA=dir -DOUT=dir -DSETTINGS=file -P MakeCorpus.cmake
-# Existing corpus files (what the fuzzers found interesting) stay.
 
 # One small file of each container; libFuzzer cuts longer ones to its
 # -max_len, which keeps the headers.
