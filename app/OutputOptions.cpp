@@ -206,7 +206,7 @@ std::string ProfileValue(const IniFile& Settings, const IniFile& Format, const s
     return Settings.ReadString(S, Key, Format.ReadString(S, Key, Default));
 }
 
-// MPEG-4 Part 2 streams get a key-frame distance, a peak rate with its
+// MPEG-4 Visual streams get a key-frame distance, a peak rate with its
 // buffer, and the Simple Profile level that their size, rate and bit rate
 // fit in, so that players which check the level accept them.
 void ReadMpeg4(const IniFile& Settings, const IniFile& Format, const std::string& S, TOutputOptions& Output) {

@@ -66,7 +66,7 @@ double Ms(Clock::time_point From, Clock::time_point To) {
 
 // --- Media -----------------------------------------------------------------
 
-struct TMediaSpec {
+struct TMediaPlan {
     const char* Codec;
     int Width, Height, Seconds, Gop, BFrames;
     int64_t BitRate;
@@ -93,29 +93,29 @@ void DrawPicture(AVFrame* F, int Index) {
         }
 }
 
-void Generate(const std::string& File, const TMediaSpec& Spec) {
+void Generate(const std::string& File, const TMediaPlan& Plan) {
     AVFormatContext* Out = nullptr;
     Check(avformat_alloc_output_context2(&Out, nullptr, nullptr, File.c_str()), "output");
-    const AVCodec* Codec = avcodec_find_encoder_by_name(Spec.Codec);
-    if (!Codec) Die(std::string("no encoder ") + Spec.Codec);
+    const AVCodec* Codec = avcodec_find_encoder_by_name(Plan.Codec);
+    if (!Codec) Die(std::string("no encoder ") + Plan.Codec);
     AVStream* Stream = avformat_new_stream(Out, nullptr);
     AVCodecContext* C = avcodec_alloc_context3(Codec);
-    C->width = Spec.Width;
-    C->height = Spec.Height;
+    C->width = Plan.Width;
+    C->height = Plan.Height;
     C->pix_fmt = AV_PIX_FMT_YUV420P;
     C->time_base = {1, 25};
     C->framerate = {25, 1};
-    C->gop_size = Spec.Gop;
-    C->max_b_frames = Spec.BFrames;
-    C->bit_rate = Spec.BitRate;
+    C->gop_size = Plan.Gop;
+    C->max_b_frames = Plan.BFrames;
+    C->bit_rate = Plan.BitRate;
     if (Out->oformat->flags & AVFMT_GLOBALHEADER) C->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (std::strcmp(Spec.Codec, "libx264") == 0) {
+    if (std::strcmp(Plan.Codec, "libx264") == 0) {
         av_opt_set(C->priv_data, "preset", "veryfast", 0);
         // Key frames exactly every Gop pictures: no scene-cut key frames.
         av_opt_set(C->priv_data, "x264-params", "scenecut=0", 0);
-        C->keyint_min = Spec.Gop;
+        C->keyint_min = Plan.Gop;
     } else {
-        C->rc_max_rate = Spec.BitRate * 3 / 2;
+        C->rc_max_rate = Plan.BitRate * 3 / 2;
         C->rc_buffer_size = 1835008;  // the DVD video buffer
     }
     Check(avcodec_open2(C, Codec, nullptr), "open encoder");
@@ -134,10 +134,10 @@ void Generate(const std::string& File, const TMediaSpec& Spec) {
     };
     AVFrame* Picture = av_frame_alloc();
     Picture->format = C->pix_fmt;
-    Picture->width = Spec.Width;
-    Picture->height = Spec.Height;
+    Picture->width = Plan.Width;
+    Picture->height = Plan.Height;
     Check(av_frame_get_buffer(Picture, 0), "picture");
-    for (int i = 0; i < Spec.Seconds * 25; ++i) {
+    for (int i = 0; i < Plan.Seconds * 25; ++i) {
         Check(av_frame_make_writable(Picture), "writable");
         DrawPicture(Picture, i);
         Picture->pts = i;

@@ -170,7 +170,7 @@ TEST_F(InputFileTest, FrameRateLineNamesTheDoubledCodecRateAtVerbosityOne) {
                               "Seems stream 0 codec frame rate differs from container frame rate: "
                               "50.00 (50/1) -> 25.00 (25/1)"));
 
-    // MPEG-4 Part 2 counts frames, not fields: no line.
+    // MPEG-4 Visual counts frames, not fields: no line.
     Events.Lines.clear();
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("clip.avi")));
     EXPECT_FALSE(HasLineStartingWith("Seems stream"));
