@@ -86,7 +86,8 @@ TEST_F(FileInfoDialog, ShowsFormatDurationAndTheFirstStreamsOfEachKind) {
         const std::string Path = MediaPath(C.File);
         TfrmFileInfo& D = Open(Path);
         EXPECT_EQ(D.lblFileLength->text().toStdString(), C.Length);
-        EXPECT_EQ(D.lblSourceName->text().toStdString(), C.Texts[0].empty() ? "" : Path);
+        // The label may be cut where the checkout's path is long; the tooltip never is.
+        EXPECT_EQ(D.lblSourceName->toolTip().toStdString(), C.Texts[0].empty() ? "" : Path);
         const std::vector<std::string> F = Fields();
         const std::vector<std::string> Shown = {F[0], F[1], F[3], F[4], F[5], F[7], F[8]};
         EXPECT_EQ(Shown, C.Texts);
