@@ -67,13 +67,34 @@ std::string UserConfigFolder() {
 
 }  // namespace
 
+std::string DataFolderFor(const std::string& ExeFolder) {
+    std::string Folder = WithSlash(ExeFolder);
+    if (FileExists(Folder + FormatFileName)) return Folder;
+    std::error_code Error;
+    std::filesystem::path Share =
+        std::filesystem::weakly_canonical(std::filesystem::path(Folder) / ".." / "share" / ConfigFolderName, Error);
+    if (!Error && FolderExists(Share.string())) return WithSlash(Share.string());
+    return Folder;
+}
+
+std::string AppDataFolder() { return DataFolderFor(ExecutableFolder()); }
+
 void TGlobalObject::LocateFiles(const std::string& ExeFolder) {
     std::string Folder = WithSlash(ExeFolder);
-    std::string Shipped = Folder + SettingsFileName;
+    std::string Data = DataFolderFor(Folder);
+    // Whatever the installer put under share/ belongs to the system.
+    bool Installed = Data != Folder;
+    std::string Shipped = Data + SettingsFileName;
     // A settings file that exists must be writable itself; a missing one
     // needs a writable folder.
-    bool Writable = FileExists(Shipped) ? access(Shipped.c_str(), W_OK) == 0 : access(Folder.c_str(), W_OK) == 0;
-    SetFormatIni(Folder + FormatFileName);
+    bool Writable = !Installed && (FileExists(Shipped) ? access(Shipped.c_str(), W_OK) == 0
+                                                       : access(Folder.c_str(), W_OK) == 0);
+    SetFormatIni(Data + FormatFileName);
+    // The help page ships with the data; its sections on the project and on
+    // getting help serve as the home and support pages.
+    SetHelpPageURL("file://" + Data + "help/index.html");
+    SetHomePageURL(FHelpPageURL + "#project");
+    SetSupportPageURL(FHelpPageURL + "#support");
     if (Writable) {
         SetSettingsIni(Shipped);
         return;

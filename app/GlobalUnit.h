@@ -40,10 +40,11 @@ public:
     // The last Count characters of Text, or all of it when it is shorter.
     static std::string RightPart(const std::string& Text, int Count);
 
-    // Sets both INI paths for a program in ExeFolder (with or without a
-    // trailing "/"): the files beside the program when that folder is
-    // writable; otherwise the settings file in the user's configuration
-    // folder, seeded once from the shipped copy beside the program.
+    // Sets both INI paths and the help page for a program in ExeFolder
+    // (with or without a trailing "/"). A program with its data beside it
+    // keeps the settings there when that folder is writable; an installed
+    // one, and one in a read-only folder, keeps them in the user's
+    // configuration folder, seeded once from the shipped copy.
     void LocateFiles(const std::string& ExeFolder);
 
 private:
@@ -58,6 +59,14 @@ private:
 
 // The one instance of the windowed application (null outside its life).
 extern TGlobalObject* GlobalObject;
+
+// The folder of the shipped data (profile file, default settings, skin/,
+// help/), ending in "/": ExeFolder itself when the profile file lies beside
+// the program, else ../share/tarnmp4videoconverter/ of an installed program
+// when that exists, else ExeFolder.
+std::string DataFolderFor(const std::string& ExeFolder);
+// The same for the running program.
+std::string AppDataFolder();
 
 // The folder that replaces an output folder that cannot be made.
 std::string DefaultOutputFolder();

@@ -33,7 +33,7 @@ void TfrmCover::FormCreate() {
     const TGlobalObject& Texts = GlobalObject ? *GlobalObject : Defaults;
     QPixmap Picture = SplashPicture(CoverWidth, CoverHeight, QString::fromStdString(Texts.AppTitle()),
                                    QString::fromStdString(Texts.AppVersion()));
-    const QString CoverFile = QDir(QCoreApplication::applicationDirPath()).filePath("skin/mp4videocover.jpg");
+    const QString CoverFile = QString::fromStdString(AppDataFolder()) + "skin/mp4videocover.jpg";
     QPixmap FromFile;
     if (QFile::exists(CoverFile) && FromFile.load(CoverFile)) {
         Picture = FromFile;

@@ -1,5 +1,7 @@
 // Entry of the windowed program: the command line, the splash, the main
 // window and the event loop.
+#include <QGuiApplication>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -36,6 +38,8 @@ int main(int argc, char** argv) {
     // The arguments are ours: Qt sees the program name only.
     int QtArgc = 1;
     TApplication App(QtArgc, argv);
+    // Lets the desktop match the windows to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName("org.tarn.Mp4VideoConverter");
     InstallMessageBoxes();
 
     auto Cover = std::make_unique<TfrmCover>();

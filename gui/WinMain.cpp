@@ -107,9 +107,9 @@ TfrmMain::TfrmMain(const TStartOptions& Options, QWidget* Parent) : QMainWindow(
     FGlobal->LocateFiles(ExecutableFolder());
     if (!Options.SettingsFile.empty()) FGlobal->SetSettingsIni(Options.SettingsFile);
     if (!Options.ProfilesFile.empty()) FGlobal->SetFormatIni(Options.ProfilesFile);
-    // The help page ships beside the program; the home and support pages
-    // are its sections about the project and about getting help.
-    QUrl Help = QUrl::fromLocalFile(QString::fromStdString(ExecutableFolder()) + "help/index.html");
+    // The help page ships with the data; the home and support pages are its
+    // sections about the project and about getting help.
+    QUrl Help = QUrl::fromLocalFile(QString::fromStdString(AppDataFolder()) + "help/index.html");
     FGlobal->SetHelpPageURL(Help.toString(QUrl::FullyEncoded).toStdString());
     Help.setFragment("project");
     FGlobal->SetHomePageURL(Help.toString(QUrl::FullyEncoded).toStdString());
@@ -202,7 +202,7 @@ void TfrmMain::CreateControls() {
     lvFiles->setObjectName("lvFiles");
     lvFiles->setModel(FModel);
     lvFiles->setGeometry(8, 66, 522, 340);
-    lvFiles->SetBackgroundPicture(QImage(QString::fromStdString(ExecutableFolder()) + "skin/lvBack.bmp"));
+    lvFiles->SetBackgroundPicture(QImage(QString::fromStdString(AppDataFolder()) + "skin/lvBack.bmp"));
     lvFiles->raise();
 
     lblStatus = new QLabel(Client);

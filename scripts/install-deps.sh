@@ -9,6 +9,7 @@ packages=(
   libjpeg62-turbo-dev qt6-base-dev qt6-base-dev-tools libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
+  desktop-file-utils appstream man-db groff-base dpkg-dev
   clang libclang-rt-14-dev
 )
 

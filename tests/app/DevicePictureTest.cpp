@@ -136,7 +136,9 @@ TEST_F(DevicePictures, EveryVideoProfileShowsTheSourceShapeIn8Bit420) {
             EXPECT_EQ(O.PixelFormat, AV_PIX_FMT_YUV420P);
             // The devices play AAC-LC only; the video encoder's settings
             // must not reach the audio encoder.
-            if (O.AacProfile >= 0) EXPECT_EQ(O.AacProfile, FF_PROFILE_AAC_LOW);
+            if (O.AacProfile >= 0) {
+                EXPECT_EQ(O.AacProfile, FF_PROFILE_AAC_LOW);
+            }
             ASSERT_GT(O.Area.Width(), 0);
             double Shown = O.Area.Width() * av_q2d(O.Sar) / O.Area.Height();
             EXPECT_NEAR(Shown / S.DisplayAspect, 1.0, 0.02)

@@ -26,18 +26,40 @@ TEST(GlobalObject, SettersIgnoreTooShortValues) {
 
 TEST(GlobalObject, FilesBesideAWritableProgramElseInTheUserConfiguration) {
     fs::path Folder = ScratchFolder("LocateFiles");
-    TGlobalObject G;
-    G.LocateFiles(Folder.string());
-    EXPECT_EQ(G.SettingsIni(), (Folder / "tarnmp4videoconverter.ini").string());
-    EXPECT_EQ(G.FormatIni(), (Folder / "tarnmp4format.ini").string());
-
     fs::path Config = Folder / "config";
+    fs::path UserSettings = Config / "tarnmp4videoconverter" / "tarnmp4videoconverter.ini";
     const char* Old = getenv("XDG_CONFIG_HOME");
     std::string Saved = Old ? Old : "";
     setenv("XDG_CONFIG_HOME", Config.c_str(), 1);
-    G.LocateFiles((Folder / "missing" / "bin").string());
-    EXPECT_EQ(G.SettingsIni(), (Config / "tarnmp4videoconverter" / "tarnmp4videoconverter.ini").string());
-    EXPECT_TRUE(FolderExists((Config / "tarnmp4videoconverter").string()));
+
+    // An installed program: its data under ../share, even in a writable prefix.
+    fs::path Share = Folder / "usr" / "share" / "tarnmp4videoconverter";
+    fs::create_directories(Share);
+    fs::create_directories(Folder / "usr" / "bin");
+    WriteText(Share / "tarnmp4format.ini", "[0]\n");
+    WriteText(Share / "tarnmp4videoconverter.ini", "[Settings]\nOutPutFormat=7\n");
+
+    struct {
+        fs::path Exe;
+        fs::path Settings, Formats, Data;
+    } Cases[] = {
+        {Folder, Folder / "tarnmp4videoconverter.ini", Folder / "tarnmp4format.ini", Folder},
+        {Folder / "missing" / "bin", UserSettings, Folder / "missing" / "bin" / "tarnmp4format.ini",
+         Folder / "missing" / "bin"},
+        {Folder / "usr" / "bin", UserSettings, Share / "tarnmp4format.ini", Share},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Exe.string());
+        TGlobalObject G;
+        G.LocateFiles(C.Exe.string());
+        EXPECT_EQ(G.SettingsIni(), C.Settings.string());
+        EXPECT_EQ(G.FormatIni(), C.Formats.string());
+        EXPECT_EQ(G.HelpPageURL(), "file://" + (C.Data / "help" / "index.html").string());
+        EXPECT_EQ(G.SupportPageURL(), G.HelpPageURL() + "#support");
+        EXPECT_EQ(DataFolderFor(C.Exe.string()), C.Data.string() + "/");
+    }
+    // The installed program seeded the user's settings from the shipped copy.
+    EXPECT_EQ(IniFile(UserSettings.string()).ReadInteger("Settings", "OutPutFormat", 0), 7);
     if (Old)
         setenv("XDG_CONFIG_HOME", Saved.c_str(), 1);
     else
