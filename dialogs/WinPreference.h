@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <string>
 
+#include "dialogs/Directory.h"
+
 class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
@@ -17,7 +19,6 @@ class QPushButton;
 class QRadioButton;
 class QSlider;
 class QSpinBox;
-class TfmDirectory;
 
 class TfrmPreference : public QDialog {
     Q_OBJECT

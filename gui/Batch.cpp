@@ -84,6 +84,12 @@ bool TBatchShared::PictureDue() {
 
 std::string ProgressOutputText(const std::string& Path) { return ShortenPath(Path, 50, 44, false); }
 
+std::string BatchEndText(int Converted, int Failed) {
+    std::string Text = std::to_string(Converted) + (Converted == 1 ? " file" : " files") + " converted";
+    if (Failed > 0) Text += ", " + std::to_string(Failed) + " failed";
+    return Text + ".";
+}
+
 void TfrmMain::SetUpBatch() {
     FBatch = std::make_shared<TBatchShared>();
     FBatch->SetFrame(std::make_shared<TBitmap>());
@@ -161,6 +167,7 @@ void TfrmMain::MarkRowFailed(int Row, const std::string& Reason) {
     QString Text = QString::fromStdString(Reason).trimmed();
     if (Text.isEmpty()) Text = "The conversion failed.";
     FBatch->Failures[Record] = Text;
+    ++FBatch->Failed;
     SetRowText(Row, fcProgress, "Failed");
 }
 
@@ -195,6 +202,7 @@ void TfrmMain::btnStartClick() {
     FQueuedRows.reserve(static_cast<size_t>(Checked));
     VxAVC.ClearJobs();
     FBatch->Failures.clear();
+    FBatch->Converted = FBatch->Failed = 0;
     if (std::shared_ptr<TBitmap> Frame = FBatch->Frame()) {
         // The dialog shows the background until this batch's first picture.
         TFrameLock Guard(*Frame);
@@ -249,6 +257,7 @@ void TfrmMain::btnStartClick() {
     btnStop->setEnabled(true);
     btnPause->setEnabled(true);
     btnResume->setEnabled(false);
+    if (FBatch->SleepLock < 0) FBatch->SleepLock = Platform().InhibitSleep("Converting files");
     VxAVC.Start(TfrmPreference::StoredJobs(FSettingsIni));
 
     TfrmProgress* Dialog = ProgressDialog();
@@ -286,6 +295,10 @@ void TfrmMain::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const
         btnResume->setEnabled(false);
         VxAVC.ClearJobs();
         if (FProgress && FProgress->isVisible()) FProgress->close();
+        ReleaseSleepLock();
+        // Someone who turned to other work learns that the batch is over.
+        if (!isActiveWindow())
+            Platform().Notify("Conversion finished", BatchEndText(FBatch->Converted, FBatch->Failed));
         emit BatchEnded();
         return;
     }
@@ -293,6 +306,7 @@ void TfrmMain::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const
     if (AException) {
         if (Row >= 0) MarkRowFailed(Row, AMessage);
     } else if (AFinished) {
+        ++FBatch->Converted;
         if (Row >= 0) SetRowText(Row, fcProgress, "100%");
         if (FProgress) FProgress->progbarFile->setValue(100);
         if (AIndex + 1 == AJobCount && FProgress) {
@@ -334,5 +348,12 @@ void TfrmMain::CloseBatch() {
     // The handlers are detached and the jobs told to stop: each output is
     // completed by its own thread, which the component waits for.
     if (FProgress && FProgress->isVisible()) FProgress->close();
+    ReleaseSleepLock();
     if (FBatch) FBatch->SetFrame(nullptr);
+}
+
+void TfrmMain::ReleaseSleepLock() {
+    if (!FBatch || FBatch->SleepLock < 0) return;
+    Platform().ReleaseSleep(FBatch->SleepLock);
+    FBatch->SleepLock = -1;
 }

@@ -39,6 +39,10 @@ struct TBatchShared {
     // Window thread only: why a row's conversion failed, by the row's
     // record (which keeps its address while the row lives).
     std::map<const TlvFilesRecord*, QString> Failures;
+    // Window thread only: the batch's counts for the closing notification,
+    // and the handle that keeps the computer awake while it runs.
+    int Converted = 0, Failed = 0;
+    int SleepLock = -1;
 
 private:
     std::mutex FrameLock;
@@ -48,3 +52,7 @@ private:
 // The output name as the progress dialog shows it: whole up to 50
 // characters, else the first 44, "..", and the extension.
 std::string ProgressOutputText(const std::string& Path);
+
+// The body of the notification at the end of a batch: "3 files converted.",
+// "2 files converted, 1 failed."
+std::string BatchEndText(int Converted, int Failed);

@@ -159,6 +159,7 @@ TfrmMain::~TfrmMain() {
     VxAVC.OnTerminate = nullptr;
     VxAVC.OnBeforeHook = nullptr;
     VxAVC.OnCustomHook = nullptr;
+    ReleaseSleepLock();
     if (GlobalObject == FGlobal.get()) GlobalObject = nullptr;
 }
 

@@ -260,6 +260,7 @@ private:
     // Batch.cpp.
     void SetUpBatch();
     void CloseBatch();
+    void ReleaseSleepLock();
     void VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration,
                        const std::string& AOutput, int AJobCount);
     void VxAVCTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage, int AJobCount);

@@ -67,8 +67,18 @@ public:
         return false;
     }
     bool IsCdRom(const std::string&) override { return false; }
-    std::vector<std::string> Urls, Folders;
+    int InhibitSleep(const std::string&) override {
+        ++SleepLocksHeld;
+        return ++SleepLocks;
+    }
+    void ReleaseSleep(int) override { --SleepLocksHeld; }
+    bool Notify(const std::string& Summary, const std::string& Body) override {
+        Notes.push_back(Summary + ": " + Body);
+        return true;
+    }
+    std::vector<std::string> Urls, Folders, Notes;
     int PowerOffs = 0;
+    int SleepLocks = 0, SleepLocksHeld = 0;
     bool Answer = true;
 };
 
