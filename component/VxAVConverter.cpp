@@ -606,11 +606,12 @@ bool TVxAVConverter::SetOutputFile(int AIndex, const std::string& AFileName, TOu
                                                 bool& AUpdate, bool& AStopHook) {
                     DoCustomHook(Job, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
                 };
-            else if (Job->OutputOptions.BeforeHook)
+            // With a custom hook the before hook chooses the frames it sees.
+            if (Job->OutputOptions.BeforeHook)
                 Job->OnBeforeHook = [this, Job](TCustomFFmpeg*, THookAction& AHookAction, int64_t APTS) {
                     DoBeforeHook(Job, AHookAction, APTS);
                 };
-            else
+            if (!Job->OutputOptions.CustomHook && !Job->OutputOptions.BeforeHook)
                 Job->SetHookRanges(ParseHookRanges(Job->OutputOptions.HookRanges));
         } else {
             InitOutputOptions(Job->OutputOptions);

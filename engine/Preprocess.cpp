@@ -49,8 +49,23 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
     ++E.HookFrameCounter;
     const int64_t Pts = AIst.Pts;
 
-    // 2. Which frames the plug-in chain sees.
-    if (!E.OnCustomHook && S.UsingHooks) {
+    // 2. Which frames the plug-in chain sees; with a custom hook, which
+    // frames it sees, so that frames it would not use cost no conversion.
+    bool CustomDue = E.OnCustomHook != nullptr;
+    if (E.OnCustomHook && E.OnBeforeHook) {
+        THookAction Action = haContinue;
+        try {
+            E.OnBeforeHook(&E, Action, Pts);
+        } catch (const std::exception& Error) {
+            if (E.OnLog) E.Log(0, std::string("Error occurs OnBeforeHook: ") + Error.what());
+            Action = haStop;
+        }
+        if (Action == haStop) {
+            E.OnBeforeHook = nullptr;
+            E.OnCustomHook = nullptr;
+        }
+        CustomDue = Action == haContinue;
+    } else if (!E.OnCustomHook && S.UsingHooks) {
         if (E.OnBeforeHook) {
             try {
                 E.OnBeforeHook(&E, E.HookAction, Pts);
@@ -78,7 +93,7 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
 
     // 3. The work picture.
     TPicture Work = APicture;
-    if (S.deinterlace || E.OnCustomHook || (S.UsingHooks && E.HookAction == haContinue)) {
+    if (S.deinterlace || CustomDue || (!E.OnCustomHook && S.UsingHooks && E.HookAction == haContinue)) {
         if (!GrowPictureBuffer(E.HookBuffer, E.HookBufferSize, AFormat, AWidth, AHeight)) {
             if (E.OnLog) E.Log(0, "hook buf malloc error.");
             return;
@@ -96,7 +111,7 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
     }
 
     // 4. The custom hook.
-    if (E.OnCustomHook) {
+    if (CustomDue) {
         bool Stop = false;
         if (E.HookBitmap && (E.HookBitmap->Width() != AWidth || E.HookBitmap->Height() != AHeight)) {
             delete E.HookBitmap;
@@ -153,7 +168,7 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
             E.HookAction = haStop;
             S.UsingHooks = false;
         }
-    } else if (S.UsingHooks && E.HookAction == haContinue) {
+    } else if (!E.OnCustomHook && S.UsingHooks && E.HookAction == haContinue) {
         // 5. The plug-in chain.
         RunFrameHooks(E.HookChain, &Work, AFormat, AWidth, AHeight, Pts);
     }

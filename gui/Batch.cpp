@@ -130,8 +130,8 @@ void TfrmMain::SetUpBatch() {
             },
             Qt::QueuedConnection);
     };
-    // Where the engine asks first, pictures that are not due are not even
-    // converted; the custom hook keeps the same pace by itself.
+    // The engine asks first, so pictures that are not due are not even
+    // converted to 24-bit colour.
     VxAVC.OnBeforeHook = [Shared](int, int64_t, THookAction& AHookAction) {
         AHookAction = Shared->LivePicture && Shared->PictureDue() ? haContinue : haIgnore;
     };
@@ -140,7 +140,6 @@ void TfrmMain::SetUpBatch() {
         // back through 24-bit colour would cost time and detail.
         AUpdate = false;
         if (!ABitmap || ABitmap->Width() <= 0 || ABitmap->Height() <= 0) return;
-        if (!Shared->PictureDue()) return;
         std::shared_ptr<TBitmap> Frame = Shared->Frame();
         if (!Frame) return;
         TFrameLock Guard(*Frame);

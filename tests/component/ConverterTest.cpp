@@ -122,6 +122,13 @@ TEST_F(ConverterTest, HookRangesReachTheEngineUnlessAHookEventIsChosen) {
     EXPECT_TRUE(C.Job(1).HookRanges.empty());
     EXPECT_TRUE(C.Job(1).OnCustomHook);
     EXPECT_FALSE(C.Job(1).OnBeforeHook);
+
+    // Both: the before hook picks the pictures the custom hook sees.
+    ASSERT_EQ(C.AddInputFile(MediaPath("short.avi"), nullptr), 2) << C.LastError;
+    Custom.BeforeHook = true;
+    ASSERT_TRUE(C.SetOutputFile(2, (ScratchFolder("Ranges3") / "c.avi").string(), &Custom)) << C.LastError;
+    EXPECT_TRUE(C.Job(2).OnCustomHook);
+    EXPECT_TRUE(C.Job(2).OnBeforeHook);
 }
 
 TEST_F(ConverterTest, AudioOnlyInputWithVcdTargetHasNoFrameRate) {

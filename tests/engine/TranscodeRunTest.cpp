@@ -53,7 +53,9 @@ TEST_F(TranscodeTest, VideoProgressGrowsAndEndsWithTheByteTotals) {
     // has one; from then on it only grows.
     for (size_t i = 1; i < Reports.size(); ++i) {
         EXPECT_GE(Reports[i].Frame, Reports[i - 1].Frame);
-        if (i > Reports.size() / 2) EXPECT_GE(Reports[i].Duration, Reports[i - 1].Duration);
+        if (i > Reports.size() / 2) {
+            EXPECT_GE(Reports[i].Duration, Reports[i - 1].Duration);
+        }
     }
     EXPECT_NEAR(Reports.back().Duration, 3000, 100);
     EXPECT_NEAR(Reports.back().Frame, 75, 1);
@@ -85,8 +87,9 @@ TEST_F(TranscodeTest, CustomHookDrawsIntoTheOutput) {
         });
         return Sum / (24 * 56);
     };
-    auto Job = [&](const std::string& AName, bool AUpdate, bool AStop, int& ACalls) {
+    auto Job = [&](const std::string& AName, bool AUpdate, bool AStop, int& ACalls, TBeforeHookEvent Gate = {}) {
         TCustomFFmpeg Engine;
+        Engine.OnBeforeHook = Gate;
         Engine.OnCustomHook = [&, AUpdate, AStop](TCustomFFmpeg*, TBitmap* B, int, int64_t, bool& Update,
                                                   bool& Stop) {
             ++ACalls;
@@ -100,9 +103,18 @@ TEST_F(TranscodeTest, CustomHookDrawsIntoTheOutput) {
     Job("drawn.avi", true, false, Drawn);
     Job("untouched.avi", false, false, Untouched);
     Job("stopped.avi", true, true, Stopped);
+    // A before hook chooses the pictures the custom hook sees, and ends it.
+    int Asked = 0, Gated = 0, Ended = 0;
+    Job("gated.avi", false, false, Gated,
+        [&](TCustomFFmpeg*, THookAction& Action, int64_t) { Action = ++Asked % 2 ? haIgnore : haContinue; });
+    Job("ended.avi", false, false, Ended,
+        [&](TCustomFFmpeg*, THookAction& Action, int64_t) { Action = Ended >= 10 ? haStop : haContinue; });
     EXPECT_EQ(Drawn, 75);
     EXPECT_EQ(Untouched, 75);
     EXPECT_EQ(Stopped, 1);
+    EXPECT_EQ(Asked, 75);
+    EXPECT_EQ(Gated, 37);
+    EXPECT_EQ(Ended, 10);
     EXPECT_NEAR(Corner(Out("drawn.avi")), 235, 5);
     EXPECT_NEAR(Corner(Out("untouched.avi")), Corner(MediaPath("clip.avi")), 4);
 }
