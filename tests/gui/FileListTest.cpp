@@ -11,13 +11,19 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <unistd.h>
+
+#include <fstream>
+
 #include "tests/gui/GuiTestSupport.h"
 
 using FileListTest = TWindowFixture;
 
 namespace {
 
-// "FOLDER" stands for a folder of the test's scratch space.
+// "FOLDER" stands for a folder of the test's scratch space; "TEXT.mkv",
+// "CUT.mp4" (the first 4 KB of clip.mp4) and "LOCKED.avi" (clip.avi without
+// read permission) are made there too.
 struct TAddCase {
     const char* Name;
     std::vector<std::vector<const char*>> Selections;  // one AddFiles call each
@@ -36,7 +42,13 @@ const TAddCase AddCases[] = {
     {"ThreeUnopenableAndAPicture", {{"empty.mp4", "random.bin", "no_such_file.avi", "still.png"}}, 1, 3,
      "3 files could not be added \u2014 see the log"},
     {"LaterSuccessClearsStatus", {{"random.bin"}, {"tone.wav"}}, 1, 0, ""},
+    {"EveryKindOfBadInput",
+     {{"no_such_file.avi", "empty.mp4", "random.bin", "TEXT.mkv", "CUT.mp4", "FOLDER", "LOCKED.avi", "clip.avi"}},
+     1, 5, "5 files could not be added \u2014 see the log"},
 };
+
+// Files whose path ends so are never listed.
+const char* const Unlistable[] = {"random.bin", "empty.mp4", "no_such_file.avi", "TEXT.mkv", "CUT.mp4", "folder.avi"};
 
 class AddFilesTest : public TWindowFixture, public ::testing::WithParamInterface<TAddCase> {};
 
@@ -47,26 +59,47 @@ TEST_P(AddFilesTest, AddsOpenableFilesOnceAndLogsTheOthers) {
     TfrmMain& W = Open();
     const fs::path SubFolder = Folder / "folder.avi";
     fs::create_directories(SubFolder);
+    std::ofstream(Folder / "TEXT.mkv") << "This is not a film.\n";
+    fs::copy_file(MediaPath("clip.mp4"), Folder / "CUT.mp4");
+    fs::resize_file(Folder / "CUT.mp4", 4096);
+    fs::copy_file(MediaPath("clip.avi"), Folder / "LOCKED.avi");
+    fs::permissions(Folder / "LOCKED.avi", fs::perms::none);
+    // Root reads it all the same; then it is an ordinary clip.
+    const bool LockedReadable = access((Folder / "LOCKED.avi").c_str(), R_OK) == 0;
     QStringList All;
     for (const auto& Selection : Case.Selections) {
         QStringList Paths;
-        for (const char* N : Selection)
-            Paths << (std::string(N) == "FOLDER" ? QString::fromStdString(SubFolder.string()) : Media(N));
+        for (const char* N : Selection) {
+            const std::string Name = N;
+            if (Name == "FOLDER")
+                Paths << QString::fromStdString(SubFolder.string());
+            else if (Name == "TEXT.mkv" || Name == "CUT.mp4" || Name == "LOCKED.avi")
+                Paths << QString::fromStdString((Folder / Name).string());
+            else
+                Paths << Media(N);
+        }
         All += Paths;
         W.AddFiles(Paths);
     }
-    ASSERT_EQ(Rows(), Case.Rows);
-    EXPECT_EQ(W.LastAddFailures(), Case.Failures);
-    EXPECT_EQ(W.StatusText(), QString::fromUtf8(Case.Status));
+    const bool WithLocked = All.contains(QString::fromStdString((Folder / "LOCKED.avi").string()));
+    const int Extra = WithLocked && LockedReadable ? 1 : 0;
+    ASSERT_EQ(Rows(), Case.Rows + Extra);
+    EXPECT_EQ(W.LastAddFailures(), Case.Failures + (WithLocked && !LockedReadable ? 1 : 0));
+    if (!WithLocked || LockedReadable) {
+        EXPECT_EQ(W.StatusText(), QString::fromUtf8(Case.Status));
+    }
     EXPECT_EQ(W.Converter().JobCount(), 0);
 
     const QString Log = W.LogText();
     for (const QString& Path : All) {
         const int Row = W.FilesModel()->FindSource(Path);
-        const bool Bad =
-            Path.endsWith("random.bin") || Path.endsWith("empty.mp4") || Path.endsWith("no_such_file.avi");
-        if (Path.endsWith("folder.avi") || Bad) {
+        bool Bad = Path.endsWith("LOCKED.avi") && !LockedReadable;
+        for (const char* End : Unlistable) Bad = Bad || Path.endsWith(End);
+        if (Bad) {
             EXPECT_EQ(Row, -1) << Path.toStdString();
+            if (!Path.endsWith("folder.avi")) {
+                EXPECT_TRUE(Log.contains("***File open error: " + Path)) << Path.toStdString();
+            }
             continue;
         }
         ASSERT_GE(Row, 0) << Path.toStdString();
