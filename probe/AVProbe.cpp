@@ -172,8 +172,6 @@ void TAVProbe::CloseFile() {
         FContext = nullptr;
     }
     FOwnsContext = false;
-    if (FBuffer) av::av_freep(&FBuffer);
-    FBufferSize = 0;
     CountStreams();
 }
 

@@ -173,6 +173,4 @@ private:
     std::unique_ptr<TBitmap> FFrameBitmap;
     std::unique_ptr<TBitmap> FLastFrame;
     bool FStillImage = false;  // the last picture came from a still image
-    uint8_t* FBuffer = nullptr;  // conversion target, av_malloc'ed
-    int FBufferSize = 0;
 };

@@ -213,34 +213,23 @@ bool TAVProbe::ConvertPicture(const AVFrame* Picture) {
     // change inside the stream never writes past the bitmap.
     if (Bitmap.Width() != Width || Bitmap.Height() != Height) Bitmap.SetSize(Width, Height);
 
-    const uint8_t* Source = Picture->data[0];
-    int SourceStride = Picture->linesize[0];
-    if (Picture->format != AV_PIX_FMT_BGR24) {
-        int Size = av::av_image_get_buffer_size(AV_PIX_FMT_BGR24, Width, Height, 1);
-        if (Size <= 0) return false;
-        if (!FBuffer || FBufferSize < Size) {
-            if (FBuffer) av::av_freep(&FBuffer);
-            FBufferSize = 0;
-            FBuffer = static_cast<uint8_t*>(av::av_malloc(static_cast<size_t>(Size)));
-            if (!FBuffer) return false;
-            FBufferSize = Size;
-        }
-        uint8_t* Planes[4];
-        int Strides[4];
-        av::av_image_fill_arrays(Planes, Strides, FBuffer, AV_PIX_FMT_BGR24, Width, Height, 1);
-        FScaler = av::sws_getCachedContext(FScaler, Width, Height, static_cast<AVPixelFormat>(Picture->format),
-                                           Width, Height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr,
-                                           nullptr);
-        if (!FScaler) {
-            Log(0, "Cannot initialize the toRGB conversion context\n");
-            return false;
-        }
-        av::sws_scale(FScaler, Picture->data, Picture->linesize, 0, Height, Planes, Strides);
-        Source = Planes[0];
-        SourceStride = Strides[0];
+    if (Picture->format == AV_PIX_FMT_BGR24) {
+        const size_t RowBytes = static_cast<size_t>(Width) * 3;
+        for (int Row = 0; Row < Height; ++Row)
+            std::memcpy(Bitmap.ScanLine(Row), Picture->data[0] + static_cast<ptrdiff_t>(Row) * Picture->linesize[0],
+                        RowBytes);
+        return true;
     }
-    size_t RowBytes = static_cast<size_t>(Width) * 3;
-    for (int Row = 0; Row < Height; ++Row)
-        std::memcpy(Bitmap.ScanLine(Row), Source + static_cast<ptrdiff_t>(Row) * SourceStride, RowBytes);
+    FScaler = av::sws_getCachedContext(FScaler, Width, Height, static_cast<AVPixelFormat>(Picture->format), Width,
+                                       Height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!FScaler) {
+        Log(0, "Cannot initialize the toRGB conversion context\n");
+        return false;
+    }
+    // Straight into the bitmap's rows: a preview step has no time for a
+    // second copy of the picture.
+    uint8_t* Planes[4] = {Bitmap.Bits(), nullptr, nullptr, nullptr};
+    int Strides[4] = {Bitmap.Stride(), 0, 0, 0};
+    av::sws_scale(FScaler, Picture->data, Picture->linesize, 0, Height, Planes, Strides);
     return true;
 }
