@@ -101,10 +101,13 @@ TConvOptions ParseCommandLine(const std::vector<std::string>& Arguments) {
         } else if (A == "-h" || A == "--help") {
             Flag();
             O.Help = true;
+        } else if (A == "--version") {
+            Flag();
+            O.Version = true;
         } else
             throw EUsageError("unknown option " + A);
     }
-    if (!O.Help && !O.ListProfiles && O.InfoFile.empty() && O.Files.empty()) throw EUsageError("no input files");
+    if (!O.Help && !O.Version && !O.ListProfiles && O.InfoFile.empty() && O.Files.empty()) throw EUsageError("no input files");
     return O;
 }
 
@@ -124,11 +127,22 @@ Converts every FILE with one output profile into one output folder.
       --profiles FILE    profile file to use
       --list-profiles    list the output profiles
       --info FILE        show what FILE holds
-      --log-level L      quiet, error, info (default), debug, all
+      --log-level L      quiet, error (warnings and errors; default), info
+                         (also the codec libraries' stream and encoder
+                         lines), debug, all
   -q, --quiet            no progress display
   -h, --help             this text
+      --version          the program's name and version
 
 Exit status: 0 all files converted, 1 a file failed, 2 bad usage,
 130 interrupted (the files written so far are complete).
 )";
+}
+
+std::string VersionText(const std::string& Title, const std::string& Version) {
+    std::string Number = Trim(Version);
+    // The stored version reads " ver 1.32 "; the number alone follows the title.
+    if (StartsWith(LowerCase(Number), "ver ")) Number = Trim(Number.substr(4));
+    std::string Name = Trim(Title);
+    return Number.empty() ? Name : Name + " " + Number;
 }

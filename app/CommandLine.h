@@ -27,9 +27,10 @@ struct TConvOptions {
     std::string ProfilesFile;
     bool ListProfiles = false;
     std::string InfoFile;
-    int LogLevel = 2;           // info
+    int LogLevel = 1;           // error: warnings and errors only
     bool Quiet = false;
     bool Help = false;
+    bool Version = false;
     std::vector<std::string> Files;
 };
 
@@ -38,3 +39,6 @@ TConvOptions ParseCommandLine(const std::vector<std::string>& Arguments);
 
 // The help text, with the program name in the first line.
 std::string UsageText(const std::string& Program);
+
+// "Title 1.32" of the application's title and a version such as " ver 1.32 ".
+std::string VersionText(const std::string& Title, const std::string& Version);

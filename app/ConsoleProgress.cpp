@@ -40,14 +40,21 @@ int64_t TSpeedMeter::TimeLeftMs(int64_t RemainingMs) const {
 }
 
 std::string ProgressLine(const TJobProgress& P, size_t Width) {
-    int Percent = ProgressPercent(P.CurrentMs, P.TotalMs);
+    int64_t CurrentMs = P.CurrentMs, TotalMs = P.TotalMs;
+    // The last report of a file comes a little before its end, and a file
+    // of unknown length is as long as what was written.
+    if (P.Finished) {
+        CurrentMs = std::max(CurrentMs, TotalMs);
+        if (TotalMs <= 0) TotalMs = CurrentMs;
+    }
+    int Percent = P.Finished ? 100 : ProgressPercent(CurrentMs, TotalMs);
     std::string Line = StrFormat("[%d/%d] %s %s", P.Number, P.Count,
                                  Percent < 0 ? " --%" : StrFormat("%3d%%", Percent).c_str(),
-                                 FormatClock(P.CurrentMs).c_str());
-    if (P.TotalMs > 0) Line += " / " + FormatClock(P.TotalMs);
+                                 FormatClock(CurrentMs).c_str());
+    if (TotalMs > 0) Line += " / " + FormatClock(TotalMs);
     Line += "  " + FormatFileSize(P.Size);
-    Line += P.Speed > 0 ? StrFormat("  %.1fx", P.Speed) : std::string("  --x");
-    if (P.TimeLeftMs >= 0 && Percent >= 0) Line += "  left " + FormatClock(P.TimeLeftMs);
+    if (P.Speed > 0) Line += StrFormat("  %.1fx", P.Speed);
+    if (P.TimeLeftMs >= 0 && Percent >= 0 && !P.Finished) Line += "  left " + FormatClock(P.TimeLeftMs);
     Line += "  " + P.Name;
     if (Width > 0 && Line.size() > Width) Line.resize(Width);
     return Line;

@@ -34,8 +34,10 @@ struct TJobProgress {
     double Speed = 0;            // media per wall-clock time; 0 unknown
     int64_t TimeLeftMs = -1;
     std::string Name;            // output file name without folder
+    bool Finished = false;       // the file is complete: 100 %, whatever the last report said
 };
 
 // One line: job number, percentage, time, size, speed, time left, name;
-// cut to Width characters when Width > 0.
+// an unknown speed or time left is left out. Cut to Width characters when
+// Width > 0.
 std::string ProgressLine(const TJobProgress& Progress, size_t Width = 0);

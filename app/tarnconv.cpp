@@ -126,6 +126,7 @@ private:
     void Loop();
     void Report(bool Final);
     std::string JobName(int Index) const;
+    TJobProgress Progress(int Index) const;
 
     const TConvOptions& FOptions;
     TConsole FConsole;
@@ -142,6 +143,7 @@ private:
     std::vector<TPosted> FPosted;
     bool FBatchEnded = false;
     int FOpenFailures = 0;
+    size_t FNextStart = 0;  // the job that the next end of a job starts
 };
 
 // Why no file can be created in Folder, or empty when one can: a folder
@@ -235,11 +237,20 @@ void TBatch::ConnectEvents() {
         if (AIndex < 0) {
             FBatchEnded = true;
         } else if (AIndex < static_cast<int>(FJobs.size())) {
+            auto Now = TClock::now();
             TJob& J = FJobs[static_cast<size_t>(AIndex)];
             J.Ended = true;
             J.Finished = AFinished && !AException;
             J.Failed = AException;
             J.Message = AMessage;
+            // The speed of a finished file counts its whole wall-clock time.
+            if (J.Finished) J.Meter.Sample(Now, J.CurrentMs);
+            // Jobs start in order, each as an earlier one ends; the next
+            // one's clock starts now unless it has reported already.
+            if (FNextStart < FJobs.size()) {
+                TJob& Next = FJobs[FNextStart++];
+                if (!Next.Started) Next.Meter.Sample(Now, 0);
+            }
         }
         FWake.notify_all();
     };
@@ -265,6 +276,21 @@ std::string TBatch::JobName(int Index) const {
     return ExtractFileName(FJobs[static_cast<size_t>(Index)].Output);
 }
 
+TJobProgress TBatch::Progress(int Index) const {
+    const TJob& J = FJobs[static_cast<size_t>(Index)];
+    TJobProgress P;
+    P.Number = Index + 1;
+    P.Count = static_cast<int>(FJobs.size());
+    P.CurrentMs = J.CurrentMs;
+    P.TotalMs = J.TotalMs;
+    P.Size = J.Size;
+    P.Speed = J.Meter.Speed();
+    P.TimeLeftMs = J.Meter.TimeLeftMs(J.TotalMs - J.CurrentMs);
+    P.Name = JobName(Index);
+    P.Finished = J.Finished;
+    return P;
+}
+
 // Prints what happened since the last call; called with FLock held.
 void TBatch::Report(bool Final) {
     // Progress lines go first, so that no stale one is drawn again below
@@ -282,6 +308,10 @@ void TBatch::Report(bool Final) {
         TJob& J = FJobs[static_cast<size_t>(I)];
         if (J.Ended && !J.Reported) {
             J.Reported = true;
+            // A finished file's last progress line stays, at 100 % and
+            // with the speed of the whole file.
+            if (J.Finished && !FOptions.Quiet)
+                FConsole.Print(stdout, ProgressLine(Progress(I), FConsole.Live() ? TConsole::Width() : 0));
             if (J.Failed)
                 FConsole.Print(stderr, StrFormat("[%d/%d] failed: %s: %s", I + 1, Count, J.Input.c_str(),
                                                  OneLine(J.Message).c_str()));
@@ -292,20 +322,13 @@ void TBatch::Report(bool Final) {
             continue;
         }
         if (!J.Started || J.Ended || FOptions.Quiet) continue;
-        TJobProgress P;
-        P.Number = I + 1;
-        P.Count = Count;
-        P.CurrentMs = J.CurrentMs;
-        P.TotalMs = J.TotalMs;
-        P.Size = J.Size;
-        P.Speed = J.Meter.Speed();
-        P.TimeLeftMs = J.Meter.TimeLeftMs(J.TotalMs - J.CurrentMs);
-        P.Name = JobName(I);
+        TJobProgress P = Progress(I);
         if (FConsole.Live()) {
             Live.push_back(ProgressLine(P, TConsole::Width()));
         } else {
             int Percent = ProgressPercent(J.CurrentMs, J.TotalMs);
-            int Decile = Percent < 0 ? 0 : Percent / 10;
+            // 100 % is printed once the file is complete.
+            int Decile = Percent < 0 ? 0 : std::min(Percent / 10, 9);
             if (Decile > J.PlainDecile) {
                 J.PlainDecile = Decile;
                 FConsole.Print(stdout, ProgressLine(P));
@@ -358,6 +381,10 @@ int TBatch::Run() {
         return 0;
     }
     TGlobalObject Global;
+    if (FOptions.Version) {
+        Say(stdout, VersionText(Global.AppTitle(), Global.AppVersion()));
+        return 0;
+    }
     Global.LocateFiles(ExecutableFolder());
     if (!FOptions.SettingsFile.empty()) Global.SetSettingsIni(FOptions.SettingsFile);
     if (!FOptions.ProfilesFile.empty()) Global.SetFormatIni(FOptions.ProfilesFile);
@@ -432,6 +459,13 @@ int TBatch::Run() {
                               FJobs[I].Output.c_str()));
 
     if (!FJobs.empty() && !Interrupted) {
+        {
+            // The first jobs start at once; their clocks start here.
+            std::lock_guard<std::mutex> Guard(FLock);
+            auto Now = TClock::now();
+            FNextStart = std::min(FJobs.size(), static_cast<size_t>(std::max(FOptions.Jobs, 1)));
+            for (size_t I = 0; I < FNextStart; ++I) FJobs[I].Meter.Sample(Now, 0);
+        }
         FConverter.Start(FOptions.Jobs);
         Loop();
     }

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -21,6 +22,22 @@ namespace {
 constexpr int Margin = 24;
 constexpr int ValueLeft = 120;
 constexpr int RowHeight = 22;
+
+// A label that never cuts its text off at the right: what does not fit is
+// elided in the middle, so the start of the path and the extension stay.
+class TMiddleElidedLabel : public QLabel {
+public:
+    explicit TMiddleElidedLabel(QWidget* Parent) : QLabel(Parent) { setTextFormat(Qt::PlainText); }
+
+    QString Shown() const { return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter Painter(this);
+        style()->drawItemText(&Painter, contentsRect(), int(alignment()), palette(), isEnabled(), Shown(),
+                              foregroundRole());
+    }
+};
 
 // A copy of the dialog's picture area as a 24-bit bitmap.
 TBitmap CanvasBitmap(const QImage& Canvas) {
@@ -42,7 +59,7 @@ TfrmProgress::TfrmProgress(QWidget* Parent) : QDialog(Parent) {
     imgPreview->setObjectName("imgPreview");
     imgPreview->setGeometry(Margin, 14, PreviewWidth, PreviewHeight);
 
-    int Top = 14 + PreviewHeight + 12;
+    int Top = 14 + PreviewHeight + 10;
     Caption("Current Time:", Margin, Top, ValueLeft - Margin);
     lblTime = Caption("", ValueLeft, Top, 90);
     lblTime->setObjectName("lblTime");
@@ -58,8 +75,11 @@ TfrmProgress::TfrmProgress(QWidget* Parent) : QDialog(Parent) {
     lblProgress->setObjectName("lblProgress");
     Top += RowHeight;
     Caption("Output File:", Margin, Top, ValueLeft - Margin);
-    lblOutput = Caption("", ValueLeft, Top, OutputLabelWidth);
+    Top += RowHeight;
+    // Paths of 50 characters are wider than the space after the caption.
+    lblOutput = new TMiddleElidedLabel(this);
     lblOutput->setObjectName("lblOutput");
+    lblOutput->setGeometry(Margin, Top, OutputLabelWidth, RowHeight);
     Top += RowHeight + 6;
 
     progbarFile = new QProgressBar(this);
@@ -67,7 +87,7 @@ TfrmProgress::TfrmProgress(QWidget* Parent) : QDialog(Parent) {
     progbarFile->setRange(0, 100);
     progbarFile->setTextVisible(true);
     progbarFile->setGeometry(Margin, Top, PreviewWidth, 22);
-    Top += 22 + 12;
+    Top += 22 + 10;
 
     ckShutDown = new QCheckBox("Shut down computer after conversion", this);
     ckShutDown->setObjectName("ckShutDown");
@@ -76,7 +96,7 @@ TfrmProgress::TfrmProgress(QWidget* Parent) : QDialog(Parent) {
     ckOpen = new QCheckBox("Open the output folder after conversion", this);
     ckOpen->setObjectName("ckOpen");
     ckOpen->setGeometry(Margin, Top, PreviewWidth, RowHeight);
-    Top += RowHeight + 16;
+    Top += RowHeight + 10;
 
     imgbtnSnap = new QToolButton(this);
     imgbtnSnap->setObjectName("imgbtnSnap");
@@ -136,6 +156,11 @@ void TfrmProgress::FormShow() {
     progbarFile->setRange(0, 100);
     progbarFile->setValue(0);
     Timer1->start();
+}
+
+QString TfrmProgress::OutputShown() const {
+    if (auto* Label = dynamic_cast<const TMiddleElidedLabel*>(lblOutput)) return Label->Shown();
+    return lblOutput->text();
 }
 
 void TfrmProgress::btnPauseClick() {

@@ -26,7 +26,8 @@ public:
     static constexpr int ShownHeight = 460;
     static constexpr int PreviewWidth = 372;
     static constexpr int PreviewHeight = 210;
-    static constexpr int OutputLabelWidth = 283;
+    // The output path has a line of its own, as wide as the picture.
+    static constexpr int OutputLabelWidth = PreviewWidth;
 
     explicit TfrmProgress(QWidget* Parent = nullptr);
     ~TfrmProgress() override;
@@ -58,6 +59,10 @@ public:
 
     // Every way of closing ends here: the jobs stop, the timer stops.
     void done(int Result) override;
+
+    // The output path as lblOutput draws it: its whole text when that fits,
+    // otherwise elided in the middle (the tooltip holds the full path).
+    QString OutputShown() const;
 
 protected:
     void showEvent(QShowEvent* Event) override;

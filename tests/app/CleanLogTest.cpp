@@ -1,5 +1,6 @@
-// A normal conversion logs nothing at the error level but the warnings of
-// the container it writes: every profile, through the built tarnconv.
+// A normal conversion at the default log level prints tarnconv's own lines
+// and at most the warnings of the container it writes: every profile,
+// through the built tarnconv.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,7 +40,7 @@ std::vector<std::string> Lines(const std::string& Text) {
 
 }  // namespace
 
-TEST(CleanLog, EveryProfileLogsOnlyItsContainersWarningsAtTheErrorLevel) {
+TEST(CleanLog, EveryProfileLogsOnlyItsContainersWarningsByDefault) {
     ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError();
     fs::path Folder = ScratchFolder("CleanLog");
     fs::path Bin = fs::path(TARNCONV_PATH).parent_path();
@@ -57,13 +58,18 @@ TEST(CleanLog, EveryProfileLogsOnlyItsContainersWarningsAtTheErrorLevel) {
         for (int K = N; K < std::min(N + 2, ProfileCount); ++K)
             Runs.push_back(std::make_unique<TRun>(
                 Folder, "p" + std::to_string(K),
-                std::vector<std::string>{"--settings", Settings, "--log-level", "error", "-q", "--threads", "1",
+                std::vector<std::string>{"--settings", Settings, "--threads", "1",
                                          "--length", "1000", "-p", std::to_string(K), "-o",
                                          (Folder / std::to_string(K)).string(), MediaPath("clip.mp4")}));
         for (size_t I = 0; I < Runs.size(); ++I) {
             int K = N + static_cast<int>(I);
             SCOPED_TRACE(std::to_string(K) + " " + ProfileNames[K]);
             EXPECT_EQ(Runs[I]->Wait(), 0) << Runs[I]->Err();
+            // Progress and results go to stdout; no library line does.
+            std::string Out = Runs[I]->Out();
+            EXPECT_NE(Out.find("1 of 1 converted"), std::string::npos) << Out;
+            for (const std::string& Line : Lines(Out))
+                EXPECT_FALSE(std::regex_match(Line, Library)) << "library line on stdout: " << Line;
             std::set<std::string> Muxers = MuxerNames(Formats, K);
             std::vector<std::string> Logged = Lines(Runs[I]->Err());
             Listing << K << " " << ProfileNames[K] << ": " << Logged.size() << " line(s)\n";

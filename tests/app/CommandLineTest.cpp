@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ConsoleProgress.h"
+#include "app/GlobalUnit.h"
 
 namespace {
 TConvOptions Parse(std::vector<std::string> Args) { return ParseCommandLine(Args); }
@@ -23,7 +24,9 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(D.Zoom, "lbox");
     EXPECT_EQ(D.Jobs, 1);
     EXPECT_EQ(D.Threads, -1);
-    EXPECT_EQ(D.LogLevel, 2);
+    // Warnings and errors only, unless asked for more.
+    EXPECT_EQ(D.LogLevel, LogLevelFromName("error"));
+    EXPECT_FALSE(D.Version);
 
     TConvOptions O = Parse({"-p", "35", "--output-dir=out", "--start", "1500", "--length=2000", "--crop", "2, 4,6,8",
                             "--zoom", "cent", "-j", "2", "--threads", "0", "--log-level", "debug", "-q", "a.avi",
@@ -42,6 +45,15 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     // These need no input file.
     EXPECT_TRUE(Parse({"--list-profiles"}).ListProfiles);
     EXPECT_EQ(Parse({"--info", "x.mp4"}).InfoFile, "x.mp4");
+    EXPECT_TRUE(Parse({"--version"}).Version);
+    EXPECT_EQ(Parse({"--log-level=info", "a.avi"}).LogLevel, 2);
+
+    EXPECT_NE(UsageText("tarnconv").find("error (warnings and errors; default)"), std::string::npos);
+
+    EXPECT_EQ(VersionText(" Tarn ", "2.0"), "Tarn 2.0");
+    EXPECT_EQ(VersionText("Tarn", "   "), "Tarn");
+    TGlobalObject Global;
+    EXPECT_EQ(VersionText(Global.AppTitle(), Global.AppVersion()), "Tarn MP4 Video Converter 1.32");
 }
 
 TEST(CommandLine, MistakesAreUsageErrors) {
@@ -55,6 +67,9 @@ TEST(CommandLine, MistakesAreUsageErrors) {
     EXPECT_EQ(UsageMessage({"--crop", "2,-2,4,2", "a.avi"}), "--crop wants a number from 0 to 65536, not '-2'");
     EXPECT_EQ(UsageMessage({"--zoom", "wide", "a.avi"}), "--zoom wants lbox, cent, full or orig, not 'wide'");
     EXPECT_EQ(UsageMessage({"--quiet=yes", "a.avi"}), "--quiet takes no value");
+    EXPECT_EQ(UsageMessage({"--version=1"}), "--version takes no value");
+    EXPECT_EQ(UsageMessage({"--log-level", "warning", "a.avi"}),
+              "--log-level wants quiet, error, info, debug or all, not 'warning'");
     EXPECT_EQ(UsageMessage({"-o", "", "a.avi"}), "-o wants a folder");
 }
 
@@ -68,21 +83,38 @@ TEST(ProgressText, ClockPercentAndLine) {
     EXPECT_EQ(ProgressPercent(4000, 3000), 100);
     EXPECT_EQ(ProgressPercent(10, 0), -1);
 
-    TJobProgress P;
-    P.Number = 2;
-    P.Count = 3;
-    P.CurrentMs = 12000;
-    P.TotalMs = 27000;
-    P.Size = 2 * 1024 * 1024;
-    P.Speed = 2.25;
-    P.TimeLeftMs = 6700;
-    P.Name = "holiday_(new).mp4";
-    EXPECT_EQ(ProgressLine(P), "[2/3]  44% 00:00:12 / 00:00:27  2.00 MB  2.2x  left 00:00:06  holiday_(new).mp4");
-    EXPECT_EQ(ProgressLine(P, 12), "[2/3]  44% 0");
-    // Without a total there is no percentage and no time left.
-    P.TotalMs = 0;
-    P.Speed = 0;
-    EXPECT_EQ(ProgressLine(P), "[2/3]  --% 00:00:12  2.00 MB  --x  holiday_(new).mp4");
+    struct TCase {
+        int64_t CurrentMs, TotalMs;
+        double Speed;
+        int64_t TimeLeftMs;
+        bool Finished;
+        size_t Width;
+        const char* Line;
+    } Cases[] = {
+        {12000, 27000, 2.25, 6700, false, 0,
+         "[2/3]  44% 00:00:12 / 00:00:27  2.00 MB  2.2x  left 00:00:06  holiday_(new).mp4"},
+        {12000, 27000, 2.25, 6700, false, 12, "[2/3]  44% 0"},
+        // Without a total there is no percentage and no time left.
+        {12000, 0, 0, -1, false, 0, "[2/3]  --% 00:00:12  2.00 MB  holiday_(new).mp4"},
+        // Before the speed is known, nothing stands for it.
+        {400, 27000, 0, -1, false, 0, "[2/3]   1% 00:00:00 / 00:00:27  2.00 MB  holiday_(new).mp4"},
+        // The last report came just before the end: a finished file is whole.
+        {26960, 27000, 3.18, 12, true, 0, "[2/3] 100% 00:00:27 / 00:00:27  2.00 MB  3.2x  holiday_(new).mp4"},
+        {12000, 0, 1.5, -1, true, 0, "[2/3] 100% 00:00:12 / 00:00:12  2.00 MB  1.5x  holiday_(new).mp4"},
+    };
+    for (const TCase& C : Cases) {
+        TJobProgress P;
+        P.Number = 2;
+        P.Count = 3;
+        P.CurrentMs = C.CurrentMs;
+        P.TotalMs = C.TotalMs;
+        P.Size = 2 * 1024 * 1024;
+        P.Speed = C.Speed;
+        P.TimeLeftMs = C.TimeLeftMs;
+        P.Finished = C.Finished;
+        P.Name = "holiday_(new).mp4";
+        EXPECT_EQ(ProgressLine(P, C.Width), C.Line);
+    }
 }
 
 TEST(ProgressText, SpeedFromTheFirstAndLatestSample) {

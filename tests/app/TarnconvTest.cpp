@@ -12,6 +12,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -189,6 +190,25 @@ TEST_F(Tarnconv, StoredProfileFolderAndDistinctNamesForOneBaseName) {
     EXPECT_TRUE(fs::is_regular_file(Out / "clip_(new_1).mp3"));
     EXPECT_NE(Stdout.find("2 of 2 converted"), std::string::npos) << Stdout;
     EXPECT_NE(Stdout.find("done: " + (Out / "clip_(new_1).mp3").string()), std::string::npos) << Stdout;
+
+    // Each file's last progress line, just above its "done", is whole and
+    // has a speed.
+    std::vector<std::string> Lines;
+    std::istringstream In(Stdout);
+    for (std::string Line; std::getline(In, Line);) Lines.push_back(Line);
+    for (const char* Job : {"1", "2"}) {
+        std::string Prefix = std::string("[") + Job + "/2] ";
+        auto Done = std::find_if(Lines.begin(), Lines.end(),
+                                 [&](const std::string& L) { return L.starts_with(Prefix + "done: "); });
+        ASSERT_NE(Done, Lines.end()) << Stdout;
+        auto Last = std::find_if(std::make_reverse_iterator(Done), Lines.rend(), [&](const std::string& L) {
+            return L.starts_with(Prefix) && L.find('%') != std::string::npos;
+        });
+        ASSERT_NE(Last, Lines.rend()) << Stdout;
+        const std::regex Whole(R"(\[\d/2\] 100% (\d\d:){2}\d\d / (\d\d:){2}\d\d  .+  \d+\.\dx  clip_\(new(_1)?\)\.mp3)");
+        EXPECT_TRUE(std::regex_match(*Last, Whole)) << *Last;
+    }
+    EXPECT_EQ(Stdout.find("--x"), std::string::npos) << Stdout;
 }
 
 TEST_F(Tarnconv, TrimAndCrop) {
@@ -249,6 +269,10 @@ TEST_F(Tarnconv, UsageErrorsListAndInformation) {
         EXPECT_EQ(RunToEnd(Folder, "usage", Args(Bad), nullptr, &Stderr), 2) << Stderr;
         EXPECT_NE(Stderr.find("--help"), std::string::npos);
     }
+    std::string Version;
+    EXPECT_EQ(RunToEnd(Folder, "version", {"--version"}, &Version), 0);
+    EXPECT_EQ(Version, "Tarn MP4 Video Converter 1.32\n");
+
     IniFile(Settings).WriteInteger("settings", "OutPutFormat", 99);
     EXPECT_EQ(RunToEnd(Folder, "stored99", Args({"-o", Folder.string(), MediaPath("clip.avi")})), 2);
 

@@ -2,6 +2,7 @@
 // checked rows, the progress column, the end of the batch, pause and
 // cancel, the live picture, and outputs left complete when the window
 // closes in the middle of a job.
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -187,12 +188,21 @@ TEST_F(BatchTest, PauseThenCancelStopsAndTheNextBatchOpensRunning) {
 }
 
 // A picture wider than the preview's 372:210 fills its width with margins
-// above and below; a taller one the height with margins at the sides.
+// above and below; a taller one the height with margins at the sides. Under
+// every theme each caption fits its place, and the output path is either
+// whole or elided in the middle, never cut off at the right.
 TEST(ProgressDialogTest, FramesAreFittedOnTheBackground) {
+    const QString Typical = "/home/someone/Videos/Converted/holiday_2025_..mp4";
+    const QString Wide = QString(44, 'W') + "..mp4";
     struct TCase {
         int Width, Height;
         QPoint Margin, Inside;
-    } Cases[] = {{400, 100, {186, 2}, {186, 105}}, {100, 400, {2, 105}, {186, 105}}};
+        QString Output;
+        bool Whole;
+    } Cases[] = {{400, 100, {186, 2}, {186, 105}, Typical, true},
+                 {100, 400, {2, 105}, {186, 105}, "/tmp/clip_(new).mp4", true},
+                 {210, 210, {40, 105}, {186, 105}, Wide, false}};
+    const int Theme = CurrentTheme();
     for (const TCase& C : Cases) {
         TfrmProgress Dialog;
         auto Frame = std::make_shared<TBitmap>(C.Width, C.Height);
@@ -205,6 +215,35 @@ TEST(ProgressDialogTest, FramesAreFittedOnTheBackground) {
         ASSERT_EQ(Canvas.size(), QSize(372, 210));
         EXPECT_EQ(Canvas.pixelColor(C.Margin), PreviewBackground) << C.Width;
         EXPECT_EQ(Canvas.pixelColor(C.Inside), QColor(255, 0, 0)) << C.Width;
+
+        for (int T = 0; T < ThemeCount; ++T) {
+            ApplyTheme(T);
+            ApplyCurrentTheme(&Dialog);
+            Dialog.lblOutput->setText(C.Output);
+            const QRect Client = Dialog.rect();
+            for (QWidget* W : Dialog.findChildren<QWidget*>()) {
+                if (!W->isVisible()) continue;
+                SCOPED_TRACE(W->objectName().toStdString() + " under theme " + ThemeName(T));
+                EXPECT_TRUE(Client.contains(W->geometry())) << W->x() << "," << W->y();
+                if (auto* L = qobject_cast<QLabel*>(W); L && L != Dialog.lblOutput) {
+                    EXPECT_LE(L->fontMetrics().horizontalAdvance(L->text()), L->contentsRect().width())
+                        << L->text().toStdString();
+                } else if (auto* B = qobject_cast<QAbstractButton*>(W); B && !B->text().isEmpty()) {
+                    EXPECT_LE(B->sizeHint().width(), B->width()) << B->text().toStdString();
+                }
+            }
+            const QString Shown = Dialog.OutputShown();
+            EXPECT_LE(Dialog.lblOutput->fontMetrics().horizontalAdvance(Shown),
+                      Dialog.lblOutput->contentsRect().width());
+            if (C.Whole) {
+                EXPECT_EQ(Shown, C.Output);
+            } else {
+                EXPECT_TRUE(Shown.contains(QChar(0x2026))) << Shown.toStdString();
+                EXPECT_TRUE(Shown.startsWith("WWW")) << Shown.toStdString();
+                EXPECT_TRUE(Shown.endsWith("W..mp4")) << Shown.toStdString();
+            }
+        }
+        ApplyTheme(Theme);
         Dialog.close();
         EXPECT_FALSE(Dialog.Timer1->isActive());
     }
