@@ -50,6 +50,8 @@ warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$share/man/man1/tarncon
 # A first start: no settings yet, nothing beside the program.
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/config
 mkdir -p "$HOME"
+version=$("$prefix/bin/tarnconv" --version)
+[ "$version" = "Tarn MP4 Video Converter 1.32" ] || fail "tarnconv --version said: $version"
 profiles=$("$prefix/bin/tarnconv" --list-profiles)
 [ "$(echo "$profiles" | wc -l)" -eq 36 ] || fail "expected 36 profiles, got: $profiles"
 "$prefix/bin/tarnconv" -q -p 1 -o "$scratch/out" --threads 1 "$media/clip.mp4" || fail "the conversion failed"
