@@ -8,6 +8,7 @@ add_library(appcore STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/OutputOptions.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/CommandLine.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/ConsoleProgress.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/BatchProgress.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Batch.cpp
 )
 target_link_libraries(appcore PUBLIC probe engine common binding)

@@ -155,6 +155,7 @@ void TfrmProgress::FormShow() {
     imgPreview->update();
     progbarFile->setRange(0, 100);
     progbarFile->setValue(0);
+    progbarFile->setFormat("%p%");
     Timer1->start();
 }
 

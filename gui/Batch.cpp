@@ -257,6 +257,13 @@ void TfrmMain::btnStartClick() {
     btnPause->setEnabled(true);
     btnResume->setEnabled(false);
     if (FBatch->SleepLock < 0) FBatch->SleepLock = Platform().InhibitSleep("Converting files");
+    // Until a job reports its own length, the list's trimmed length stands in.
+    std::vector<int64_t> Totals;
+    for (int Row : FQueuedRows) {
+        const TlvFilesRecord* R = RowRecord(Row);
+        Totals.push_back(!R ? 0 : R->TrimLength > 0 ? R->TrimLength : int64_t(R->Duration) * 1000 - R->TrimStart);
+    }
+    FBatch->Timing.Start(std::move(Totals), std::chrono::steady_clock::now());
     VxAVC.Start(TfrmPreference::StoredJobs(FSettingsIni));
 
     TfrmProgress* Dialog = ProgressDialog();
@@ -273,6 +280,10 @@ void TfrmMain::VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrentS
         SetRowText(FQueuedRows[static_cast<size_t>(AIndex)], fcProgress, QString("%1%").arg(Percent));
     if (!FProgress) return;
     FProgress->progbarFile->setValue(Percent);
+    TBatchProgress& Timing = FBatch->Timing;
+    Timing.Report(AIndex, ACurrentDuration, ATotalOutputDuration, std::chrono::steady_clock::now());
+    const std::string Pace = BatchProgressText(Timing.Speed(AIndex), Timing.JobLeftMs(AIndex), Timing.BatchLeftMs());
+    FProgress->progbarFile->setFormat(Pace.empty() ? "%p%" : "%p%   " + QString::fromStdString(Pace));
     FProgress->lblTime->setText(QString("%1 Second").arg(ACurrentDuration / 1000));
     FProgress->lblLength->setText(QString("%1 Second").arg(ATotalOutputDuration / 1000));
     FProgress->lblSize->setText(QString("%1 kb").arg(ACurrentSize / 1000));
@@ -306,6 +317,7 @@ void TfrmMain::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const
         if (Row >= 0) MarkRowFailed(Row, AMessage);
     } else if (AFinished) {
         ++FBatch->Converted;
+        FBatch->Timing.Finished(AIndex, std::chrono::steady_clock::now());
         if (Row >= 0) SetRowText(Row, fcProgress, "100%");
         if (FProgress) FProgress->progbarFile->setValue(100);
         if (AIndex + 1 == AJobCount && FProgress) {
@@ -319,12 +331,14 @@ void TfrmMain::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const
 void TfrmMain::btnPauseClick() {
     btnPause->setEnabled(false);
     btnResume->setEnabled(true);
+    FBatch->Timing.Pause(std::chrono::steady_clock::now());
     VxAVC.Pause();
 }
 
 void TfrmMain::btnResumeClick() {
     btnPause->setEnabled(true);
     btnResume->setEnabled(false);
+    FBatch->Timing.Resume(std::chrono::steady_clock::now());
     VxAVC.Resume();
 }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/BatchProgress.h"
 #include "common/Bitmap.h"
 
 struct TlvFilesRecord;
@@ -43,6 +44,8 @@ struct TBatchShared {
     // and the handle that keeps the computer awake while it runs.
     int Converted = 0, Failed = 0;
     int SleepLock = -1;
+    // Window thread only: speed and time left for the dialog's bar.
+    TBatchProgress Timing;
 
 private:
     std::mutex FrameLock;

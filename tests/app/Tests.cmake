@@ -6,6 +6,7 @@ add_project_test(app_tests
     ${CMAKE_CURRENT_SOURCE_DIR}/OutputOptionsTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/FilesRecordTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/CommandLineTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/BatchProgressTest.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/DeviceOptionsTest.cpp
   LIBS appcore)
 target_compile_definitions(app_tests PRIVATE APP_DATA_DIR="${CMAKE_SOURCE_DIR}/data")

@@ -163,6 +163,10 @@ TEST_F(BatchTest, PauseThenCancelStopsAndTheNextBatchOpensRunning) {
                                 BatchTimeoutMs));
     const QImage First = Dialog->imgPreview->Canvas();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !SameImage(Dialog->imgPreview->Canvas(), First); }, 10000));
+    // The bar tells the speed and the time left once they are known.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Dialog->progbarFile->format().contains(" left, batch "); }, 10000))
+        << Dialog->progbarFile->format().toStdString();
+    EXPECT_TRUE(Dialog->progbarFile->format().contains(QRegularExpression("^%p%   [0-9.]+x, ")));
 
     Dialog->btnPause->click();
     EXPECT_FALSE(Dialog->btnPause->isEnabled());

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -171,7 +172,8 @@ int main(int argc, char** argv) {
             Waited.start();
             while (Waited.elapsed() < 60000 &&
                    (Progress->lblProgress->text().isEmpty() ||
-                    Progress->imgPreview->Canvas().pixelColor(186, 105) == PreviewBackground))
+                    Progress->imgPreview->Canvas().pixelColor(186, 105) == PreviewBackground ||
+                    !Progress->progbarFile->format().contains(" left")))
                 Settle(50);
             Settle(300);
             Shoot(Progress, "progress_" + ThemeFileName(Theme));
