@@ -13,9 +13,7 @@
 #include <QTimer>
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +24,7 @@
 #include "dialogs/RectTracker.h"
 #include "dialogs/WinCrop.h"
 #include "dialogs/WinTrim.h"
+#include "tests/ConvertOnce.h"
 #include "tests/TestMedia.h"
 #include "widgets/PictureView.h"
 #include "widgets/PreviewPlayer.h"
@@ -553,28 +552,11 @@ TEST_F(TrimCropDialogs, FileThatCannotBeOpenedSaysSoAndLeavesTheRowAlone) {
 TEST_F(TrimCropDialogs, AutoFindsTheBarsOfALetterBoxedClip) {
     // 640 x 360 pictures padded with 60 black rows above and below.
     const std::string Boxed = (ScratchFolder("letterbox") / "letterbox.avi").string();
-    {
-        TVxAVConverter Converter;
-        std::mutex Lock;
-        std::condition_variable Done;
-        bool Finished = false, Failed = false;
-        Converter.OnTerminate = [&](int AIndex, bool, bool AException, const std::string&) {
-            std::lock_guard<std::mutex> Guard(Lock);
-            if (AException) Failed = true;
-            if (AIndex < 0) Finished = true;
-            Done.notify_all();
-        };
-        ASSERT_EQ(Converter.AddInputFile(MediaPath("clip.mp4"), nullptr), 0) << Converter.LastError;
-        TOutputOptions Options;
-        InitOutputOptions(Options);
-        Options.FrameSize = "640x360";
-        Options.PadTop = Options.PadBottom = 60;
-        ASSERT_TRUE(Converter.SetOutputFile(0, Boxed, &Options)) << Converter.LastError;
-        Converter.Start(1);
-        std::unique_lock<std::mutex> Guard(Lock);
-        ASSERT_TRUE(Done.wait_for(Guard, std::chrono::seconds(120), [&] { return Finished; }));
-        ASSERT_FALSE(Failed);
-    }
+    TOutputOptions Options;
+    InitOutputOptions(Options);
+    Options.FrameSize = "640x360";
+    Options.PadTop = Options.PadBottom = 60;
+    ASSERT_EQ(ConvertOnce(MediaPath("clip.mp4"), Options, Boxed), "");
     TlvFilesRecord R;
     R.SourceFile = Boxed;
     TfrmCrop& D = OpenCrop(R);

@@ -13,10 +13,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 #include "app/Profiles.h"
 #include "binding/LibAV.h"
@@ -27,6 +25,7 @@
 #include "dialogs/WinTrim.h"
 #include "gui/WinSettings.h"
 #include "probe/AVProbe.h"
+#include "tests/ConvertOnce.h"
 #include "tests/gui/GuiTestSupport.h"
 
 namespace {
@@ -109,17 +108,6 @@ protected:
     std::string BoxedClip() {
         EXPECT_TRUE(LoadLibraries("", true)) << LibrariesError();
         const std::string Path = (Folder / "boxed.avi").string();
-        TVxAVConverter Converter;
-        std::mutex Lock;
-        std::condition_variable Done;
-        bool Finished = false, Failed = false;
-        Converter.OnTerminate = [&](int AIndex, bool, bool AException, const std::string&) {
-            std::lock_guard<std::mutex> Guard(Lock);
-            Failed = Failed || AException;
-            Finished = AIndex < 0;
-            Done.notify_all();
-        };
-        EXPECT_EQ(Converter.AddInputFile(MediaPath("long35.avi"), nullptr), 0) << Converter.LastError;
         TOutputOptions Options;
         InitOutputOptions(Options);
         Options.VideoCodec = "mpeg4";
@@ -127,11 +115,7 @@ protected:
         Options.FrameSize = "720x544";
         Options.PadTop = Options.PadBottom = 16;
         Options.Duration = 6000;
-        EXPECT_TRUE(Converter.SetOutputFile(0, Path, &Options)) << Converter.LastError;
-        Converter.Start(1);
-        std::unique_lock<std::mutex> Guard(Lock);
-        EXPECT_TRUE(Done.wait_for(Guard, std::chrono::milliseconds(BatchTimeoutMs), [&] { return Finished; }));
-        EXPECT_FALSE(Failed);
+        EXPECT_EQ(ConvertOnce(MediaPath("long35.avi"), Options, Path), "");
         return Path;
     }
 };
