@@ -304,11 +304,13 @@ void TfrmMain::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const
         btnPause->setEnabled(false);
         btnResume->setEnabled(false);
         VxAVC.ClearJobs();
+        // Asked before the dialog closes: while one of the program's windows
+        // has the focus, the user is watching.
+        const bool Watching = QApplication::activeWindow() != nullptr;
         if (FProgress && FProgress->isVisible()) FProgress->close();
         ReleaseSleepLock();
         // Someone who turned to other work learns that the batch is over.
-        if (!isActiveWindow())
-            Platform().Notify("Conversion finished", BatchEndText(FBatch->Converted, FBatch->Failed));
+        if (!Watching) Platform().Notify("Conversion finished", BatchEndText(FBatch->Converted, FBatch->Failed));
         emit BatchEnded();
         return;
     }
