@@ -5,6 +5,22 @@
 #include "component/VxAVConverter.h"
 #include "probe/AVProbe.h"
 
+namespace {
+
+// The PSP's container holds exactly one picture and one sound stream; its
+// muxer refuses anything else, but only once the job has started and with
+// no word a user could act on.
+std::string UnsuitableReason(const TOutputOptions& Output, const TAVProbe& Probe) {
+    if (Output.FileFormat != "psp") return "";
+    const bool Picture = Probe.VideoStreamCount() > 0 && !Output.DisableVideo;
+    const bool Sound = Probe.AudioStreamCount() > 0 && !Output.DisableAudio;
+    if (Picture && Sound) return "";
+    return std::string("The PSP plays only files with both picture and sound; this file has no ") +
+           (Picture ? "sound." : "picture.");
+}
+
+}  // namespace
+
 TBatchBuilder::TBatchBuilder(TVxAVConverter& Converter, TProfileFiles Files, int Profile, std::string Folder,
                              std::string Ext)
     : FConverter(Converter), FFiles(std::move(Files)), FProfile(Profile), FFolder(std::move(Folder)),
@@ -47,12 +63,14 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
     if (Record.TrimLength > 0) Output.Duration = Record.TrimLength;
     try {
         BuildOutputOptions(FFiles, Record, FProfile, Output, Probe, Input);
-        if (OnRow) OnRow(Row, Probe, Input, Output);
+        FReason = UnsuitableReason(Output, Probe);
+        if (FReason.empty() && OnRow) OnRow(Row, Probe, Input, Output);
     } catch (...) {
         Probe.CloseFile();
         throw;
     }
     Probe.CloseFile();
+    if (!FReason.empty()) return baNotSuitable;
 
     int Index = FConverter.AddInputFile(Input.FileName, &Input);
     if (Index < 0) {

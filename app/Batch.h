@@ -19,6 +19,7 @@ enum TBatchAddResult {
     baAdded,        // the job is in the converter's list
     baNotOpened,    // the file cannot be opened (Reason says why)
     baNotWritable,  // the output cannot be created (Reason says why)
+    baNotSuitable,  // the profile's container cannot hold the file (Reason says why)
 };
 
 struct TBatchJob {

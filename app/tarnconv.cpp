@@ -121,7 +121,7 @@ private:
     bool LoadLibraries();
     int ListProfiles(const IniFile& Formats);
     int ShowInfo();
-    bool AddFile(TBatchBuilder& Builder, const std::string& Path);
+    TBatchAddResult AddFile(TBatchBuilder& Builder, const std::string& Path);
     void ConnectEvents();
     void Loop();
     void Report(bool Final);
@@ -143,6 +143,7 @@ private:
     std::vector<TPosted> FPosted;
     bool FBatchEnded = false;
     int FOpenFailures = 0;
+    int FUnsuitable = 0;  // files the profile cannot hold
     size_t FNextStart = 0;  // the job that the next end of a job starts
 };
 
@@ -191,7 +192,7 @@ int TBatch::ShowInfo() {
 }
 
 // One file as the batch start of the windowed application adds it.
-bool TBatch::AddFile(TBatchBuilder& Builder, const std::string& Path) {
+TBatchAddResult TBatch::AddFile(TBatchBuilder& Builder, const std::string& Path) {
     TlvFilesRecord Row;
     Row.SourceFile = Path;
     Row.TrimStart = FOptions.StartMs;
@@ -202,13 +203,17 @@ bool TBatch::AddFile(TBatchBuilder& Builder, const std::string& Path) {
     Row.CropLeft = FOptions.CropLeft;
     Row.CropRight = FOptions.CropRight;
 
-    switch (Builder.Add(static_cast<int>(Builder.Jobs().size()), Path, Row)) {
+    const TBatchAddResult Result = Builder.Add(static_cast<int>(Builder.Jobs().size()), Path, Row);
+    switch (Result) {
         case baNotOpened:
             Say(stderr, "tarnconv: cannot open " + Path + ": " + OneLine(Builder.Reason()));
-            return false;
+            return Result;
         case baNotWritable:
             Say(stderr, "tarnconv: cannot write " + Builder.LastOutput() + ": " + OneLine(Builder.Reason()));
-            return false;
+            return Result;
+        case baNotSuitable:
+            Say(stderr, "tarnconv: cannot convert " + Path + ": " + Builder.Reason());
+            return Result;
         case baAdded: break;
     }
     std::lock_guard<std::mutex> Guard(FLock);
@@ -216,7 +221,7 @@ bool TBatch::AddFile(TBatchBuilder& Builder, const std::string& Path) {
     Job.Input = Path;
     Job.Output = Builder.Jobs().back().Output;
     FJobs.push_back(std::move(Job));
-    return true;
+    return baAdded;
 }
 
 void TBatch::ConnectEvents() {
@@ -441,7 +446,11 @@ int TBatch::Run() {
     for (const std::string& Path : FOptions.Files) {
         if (Interrupted) break;
         try {
-            if (!AddFile(Builder, Path)) ++FOpenFailures;
+            switch (AddFile(Builder, Path)) {
+                case baAdded: break;
+                case baNotSuitable: ++FUnsuitable; break;
+                default: ++FOpenFailures;
+            }
         } catch (const std::exception& E) {
             // A profile value that is not a number stops the whole batch.
             Say(stderr, "tarnconv: " + ExceptionText(E.what()));
@@ -479,15 +488,17 @@ int TBatch::Run() {
         else
             ++Stopped;
     }
-    std::string Summary = StrFormat("%d of %zu converted", Finished, FJobs.size() + FOpenFailures);
+    std::string Summary =
+        StrFormat("%d of %zu converted", Finished, FJobs.size() + FOpenFailures + FUnsuitable);
     if (Failed) Summary += StrFormat(", %d failed", Failed);
     if (FOpenFailures) Summary += StrFormat(", %d not opened", FOpenFailures);
+    if (FUnsuitable) Summary += StrFormat(", %d not suited to the profile", FUnsuitable);
     if (Stopped) Summary += StrFormat(", %d stopped", Stopped);
     Say(stdout, Summary + (Finished ? " into " + Folder : std::string()));
     FConverter.ClearJobs();
     SetMessageFunction({});
     if (Interrupted) return 130;
-    return Failed || FOpenFailures || Stopped ? 1 : 0;
+    return Failed || FOpenFailures || FUnsuitable || Stopped ? 1 : 0;
 }
 
 }  // namespace

@@ -226,9 +226,13 @@ void TfrmMain::btnStartClick() {
             SetRowText(Row, fcProgress, QString());
             const std::string Path = RowText(Row, fcSource).toStdString();
             VxAVC.LastError.clear();
-            if (Builder.Add(Row, Path, *RowRecord(Row)) == baAdded) {
+            const TBatchAddResult Result = Builder.Add(Row, Path, *RowRecord(Row));
+            if (Result == baAdded) {
                 FQueuedRows.push_back(Row);
                 AppendLog(QString::fromStdString(VxAVC.LastError));
+            } else if (Result == baNotSuitable) {
+                MarkRowFailed(Row, Builder.Reason());
+                AppendLog(QString::fromStdString("***" + Path + ": " + Builder.Reason()));
             } else {
                 // The other files are still converted; this row says why
                 // it was not.

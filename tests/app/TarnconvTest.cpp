@@ -261,6 +261,20 @@ TEST_F(Tarnconv, FilesThatCannotBeOpenedFailWhileOthersConvert) {
     EXPECT_TRUE(fs::is_regular_file(Folder / "tone_(new).mp3"));
     EXPECT_NE(Stdout.find("1 of 3 converted, 2 not opened"), std::string::npos) << Stdout;
     EXPECT_FALSE(fs::exists(Folder / "random_(new).mp3"));
+
+    // The PSP's container needs picture and sound: a silent clip is refused
+    // before any job starts, with a reason a user can act on.
+    EXPECT_EQ(RunToEnd(Folder, "psp", Args({"-p", "28", "-o", Folder.string(), MediaPath("long35.avi"),
+                                            MediaPath("clip.mp4")}),
+                       &Stdout, &Stderr),
+              1);
+    EXPECT_NE(Stderr.find("cannot convert " + MediaPath("long35.avi") +
+                          ": The PSP plays only files with both picture and sound; this file has no sound."),
+              std::string::npos)
+        << Stderr;
+    EXPECT_TRUE(fs::is_regular_file(Folder / "clip_(new).mp4"));
+    EXPECT_FALSE(fs::exists(Folder / "long35_(new).mp4"));
+    EXPECT_NE(Stdout.find("1 of 2 converted, 1 not suited to the profile"), std::string::npos) << Stdout;
 }
 
 TEST_F(Tarnconv, UsageErrorsListAndInformation) {
