@@ -133,6 +133,17 @@ TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
     ExpectDecodesToItsEnd(Out("short_(new).mp4"), 0.5, 1.3);
     ExpectDecodesToItsEnd(Out("clip_(new).mp4"), 2.5, 3.5);
     EXPECT_FALSE(fs::exists(Out("gone_(new).mp4")));
+
+    // The PSP profile cannot hold a clip without sound: its row says why.
+    W.cbOutputFormat->setCurrentIndex(28);
+    W.AddFiles({Media("long35.avi")});
+    for (int Row = 0; Row < 4; ++Row) W.FilesModel()->SetChecked(Row, Row >= 2);
+    Ended.clear();
+    W.btnStart->click();
+    ASSERT_TRUE(WaitForEnd(W, Ended));
+    EXPECT_EQ(W.RowText(2, fcProgress), "100%");
+    EXPECT_EQ(W.RowText(3, fcProgress), "Failed");
+    EXPECT_EQ(W.RowFailure(3), "The PSP plays only files with both picture and sound; this file has no sound.");
 }
 
 TEST_F(BatchTest, ClosingTheWindowMidJobLeavesACompleteFile) {
