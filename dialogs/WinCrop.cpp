@@ -19,6 +19,7 @@
 #include "app/GlobalUnit.h"
 #include "app/PreviewMath.h"
 #include "common/Bitmap.h"
+#include "dialogs/FormControls.h"
 #include "dialogs/RectTracker.h"
 #include "widgets/PathText.h"
 #include "widgets/PictureView.h"
@@ -38,31 +39,6 @@ constexpr int64_t FirstPictureUs = 10;
 constexpr int BlackLimit = 40;
 
 const char* const ZoomCodes[] = {"lbox", "cent", "full", "orig"};
-
-QLabel* Caption(QWidget* Parent, const char* Text, int X, int Y, int W = 0) {
-    auto* Label = new QLabel(QString::fromUtf8(Text), Parent);
-    Label->adjustSize();
-    Label->move(X, Y);
-    if (W > 0) Label->resize(W, Label->height());
-    return Label;
-}
-
-QPushButton* Button(QWidget* Parent, const char* Text, const char* Name, int X, int Y, int W = 90) {
-    auto* Btn = new QPushButton(QString::fromUtf8(Text), Parent);
-    Btn->setObjectName(Name);
-    Btn->setGeometry(X, Y, W, 28);
-    return Btn;
-}
-
-QToolButton* ImageButton(QWidget* Parent, QStyle::StandardPixmap Icon, const char* Name, const char* Tip, int X,
-                         int Y) {
-    auto* Btn = new QToolButton(Parent);
-    Btn->setObjectName(Name);
-    Btn->setIcon(Parent->style()->standardIcon(Icon));
-    Btn->setToolTip(Tip);
-    Btn->setGeometry(X, Y, 30, 26);
-    return Btn;
-}
 
 QSpinBox* Spin(QWidget* Parent, const char* Name, int X, int Y) {
     auto* Box = new QSpinBox(Parent);
@@ -231,19 +207,7 @@ void TfrmCrop::showEvent(QShowEvent* Event) {
     QDialog::showEvent(Event);
 }
 
-bool TfrmCrop::OpenSource() {
-    VxAVC.ClearJobs();
-    TInputOptions Options;
-    InitInputOptions(Options);
-    Options.FileName = FRecord->SourceFile;
-    VxAVC.AddInputFile(FRecord->SourceFile, &Options);
-    try {
-        return FPlayer->OpenFile(FRecord->SourceFile);
-    } catch (const std::exception& Error) {
-        ShowMessageBox("Warning", Error.what(), TMessageKind::Warning);
-        return false;
-    }
-}
+bool TfrmCrop::OpenSource() { return OpenDialogSource(VxAVC, *FPlayer, FRecord->SourceFile); }
 
 void TfrmCrop::EnableCrop(bool Enabled) {
     RectTracker->setEnabled(Enabled);

@@ -15,6 +15,7 @@
 
 #include "app/GlobalUnit.h"
 #include "app/PreviewMath.h"
+#include "dialogs/FormControls.h"
 #include "widgets/PathText.h"
 #include "widgets/PictureView.h"
 #include "widgets/PreviewPlayer.h"
@@ -45,14 +46,6 @@ QString FieldText(const std::string& Digits) {
 
 std::string FieldDigits(const QLineEdit* Field) { return Field->displayText().remove(':').toStdString(); }
 
-QLabel* Caption(QWidget* Parent, const char* Text, int X, int Y, int W = 0) {
-    auto* Label = new QLabel(QString::fromUtf8(Text), Parent);
-    Label->adjustSize();
-    Label->move(X, Y);
-    if (W > 0) Label->resize(W, Label->height());
-    return Label;
-}
-
 QLineEdit* TimeField(QWidget* Parent, const char* Name, int X, int Y) {
     auto* Field = new QLineEdit(Parent);
     Field->setObjectName(Name);
@@ -61,23 +54,6 @@ QLineEdit* TimeField(QWidget* Parent, const char* Name, int X, int Y) {
     Field->setText("000000");
     Field->setGeometry(X, Y, 96, 24);
     return Field;
-}
-
-QPushButton* Button(QWidget* Parent, const char* Text, const char* Name, int X, int Y, int W = 90) {
-    auto* Btn = new QPushButton(QString::fromUtf8(Text), Parent);
-    Btn->setObjectName(Name);
-    Btn->setGeometry(X, Y, W, 28);
-    return Btn;
-}
-
-QToolButton* ImageButton(QWidget* Parent, QStyle::StandardPixmap Icon, const char* Name, const char* Tip, int X,
-                         int Y) {
-    auto* Btn = new QToolButton(Parent);
-    Btn->setObjectName(Name);
-    Btn->setIcon(Parent->style()->standardIcon(Icon));
-    Btn->setToolTip(Tip);
-    Btn->setGeometry(X, Y, 30, 26);
-    return Btn;
 }
 
 }  // namespace
@@ -271,19 +247,7 @@ void TfrmTrim::showEvent(QShowEvent* Event) {
     QDialog::showEvent(Event);
 }
 
-bool TfrmTrim::OpenSource() {
-    VxAVC.ClearJobs();
-    TInputOptions Options;
-    InitInputOptions(Options);
-    Options.FileName = FRecord->SourceFile;
-    VxAVC.AddInputFile(FRecord->SourceFile, &Options);
-    try {
-        return FPlayer->OpenFile(FRecord->SourceFile);
-    } catch (const std::exception& Error) {
-        ShowMessageBox("Warning", Error.what(), TMessageKind::Warning);
-        return false;
-    }
-}
+bool TfrmTrim::OpenSource() { return OpenDialogSource(VxAVC, *FPlayer, FRecord->SourceFile); }
 
 void TfrmTrim::FormShow() {
     setFixedSize(ShownWidth, ShownHeight);

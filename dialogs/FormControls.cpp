@@ -1,0 +1,50 @@
+#include "dialogs/FormControls.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <exception>
+
+#include "app/GlobalUnit.h"
+#include "component/VxAVConverter.h"
+#include "widgets/PreviewPlayer.h"
+
+QLabel* Caption(QWidget* Parent, const char* Text, int X, int Y, int W) {
+    auto* Label = new QLabel(QString::fromUtf8(Text), Parent);
+    Label->adjustSize();
+    Label->move(X, Y);
+    if (W > 0) Label->resize(W, Label->height());
+    return Label;
+}
+
+QPushButton* Button(QWidget* Parent, const char* Text, const char* Name, int X, int Y, int W) {
+    auto* Btn = new QPushButton(QString::fromUtf8(Text), Parent);
+    Btn->setObjectName(Name);
+    Btn->setGeometry(X, Y, W, 28);
+    return Btn;
+}
+
+QToolButton* ImageButton(QWidget* Parent, QStyle::StandardPixmap Icon, const char* Name, const char* Tip, int X,
+                         int Y) {
+    auto* Btn = new QToolButton(Parent);
+    Btn->setObjectName(Name);
+    Btn->setIcon(Parent->style()->standardIcon(Icon));
+    Btn->setToolTip(Tip);
+    Btn->setGeometry(X, Y, 30, 26);
+    return Btn;
+}
+
+bool OpenDialogSource(TVxAVConverter& Converter, TPreviewPlayer& Player, const std::string& File) {
+    Converter.ClearJobs();
+    TInputOptions Options;
+    InitInputOptions(Options);
+    Options.FileName = File;
+    Converter.AddInputFile(File, &Options);
+    try {
+        return Player.OpenFile(File);
+    } catch (const std::exception& Error) {
+        ShowMessageBox("Warning", Error.what(), TMessageKind::Warning);
+        return false;
+    }
+}

@@ -1,0 +1,25 @@
+// What the trim and crop dialogs share: controls placed by hand at fixed
+// positions, and opening the row's file.
+#pragma once
+
+#include <QStyle>
+
+#include <string>
+
+class QLabel;
+class QPushButton;
+class QToolButton;
+class QWidget;
+class TPreviewPlayer;
+class TVxAVConverter;
+
+// A caption at X, Y, as wide as its text or W when W > 0.
+QLabel* Caption(QWidget* Parent, const char* Text, int X, int Y, int W = 0);
+QPushButton* Button(QWidget* Parent, const char* Text, const char* Name, int X, int Y, int W = 90);
+// A small button with one of the style's standard pictures.
+QToolButton* ImageButton(QWidget* Parent, QStyle::StandardPixmap Icon, const char* Name, const char* Tip, int X,
+                         int Y);
+
+// Makes File the converter's only job and opens it in the player; a file
+// the player cannot open gives a warning and false.
+bool OpenDialogSource(TVxAVConverter& Converter, TPreviewPlayer& Player, const std::string& File);
