@@ -225,26 +225,32 @@ void TAVProbe::GetFileInfo(TAVFileInfo& Info) {
     Info.Genre = Tag(Meta, "genre");
 }
 
+const AVStream* TAVProbe::StreamOfKind(int Index, int First, int Kind, const char* KindName) const {
+    if (Index < 0) {
+        Index = First;
+        if (Index < 0) {
+            Log(0, StrFormat("no %s stream.\n", KindName));
+            return nullptr;
+        }
+    }
+    if (Index >= FStreamCount) {
+        Log(0, StrFormat("stream index #%d is invalid.\n", Index));
+        return nullptr;
+    }
+    const AVStream* Stream = FContext->streams[Index];
+    if (Stream->codecpar->codec_type != Kind) {
+        Log(0, StrFormat("stream #%d is not %s stream.\n", Index, KindName));
+        return nullptr;
+    }
+    return Stream;
+}
+
 void TAVProbe::GetVideoStreamInfo(int StreamIndex, TAVVideoStreamInfo& Info) {
     Info = TAVVideoStreamInfo();
     if (!FileLoaded()) return;
-    if (StreamIndex < 0) {
-        StreamIndex = FFirstVideoStream;
-        if (StreamIndex < 0) {
-            Log(0, "no video stream.\n");
-            return;
-        }
-    }
-    if (StreamIndex >= FStreamCount) {
-        Log(0, StrFormat("stream index #%d is invalid.\n", StreamIndex));
-        return;
-    }
-    const AVStream* Stream = FContext->streams[StreamIndex];
+    const AVStream* Stream = StreamOfKind(StreamIndex, FFirstVideoStream, AVMEDIA_TYPE_VIDEO, "video");
+    if (!Stream) return;
     const AVCodecParameters* Par = Stream->codecpar;
-    if (Par->codec_type != AVMEDIA_TYPE_VIDEO) {
-        Log(0, StrFormat("stream #%d is not video stream.\n", StreamIndex));
-        return;
-    }
     FillCommon(Stream, Info);
     Info.Height = Par->height;
     Info.Width = Par->width;
@@ -262,23 +268,9 @@ void TAVProbe::GetVideoStreamInfo(int StreamIndex, TAVVideoStreamInfo& Info) {
 void TAVProbe::GetAudioStreamInfo(int StreamIndex, TAVAudioStreamInfo& Info) {
     Info = TAVAudioStreamInfo();
     if (!FileLoaded()) return;
-    if (StreamIndex < 0) {
-        StreamIndex = FFirstAudioStream;
-        if (StreamIndex < 0) {
-            Log(0, "no audio stream.\n");
-            return;
-        }
-    }
-    if (StreamIndex >= FStreamCount) {
-        Log(0, StrFormat("stream index #%d is invalid.\n", StreamIndex));
-        return;
-    }
-    const AVStream* Stream = FContext->streams[StreamIndex];
+    const AVStream* Stream = StreamOfKind(StreamIndex, FFirstAudioStream, AVMEDIA_TYPE_AUDIO, "audio");
+    if (!Stream) return;
     const AVCodecParameters* Par = Stream->codecpar;
-    if (Par->codec_type != AVMEDIA_TYPE_AUDIO) {
-        Log(0, StrFormat("stream #%d is not audio stream.\n", StreamIndex));
-        return;
-    }
     FillCommon(Stream, Info);
     Info.Channels = Par->ch_layout.nb_channels;
     Info.SampleRate = Par->sample_rate;

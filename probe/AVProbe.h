@@ -142,6 +142,9 @@ private:
     bool FileLoaded(int Level = 1) const;
     int64_t ContextFileSize() const;
     std::string StreamLine(int Index);
+    // The stream of Kind at Index, or the first one of Kind (First) when
+    // Index < 0; null, with the log line saying why, when there is none.
+    const AVStream* StreamOfKind(int Index, int First, int Kind, const char* KindName) const;
     int MapOpenError(const std::string& FileName, int Code, AVIOContext* Reader) const;
     bool Open(const std::string& FileName, const std::string& FormatName, AVIOContext* Reader);
 
