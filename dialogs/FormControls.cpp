@@ -8,6 +8,7 @@
 
 #include "app/GlobalUnit.h"
 #include "component/VxAVConverter.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/PreviewPlayer.h"
 
 QLabel* Caption(QWidget* Parent, const char* Text, int X, int Y, int W) {
@@ -15,6 +16,12 @@ QLabel* Caption(QWidget* Parent, const char* Text, int X, int Y, int W) {
     Label->adjustSize();
     Label->move(X, Y);
     if (W > 0) Label->resize(W, Label->height());
+    return Label;
+}
+
+TElidedLabel* PathLabel(QWidget* Parent, int X, int Y, int W) {
+    auto* Label = new TElidedLabel(Parent);
+    Label->setGeometry(X, Y, W, Label->fontMetrics().height() + 2);
     return Label;
 }
 

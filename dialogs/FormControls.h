@@ -10,11 +10,15 @@ class QLabel;
 class QPushButton;
 class QToolButton;
 class QWidget;
+class TElidedLabel;
 class TPreviewPlayer;
 class TVxAVConverter;
 
 // A caption at X, Y, as wide as its text or W when W > 0.
 QLabel* Caption(QWidget* Parent, const char* Text, int X, int Y, int W = 0);
+// A one-line label for a path at X, Y, W wide, elided in the middle when the
+// path is wider.
+TElidedLabel* PathLabel(QWidget* Parent, int X, int Y, int W);
 QPushButton* Button(QWidget* Parent, const char* Text, const char* Name, int X, int Y, int W = 90);
 // A small button with one of the style's standard pictures.
 QToolButton* ImageButton(QWidget* Parent, QStyle::StandardPixmap Icon, const char* Name, const char* Tip, int X,

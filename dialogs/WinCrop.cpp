@@ -21,6 +21,7 @@
 #include "common/Bitmap.h"
 #include "dialogs/FormControls.h"
 #include "dialogs/RectTracker.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/PathText.h"
 #include "widgets/PictureView.h"
 #include "widgets/PreviewPlayer.h"
@@ -135,7 +136,7 @@ TfrmCrop::TfrmCrop(QWidget* Parent) : QDialog(Parent) {
     lblLength = Caption(this, "", 250, 338, 130);
     lblLength->setObjectName("lblLength");
     Caption(this, "Source File:", 10, 364);
-    lblSourceName = Caption(this, "", 100, 364, SourceLabelWidth);
+    lblSourceName = PathLabel(this, 100, 364, SourceLabelWidth);
     lblSourceName->setObjectName("lblSourceName");
 
     pgCrop = new QTabWidget(this);

@@ -15,6 +15,7 @@
 
 #include "app/GlobalUnit.h"
 #include "common/Text.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/PathText.h"
 #include "widgets/Theme.h"
 
@@ -75,7 +76,7 @@ TfrmFileInfo::TfrmFileInfo(QWidget* Parent) : QDialog(Parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
     auto* NameCaption = new QLabel("File Name:", this);
-    lblSourceName = new QLabel(this);
+    lblSourceName = new TElidedLabel(this);
     lblSourceName->setObjectName("lblSourceName");
     lblSourceName->setFixedWidth(SourceLabelWidth);
     lblSourceName->setTextFormat(Qt::PlainText);

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -14,6 +13,7 @@
 
 #include "app/Snapshot.h"
 #include "common/Bitmap.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/PictureView.h"
 #include "widgets/Theme.h"
 
@@ -23,21 +23,6 @@ constexpr int Margin = 24;
 constexpr int ValueLeft = 120;
 constexpr int RowHeight = 22;
 
-// A label that never cuts its text off at the right: what does not fit is
-// elided in the middle, so the start of the path and the extension stay.
-class TMiddleElidedLabel : public QLabel {
-public:
-    explicit TMiddleElidedLabel(QWidget* Parent) : QLabel(Parent) { setTextFormat(Qt::PlainText); }
-
-    QString Shown() const { return fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter Painter(this);
-        style()->drawItemText(&Painter, contentsRect(), int(alignment()), palette(), isEnabled(), Shown(),
-                              foregroundRole());
-    }
-};
 
 // A copy of the dialog's picture area as a 24-bit bitmap.
 TBitmap CanvasBitmap(const QImage& Canvas) {
@@ -77,7 +62,7 @@ TfrmProgress::TfrmProgress(QWidget* Parent) : QDialog(Parent) {
     Caption("Output File:", Margin, Top, ValueLeft - Margin);
     Top += RowHeight;
     // Paths of 50 characters are wider than the space after the caption.
-    lblOutput = new TMiddleElidedLabel(this);
+    lblOutput = new TElidedLabel(this);
     lblOutput->setObjectName("lblOutput");
     lblOutput->setGeometry(Margin, Top, OutputLabelWidth, RowHeight);
     Top += RowHeight + 6;
@@ -160,7 +145,7 @@ void TfrmProgress::FormShow() {
 }
 
 QString TfrmProgress::OutputShown() const {
-    if (auto* Label = dynamic_cast<const TMiddleElidedLabel*>(lblOutput)) return Label->Shown();
+    if (auto* Label = dynamic_cast<const TElidedLabel*>(lblOutput)) return Label->Shown();
     return lblOutput->text();
 }
 

@@ -16,6 +16,7 @@
 #include "app/GlobalUnit.h"
 #include "app/PreviewMath.h"
 #include "dialogs/FormControls.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/PathText.h"
 #include "widgets/PictureView.h"
 #include "widgets/PreviewPlayer.h"
@@ -181,7 +182,7 @@ TfrmTrim::TfrmTrim(QWidget* Parent) : QDialog(Parent) {
     lblLength = Caption(this, "", 250, 338, 130);
     lblLength->setObjectName("lblLength");
     Caption(this, "Source Name:", 10, 364);
-    lblSourceName = Caption(this, "", 100, 364, SourceLabelWidth);
+    lblSourceName = PathLabel(this, 100, 364, SourceLabelWidth);
     lblSourceName->setObjectName("lblSourceName");
 
     const int RX = 398;

@@ -19,6 +19,7 @@
 #include "binding/LibAV.h"
 #include "dialogs/WinFileInfo.h"
 #include "tests/TestMedia.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/Theme.h"
 
 namespace fs = std::filesystem;
@@ -132,6 +133,19 @@ TEST_F(FileInfoDialog, PathsOfMoreThan45CharactersAreCut) {
         EXPECT_EQ(D.lblSourceName->width(), TfrmFileInfo::SourceLabelWidth);
         D.accept();
     }
+    // 45 wide letters are kept whole by the rule but are wider than the
+    // label: it draws them elided in the middle, never cut off.
+    const std::string Wide = Dir + "/" + std::string(45 - Dir.size() - 5, 'W') + ".avi";
+    fs::create_symlink(MediaPath("clip.avi"), Wide);
+    TfrmFileInfo& D = Open(Wide);
+    auto* Label = dynamic_cast<TElidedLabel*>(D.lblSourceName);
+    ASSERT_NE(Label, nullptr);
+    EXPECT_EQ(Label->text().toStdString(), Wide);
+    const QString Shown = Label->Shown();
+    EXPECT_TRUE(Shown.startsWith("/tmp/") && Shown.endsWith("W.avi") && Shown.contains(QChar(0x2026)))
+        << Shown.toStdString();
+    EXPECT_LE(Label->fontMetrics().horizontalAdvance(Shown), Label->contentsRect().width());
+    D.accept();
     fs::remove_all(Dir);
 }
 
