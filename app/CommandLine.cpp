@@ -21,6 +21,41 @@ int Number(const std::string& Option, const std::string& Text, int Min, int Max)
 
 }  // namespace
 
+std::string TOptionValue::Take(const std::string& What) {
+    if (FInline) return FText;
+    if (FIndex + 1 >= FArguments.size()) throw EUsageError(FName + " wants " + What);
+    return FArguments[++FIndex];
+}
+
+void TOptionValue::None() const {
+    if (FInline) throw EUsageError(FName + " takes no value");
+}
+
+void WalkArguments(const std::vector<std::string>& Arguments, std::vector<std::string>& Files,
+                   const std::function<void(const std::string& Name, TOptionValue& Value)>& OnOption) {
+    bool OptionsEnd = false;
+    for (size_t I = 0; I < Arguments.size(); ++I) {
+        std::string A = Arguments[I];
+        if (OptionsEnd || A.empty() || A[0] != '-' || A == "-") {
+            Files.push_back(A);
+            continue;
+        }
+        if (A == "--") {
+            OptionsEnd = true;
+            continue;
+        }
+        std::string Text;
+        bool Inline = false;
+        if (StartsWith(A, "--") && A.find('=') != std::string::npos) {
+            Text = A.substr(A.find('=') + 1);
+            A = A.substr(0, A.find('='));
+            Inline = true;
+        }
+        TOptionValue Value(A, Arguments, I, Inline, std::move(Text));
+        OnOption(A, Value);
+    }
+}
+
 int LogLevelFromName(const std::string& Name) {
     static const char* const Names[] = {"quiet", "error", "info", "debug", "all"};
     for (int I = 0; I < 5; ++I)
@@ -30,32 +65,9 @@ int LogLevelFromName(const std::string& Name) {
 
 TConvOptions ParseCommandLine(const std::vector<std::string>& Arguments) {
     TConvOptions O;
-    bool OptionsEnd = false;
-    for (size_t I = 0; I < Arguments.size(); ++I) {
-        std::string A = Arguments[I];
-        if (OptionsEnd || A.empty() || A[0] != '-' || A == "-") {
-            O.Files.push_back(A);
-            continue;
-        }
-        if (A == "--") {
-            OptionsEnd = true;
-            continue;
-        }
-        std::string Value;
-        bool Inline = false;
-        if (StartsWith(A, "--") && A.find('=') != std::string::npos) {
-            Value = A.substr(A.find('=') + 1);
-            A = A.substr(0, A.find('='));
-            Inline = true;
-        }
-        auto Next = [&]() -> std::string {
-            if (Inline) return Value;
-            if (I + 1 >= Arguments.size()) throw EUsageError(A + " wants a value");
-            return Arguments[++I];
-        };
-        auto Flag = [&]() {
-            if (Inline) throw EUsageError(A + " takes no value");
-        };
+    WalkArguments(Arguments, O.Files, [&O](const std::string& A, TOptionValue& V) {
+        auto Next = [&V] { return V.Take(); };
+        auto Flag = [&V] { V.None(); };
 
         if (A == "-p" || A == "--profile")
             O.Profile = Number(A, Next(), 0, ProfileCount - 1);
@@ -106,7 +118,7 @@ TConvOptions ParseCommandLine(const std::vector<std::string>& Arguments) {
             O.Version = true;
         } else
             throw EUsageError("unknown option " + A);
-    }
+    });
     if (!O.Help && !O.Version && !O.ListProfiles && O.InfoFile.empty() && O.Files.empty()) throw EUsageError("no input files");
     return O;
 }

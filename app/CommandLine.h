@@ -1,6 +1,7 @@
 // The command line of tarnconv.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,6 +11,32 @@ class EUsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// An option's value while a command line is walked.
+class TOptionValue {
+public:
+    TOptionValue(const std::string& Name, const std::vector<std::string>& Arguments, size_t& Index, bool Inline,
+                 std::string Text)
+        : FName(Name), FArguments(Arguments), FIndex(Index), FInline(Inline), FText(std::move(Text)) {}
+    // The text after "=", else the next argument; "NAME wants WHAT" when
+    // there is none.
+    std::string Take(const std::string& What = "a value");
+    // Refuses a value given with "=".
+    void None() const;
+    bool Inline() const { return FInline; }
+
+private:
+    const std::string& FName;
+    const std::vector<std::string>& FArguments;
+    size_t& FIndex;
+    bool FInline;
+    std::string FText;
+};
+
+// Walks the arguments after the program name: plain ones, "-" and all after
+// "--" go to Files; each option ("--name=value" too) to OnOption.
+void WalkArguments(const std::vector<std::string>& Arguments, std::vector<std::string>& Files,
+                   const std::function<void(const std::string& Name, TOptionValue& Value)>& OnOption);
 
 // Log levels by name, in the component's order: quiet, error, info, debug, all.
 int LogLevelFromName(const std::string& Name);  // -1 for an unknown name

@@ -4,43 +4,23 @@
 
 TStartOptions ParseStartOptions(const std::vector<std::string>& Arguments) {
     TStartOptions O;
-    bool OptionsEnd = false;
-    for (size_t I = 0; I < Arguments.size(); ++I) {
-        std::string A = Arguments[I];
-        if (OptionsEnd || A.empty() || A[0] != '-' || A == "-") {
-            O.Files.push_back(A);
-            continue;
-        }
-        if (A == "--") {
-            OptionsEnd = true;
-            continue;
-        }
-        std::string Value;
-        bool Inline = false;
-        if (A.rfind("--", 0) == 0 && A.find('=') != std::string::npos) {
-            Value = A.substr(A.find('=') + 1);
-            A = A.substr(0, A.find('='));
-            Inline = true;
-        }
-        auto Next = [&]() -> std::string {
-            if (!Inline) {
-                if (I + 1 >= Arguments.size()) throw EUsageError(A + " wants a file");
-                Value = Arguments[++I];
-            }
+    WalkArguments(Arguments, O.Files, [&O](const std::string& A, TOptionValue& V) {
+        auto File = [&] {
+            std::string Value = V.Take("a file");
             if (Value.empty()) throw EUsageError(A + " wants a file");
             return Value;
         };
         if (A == "--settings")
-            O.SettingsFile = Next();
+            O.SettingsFile = File();
         else if (A == "--profiles")
-            O.ProfilesFile = Next();
-        else if ((A == "-h" || A == "--help") && !Inline)
+            O.ProfilesFile = File();
+        else if ((A == "-h" || A == "--help") && !V.Inline())
             O.Help = true;
         else if (A == "--help")
             throw EUsageError("--help takes no value");
         else
             throw EUsageError("unknown option " + A);
-    }
+    });
     return O;
 }
 
