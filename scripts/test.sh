@@ -37,6 +37,8 @@ for suite in "${suites[@]}"; do
   cmake --build "$dir" -j "$jobs" "${targets[@]}"
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  # The sanitizer suites convert one profile of each family in the sweeps.
+  if [ "$suite" = plain ]; then unset TARN_PROFILE_SWEEP; else export TARN_PROFILE_SWEEP=families; fi
   export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" "${tests[@]}") || status=1
 done

@@ -53,16 +53,19 @@ TEST(CleanLog, EveryProfileLogsOnlyItsContainersWarningsByDefault) {
     std::ostringstream Listing;
     // One second of the clip is enough: the options are applied before the
     // first packet. Two programs at a time, one codec thread each.
-    for (int N = 0; N < ProfileCount; N += 2) {
+    const std::vector<int> Profiles = SweptProfiles(ProfileCount);
+    for (size_t N = 0; N < Profiles.size(); N += 2) {
         std::vector<std::unique_ptr<TRun>> Runs;
-        for (int K = N; K < std::min(N + 2, ProfileCount); ++K)
+        for (size_t J = N; J < std::min(N + 2, Profiles.size()); ++J) {
+            int K = Profiles[J];
             Runs.push_back(std::make_unique<TRun>(
                 Folder, "p" + std::to_string(K),
                 std::vector<std::string>{"--settings", Settings, "--threads", "1",
                                          "--length", "1000", "-p", std::to_string(K), "-o",
                                          (Folder / std::to_string(K)).string(), MediaPath("clip.mp4")}));
+        }
         for (size_t I = 0; I < Runs.size(); ++I) {
-            int K = N + static_cast<int>(I);
+            int K = Profiles[N + I];
             SCOPED_TRACE(std::to_string(K) + " " + ProfileNames[K]);
             EXPECT_EQ(Runs[I]->Wait(), 0) << Runs[I]->Err();
             // Progress and results go to stdout; no library line does.

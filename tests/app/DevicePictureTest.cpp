@@ -122,8 +122,7 @@ TEST_F(DevicePictures, EveryVideoProfileShowsTheSourceShapeIn8Bit420) {
     };
     const TSource Sources[] = {{"pal_4x3.mp4", 4.0 / 3}, {"pal_64x45.mp4", 16.0 / 9}, {"square_640.mp4", 4.0 / 3},
                                {"h264_10bit.mkv", 4.0 / 3}, {"h264_422.mkv", 4.0 / 3}, {"h264_444.mkv", 4.0 / 3}};
-    std::vector<int> Profiles;
-    for (int N = 0; N < VideoProfiles; ++N) Profiles.push_back(N);
+    std::vector<int> Profiles = SweptProfiles(VideoProfiles);
     std::vector<std::string> Names;
     for (const TSource& S : Sources) Names.push_back(S.Name);
     Convert(Profiles, Names);
@@ -183,8 +182,7 @@ TEST_F(DevicePictures, PhoneVideoShotUprightComesOutUpright) {
 }
 
 TEST_F(DevicePictures, FrameRatesFollowTheSourceWhereTheDevicePlaysIt) {
-    std::vector<int> Profiles;
-    for (int N = 0; N < VideoProfiles; ++N) Profiles.push_back(N);
+    std::vector<int> Profiles = SweptProfiles(VideoProfiles);
     Convert(Profiles, {"fps25.mp4", "fps50.mp4"});
 
     for (int N : Profiles) {

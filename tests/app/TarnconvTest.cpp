@@ -117,17 +117,19 @@ TEST_F(Tarnconv, EveryProfileConvertsAsItsNamePromises) {
     Probe.CloseFile();
 
     // Two programs at a time, one codec thread each.
-    for (int N = 0; N < ProfileCount; N += 2) {
+    const std::vector<int> Profiles = SweptProfiles(ProfileCount);
+    for (size_t N = 0; N < Profiles.size(); N += 2) {
         std::vector<std::unique_ptr<TRun>> Runs;
-        for (int K = N; K < std::min(N + 2, ProfileCount); ++K)
+        for (size_t J = N; J < std::min(N + 2, Profiles.size()); ++J) {
+            std::string K = std::to_string(Profiles[J]);
             Runs.push_back(std::make_unique<TRun>(
-                Folder, "p" + std::to_string(K),
-                Args({"-p", std::to_string(K), "-o", (Folder / std::to_string(K)).string(), "--threads", "1", Source})));
-        for (size_t K = 0; K < Runs.size(); ++K)
-            EXPECT_EQ(Runs[K]->Wait(), 0) << "profile " << N + K << ": " << Runs[K]->Err();
+                Folder, "p" + K, Args({"-p", K, "-o", (Folder / K).string(), "--threads", "1", Source})));
+        }
+        for (size_t I = 0; I < Runs.size(); ++I)
+            EXPECT_EQ(Runs[I]->Wait(), 0) << "profile " << Profiles[N + I] << ": " << Runs[I]->Err();
     }
 
-    for (int N = 0; N < ProfileCount; ++N) {
+    for (int N : Profiles) {
         const TExpected& E = Expected[N];
         SCOPED_TRACE(std::string(ProfileNames[N]));
         std::string Output = (Folder / std::to_string(N) / (std::string("clip_(new).") + E.Ext)).string();

@@ -459,14 +459,16 @@ TEST_F(SettingsConversion, EveryProfileKeepsItsPromiseAfterDefaultAndOk) {
     EXPECT_EQ(TAppSettings(Files.SettingsIni).OutputFormat(), ProfileCount - 1);
     EXPECT_TRUE(Messages.empty());
 
-    for (int N = 0; N < ProfileCount; N += 2) {
-        auto First = Convert(N), Second = Convert(N + 1);
-        EXPECT_EQ(First->Wait(), 0) << "profile " << N << ": " << First->Err();
-        EXPECT_EQ(Second->Wait(), 0) << "profile " << N + 1 << ": " << Second->Err();
+    const std::vector<int> Profiles = SweptProfiles(ProfileCount);
+    for (size_t N = 0; N < Profiles.size(); N += 2) {
+        auto First = Convert(Profiles[N]);
+        auto Second = N + 1 < Profiles.size() ? Convert(Profiles[N + 1]) : nullptr;
+        EXPECT_EQ(First->Wait(), 0) << "profile " << Profiles[N] << ": " << First->Err();
+        if (Second) EXPECT_EQ(Second->Wait(), 0) << "profile " << Profiles[N + 1] << ": " << Second->Err();
     }
 
     TAVProbe Probe;
-    for (int N = 0; N < ProfileCount; ++N) {
+    for (int N : Profiles) {
         const TExpected& E = Promised[N];
         SCOPED_TRACE(ProfileNames[N]);
         ASSERT_TRUE(Probe.OpenFile(Output(N) + "/clip_(new)." + E.Ext)) << Probe.LastError();
