@@ -40,6 +40,7 @@
     X(av_packet_unref)                  \
     X(av_packet_move_ref)               \
     X(av_packet_clone)                  \
+    X(av_packet_make_writable)          \
     X(av_packet_rescale_ts)             \
     X(av_packet_get_side_data)          \
     X(av_new_packet)                    \

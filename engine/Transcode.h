@@ -21,6 +21,10 @@
 // and four line sizes, pixels owned elsewhere.
 using TPicture = TFrameHookPicture;
 
+// Writes AProfileLevel into every MPEG-4 visual object sequence header
+// (00 00 01 B0) of AData.
+void SetMpeg4ProfileLevel(uint8_t* AData, int ASize, int AProfileLevel);
+
 struct TInputFileRecord {
     bool EofReached = false;
     int FirstStream = 0;
@@ -86,6 +90,8 @@ struct TOutputStreamRecord {
     int CodedQuality = 0;
     int CodedPictType = 0;
     int64_t CodedError[4] = {};
+    // The profile-and-level byte the MPEG-4 headers are made to carry, or -1.
+    int ProfileLevel = -1;
 
     // Audio.
     bool AudioResample = false;

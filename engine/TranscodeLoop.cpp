@@ -417,6 +417,10 @@ void TTranscoder::DrainEncoder(TOutputStreamRecord& AOst) {
                     AOst.CodedError[i] = int64_t(ReadLE64(Stats + 8 + 8 * i));
             }
             if (AOst.LogFile && Enc->stats_out) fprintf(AOst.LogFile, "%s", Enc->stats_out);
+            if (AOst.ProfileLevel >= 0 && (OutPacket->flags & AV_PKT_FLAG_KEY)) {
+                if (av::av_packet_make_writable(OutPacket) < 0) throw FFMpegException("Video encoding failed");
+                SetMpeg4ProfileLevel(OutPacket->data, OutPacket->size, AOst.ProfileLevel);
+            }
         } else {
             E.AudioSize += OutPacket->size;
         }

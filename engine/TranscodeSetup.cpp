@@ -419,6 +419,14 @@ void TTranscoder::OpenEncoders() {
             Fail(StrFormat("Error while opening codec for output stream #%d.%d - maybe incorrect parameters such "
                            "as bit_rate, rate, width or height",
                            Ost->FileIndex, Ost->StreamIndex));
+        // The Xvid encoder always claims Simple Profile level 3; the level
+        // asked for (one that admits the picture size) goes into its headers.
+        if (strcmp(Codec->name, "libxvid") == 0 && (Enc->profile == FF_PROFILE_MPEG4_SIMPLE ||
+                                                    Enc->profile == FF_PROFILE_MPEG4_ADVANCED_SIMPLE) &&
+            Enc->level > 0 && Enc->level <= 15) {
+            Ost->ProfileLevel = Enc->profile << 4 | Enc->level;
+            SetMpeg4ProfileLevel(Enc->extradata, Enc->extradata_size, Ost->ProfileLevel);
+        }
         TCodecNode Node;
         Node.Codec = Enc;
         Node.Encoder = true;

@@ -54,6 +54,13 @@ bool PaintPictureBorders(TPicture& APicture, AVPixelFormat AFormat, int AWidth, 
 }
 
 // Paints the borders around what the scaler or the copy put inside.
+void SetMpeg4ProfileLevel(uint8_t* AData, int ASize, int AProfileLevel) {
+    if (!AData) return;
+    for (int i = 0; i + 4 < ASize; ++i)
+        if (AData[i] == 0 && AData[i + 1] == 0 && AData[i + 2] == 1 && AData[i + 3] == 0xB0)
+            AData[i + 4] = uint8_t(AProfileLevel);
+}
+
 void TTranscoder::PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal) {
     TPicture Final;
     for (int i = 0; i < 4; ++i) {

@@ -153,6 +153,16 @@ TEST_F(Tarnconv, EveryProfileConvertsAsItsNamePromises) {
                 // Constrained Baseline carries the Baseline number plus a flag.
                 EXPECT_EQ(Par->profile & 0xFF, E.Profile);
             }
+            if (Video.CodecName == "mpeg4") {
+                // The claimed Simple Profile level admits the picture: a
+                // player may refuse a stream whose level is too low.
+                const std::map<int, int> BlocksOfLevel = {{8, 99}, {1, 99},   {2, 396},  {3, 396},
+                                                          {4, 1200}, {5, 1620}, {6, 3600}};
+                EXPECT_EQ(Par->profile, FF_PROFILE_MPEG4_SIMPLE);
+                ASSERT_TRUE(BlocksOfLevel.count(Par->level)) << "level " << Par->level;
+                EXPECT_LE((E.Width + 15) / 16 * ((E.Height + 15) / 16), BlocksOfLevel.at(Par->level))
+                    << "level " << Par->level;
+            }
             if (std::string(E.Ext) == "avi" && Video.CodecName == "mpeg4" &&
                 std::string(ProfileNames[N]).find("Xvid") == std::string::npos &&
                 std::string(ProfileNames[N]).find("iRiver") == std::string::npos) {
