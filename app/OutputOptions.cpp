@@ -239,17 +239,20 @@ bool ParseRate(const std::string& Text, double& Rate) {
     return Rate > 0;
 }
 
-// The Simple Profile level of a stream, or nullptr where none fits.
+// The lowest MPEG-4 profile and level that admit a stream, or nullptr where
+// none does. Pictures beyond Simple Profile (1080 lines) are claimed as Main
+// Profile, of which a Simple Profile stream is a part.
 struct TMpeg4Level {
-    int Code, Blocks, BlocksPerSecond, Kbit, BufferBits;
+    int Profile, Code, Blocks, BlocksPerSecond, Kbit, BufferBits;
 };
 
-const TMpeg4Level* Mpeg4SimpleLevel(int Width, int Height, double Rate, int BitRate) {
-    // Level, macroblocks a picture, macroblocks a second, kbit/s, buffer.
+const TMpeg4Level* Mpeg4Level(int Width, int Height, double Rate, int BitRate) {
+    // Profile, level, macroblocks a picture, macroblocks a second, kbit/s, buffer.
     static const TMpeg4Level Levels[] = {
-        {8, 99, 1485, 64, 163840},       {1, 99, 1485, 64, 163840},        {2, 396, 5940, 128, 655360},
-        {3, 396, 11880, 384, 655360},    {4, 1200, 36000, 4000, 1310720},  {5, 1620, 40500, 8000, 1835008},
-        {6, 3600, 108000, 12000, 4063232}};
+        {0, 8, 99, 1485, 64, 163840},         {0, 1, 99, 1485, 64, 163840},
+        {0, 2, 396, 5940, 128, 655360},       {0, 3, 396, 11880, 384, 655360},
+        {0, 4, 1200, 36000, 4000, 1310720},   {0, 5, 1620, 40500, 8000, 1835008},
+        {0, 6, 3600, 108000, 12000, 4063232}, {3, 4, 8160, 489600, 38400, 267911168}};
     int Blocks = ((Width + 15) / 16) * ((Height + 15) / 16);
     for (const TMpeg4Level& L : Levels)
         if (Blocks <= L.Blocks && Blocks * Rate <= L.BlocksPerSecond && BitRate <= L.Kbit * 1000) return &L;
@@ -481,11 +484,11 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
                                                           ? double(Source.RateNum) / Source.RateDen
                                                           : 30.0;
         int Peak = std::max(Output.VideoMaxRate, Output.VideoBitRate);
-        const TMpeg4Level* Level = Width > 0 && Height > 0 ? Mpeg4SimpleLevel(Width, Height, Fps, Peak) : nullptr;
+        const TMpeg4Level* Level = Width > 0 && Height > 0 ? Mpeg4Level(Width, Height, Fps, Peak) : nullptr;
         if (Level) {
             // "v" names the video encoder's fields alone: a plain "profile"
             // would make the AAC encoder write AAC Main.
-            AddExtra(Output, "vprofile=0");
+            AddExtra(Output, "vprofile=" + std::to_string(Level->Profile));
             AddExtra(Output, "vlevel=" + std::to_string(Level->Code));
             if (Output.VideoBufSize > Level->BufferBits) Output.VideoBufSize = Level->BufferBits;
         }

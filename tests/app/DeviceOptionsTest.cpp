@@ -105,7 +105,8 @@ TEST(DeviceOptions, RatesMatricesAndLevels) {
     EXPECT_EQ(DisplayMatrixRotation(Counter90), 270);
 
     // MPEG-4: key-frame distance, peak rate and buffer from the profile
-    // file, the Simple Profile level that fits, device lines, Xvid's tag.
+    // file, the lowest level that fits (Main Profile beyond Simple), device
+    // lines, Xvid's tag.
     struct LevelCase {
         const char* Size;
         const char* Rate;
@@ -114,7 +115,8 @@ TEST(DeviceOptions, RatesMatricesAndLevels) {
     } Levels[] = {{"320x240", "29.97", "vprofile=0\nvlevel=4", 1310720},
                   {"176x144", "14.985", "vprofile=0\nvlevel=4", 1310720},
                   {"720x576", "25", "vprofile=0\nvlevel=5", 1835008},
-                  {"1920x1080", "29.97", "", 2000000}};
+                  {"1920x1080", "29.97", "vprofile=3\nvlevel=4", 2000000},
+                  {"4096x2160", "25", "", 2000000}};
     for (const LevelCase& L : Levels) {
         SCOPED_TRACE(L.Size);
         TBuilt B = Build(std::string("level") + L.Size,
