@@ -161,7 +161,10 @@ void TAVProbe::AttachContext(AVFormatContext* Context) {
 void TAVProbe::CloseFile() {
     FForcedFormat.clear();
     FStillImage = false;
-    if (FFrameBitmap) FFrameBitmap->Clear();
+    if (FFrameBitmap) {
+        KeepLastFrame();
+        FFrameBitmap->Clear();
+    }
     if (FScaler) {
         av::sws_freeContext(FScaler);
         FScaler = nullptr;

@@ -153,6 +153,9 @@ private:
     void CloseDecoder();
     bool ReceivePicture(int StreamIndex);
     bool ConvertPicture(const AVFrame* Picture);
+    // Copies the frame bitmap into LastFrame if it holds a picture not yet
+    // copied; called before the bitmap changes other than by a new picture.
+    void KeepLastFrame();
 
     AVFormatContext* FContext = nullptr;
     bool FOwnsContext = false;
@@ -175,5 +178,9 @@ private:
     SwsContext* FScaler = nullptr;
     std::unique_ptr<TBitmap> FFrameBitmap;
     std::unique_ptr<TBitmap> FLastFrame;
+    // The frame bitmap holds the last real picture and LastFrame does not
+    // yet: copying it only when asked or before it is overwritten spares a
+    // full-picture copy on every step of a preview.
+    bool FLastFramePending = false;
     bool FStillImage = false;  // the last picture came from a still image
 };

@@ -16,7 +16,15 @@ TBitmap& TAVProbe::FrameBitmap() {
 
 TBitmap& TAVProbe::LastFrame() {
     if (!FLastFrame) FLastFrame = std::make_unique<TBitmap>();
+    KeepLastFrame();
     return *FLastFrame;
+}
+
+void TAVProbe::KeepLastFrame() {
+    if (!FLastFramePending) return;
+    FLastFramePending = false;
+    if (!FLastFrame) FLastFrame = std::make_unique<TBitmap>();
+    *FLastFrame = *FFrameBitmap;
 }
 
 bool TAVProbe::Seek(int StreamIndex, int64_t Position) {
@@ -120,37 +128,35 @@ TBitmap& TAVProbe::DecodeFrame(int StreamIndex) {
         throw EAVProbeError(FLastError);
     }
     TBitmap& Bitmap = FrameBitmap();
-    if (!FContext) {
-        Log(0, "file not loaded.\n");
+    auto NoPicture = [&]() -> TBitmap& {
+        KeepLastFrame();
         Bitmap.Clear();
         return Bitmap;
+    };
+    if (!FContext) {
+        Log(0, "file not loaded.\n");
+        return NoPicture();
     }
     int Index = StreamIndex;
     if (Index < 0) {
         Index = FFirstVideoStream;
         if (Index < 0) {
             Log(0, "no video stream.\n");
-            Bitmap.Clear();
-            return Bitmap;
+            return NoPicture();
         }
     }
     if (Index >= FStreamCount) {
         Log(0, StrFormat("stream index #%d is invalid.\n", Index));
-        Bitmap.Clear();
-        return Bitmap;
+        return NoPicture();
     }
     const AVCodecParameters* Par = FContext->streams[Index]->codecpar;
     if (Par->codec_type != AVMEDIA_TYPE_VIDEO) {
         Log(0, StrFormat("stream #%d is not video stream.\n", Index));
-        Bitmap.Clear();
-        return Bitmap;
+        return NoPicture();
     }
     // A still picture is decoded once; later calls keep it.
     if (FStillImage && IsStillImage()) return Bitmap;
-    if (Par->width <= 0 || Par->height <= 0) {
-        Bitmap.Clear();
-        return Bitmap;
-    }
+    if (Par->width <= 0 || Par->height <= 0) return NoPicture();
     bool NewStream = !FDecoder || FDecoderStream != Index;
     if (NewStream) OpenDecoder(Index);
     // The stream's declared size serves until a picture arrives; after that
@@ -161,6 +167,7 @@ TBitmap& TAVProbe::DecodeFrame(int StreamIndex) {
     // is not taken on trust: a broken 1 KB file that claims 14393 x 11538
     // would cost half a gigabyte and seconds before its first packet fails.
     if ((NewStream || Bitmap.Empty()) && (Bitmap.Width() != Par->width || Bitmap.Height() != Par->height)) {
+        KeepLastFrame();
         if (int64_t(Par->width) * Par->height <= MaxDeclaredPixels)
             Bitmap.SetSize(Par->width, Par->height);
         else
@@ -180,10 +187,11 @@ bool TAVProbe::ReceivePicture(int StreamIndex) {
             bool Converted = ConvertPicture(FPicture);
             av::av_frame_unref(FPicture);
             if (!Converted) {
+                KeepLastFrame();
                 Bitmap.Fill(0, 0, 0);
                 return false;
             }
-            LastFrame() = Bitmap;
+            FLastFramePending = true;
             FStillImage = IsStillImage();
             return true;
         }
@@ -201,6 +209,7 @@ bool TAVProbe::ReceivePicture(int StreamIndex) {
         av::av_packet_unref(FPacket);
     }
     Log(2, "stream eof reached.\n");
+    KeepLastFrame();
     Bitmap.Fill(0, 0, 0);
     return false;
 }
@@ -211,7 +220,10 @@ bool TAVProbe::ConvertPicture(const AVFrame* Picture) {
     if (Width <= 0 || Height <= 0) return false;
     // The decoded size wins over the stream's declared one, so that a size
     // change inside the stream never writes past the bitmap.
-    if (Bitmap.Width() != Width || Bitmap.Height() != Height) Bitmap.SetSize(Width, Height);
+    if (Bitmap.Width() != Width || Bitmap.Height() != Height) {
+        KeepLastFrame();
+        Bitmap.SetSize(Width, Height);
+    }
 
     if (Picture->format == AV_PIX_FMT_BGR24) {
         const size_t RowBytes = static_cast<size_t>(Width) * 3;
