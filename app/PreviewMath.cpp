@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "common/Bitmap.h"
 
@@ -132,44 +137,100 @@ TRect PictureRectangle(int PW, int PH, int DW, int DH) {
     return {Area.Left + 1, Area.Top + 1, Area.Right - 1, Area.Bottom - 1};
 }
 
-TRect DrawFitted(const TBitmap& Frame, TBitmap& Canvas) {
-    TRect Area = FitPicture(Frame.Width(), Frame.Height(), Canvas.Width(), Canvas.Height());
-    if (Area.IsEmpty()) return {};
-    const int FW = Frame.Width(), FH = Frame.Height(), W = Area.Width(), H = Area.Height();
+namespace {
 
-    // Source sample of each target column and row: the offset of the first
-    // of the two neighbours, the step to the second, and the weight of the
-    // second in 1/256, centres aligned.
-    struct TTap {
-        int First, Step, Weight;
-    };
-    auto Taps = [](int Target, int Source, int Unit) {
-        std::vector<TTap> Result(static_cast<size_t>(Target));
-        for (int i = 0; i < Target; ++i) {
-            int64_t Fixed = ((2 * static_cast<int64_t>(i) + 1) * Source * 256) / (2 * Target) - 128;
-            Fixed = std::clamp<int64_t>(Fixed, 0, static_cast<int64_t>(Source - 1) * 256);
-            int First = static_cast<int>(Fixed >> 8);
-            Result[i] = {First * Unit, First + 1 < Source ? Unit : 0, static_cast<int>(Fixed & 255)};
-        }
-        return Result;
-    };
+// Source sample of each target column or row: the offset of the first of
+// the two neighbours, the step to the second, and the weight of the second
+// in 1/256, centres aligned.
+struct TTap {
+    int First, Step, Weight;
+};
+
+std::vector<TTap> Taps(int Target, int Source, int Unit) {
+    std::vector<TTap> Result(static_cast<size_t>(Target));
+    for (int i = 0; i < Target; ++i) {
+        int64_t Fixed = ((2 * static_cast<int64_t>(i) + 1) * Source * 256) / (2 * Target) - 128;
+        Fixed = std::clamp<int64_t>(Fixed, 0, static_cast<int64_t>(Source - 1) * 256);
+        int First = static_cast<int>(Fixed >> 8);
+        Result[i] = {First * Unit, First + 1 < Source ? Unit : 0, static_cast<int>(Fixed & 255)};
+    }
+    return Result;
+}
+
+// One target pixel, B | G << 8 | R << 16: the two rows blended first, then
+// the two columns, each rounded to 8 bits.
+inline uint32_t BlendPixel(const uint8_t* A, const uint8_t* C, int S, int WY, int WX) {
+    uint32_t Pixel = 0;
+    for (int K = 0; K < 3; ++K) {
+        int Left = (A[K] * (256 - WY) + C[K] * WY + 128) >> 8;
+        int Right = (A[K + S] * (256 - WY) + C[K + S] * WY + 128) >> 8;
+        Pixel |= static_cast<uint32_t>((Left * (256 - WX) + Right * WX + 128) >> 8) << (8 * K);
+    }
+    return Pixel;
+}
+
+#ifdef __SSE2__
+// B, G, R and one byte more of both neighbours as 16-bit lanes.
+inline __m128i Neighbours(const uint8_t* P, int S) {
+    uint32_t First, Second;
+    std::memcpy(&First, P, 4);
+    std::memcpy(&Second, P + S, 4);
+    const __m128i Bytes = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(First)),
+                                             _mm_cvtsi32_si128(static_cast<int>(Second)));
+    return _mm_unpacklo_epi8(Bytes, _mm_setzero_si128());
+}
+#endif
+
+}  // namespace
+
+TRect DrawFitted(const TBitmap& Frame, TBitmap& Canvas) {
+    return DrawFitted(Frame, Canvas.Bits(), Canvas.Width(), Canvas.Height(), Canvas.Stride(), 3);
+}
+
+TRect DrawFitted(const TBitmap& Frame, uint8_t* Canvas, int Width, int Height, int Stride, int PixelBytes) {
+    TRect Area = FitPicture(Frame.Width(), Frame.Height(), Width, Height);
+    if (Area.IsEmpty() || !Canvas) return {};
+    const int FW = Frame.Width(), FH = Frame.Height(), W = Area.Width(), H = Area.Height();
     const std::vector<TTap> Columns = Taps(W, FW, 3), Rows = Taps(H, FH, 1);
+    // The vector path reads four bytes from each neighbour; the columns
+    // whose fourth byte lies past the row take the plain path.
+    const int RowBytes = FW * 3;
 
     for (int Y = 0; Y < H; ++Y) {
         const TTap& Row = Rows[Y];
         const uint8_t* Upper = Frame.ScanLine(Row.First);
         const uint8_t* Lower = Frame.ScanLine(Row.First + Row.Step);
-        const int WY = Row.Weight, WU = 256 - WY;
-        uint8_t* Out = Canvas.ScanLine(Area.Top + Y) + 3 * Area.Left;
+        uint8_t* Out = Canvas + static_cast<ptrdiff_t>(Area.Top + Y) * Stride + PixelBytes * Area.Left;
+#ifdef __SSE2__
+        const __m128i WY = _mm_set1_epi16(static_cast<short>(Row.Weight));
+        const __m128i WU = _mm_set1_epi16(static_cast<short>(256 - Row.Weight));
+        const __m128i Half = _mm_set1_epi16(128);
+#endif
         for (const TTap& Col : Columns) {
-            const uint8_t* A = Upper + Col.First;
-            const uint8_t* C = Lower + Col.First;
-            const int WX = Col.Weight, WL = 256 - WX, S = Col.Step;
-            for (int K = 0; K < 3; ++K) {
-                int Top = A[K] * WL + A[K + S] * WX;
-                int Bottom = C[K] * WL + C[K + S] * WX;
-                *Out++ = static_cast<uint8_t>((Top * WU + Bottom * WY + 32768) >> 16);
+            uint32_t Pixel;
+#ifdef __SSE2__
+            if (Col.First + Col.Step + 4 <= RowBytes) {
+                const short WX = static_cast<short>(Col.Weight), WL = static_cast<short>(256 - Col.Weight);
+                __m128i V = _mm_add_epi16(_mm_mullo_epi16(Neighbours(Upper + Col.First, Col.Step), WU),
+                                          _mm_mullo_epi16(Neighbours(Lower + Col.First, Col.Step), WY));
+                V = _mm_srli_epi16(_mm_add_epi16(V, Half), 8);
+                V = _mm_mullo_epi16(V, _mm_set_epi16(WX, WX, WX, WX, WL, WL, WL, WL));
+                V = _mm_add_epi16(V, _mm_srli_si128(V, 8));
+                V = _mm_srli_epi16(_mm_add_epi16(V, Half), 8);
+                Pixel = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(V, V))) & 0xFFFFFF;
+            } else
+#endif
+                Pixel = BlendPixel(Upper + Col.First, Lower + Col.First, Col.Step, Row.Weight, Col.Weight);
+            // Whole words: byte stores read back as a word stall the pipeline.
+            if (PixelBytes == 4) {
+                Pixel |= 0xFF000000u;
+                std::memcpy(Out, &Pixel, 4);
+            } else {
+                Out[0] = static_cast<uint8_t>(Pixel);
+                Out[1] = static_cast<uint8_t>(Pixel >> 8);
+                Out[2] = static_cast<uint8_t>(Pixel >> 16);
             }
+            Out += PixelBytes;
         }
     }
     return Area;

@@ -132,3 +132,6 @@ TRect PictureRectangle(int PW, int PH, int DW, int DH);
 // the margins keep what they had. Returns the rectangle drawn, empty when
 // either bitmap is empty.
 TRect DrawFitted(const TBitmap& Frame, TBitmap& Canvas);
+// The same into Width x Height pixels at Canvas, Stride bytes a row, of
+// PixelBytes each: 3 (B, G, R) or 4 (B, G, R, 255: a 32-bit RGB image).
+TRect DrawFitted(const TBitmap& Frame, uint8_t* Canvas, int Width, int Height, int Stride, int PixelBytes);

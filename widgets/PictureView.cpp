@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+#include "app/PreviewMath.h"
 #include "common/Bitmap.h"
 #include "common/Geometry.h"
 
@@ -39,10 +40,21 @@ void TPictureView::SetBackground(const QColor& Colour) { FBackground = Colour; }
 void TPictureView::DrawBitmap(TBitmap& Bitmap) {
     TBitmapLock Guard(Bitmap);
     if (Bitmap.Empty()) return;
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    // A preview step draws a picture twice a second or more: the bilinear
+    // stretch writes the canvas's B, G, R, 255 bytes directly, in a fifth of
+    // the time of a smooth QPainter stretch from a 24-bit image.
+    FitCanvasToWidget();
+    if (FCanvas.isNull()) return;
+    if (!DrawFitted(Bitmap, FCanvas.bits(), FCanvas.width(), FCanvas.height(), int(FCanvas.bytesPerLine()), 4)
+             .IsEmpty())
+        update();
+#else
     // The bitmap's rows are B,G,R bytes with a 4-byte aligned stride: the
     // image reads them where they are.
     const QImage Rows(Bitmap.Bits(), Bitmap.Width(), Bitmap.Height(), Bitmap.Stride(), QImage::Format_BGR888);
     DrawImage(Rows);
+#endif
 }
 
 void TPictureView::DrawImage(const QImage& Image) {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/PreviewMath.h"
@@ -355,4 +357,45 @@ TEST(PreviewPicture, DrawingFillsTheFittedRectangleAndKeepsTheMargins) {
     Canvas.Fill(1, 2, 3);
     EXPECT_TRUE(DrawFitted(Empty, Canvas).IsEmpty());
     EXPECT_TRUE(IsColour(Canvas, 5, 5, 1, 2, 3));
+}
+
+TEST(PreviewPicture, EveryPixelIsTheBlendOfItsFourNeighboursInBothCanvasKinds) {
+    // A noisy frame of odd width, so that rows have no padding to spare and
+    // the last columns read up to the end of their row.
+    TBitmap Frame(97, 61);
+    uint32_t Seed = 12345;
+    for (int Y = 0; Y < Frame.Height(); ++Y)
+        for (int X = 0; X < 3 * Frame.Width(); ++X) {
+            Seed = Seed * 1103515245 + 12345;
+            Frame.ScanLine(Y)[X] = uint8_t(Seed >> 24);
+        }
+    // The centre of target pixel i lies at (i + 0.5) * Source / Target - 0.5.
+    auto Tap = [](int I, int Target, int Source, int& First, int& Second, int& Weight) {
+        int64_t Fixed = ((2 * int64_t(I) + 1) * Source * 256) / (2 * Target) - 128;
+        Fixed = std::max<int64_t>(0, std::min<int64_t>(Fixed, int64_t(Source - 1) * 256));
+        First = int(Fixed >> 8);
+        Second = std::min(First + 1, Source - 1);
+        Weight = int(Fixed & 255);
+    };
+    for (auto [CW, CH] : {std::pair{40, 30}, std::pair{301, 190}}) {
+        TBitmap Packed(CW, CH);
+        std::vector<uint8_t> Wide(size_t(CW) * CH * 4, 7);
+        TRect Area = DrawFitted(Frame, Packed);
+        ASSERT_EQ(DrawFitted(Frame, Wide.data(), CW, CH, CW * 4, 4), Area);
+        for (int Y = Area.Top; Y < Area.Bottom; ++Y)
+            for (int X = Area.Left; X < Area.Right; ++X) {
+                int Y0, Y1, WY, X0, X1, WX;
+                Tap(Y - Area.Top, Area.Height(), Frame.Height(), Y0, Y1, WY);
+                Tap(X - Area.Left, Area.Width(), Frame.Width(), X0, X1, WX);
+                for (int K = 0; K < 3; ++K) {
+                    auto At = [&](int SX, int SY) { return int(Frame.ScanLine(SY)[3 * SX + K]); };
+                    int Left = (At(X0, Y0) * (256 - WY) + At(X0, Y1) * WY + 128) >> 8;
+                    int Right = (At(X1, Y0) * (256 - WY) + At(X1, Y1) * WY + 128) >> 8;
+                    int Expected = (Left * (256 - WX) + Right * WX + 128) >> 8;
+                    ASSERT_EQ(Packed.ScanLine(Y)[3 * X + K], Expected) << CW << " at " << X << "," << Y;
+                    ASSERT_EQ(Wide[(size_t(Y) * CW + X) * 4 + K], Expected) << CW << " at " << X << "," << Y;
+                }
+                ASSERT_EQ(Wide[(size_t(Y) * CW + X) * 4 + 3], 255);
+            }
+    }
 }

@@ -464,7 +464,9 @@ TEST_F(SettingsConversion, EveryProfileKeepsItsPromiseAfterDefaultAndOk) {
         auto First = Convert(Profiles[N]);
         auto Second = N + 1 < Profiles.size() ? Convert(Profiles[N + 1]) : nullptr;
         EXPECT_EQ(First->Wait(), 0) << "profile " << Profiles[N] << ": " << First->Err();
-        if (Second) EXPECT_EQ(Second->Wait(), 0) << "profile " << Profiles[N + 1] << ": " << Second->Err();
+        if (Second) {
+            EXPECT_EQ(Second->Wait(), 0) << "profile " << Profiles[N + 1] << ": " << Second->Err();
+        }
     }
 
     TAVProbe Probe;
