@@ -240,8 +240,8 @@ bool ParseRate(const std::string& Text, double& Rate) {
 }
 
 // The lowest MPEG-4 profile and level that admit a stream, or nullptr where
-// none does. Pictures beyond Simple Profile (1080 lines) are claimed as Main
-// Profile, of which a Simple Profile stream is a part.
+// none does. Pictures too large for any Simple Profile level (1080 lines)
+// are claimed as Main Profile, of which a Simple Profile stream is a part.
 struct TMpeg4Level {
     int Profile, Code, Blocks, BlocksPerSecond, Kbit, BufferBits;
 };

@@ -53,7 +53,7 @@ bool PaintPictureBorders(TPicture& APicture, AVPixelFormat AFormat, int AWidth, 
     return true;
 }
 
-// Paints the borders around what the scaler or the copy put inside.
+// Start codes cannot occur inside MPEG-4 picture data, so a match is a header.
 void SetMpeg4ProfileLevel(uint8_t* AData, int ASize, int AProfileLevel) {
     if (!AData) return;
     for (int i = 0; i + 4 < ASize; ++i)
@@ -61,6 +61,7 @@ void SetMpeg4ProfileLevel(uint8_t* AData, int ASize, int AProfileLevel) {
             AData[i + 4] = uint8_t(AProfileLevel);
 }
 
+// Paints the borders around what the scaler or the copy put inside.
 void TTranscoder::PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal) {
     TPicture Final;
     for (int i = 0; i < 4; ++i) {
