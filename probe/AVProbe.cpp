@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr AVRational MicrosecondBase = {1, 1000000};
-
 std::string Tag(const AVDictionary* Dict, const char* Key) {
     const AVDictionaryEntry* Entry = av::av_dict_get(Dict, Key, nullptr, 0);
     return Entry && Entry->value ? Entry->value : "";
@@ -47,10 +45,10 @@ void FillCommon(const AVStream* Stream, TInfo& Info) {
     Info.CodecName = av::avcodec_get_name(Stream->codecpar->codec_id);
     Info.StartTimeRaw = Stream->start_time;
     if (Stream->start_time != AV_NOPTS_VALUE)
-        Info.StartTimeUs = av::av_rescale_q(Stream->start_time, Stream->time_base, MicrosecondBase);
+        Info.StartTimeUs = av::av_rescale_q(Stream->start_time, Stream->time_base, TAVProbe::MicrosecondBase);
     Info.DurationRaw = Stream->duration;
     if (Stream->duration != AV_NOPTS_VALUE)
-        Info.DurationUs = av::av_rescale_q(Stream->duration, Stream->time_base, MicrosecondBase);
+        Info.DurationUs = av::av_rescale_q(Stream->duration, Stream->time_base, TAVProbe::MicrosecondBase);
     Info.BitRate = Stream->codecpar->bit_rate;
 }
 
@@ -366,9 +364,9 @@ std::string TAVProbe::StreamLine(int Index) {
             Line += StrFormat(", %5.2f tb(c)", av_q2d(Average));
     }
     if (Stream->start_time != AV_NOPTS_VALUE)
-        Line += ", StartTime: " + SecondsText(av::av_rescale_q(Stream->start_time, Stream->time_base, MicrosecondBase));
+        Line += ", StartTime: " + SecondsText(av::av_rescale_q(Stream->start_time, Stream->time_base, TAVProbe::MicrosecondBase));
     if (Stream->duration != AV_NOPTS_VALUE)
-        Line += ", Duration: " + FormatDuration(av::av_rescale_q(Stream->duration, Stream->time_base, MicrosecondBase));
+        Line += ", Duration: " + FormatDuration(av::av_rescale_q(Stream->duration, Stream->time_base, TAVProbe::MicrosecondBase));
     else
         Line += ", Duration: N/A";
     return Line;

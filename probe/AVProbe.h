@@ -114,6 +114,8 @@ public:
     TBitmap& DecodeFrame(int StreamIndex = -1);
     // 8192 x 8192: more than the pictures of 8K video.
     static constexpr int64_t MaxDeclaredPixels = int64_t(8192) * 8192;
+    // The unit of every time the probe takes and reports.
+    static constexpr AVRational MicrosecondBase = {1, 1000000};
     // A copy of the last real picture that DecodeFrame gave.
     TBitmap& LastFrame();
     // The bitmap DecodeFrame fills (empty until the first call).

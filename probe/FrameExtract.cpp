@@ -5,10 +5,6 @@
 #include "common/Text.h"
 #include "probe/AVProbe.h"
 
-namespace {
-constexpr AVRational MicrosecondBase = {1, 1000000};
-}  // namespace
-
 TBitmap& TAVProbe::FrameBitmap() {
     if (!FFrameBitmap) FFrameBitmap = std::make_unique<TBitmap>();
     return *FFrameBitmap;
