@@ -144,6 +144,8 @@ TEST_F(DialogsTest, FolderChooserOpensAtHomeAndDisablesOkOnReservedEntries) {
     const QPersistentModelIndex Disk = Chooser.stview_selectdir->currentIndex();
     Chooser.SelectFolder("/proc");
     ASSERT_FALSE(Chooser.btnOk->isEnabled());
+    // Below a deep checkout the row may have scrolled away: the user scrolls back to it.
+    Chooser.stview_selectdir->scrollTo(Disk);
     const QRect Row = Chooser.stview_selectdir->visualRect(Disk);
     ASSERT_TRUE(Row.isValid());
     QTest::mouseClick(Chooser.stview_selectdir->viewport(), Qt::RightButton, {}, Row.center());
