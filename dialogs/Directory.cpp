@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
@@ -58,6 +59,10 @@ TfmDirectory::TfmDirectory(QWidget* Parent) : QDialog(Parent) {
     stview_selectdir->setModel(FModel);
     for (int Column = 1; Column < FModel->columnCount(); ++Column) stview_selectdir->hideColumn(Column);
     stview_selectdir->setHeaderHidden(true);
+    // Deep folders indent past the view's width: the column grows with its
+    // names and the view scrolls sideways instead of hiding them.
+    stview_selectdir->header()->setStretchLastSection(false);
+    stview_selectdir->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     stview_selectdir->setSelectionMode(QAbstractItemView::SingleSelection);
     stview_selectdir->setEditTriggers(QAbstractItemView::NoEditTriggers);
     stview_selectdir->setUniformRowHeights(true);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -144,11 +145,20 @@ TEST_F(DialogsTest, FolderChooserOpensAtHomeAndDisablesOkOnReservedEntries) {
     const QPersistentModelIndex Disk = Chooser.stview_selectdir->currentIndex();
     Chooser.SelectFolder("/proc");
     ASSERT_FALSE(Chooser.btnOk->isEnabled());
-    // Below a deep checkout the row may have scrolled away: the user scrolls back to it.
-    Chooser.stview_selectdir->scrollTo(Disk);
-    const QRect Row = Chooser.stview_selectdir->visualRect(Disk);
+    // Below a deep checkout the row may lie out of sight, down or to the
+    // right of its indent: the user scrolls to it.
+    QTreeView* Tree = Chooser.stview_selectdir;
+    Tree->scrollTo(Disk);
+    QRect Row = Tree->visualRect(Disk);
+    if (Row.left() + 20 > Tree->viewport()->width()) {
+        QScrollBar* Sideways = Tree->horizontalScrollBar();
+        QTRY_VERIFY(Sideways->maximum() >= Row.left());
+        Sideways->setValue(Sideways->value() + Row.left());
+        Row = Tree->visualRect(Disk);
+    }
     ASSERT_TRUE(Row.isValid());
-    QTest::mouseClick(Chooser.stview_selectdir->viewport(), Qt::RightButton, {}, Row.center());
+    ASSERT_TRUE(Tree->viewport()->rect().contains(Row.topLeft() + QPoint(4, 4)));
+    QTest::mouseClick(Tree->viewport(), Qt::RightButton, {}, Row.topLeft() + QPoint(4, Row.height() / 2));
     EXPECT_EQ(Model->data(Chooser.stview_selectdir->currentIndex()).toString().toStdString(), "disk");
     EXPECT_TRUE(Chooser.btnOk->isEnabled());
 
