@@ -4,6 +4,7 @@
 // component, and every output left behind reads to its end.
 #include <dirent.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -113,7 +114,33 @@ protected:
         int Finished = 0, Stopped = 0;
     };
 
-    TSequence RunSequence(std::mt19937& Random, const fs::path& Folder) {
+    // How long the jobs take untouched, in ms: the median of three runs.
+    int UntouchedRunTime(const fs::path& Folder) {
+        std::vector<int> Times;
+        for (int Run = 0; Run < 3; ++Run) {
+            fs::path RunFolder = Folder / ("untouched" + std::to_string(Run));
+            fs::create_directories(RunFolder);
+            TRunRecord Record;
+            TVxAVConverter C;
+            C.OnTerminate = [&](int AIndex, bool, bool, const std::string&) {
+                std::lock_guard<std::mutex> Guard(Record.Lock);
+                if (AIndex < 0) ++Record.Finals;
+                Record.Changed.notify_all();
+            };
+            AddJobs(C, RunFolder);
+            if (::testing::Test::HasFatalFailure()) return 0;
+            auto Start = Clock::now();
+            C.Start(2);
+            EXPECT_TRUE(Record.WaitForFinal(120));
+            Times.push_back(static_cast<int>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - Start).count()));
+        }
+        std::sort(Times.begin(), Times.end());
+        return Times[1];
+    }
+
+    // The actions come at random moments up to MaxGap ms apart.
+    TSequence RunSequence(std::mt19937& Random, const fs::path& Folder, int MaxGap) {
         TRunRecord Record;
         TSequence Seen;
         {
@@ -138,7 +165,7 @@ protected:
             int Count = std::uniform_int_distribution<int>(1, 5)(Random);
             for (int I = 0; I < Count; ++I) {
                 std::this_thread::sleep_for(
-                    std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 25)(Random)));
+                    std::chrono::milliseconds(std::uniform_int_distribution<int>(0, MaxGap)(Random)));
                 switch (static_cast<TAction>(std::uniform_int_distribution<int>(acPause, acClearJobs)(Random))) {
                     case acPause:
                         Seen.Taken += " Pause";
@@ -189,11 +216,16 @@ TEST_F(StressTest, RandomRunControlEndsEveryJobOnceAndLeavesNothingBroken) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const int Threads = ThreadCount();
     fs::path Root = ScratchFolder("StressTest");
+    // The gaps follow this machine's speed, so that the actions fall both
+    // inside the jobs and after their end whether the build is fast or slow.
+    const int RunTime = UntouchedRunTime(Root);
+    ASSERT_FALSE(HasFatalFailure());
+    const int MaxGap = std::max(2, RunTime / 2);
     int Finished = 0, Stopped = 0;
     for (int Sequence = 0; Sequence < 200; ++Sequence) {
         fs::path Folder = Root / std::to_string(Sequence);
         fs::create_directories(Folder);
-        TSequence Seen = RunSequence(Random, Folder);
+        TSequence Seen = RunSequence(Random, Folder, MaxGap);
         Finished += Seen.Finished;
         Stopped += Seen.Stopped;
         SCOPED_TRACE("sequence " + std::to_string(Sequence) + ":" + Seen.Taken);
@@ -220,7 +252,8 @@ TEST_F(StressTest, RandomRunControlEndsEveryJobOnceAndLeavesNothingBroken) {
         if (HasFailure()) return;
     }
     // The random moments fall both inside the jobs and after their end.
-    std::printf("jobs that ended: %d at their end, %d stopped before it\n", Finished, Stopped);
+    std::printf("untouched run %d ms; jobs that ended: %d at their end, %d stopped before it\n", RunTime, Finished,
+                Stopped);
     EXPECT_GT(Finished, 20);
     EXPECT_GT(Stopped, 20);
 }
