@@ -30,9 +30,6 @@ const char* const TfrmPreference::CompressionHint =
 
 namespace {
 
-// The classic 3D-light system colour of the read-only folder field.
-const QColor Colour3DLight(227, 227, 227);
-
 const char* const PriorityNames[] = {"Idle", "Normal", "Lower", "Lowest"};
 constexpr int NormalPriority = 1;
 

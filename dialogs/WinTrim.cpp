@@ -26,7 +26,6 @@ namespace {
 
 constexpr int64_t UsPerSecond = 1000000;
 const char* const TimeMask = "99:99:99;0";
-const QColor Colour3DLight(227, 227, 227);
 
 // Source paths up to this length are shown whole.
 constexpr size_t SourceWhole = 50;

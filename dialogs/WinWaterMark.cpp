@@ -18,9 +18,6 @@
 
 namespace {
 
-// The classic 3D-light system colour the edits are given when shown.
-const QColor Colour3DLight(227, 227, 227);
-
 enum class TButtonPicture { Text, Image, Watermark };
 
 QIcon ButtonIcon(TButtonPicture Kind) {

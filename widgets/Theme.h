@@ -15,6 +15,9 @@ const char* ThemeName(int Index);
 void ApplyTheme(int Index);
 // The theme in use (0 before any was applied).
 int CurrentTheme();
+// The classic 3D-light system colour of read-only and shown-on-demand
+// fields, the same under every theme.
+inline const QColor Colour3DLight(227, 227, 227);
 // The tint of the file list's odd rows under theme Index.
 QColor OddRowTint(int Index);
 // Dialogs call this when they are shown, so a theme chosen since they were
