@@ -160,6 +160,7 @@ void TAVProbe::CloseFile() {
     FForcedFormat.clear();
     FStillImage = false;
     if (FFrameBitmap) {
+        RunPictureKeeper();
         KeepLastFrame();
         FFrameBitmap->Clear();
     }

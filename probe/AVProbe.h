@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -120,6 +121,15 @@ public:
     TBitmap& LastFrame();
     // The bitmap DecodeFrame fills (empty until the first call).
     TBitmap& FrameBitmap();
+    // A viewer that shows FrameBitmap without copying it hands over how to
+    // copy it. The copy runs once: before the bitmap next changes (a decode,
+    // closing, the probe's end) or when the same Owner asks for it. A later
+    // keeper replaces this one.
+    void KeepPictureBeforeChange(const void* Owner, std::function<void()> Keep);
+    // Drops Owner's keeper: Owner replaces the picture itself.
+    void ForgetPictureKeeper(const void* Owner);
+    // Runs Owner's keeper now if it is still waiting.
+    void KeepPictureNow(const void* Owner);
 
     AVFormatContext* Context() const { return FContext; }
     bool OwnsContext() const { return FOwnsContext; }
@@ -158,6 +168,8 @@ private:
     // Copies the frame bitmap into LastFrame if it holds a picture not yet
     // copied; called before the bitmap changes other than by a new picture.
     void KeepLastFrame();
+    // Runs the waiting keeper, if any; called before the bitmap changes.
+    void RunPictureKeeper();
 
     AVFormatContext* FContext = nullptr;
     bool FOwnsContext = false;
@@ -185,4 +197,6 @@ private:
     // full-picture copy on every step of a preview.
     bool FLastFramePending = false;
     bool FStillImage = false;  // the last picture came from a still image
+    const void* FKeeperOwner = nullptr;
+    std::function<void()> FPictureKeeper;
 };

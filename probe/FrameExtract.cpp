@@ -23,6 +23,30 @@ void TAVProbe::KeepLastFrame() {
     *FLastFrame = *FFrameBitmap;
 }
 
+void TAVProbe::KeepPictureBeforeChange(const void* Owner, std::function<void()> Keep) {
+    FKeeperOwner = Owner;
+    FPictureKeeper = std::move(Keep);
+}
+
+void TAVProbe::ForgetPictureKeeper(const void* Owner) {
+    if (FKeeperOwner != Owner) return;
+    FKeeperOwner = nullptr;
+    FPictureKeeper = nullptr;
+}
+
+void TAVProbe::KeepPictureNow(const void* Owner) {
+    if (FKeeperOwner == Owner) RunPictureKeeper();
+}
+
+void TAVProbe::RunPictureKeeper() {
+    if (!FPictureKeeper) return;
+    // Cleared first: the keeper may read the probe, never wait on it twice.
+    std::function<void()> Keep = std::move(FPictureKeeper);
+    FPictureKeeper = nullptr;
+    FKeeperOwner = nullptr;
+    Keep();
+}
+
 bool TAVProbe::Seek(int StreamIndex, int64_t Position) {
     if (!FContext) {
         Log(1, "file not loaded.\n");
@@ -123,6 +147,7 @@ TBitmap& TAVProbe::DecodeFrame(int StreamIndex) {
         FLastError = "frame cannot be read, handle is readonly.";
         throw EAVProbeError(FLastError);
     }
+    RunPictureKeeper();
     TBitmap& Bitmap = FrameBitmap();
     auto NoPicture = [&]() -> TBitmap& {
         KeepLastFrame();

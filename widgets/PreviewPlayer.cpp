@@ -38,6 +38,16 @@ TPreviewPlayer::TPreviewPlayer(const TPreviewRules& Rules, TPictureView* Canvas,
 
 TPreviewPlayer::~TPreviewPlayer() = default;
 
+void TPreviewPlayer::SetProbe(TAVProbe* Probe) {
+    if (FProbe && FProbe != Probe) FProbe->KeepPictureNow(this);
+    FProbe = Probe;
+}
+
+const TBitmap& TPreviewPlayer::FrameCopy() {
+    if (FProbe) FProbe->KeepPictureNow(this);
+    return *FFrameCopy;
+}
+
 void TPreviewPlayer::ConnectControls() {
     connect(FSliderControl, &QSlider::valueChanged, this, &TPreviewPlayer::SliderChanged);
     if (FTimer) connect(FTimer, &QTimer::timeout, this, &TPreviewPlayer::Tick);
@@ -90,9 +100,14 @@ void TPreviewPlayer::SliderChanged(int Position) {
 void TPreviewPlayer::ShowPosition(int Position) {
     const TShowStep Step = ::ShowPosition(FRules, FSlider, Position, FDurationUs, HasVideo(), FSettingUp);
     if (Step.Decode) {
+        // This step's picture replaces the one the player still borrows.
+        if (Step.CopyFrame) FProbe->ForgetPictureKeeper(this);
         FProbe->Seek(FVideoStream, Step.SeekUs);
         TBitmap& Frame = FProbe->DecodeFrame(FVideoStream);
-        if (Step.CopyFrame) FFrameCopy.Assign(Frame);
+        if (Step.CopyFrame)
+            FProbe->KeepPictureBeforeChange(this, [Copy = std::weak_ptr<TBitmap>(FFrameCopy), &Frame] {
+                if (std::shared_ptr<TBitmap> Target = Copy.lock()) Target->Assign(Frame);
+            });
         FCanvas->DrawBitmap(Frame);
     }
     if (Step.SetLabel) FTimeLabel->setText(QString::fromStdString(Step.Label));
@@ -100,7 +115,7 @@ void TPreviewPlayer::ShowPosition(int Position) {
         // The picture decoded at the end is often the black one past the
         // last frame; snapshots keep the last real picture (for a still
         // picture, the only one).
-        if (Step.Decode && !FProbe->LastFrame().Empty()) FFrameCopy.Assign(FProbe->LastFrame());
+        if (Step.Decode && !FProbe->LastFrame().Empty()) FFrameCopy->Assign(FProbe->LastFrame());
         if (FProbe) FProbe->CloseFile();
         FState.Stopped = true;
         emit Finished();

@@ -20,6 +20,7 @@
 
 #include <QObject>
 
+#include <memory>
 #include <string>
 
 #include "app/PreviewMath.h"
@@ -50,7 +51,9 @@ public:
     // The probe pictures come from (usually a converter component's). Not
     // owned; it must outlive the player or be replaced first. Null: the
     // slider and label still work, nothing is decoded.
-    void SetProbe(TAVProbe* Probe) { FProbe = Probe; }
+    // A probe left behind first gives up the picture the player borrows
+    // from it, so it must still be alive.
+    void SetProbe(TAVProbe* Probe);
     TAVProbe* Probe() const { return FProbe; }
 
     // Opens FileName in the probe and, on success, sets the preview up
@@ -109,8 +112,10 @@ public:
     bool SettingUp() const { return FSettingUp; }
 
     // The copy of the latest picture shown, for snapshots (empty until a
-    // picture was decoded). Kept across the end of the file.
-    const TBitmap& FrameCopy() const { return FFrameCopy; }
+    // picture was decoded). Kept across the end of the file. The picture is
+    // copied out of the probe only when asked for or before the probe's
+    // picture changes, not on every step.
+    const TBitmap& FrameCopy();
     // The picture area as shown, margins included, as a 24-bit bitmap.
     TBitmap CanvasBitmap() const;
 
@@ -149,5 +154,7 @@ private:
     int FVideoStream = -1;
     bool FStill = false;
     bool FSettingUp = false;
-    TBitmap FFrameCopy;
+    // The keeper left in the probe holds it weakly: one that runs after the
+    // player is gone copies nothing.
+    std::shared_ptr<TBitmap> FFrameCopy = std::make_shared<TBitmap>();
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 
 #include <QImage>
 #include <QSignalSpy>
@@ -302,3 +303,65 @@ TEST(PreviewPlayerTest, DialogRulesRewindAndPauseAtTheEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+bool SamePixels(const TBitmap& A, const TBitmap& B) {
+    if (A.Width() != B.Width() || A.Height() != B.Height()) return false;
+    for (int Row = 0; Row < A.Height(); ++Row)
+        if (!std::equal(A.ScanLine(Row), A.ScanLine(Row) + A.Width() * 3, B.ScanLine(Row))) return false;
+    return true;
+}
+
+}  // namespace
+
+// The main window's player copies its picture out of the shared probe only
+// when the snapshot asks or when something else is about to change it:
+// whatever uses the probe next, the snapshot has the picture last shown.
+TEST(PreviewPlayerTest, FrameCopyIsThePictureShownWhateverUsesTheProbeNext) {
+    TVxAVConverter Component;
+    ASSERT_TRUE(Component.LoadAVLib("", 1)) << Component.LastError;
+    TAVProbe& Probe = Component.Probe;
+    struct TCase {
+        const char* Name;
+        std::function<void(TPreviewPlayer&)> Then;
+    };
+    const TCase Cases[] = {
+        {"nothing", [](TPreviewPlayer&) {}},
+        {"another window decodes elsewhere",
+         [&](TPreviewPlayer&) {
+             Probe.Seek(-1, 2500000);
+             Probe.DecodeFrame();
+         }},
+        {"the file is closed", [&](TPreviewPlayer&) { Probe.CloseFile(); }},
+        {"another file is opened and decoded",
+         [&](TPreviewPlayer&) {
+             ASSERT_TRUE(Probe.OpenFile(MediaPath("short.avi")));
+             Probe.DecodeFrame();
+         }},
+        {"the player leaves the probe (a job's probe goes with its job)",
+         [](TPreviewPlayer& Player) { Player.SetProbe(nullptr); }},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        QWidget Form;
+        auto* Canvas = new TPictureView(&Form);
+        Canvas->setGeometry(0, 0, MainPreviewWidth, MainPreviewHeight);
+        auto* Slider = new QSlider(Qt::Horizontal, &Form);
+        Slider->setGeometry(0, 200, 225, 28);
+        auto* Label = new QLabel(&Form);
+        TPreviewPlayer Player(TPreviewRules::For(pwMain), Canvas, Slider, Label, nullptr);
+        Player.ConnectControls();
+        Player.SetProbe(&Probe);
+        ASSERT_TRUE(Player.OpenFile(MediaPath("clip.avi")));
+        Player.Start();
+        Player.Tick();
+        Player.Tick();
+        const TBitmap Shown = Probe.FrameBitmap();
+        ASSERT_FALSE(Shown.Empty());
+        Case.Then(Player);
+        if (HasFatalFailure()) return;
+        EXPECT_TRUE(SamePixels(Player.FrameCopy(), Shown));
+        Probe.CloseFile();
+    }
+}
