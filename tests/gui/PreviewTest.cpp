@@ -250,6 +250,29 @@ TEST_F(PreviewTest, SnapshotThatCannotBeWrittenSaysSo) {
     EXPECT_TRUE(fs::exists(Folder / "home" / "videoconverter" / SnapshotFullBmp)) << "falls back to the default folder";
 }
 
+namespace {
+
+// A player on widgets of its own, laid out as Window lays them out.
+struct TPlayerForm {
+    TPlayerForm(TPreviewWindow Window, QTimer* Timer, TAVProbe* Probe)
+        : Canvas(new TPictureView(&Form)), Slider(new QSlider(Qt::Horizontal, &Form)), Label(new QLabel(&Form)),
+          Player(TPreviewRules::For(Window), Canvas, Slider, Label, Timer) {
+        const bool Main = Window == pwMain;
+        Canvas->setGeometry(0, 0, Main ? MainPreviewWidth : DialogPreviewWidth,
+                            Main ? MainPreviewHeight : DialogPreviewHeight);
+        Slider->setGeometry(0, Canvas->height() + 12, Main ? 225 : 370, 28);
+        Player.ConnectControls();
+        Player.SetProbe(Probe);
+    }
+    QWidget Form;
+    TPictureView* Canvas;
+    QSlider* Slider;
+    QLabel* Label;
+    TPreviewPlayer Player;
+};
+
+}  // namespace
+
 // The player with the trim dialog's rules, on widgets of its own: the tick
 // adds 100 steps and one second, the tick at the end rewinds and pauses, a
 // paused tick stops the timer, Resume runs it again.
@@ -268,16 +291,11 @@ TEST(PreviewPlayerTest, DialogRulesRewindAndPauseAtTheEnd) {
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.File);
-        QWidget Form;
-        auto* Canvas = new TPictureView(&Form);
-        Canvas->setGeometry(0, 0, DialogPreviewWidth, DialogPreviewHeight);
-        auto* Slider = new QSlider(Qt::Horizontal, &Form);
-        Slider->setGeometry(0, 260, 370, 28);
-        auto* Label = new QLabel(&Form);
         QTimer Timer;
-        TPreviewPlayer Player(TPreviewRules::For(pwTrim), Canvas, Slider, Label, &Timer);
-        Player.ConnectControls();
-        Player.SetProbe(&Component.Probe);
+        TPlayerForm Form(pwTrim, &Timer, &Component.Probe);
+        TPreviewPlayer& Player = Form.Player;
+        QSlider* Slider = Form.Slider;
+        QLabel* Label = Form.Label;
         QSignalSpy Rewound(&Player, &TPreviewPlayer::Rewound);
         ASSERT_TRUE(Player.OpenFile(MediaPath(Case.File)));
         Player.Start();
@@ -344,15 +362,8 @@ TEST(PreviewPlayerTest, FrameCopyIsThePictureShownWhateverUsesTheProbeNext) {
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);
-        QWidget Form;
-        auto* Canvas = new TPictureView(&Form);
-        Canvas->setGeometry(0, 0, MainPreviewWidth, MainPreviewHeight);
-        auto* Slider = new QSlider(Qt::Horizontal, &Form);
-        Slider->setGeometry(0, 200, 225, 28);
-        auto* Label = new QLabel(&Form);
-        TPreviewPlayer Player(TPreviewRules::For(pwMain), Canvas, Slider, Label, nullptr);
-        Player.ConnectControls();
-        Player.SetProbe(&Probe);
+        TPlayerForm Form(pwMain, nullptr, &Probe);
+        TPreviewPlayer& Player = Form.Player;
         ASSERT_TRUE(Player.OpenFile(MediaPath("clip.avi")));
         Player.Start();
         Player.Tick();
