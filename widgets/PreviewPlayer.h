@@ -49,10 +49,9 @@ public:
     void ConnectControls();
 
     // The probe pictures come from (usually a converter component's). Not
-    // owned; it must outlive the player or be replaced first. Null: the
-    // slider and label still work, nothing is decoded.
-    // A probe left behind first gives up the picture the player borrows
-    // from it, so it must still be alive.
+    // owned; it must outlive the player or be replaced first, since the
+    // probe left behind first gives up the picture the player borrows from
+    // it. Null: the slider and label still work, nothing is decoded.
     void SetProbe(TAVProbe* Probe);
     TAVProbe* Probe() const { return FProbe; }
 
