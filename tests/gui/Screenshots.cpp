@@ -27,6 +27,7 @@
 #include "dialogs/WinAbout.h"
 #include "dialogs/WinCover.h"
 #include "dialogs/WinCrop.h"
+#include "dialogs/WinPreference.h"
 #include "dialogs/WinProgress.h"
 #include "dialogs/WinTrim.h"
 #include "dialogs/WinWaterMark.h"
@@ -221,6 +222,9 @@ int main(int argc, char** argv) {
             Mark.SetSourceFile(Main.SelectedRecord() ? Main.SelectedRecord()->SourceFile : std::string());
             Mark.show();
             Shoot(&Mark, "watermark");
+            TfrmPreference Preference(Main.SettingsIni(), &Main);
+            Preference.show();
+            Shoot(&Preference, "preference");
         }
         Main.close();
         Settle(50);
