@@ -6,21 +6,13 @@
 
 #include "app/Profiles.h"
 #include "common/IniFile.h"
+#include "common/Numbers.h"
 #include "common/Text.h"
 #include "probe/AVProbe.h"
 
 namespace {
 
 constexpr const char* AsSource = "as source";
-
-bool TryInt(const std::string& Text, int& Value) {
-    try {
-        Value = StrToInt(Text);
-        return true;
-    } catch (const EConvertError&) {
-        return false;
-    }
-}
 
 int KbitToBits(int Kbit) {
     int64_t Bits = static_cast<int64_t>(Kbit) * 1000;
@@ -62,20 +54,20 @@ void ReadH264(const IniFile& Settings, const std::string& S, TOutputOptions& Out
     std::string Extra = "vcodec=libx264";
     if (LowerCase(Settings.ReadString(S, "paraBitExact", "True")) == "true") Extra += "\nflags=+bitexact";
     int Value = 0;
-    if (TryInt(Settings.ReadString(S, "paraLevel", "13"), Value) && Value > 0)
+    if (TryStrToInt(Settings.ReadString(S, "paraLevel", "13"), Value) && Value > 0)
         Extra += "\nlevel=" + std::to_string(Value);
-    if (TryInt(Settings.ReadString(S, "paraQscale", "25"), Value) && Value > 0)
+    if (TryStrToInt(Settings.ReadString(S, "paraQscale", "25"), Value) && Value > 0)
         Extra += "\nqmax=" + std::to_string(H264QuantiserForQscale(Value));
-    if (TryInt(Settings.ReadString(S, "paraCoder", "0"), Value) && Value >= 0) {
+    if (TryStrToInt(Settings.ReadString(S, "paraCoder", "0"), Value) && Value >= 0) {
         bool Cabac = Value > 0;
         Extra += Cabac ? "\ncoder=1\nprofile=main" : "\ncoder=0\nprofile=baseline";
     }
     Output.ExtraOptions = Extra;
     // The rate limit never undercuts the chosen bit rate: the bit rate
     // decides the file size.
-    if (TryInt(Settings.ReadString(S, "paraMaxBitrate", "1500"), Value) && Value > 0)
+    if (TryStrToInt(Settings.ReadString(S, "paraMaxBitrate", "1500"), Value) && Value > 0)
         Output.VideoMaxRate = std::max(KbitToBits(Value), Output.VideoBitRate);
-    if (TryInt(Settings.ReadString(S, "paraBufferSize", "128"), Value) && Value > 0)
+    if (TryStrToInt(Settings.ReadString(S, "paraBufferSize", "128"), Value) && Value > 0)
         Output.VideoBufSize = KbitToBits(Value);
 }
 
@@ -211,11 +203,11 @@ std::string ProfileValue(const IniFile& Settings, const IniFile& Format, const s
 // fit in, so that players which check the level accept them.
 void ReadMpeg4(const IniFile& Settings, const IniFile& Format, const std::string& S, TOutputOptions& Output) {
     int Value = 0;
-    if (TryInt(ProfileValue(Settings, Format, S, "paraGop", ""), Value) && Value > 0) Output.GOPSize = Value;
+    if (TryStrToInt(ProfileValue(Settings, Format, S, "paraGop", ""), Value) && Value > 0) Output.GOPSize = Value;
     // The encoder refuses a peak rate without its buffer.
     int Buffer = 0;
-    if (TryInt(ProfileValue(Settings, Format, S, "paraMaxBitrate", ""), Value) && Value > 0 &&
-        TryInt(ProfileValue(Settings, Format, S, "paraBufferSize", ""), Buffer) && Buffer > 0) {
+    if (TryStrToInt(ProfileValue(Settings, Format, S, "paraMaxBitrate", ""), Value) && Value > 0 &&
+        TryStrToInt(ProfileValue(Settings, Format, S, "paraBufferSize", ""), Buffer) && Buffer > 0) {
         Output.VideoMaxRate = std::max(KbitToBits(Value), Output.VideoBitRate);
         Output.VideoBufSize = KbitToBits(Buffer);
     }
@@ -263,8 +255,8 @@ const TMpeg4Level* Mpeg4Level(int Width, int Height, double Rate, int BitRate) {
 bool OutputPictureSize(const TOutputOptions& Output, int& Width, int& Height) {
     size_t X = Output.FrameSize.find('x');
     int W = 0, H = 0;
-    if (X == std::string::npos || !TryInt(Output.FrameSize.substr(0, X), W) ||
-        !TryInt(Output.FrameSize.substr(X + 1), H))
+    if (X == std::string::npos || !TryStrToInt(Output.FrameSize.substr(0, X), W) ||
+        !TryStrToInt(Output.FrameSize.substr(X + 1), H))
         return false;
     auto Positive = [](int V) { return std::max(V, 0); };
     Width = W - Positive(Output.CropLeft) - Positive(Output.CropRight) + Positive(Output.PadLeft) +
@@ -310,8 +302,8 @@ void FitTurned(const TlvFilesRecord& Row, const TSourcePicture& Source, double S
             Fit.Stretch();
         int Fw = 0, Fh = 0;
         size_t X = Fitted.FrameSize.find('x');
-        if (X != std::string::npos && TryInt(Fitted.FrameSize.substr(0, X), Fw) &&
-            TryInt(Fitted.FrameSize.substr(X + 1), Fh)) {
+        if (X != std::string::npos && TryStrToInt(Fitted.FrameSize.substr(0, X), Fw) &&
+            TryStrToInt(Fitted.FrameSize.substr(X + 1), Fh)) {
             // The centre mode's cut is in shown pixels; the picture in the
             // chain is in coded ones, whose shown size differs along the
             // axis the sample aspect stretches.

@@ -1,11 +1,7 @@
 #include "app/Profiles.h"
 
-#include <cmath>
-#include <cstdint>
-#include <cstdlib>
-
+#include "common/Numbers.h"
 #include "common/Text.h"
-#include "engine/FFmpeg.h"
 
 const std::array<const char*, ProfileCount> ProfileNames = {
     "iPod Video MPEG-4 (*.mp4)",
@@ -118,53 +114,4 @@ std::string VolumeValue(const std::string& Item) {
     for (int P : Listed)
         if (P == Percent) return std::to_string(P * 256 / 100);
     return "";
-}
-
-namespace {
-
-bool ParseInteger(const std::string& Text, int64_t& Value) {
-    size_t I = 0;
-    while (I < Text.size() && Text[I] == ' ') ++I;
-    bool Negative = false;
-    if (I < Text.size() && (Text[I] == '+' || Text[I] == '-')) Negative = Text[I++] == '-';
-    int Base = 10;
-    if (I < Text.size() && Text[I] == '$') {
-        Base = 16;
-        ++I;
-    } else if (I + 1 < Text.size() && Text[I] == '0' && (Text[I + 1] == 'x' || Text[I + 1] == 'X')) {
-        Base = 16;
-        I += 2;
-    }
-    if (I >= Text.size()) return false;
-    int64_t Result = 0;
-    for (; I < Text.size(); ++I) {
-        char C = Text[I];
-        int Digit = C >= '0' && C <= '9'                 ? C - '0'
-                    : Base == 16 && C >= 'a' && C <= 'f' ? C - 'a' + 10
-                    : Base == 16 && C >= 'A' && C <= 'F' ? C - 'A' + 10
-                                                         : -1;
-        if (Digit < 0) return false;
-        Result = Result * Base + Digit;
-        if (Result > INT32_MAX + int64_t(1)) return false;
-    }
-    Value = Negative ? -Result : Result;
-    return true;
-}
-
-}  // namespace
-
-int StrToInt(const std::string& Text) {
-    int64_t Value = 0;
-    if (!ParseInteger(Text, Value) || Value < INT32_MIN || Value > INT32_MAX)
-        throw EConvertError(StrFormat("'%s' is not a valid integer value", Text.c_str()));
-    return static_cast<int>(Value);
-}
-
-double StrToFloat(const std::string& Text) {
-    std::string T = Trim(Text);
-    char* End = nullptr;
-    double Value = T.empty() ? 0.0 : std::strtod(T.c_str(), &End);
-    if (T.empty() || End != T.c_str() + T.size() || !std::isfinite(Value))
-        throw EConvertError(StrFormat("'%s' is not a valid floating point value", Text.c_str()));
-    return Value;
 }

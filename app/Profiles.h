@@ -46,7 +46,3 @@ std::string ChannelValue(const std::string& Item);       // exact: "stereo 2 cha
 // an integer.
 std::string VolumeValue(const std::string& Item);
 
-// Strict number conversions with the messages of the engine's conversion
-// errors ("'%s' is not a valid integer value", "... floating point value").
-int StrToInt(const std::string& Text);
-double StrToFloat(const std::string& Text);

@@ -30,6 +30,7 @@
 
 #include "binding/LibAV.h"
 #include "common/Bitmap.h"
+#include "common/Numbers.h"  // EConvertError, raised by SetOption
 #include "engine/EngineThreads.h"
 #include "engine/FrameHook.h"
 
@@ -46,12 +47,6 @@ public:
 
 // A failed consistency check (the tag-length checks of vtag and atag).
 class EAssertionFailed : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// A text that does not convert to the number an option wants.
-class EConvertError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };

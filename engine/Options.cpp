@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "common/Files.h"
+#include "common/Numbers.h"
 #include "common/Text.h"
 #include "engine/FFmpeg.h"
 
@@ -21,74 +22,6 @@ const char* const HorizontalCropMessage =
     "Horizontal crop dimensions are outside the range of the original image.\nRemember to crop first and scale second.";
 
 [[noreturn]] void Refuse(const std::string& AMessage) { throw FFMpegException(AMessage); }
-
-// Whole-text integers as the platform's conversion reads them: blanks
-// before, an optional sign, decimal digits or hexadecimal after "0x" or
-// "$"; nothing after.
-bool TryParseInt64(const std::string& AText, int64_t& AValue) {
-    size_t I = 0;
-    while (I < AText.size() && AText[I] == ' ') ++I;
-    bool Negative = false;
-    if (I < AText.size() && (AText[I] == '+' || AText[I] == '-')) Negative = AText[I++] == '-';
-    int Base = 10;
-    if (I < AText.size() && AText[I] == '$') {
-        Base = 16;
-        ++I;
-    } else if (I + 1 < AText.size() && AText[I] == '0' && (AText[I + 1] == 'x' || AText[I + 1] == 'X')) {
-        Base = 16;
-        I += 2;
-    }
-    if (I >= AText.size()) return false;
-    unsigned __int128 Value = 0;
-    for (; I < AText.size(); ++I) {
-        int Digit;
-        char C = AText[I];
-        if (C >= '0' && C <= '9')
-            Digit = C - '0';
-        else if (Base == 16 && C >= 'a' && C <= 'f')
-            Digit = C - 'a' + 10;
-        else if (Base == 16 && C >= 'A' && C <= 'F')
-            Digit = C - 'A' + 10;
-        else
-            return false;
-        Value = Value * Base + Digit;
-        if (Value > (static_cast<unsigned __int128>(INT64_MAX) + 1)) return false;
-    }
-    if (!Negative && Value > static_cast<unsigned __int128>(INT64_MAX)) return false;
-    AValue = Negative ? static_cast<int64_t>(-static_cast<__int128>(Value)) : static_cast<int64_t>(Value);
-    return true;
-}
-
-int64_t ToInt64(const std::string& AText) {
-    int64_t Value;
-    if (!TryParseInt64(AText, Value)) throw EConvertError(StrFormat("'%s' is not a valid integer value", AText.c_str()));
-    return Value;
-}
-
-int ToInt(const std::string& AText) {
-    int64_t Value;
-    if (!TryParseInt64(AText, Value) || Value < INT32_MIN || Value > INT32_MAX)
-        throw EConvertError(StrFormat("'%s' is not a valid integer value", AText.c_str()));
-    return static_cast<int>(Value);
-}
-
-// Decimals in the C library's current locale, blanks allowed around.
-bool TryParseFloat(const std::string& AText, double& AValue) {
-    std::string Text = Trim(AText);
-    if (Text.empty()) return false;
-    char* End = nullptr;
-    double Value = std::strtod(Text.c_str(), &End);
-    if (End != Text.c_str() + Text.size() || !std::isfinite(Value)) return false;
-    AValue = Value;
-    return true;
-}
-
-double ToFloat(const std::string& AText) {
-    double Value;
-    if (!TryParseFloat(AText, Value))
-        throw EConvertError(StrFormat("'%s' is not a valid floating point value", AText.c_str()));
-    return Value;
-}
 
 // Integers of map, map_meta_data and itsscale: strtol with base 0, then one
 // separator character, whatever it is, is skipped.
@@ -370,43 +303,43 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
         H["isync"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.isync = 1; };
 
         // Integers.
-        H["dframes"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.dframes = ToInt(V); };
-        H["vframes"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vframes = ToInt(V); };
-        H["aframes"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.aframes = ToInt(V); };
+        H["dframes"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.dframes = StrToInt(V); };
+        H["vframes"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vframes = StrToInt(V); };
+        H["aframes"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.aframes = StrToInt(V); };
         H["loop_output"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.loop_output = ToInt(V);
+            E.Settings.loop_output = StrToInt(V);
         };
-        H["vsync"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vsync = ToInt(V); };
-        H["async"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.async = ToInt(V); };
-        H["vglobal"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vglobal = ToInt(V); };
+        H["vsync"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vsync = StrToInt(V); };
+        H["async"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.async = StrToInt(V); };
+        H["vglobal"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vglobal = StrToInt(V); };
         H["programid"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.programid = ToInt(V);
+            E.Settings.programid = StrToInt(V);
         };
-        H["vdt"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vdt = ToInt(V); };
+        H["vdt"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vdt = StrToInt(V); };
         H["me_threshold"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.me_threshold = ToInt(V);
+            E.Settings.me_threshold = StrToInt(V);
         };
-        H["top"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.top = ToInt(V); };
-        H["dc"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.dc = ToInt(V); };
-        H["vol"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vol = ToInt(V); };
-        H["vc"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vc = ToInt(V); };
-        H["fs"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.fs = ToInt64(V); };
+        H["top"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.top = StrToInt(V); };
+        H["dc"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.dc = StrToInt(V); };
+        H["vol"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vol = StrToInt(V); };
+        H["vc"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vc = StrToInt(V); };
+        H["fs"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.fs = StrToInt64(V); };
 
         // Decimals.
         H["adrift_threshold"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.adrift_threshold = static_cast<float>(ToFloat(V));
+            E.Settings.adrift_threshold = static_cast<float>(StrToFloat(V));
         };
         H["dts_delta_threshold"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.dts_delta_threshold = static_cast<float>(ToFloat(V));
+            E.Settings.dts_delta_threshold = static_cast<float>(StrToFloat(V));
         };
         H["aq"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.aq = static_cast<float>(ToFloat(V));
+            E.Settings.aq = static_cast<float>(StrToFloat(V));
         };
         H["muxdelay"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.muxdelay = static_cast<float>(ToFloat(V));
+            E.Settings.muxdelay = static_cast<float>(StrToFloat(V));
         };
         H["muxpreload"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.muxpreload = static_cast<float>(ToFloat(V));
+            E.Settings.muxpreload = static_cast<float>(StrToFloat(V));
         };
 
         // Texts.
@@ -510,7 +443,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             E.ApplyTarget(Type, Norm, "ntsc");
         };
         H["v"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.v = ToInt(V);
+            E.Settings.v = StrToInt(V);
             av::av_log_set_level(LibraryLogLevel(E.Settings.v));
             LibraryLogFilterLevel = E.Settings.v;
         };
@@ -551,10 +484,10 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             double Ratio = 0.0;
             if (size_t Colon = V.find(':'); Colon != std::string::npos) {
                 int64_t Before = 0, After = 0;
-                if (!TryParseInt64(V.substr(0, Colon), Before)) Before = 0;
-                if (!TryParseInt64(V.substr(Colon + 1), After)) After = 0;
+                if (!TryStrToInt64(V.substr(0, Colon), Before)) Before = 0;
+                if (!TryStrToInt64(V.substr(Colon + 1), After)) After = 0;
                 Ratio = After > 0 ? double(Before) / double(After) : 0.0;
-            } else if (!TryParseFloat(V, Ratio)) {
+            } else if (!TryStrToFloat(V, Ratio)) {
                 Ratio = 0.0;
             }
             if (Ratio == 0.0) Refuse("Incorrect aspect ratio specification.");
@@ -569,19 +502,19 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             E.Settings.sample_fmt = av::av_get_sample_fmt(V.c_str());
         };
         H["croptop"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.SetCrop(E.Settings.croptop, E.Settings.FrameHeight, ToInt(V), "Top crop size must be a multiple of 2",
+            E.SetCrop(E.Settings.croptop, E.Settings.FrameHeight, StrToInt(V), "Top crop size must be a multiple of 2",
                       VerticalCropMessage);
         };
         H["cropbottom"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.SetCrop(E.Settings.cropbottom, E.Settings.FrameHeight, ToInt(V),
+            E.SetCrop(E.Settings.cropbottom, E.Settings.FrameHeight, StrToInt(V),
                       "Bottom crop size must be a multiple of 2", VerticalCropMessage);
         };
         H["cropleft"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.SetCrop(E.Settings.cropleft, E.Settings.FrameWidth, ToInt(V), "Left crop size must be a multiple of 2",
+            E.SetCrop(E.Settings.cropleft, E.Settings.FrameWidth, StrToInt(V), "Left crop size must be a multiple of 2",
                       HorizontalCropMessage);
         };
         H["cropright"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.SetCrop(E.Settings.cropright, E.Settings.FrameWidth, ToInt(V), "Right crop size must be a multiple of 2",
+            E.SetCrop(E.Settings.cropright, E.Settings.FrameWidth, StrToInt(V), "Right crop size must be a multiple of 2",
                       HorizontalCropMessage);
         };
         struct TPad {
@@ -595,7 +528,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
                                      {"padright", &TEngineSettings::padright, "Right pad size must be a multiple of 2"}};
         for (const TPad& Pad : Pads)
             H[Pad.Name] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
-                int Value = ToInt(V);
+                int Value = StrToInt(V);
                 for (const TPad& P : Pads)
                     if (N == P.Name) {
                         if (Value < 0) return;
@@ -603,9 +536,9 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
                         E.Settings.*P.Field = Value;
                     }
             };
-        H["padcolor"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.SetPadColor(ToInt(V)); };
+        H["padcolor"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.SetPadColor(StrToInt(V)); };
         H["qscale"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            double Value = ToFloat(V);
+            double Value = StrToFloat(V);
             if (!(Value > 0.0 && Value <= 255.0)) Refuse("qscale must be > 0.0 and <= 255");
             E.Settings.qscale = static_cast<float>(Value);
         };
@@ -630,7 +563,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
                     }
             };
         H["pass"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            int Pass = ToInt(V);
+            int Pass = StrToInt(V);
             if (Pass != 1 && Pass != 2) Refuse("pass number can be only 1 or 2");
             E.Settings.pass = Pass;
         };
@@ -659,10 +592,10 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             E.Settings.atag = MKTAG(V[0], V[1], V[2], V[3]);
         };
         H["ar"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (int Value = ToInt(V); Value > 0) E.Settings.ar = Value;
+            if (int Value = StrToInt(V); Value > 0) E.Settings.ar = Value;
         };
         H["ac"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (int Value = ToInt(V); Value > 0) E.Settings.ac = Value;
+            if (int Value = StrToInt(V); Value > 0) E.Settings.ac = Value;
         };
         H["newvideo"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) {
             E.NewVideoStream(E.LastOutputFile());

@@ -17,6 +17,7 @@
 #include "app/GlobalUnit.h"
 #include "app/Profiles.h"
 #include "common/IniFile.h"
+#include "common/Numbers.h"
 #include "common/Text.h"
 #include "gui/Application.h"
 #include "widgets/Theme.h"
@@ -26,15 +27,6 @@ namespace {
 // Positions of the nine combos in ProfileParameters.
 enum TParameter { pVideoSize, pVideoBitRate, pFrameRate, pVideoEncoder, pAudioBitRate, pSampleRate,
                   pAudioEncoder, pChannel, pVolume };
-
-bool TryInt(const std::string& Text, int& Value) {
-    try {
-        Value = StrToInt(Text);
-        return true;
-    } catch (const EConvertError&) {
-        return false;
-    }
-}
 
 std::string ItemText(const QComboBox* Combo) { return Combo->currentText().toStdString(); }
 
@@ -56,10 +48,10 @@ void CopyH264Values(const IniFile& Format, IniFile& Settings, const std::string&
     int Value = 0;
     for (const auto& Key : Positive) {
         const std::string Text = Format.ReadString(S, Key[0], Key[1]);
-        if (TryInt(Text, Value) && Value > 0) Settings.WriteString(S, Key[0], Text);
+        if (TryStrToInt(Text, Value) && Value > 0) Settings.WriteString(S, Key[0], Text);
     }
     const std::string Coder = Format.ReadString(S, "paraCoder", "1");
-    Settings.WriteString(S, "paraCoder", TryInt(Coder, Value) && Value >= 0 ? Coder : "1");
+    Settings.WriteString(S, "paraCoder", TryStrToInt(Coder, Value) && Value >= 0 ? Coder : "1");
 }
 
 QComboBox* PickList(QWidget* Parent, const char* Name) {

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "app/Profiles.h"
-#include "engine/FFmpeg.h"
+#include "common/Numbers.h"
 #include "common/Text.h"
 
 namespace {
@@ -49,26 +49,6 @@ TEST(DialogMappings, EncodersChannelsAndVolumes) {
     EXPECT_EQ(VolumeValue("400%"), "1024");
     EXPECT_EQ(VolumeValue("110%"), "");
     EXPECT_THROW(VolumeValue("loud"), EConvertError);
-}
-
-TEST(Numbers, StrictConversions) {
-    EXPECT_EQ(StrToInt("42"), 42);
-    EXPECT_EQ(StrToInt("-7"), -7);
-    EXPECT_EQ(StrToInt("$10"), 16);
-    EXPECT_EQ(StrToInt(" 5"), 5);
-    EXPECT_THROW(StrToInt("5 "), EConvertError);
-    EXPECT_THROW(StrToInt(""), EConvertError);
-    EXPECT_THROW(StrToInt("3000000000"), EConvertError);
-    EXPECT_DOUBLE_EQ(StrToFloat("96.5"), 96.5);
-    EXPECT_DOUBLE_EQ(StrToFloat(" 2 "), 2.0);
-    EXPECT_THROW(StrToFloat("1,5"), EConvertError);
-    EXPECT_THROW(StrToFloat("inf"), EConvertError);
-    try {
-        StrToInt("x1");
-        ADD_FAILURE();
-    } catch (const EConvertError& E) {
-        EXPECT_STREQ(E.what(), "'x1' is not a valid integer value");
-    }
 }
 
 // Every profile of the shipped files: its lists hold its default choices,
