@@ -362,13 +362,7 @@ private:
     // Keeps a private option of the video or audio encoder named so far for
     // its next stream; false when neither encoder declares AName.
     bool SetEncoderOption(const std::string& AName, const std::string& AValue);
-    int64_t ParseTime(const std::string& AName, const std::string& AValue, bool ADuration);
-    void SetCrop(int& ASetting, int& AFrameSize, int AValue, const char* AOddMessage, const char* ARangeMessage);
-    void SetPadColor(int ARgb);
-    void ParseMatrix(std::vector<uint16_t>& AMatrix, const std::string& AValue);
-    void AddBitstreamFilter(std::vector<AVBSFContext*>& AChain, const std::string& AValue);
     void AddHookOption(const std::string& AValue);
-    void ListFormats(bool APixelFormats);
     AVFormatContext* LastOutputFile();
     // Input and output helpers (InputFile.cpp, OutputFile.cpp).
     void ResetPerInputSettings();

@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <locale.h>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 
 #include "common/Files.h"
@@ -57,6 +59,195 @@ bool KnownPrivateOption(const AVCodec* ACodec, const std::string& AName) {
     return ACodec && ACodec->priv_class &&
            av::av_opt_find(const_cast<AVClass**>(&ACodec->priv_class), AName.c_str(), nullptr, 0,
                            AV_OPT_SEARCH_FAKE_OBJ);
+}
+
+void SetCrop(int& ASetting, int& AFrameSize, int AValue, const char* AOddMessage, const char* ARangeMessage) {
+    if (AValue < 0) return;
+    if (AValue % 2 != 0) Refuse(AOddMessage);
+    if (AValue >= AFrameSize) Refuse(ARangeMessage);
+    ASetting = AValue;
+    AFrameSize -= AValue;
+}
+
+void SetPadColor(int (&APadColor)[3], int ARgb) {
+    static const int YR = Coefficient(0.299), YG = Coefficient(0.587), YB = Coefficient(0.114);
+    static const int UR = Coefficient(0.16874), UG = Coefficient(0.33126), UB = Coefficient(0.5);
+    static const int VG = Coefficient(0.41869), VB = Coefficient(0.08131);
+    int R = ARgb & 0xFF, G = (ARgb >> 8) & 0xFF, B = (ARgb >> 16) & 0xFF;
+    // >> on a negative int rounds toward minus infinity (C++20).
+    APadColor[0] = (YR * R + YG * G + YB * B + 512) >> 10;
+    APadColor[1] = ((-UR * R - UG * G + UB * B + 511) >> 10) + 128;
+    APadColor[2] = ((UB * R - VG * G - VB * B + 511) >> 10) + 128;
+}
+
+void ParseMatrix(std::vector<uint16_t>& AMatrix, const std::string& AValue) {
+    std::vector<uint16_t> Matrix(64, 0);
+    const char* P = AValue.c_str();
+    for (int i = 0; i < 64; ++i) {
+        // The encoders divide by every coefficient and store each in eight
+        // bits: 0 would crash them and more than 255 would corrupt the stream.
+        long Coefficient = std::strtol(P, nullptr, 10);
+        if (Coefficient < 1 || Coefficient > 255)
+            Refuse(StrFormat("Coefficient %d of matrix \"%s\" must be between 1 and 255", i, AValue.c_str()));
+        Matrix[i] = static_cast<uint16_t>(Coefficient);
+        if (i == 63) break;
+        P = std::strchr(P, ',');
+        if (!P) Refuse(StrFormat("Syntax error in matrix \"%s\" at coeff %d", AValue.c_str(), i));
+        ++P;
+    }
+    AMatrix = std::move(Matrix);
+}
+
+void AddBitstreamFilter(std::vector<AVBSFContext*>& AChain, const std::string& AValue) {
+    if (AValue.empty() || AValue[0] == '=') return;
+    std::string Rest = AValue;
+    std::string Name = Trim(SplitHead(Rest, "=", false));
+    const AVBitStreamFilter* Filter = av::av_bsf_get_by_name(Name.c_str());
+    AVBSFContext* Context = nullptr;
+    if (!Filter || av::av_bsf_alloc(Filter, &Context) < 0)
+        Refuse(StrFormat("Unknown bitstream filter %s", Trim(AValue).c_str()));
+    AChain.push_back(Context);
+}
+
+void ListFormats(TCustomFFmpeg& E, bool APixelFormats) {
+    if (!E.OnLog) return;
+    // The library's own table lines: index -1 is the header, then every
+    // format the library knows.
+    char Buffer[128];
+    const int Count = APixelFormats ? int(AV_PIX_FMT_NB) : int(AV_SAMPLE_FMT_NB);
+    for (int i = -1; i < Count; ++i) {
+        if (APixelFormats && i >= 0 && !av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(i))) break;
+        Buffer[0] = '\0';
+        const char* Line =
+            APixelFormats ? av::av_get_pix_fmt_string(Buffer, sizeof Buffer, static_cast<AVPixelFormat>(i))
+                          : av::av_get_sample_fmt_string(Buffer, sizeof Buffer, static_cast<AVSampleFormat>(i));
+        if (Line) E.Log(1, Trim(Line));
+    }
+}
+
+int64_t ParseTime(const std::string& AName, const std::string& AValue, bool ADuration) {
+    int64_t Value = 0;
+    if (av::av_parse_time(&Value, AValue.c_str(), ADuration ? 1 : 0) < 0)
+        Refuse(StrFormat("Invalid %s specification for %s: %s", ADuration ? "duration" : "date", AName.c_str(),
+                         AValue.c_str()));
+    return Value;
+}
+
+void SetFrameRate(AVRational& ARate, const std::string& AValue) {
+    if (AValue.empty()) return;
+    // The NTSC rates written as decimals mean their exact fractions.
+    static const std::pair<const char*, AVRational> Ntsc[] = {
+        {"29.97", {30000, 1001}}, {"23.976", {24000, 1001}}, {"14.985", {15000, 1001}},
+        {"59.94", {60000, 1001}}, {"11.988", {12000, 1001}}, {"47.952", {48000, 1001}}};
+    for (const auto& [Text, Exact] : Ntsc)
+        if (AValue == Text) {
+            ARate = Exact;
+            return;
+        }
+    AVRational Rate;
+    if (av::av_parse_video_rate(&Rate, AValue.c_str()) < 0) Refuse("Incorrect frame rate");
+    ARate = Rate;
+}
+
+void SetAspect(float& AAspect, const std::string& AValue) {
+    if (AValue.empty()) return;
+    double Ratio = 0.0;
+    if (size_t Colon = AValue.find(':'); Colon != std::string::npos) {
+        int64_t Before = 0, After = 0;
+        if (!TryStrToInt64(AValue.substr(0, Colon), Before)) Before = 0;
+        if (!TryStrToInt64(AValue.substr(Colon + 1), After)) After = 0;
+        Ratio = After > 0 ? double(Before) / double(After) : 0.0;
+    } else if (!TryStrToFloat(AValue, Ratio)) {
+        Ratio = 0.0;
+    }
+    if (Ratio == 0.0) Refuse("Incorrect aspect ratio specification.");
+    AAspect = static_cast<float>(Ratio);
+}
+
+void SetFormat(TCustomFFmpeg& E, const std::string& AValue) {
+    if (AValue.empty()) return;
+    std::string Name = AValue;
+    if (Name == "pgmyuv") {
+        E.Log(1, "pgmyuv format is deprecated, use image2");
+        Name = "image2";
+        E.Settings.ForcePgmYuv = true;
+    }
+    const AVInputFormat* In = av::av_find_input_format(Name.c_str());
+    const AVOutputFormat* Out = av::av_guess_format(Name.c_str(), nullptr, nullptr);
+    if (!In && !Out) Refuse(StrFormat("Unknown input or output format: %s", AValue.c_str()));
+    E.Settings.InputFormat = In;
+    E.Settings.OutputFormat = Out;
+}
+
+void AddStreamMap(TCustomFFmpeg& E, const std::string& AValue) {
+    if (E.StreamMapCount >= MAX_STREAM_MAPS)
+        Refuse(StrFormat("Too many stream mappings (at most %d)", MAX_STREAM_MAPS));
+    TStreamMap Map;
+    const char* P = AValue.c_str();
+    Map.FileIndex = ReadMapNumber(P);
+    Map.StreamIndex = ReadMapNumber(P);
+    if (*P) {
+        Map.SyncFileIndex = ReadMapNumber(P);
+        Map.SyncStreamIndex = ReadMapNumber(P);
+    } else {
+        Map.SyncFileIndex = Map.FileIndex;
+        Map.SyncStreamIndex = Map.StreamIndex;
+    }
+    E.StreamMaps[E.StreamMapCount++] = Map;
+}
+
+void AddMetaDataMap(TCustomFFmpeg& E, const std::string& AValue) {
+    if (E.MetaDataMapCount >= MAX_META_DATA_MAPS)
+        Refuse(StrFormat("Too many metadata mappings (at most %d)", MAX_META_DATA_MAPS));
+    TMetaDataMap Map;
+    const char* P = AValue.c_str();
+    Map.OutFile = ReadMapNumber(P);
+    Map.InFile = ReadMapNumber(P);
+    E.MetaDataMaps[E.MetaDataMapCount++] = Map;
+}
+
+void SetFrameSize(TEngineSettings& ASettings, const std::string& AValue) {
+    if (AValue.empty()) return;
+    int Width, Height;
+    if (av::av_parse_video_size(&Width, &Height, AValue.c_str()) < 0) Refuse("Incorrect frame size");
+    ASettings.FrameWidth = Width;
+    ASettings.FrameHeight = Height;
+    if (Width % 2 != 0 || Height % 2 != 0) Refuse("Frame size must be a multiple of 2");
+}
+
+// The program folder, "vstats_", the local time as hhnnss and ".log".
+std::string VStatsName() {
+    time_t Now = time(nullptr);
+    struct tm Local;
+    char Clock[16] = "000000";
+    if (localtime_r(&Now, &Local)) strftime(Clock, sizeof Clock, "%H%M%S", &Local);
+    return StrFormat("%svstats_%s.log", ExecutableFolder().c_str(), Clock);
+}
+
+// A prefix "pal-", "ntsc-" or "film-" gives the norm, the rest the type.
+void ApplyTargetOption(TCustomFFmpeg& E, const std::string& AValue) {
+    std::string Type = Trim(AValue), Norm;
+    for (const char* Prefix : {"pal-", "ntsc-", "film-"})
+        if (StartsWith(Type, Prefix)) {
+            Norm = std::string(Prefix, std::strlen(Prefix) - 1);
+            Type.erase(0, std::strlen(Prefix));
+            break;
+        }
+    E.ApplyTarget(Type, Norm, "ntsc");
+}
+
+using TOptionHandler = std::function<void(TCustomFFmpeg& E, const std::string& N, const std::string& V)>;
+using TOptionHandlers = std::unordered_map<std::string_view, TOptionHandler>;
+
+// Adds the options that differ only by the setting they write: AStore
+// reads the value into it.
+template <typename T>
+void StoreOptions(TOptionHandlers& H, std::initializer_list<std::pair<const char*, T TEngineSettings::*>> AOptions,
+                  void (*AStore)(T& ASetting, const std::string& AValue)) {
+    for (auto [Name, Field] : AOptions)
+        H[Name] = [Field, AStore](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+            AStore(E.Settings.*Field, V);
+        };
 }
 
 }  // namespace
@@ -191,55 +382,6 @@ void TCustomFFmpeg::SetProgramId(int AValue) {
     if (AValue >= 0) Settings.programid = AValue;
 }
 
-void TCustomFFmpeg::SetCrop(int& ASetting, int& AFrameSize, int AValue, const char* AOddMessage,
-                            const char* ARangeMessage) {
-    if (AValue < 0) return;
-    if (AValue % 2 != 0) Refuse(AOddMessage);
-    if (AValue >= AFrameSize) Refuse(ARangeMessage);
-    ASetting = AValue;
-    AFrameSize -= AValue;
-}
-
-void TCustomFFmpeg::SetPadColor(int ARgb) {
-    static const int YR = Coefficient(0.299), YG = Coefficient(0.587), YB = Coefficient(0.114);
-    static const int UR = Coefficient(0.16874), UG = Coefficient(0.33126), UB = Coefficient(0.5);
-    static const int VG = Coefficient(0.41869), VB = Coefficient(0.08131);
-    int R = ARgb & 0xFF, G = (ARgb >> 8) & 0xFF, B = (ARgb >> 16) & 0xFF;
-    // >> on a negative int rounds toward minus infinity (C++20).
-    Settings.padcolor[0] = (YR * R + YG * G + YB * B + 512) >> 10;
-    Settings.padcolor[1] = ((-UR * R - UG * G + UB * B + 511) >> 10) + 128;
-    Settings.padcolor[2] = ((UB * R - VG * G - VB * B + 511) >> 10) + 128;
-}
-
-void TCustomFFmpeg::ParseMatrix(std::vector<uint16_t>& AMatrix, const std::string& AValue) {
-    std::vector<uint16_t> Matrix(64, 0);
-    const char* P = AValue.c_str();
-    for (int i = 0; i < 64; ++i) {
-        // The encoders divide by every coefficient and store each in eight
-        // bits: 0 would crash them and more than 255 would corrupt the stream.
-        long Coefficient = std::strtol(P, nullptr, 10);
-        if (Coefficient < 1 || Coefficient > 255)
-            Refuse(StrFormat("Coefficient %d of matrix \"%s\" must be between 1 and 255", i, AValue.c_str()));
-        Matrix[i] = static_cast<uint16_t>(Coefficient);
-        if (i == 63) break;
-        P = std::strchr(P, ',');
-        if (!P) Refuse(StrFormat("Syntax error in matrix \"%s\" at coeff %d", AValue.c_str(), i));
-        ++P;
-    }
-    AMatrix = std::move(Matrix);
-}
-
-void TCustomFFmpeg::AddBitstreamFilter(std::vector<AVBSFContext*>& AChain, const std::string& AValue) {
-    if (AValue.empty() || AValue[0] == '=') return;
-    std::string Rest = AValue;
-    std::string Name = Trim(SplitHead(Rest, "=", false));
-    const AVBitStreamFilter* Filter = av::av_bsf_get_by_name(Name.c_str());
-    AVBSFContext* Context = nullptr;
-    if (!Filter || av::av_bsf_alloc(Filter, &Context) < 0)
-        Refuse(StrFormat("Unknown bitstream filter %s", Trim(AValue).c_str()));
-    AChain.push_back(Context);
-}
-
 void TCustomFFmpeg::AddHookOption(const std::string& AValue) {
     // Words at "|" when there is one, else at blanks; runs count as one.
     char Separator = AValue.find('|') != std::string::npos ? '|' : ' ';
@@ -257,26 +399,10 @@ void TCustomFFmpeg::AddHookOption(const std::string& AValue) {
     Settings.UsingHooks = true;
 }
 
-void TCustomFFmpeg::ListFormats(bool APixelFormats) {
-    if (!OnLog) return;
-    // The library's own table lines: index -1 is the header, then every
-    // format the library knows.
-    char Buffer[128];
-    const int Count = APixelFormats ? int(AV_PIX_FMT_NB) : int(AV_SAMPLE_FMT_NB);
-    for (int i = -1; i < Count; ++i) {
-        if (APixelFormats && i >= 0 && !av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(i))) break;
-        Buffer[0] = '\0';
-        const char* Line =
-            APixelFormats ? av::av_get_pix_fmt_string(Buffer, sizeof Buffer, static_cast<AVPixelFormat>(i))
-                          : av::av_get_sample_fmt_string(Buffer, sizeof Buffer, static_cast<AVSampleFormat>(i));
-        if (Line) Log(1, Trim(Line));
-    }
-}
-
 void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValue) {
-    using THandler = void (*)(TCustomFFmpeg& E, const std::string& N, const std::string& V);
-    static const std::unordered_map<std::string_view, THandler> Handlers = [] {
-        std::unordered_map<std::string_view, THandler> H;
+    using S = TEngineSettings;
+    static const TOptionHandlers Handlers = [] {
+        TOptionHandlers H;
         // Accepted without effect.
         for (const char* Name : {"L", "h", "version", "formats", "i", "y", "benchmark", "apre", "vpre", "spre"})
             H[Name] = [](TCustomFFmpeg& E, const std::string& N, const std::string&) {
@@ -284,164 +410,74 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             };
         H["threads"] = [](TCustomFFmpeg&, const std::string& N, const std::string&) { Refuse("TODO: option - " + N); };
 
-        // Switches.
-        H["dump"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.dump = 1; };
-        H["hex"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.hex = 1; };
-        H["re"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.re = 1; };
-        H["loop_input"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.loop_input = 1; };
-        H["copyts"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.copyts = true; };
-        H["shortest"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.shortest = 1; };
-        H["xerror"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.xerror = true; };
-        H["intra"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.intra = 1; };
-        H["vn"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.vn = 1; };
-        H["sameq"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.sameq = 1; };
-        H["deinterlace"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.deinterlace = 1; };
-        H["psnr"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.psnr = 1; };
-        H["qphist"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.qphist = 1; };
-        H["an"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.an = 1; };
-        H["sn"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.sn = 1; };
-        H["isync"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) { E.Settings.isync = 1; };
-
-        // Integers.
-        H["dframes"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.dframes = StrToInt(V); };
-        H["vframes"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vframes = StrToInt(V); };
-        H["aframes"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.aframes = StrToInt(V); };
-        H["loop_output"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.loop_output = StrToInt(V);
-        };
-        H["vsync"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vsync = StrToInt(V); };
-        H["async"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.async = StrToInt(V); };
-        H["vglobal"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vglobal = StrToInt(V); };
-        H["programid"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.programid = StrToInt(V);
-        };
-        H["vdt"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vdt = StrToInt(V); };
-        H["me_threshold"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.me_threshold = StrToInt(V);
-        };
-        H["top"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.top = StrToInt(V); };
-        H["dc"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.dc = StrToInt(V); };
-        H["vol"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vol = StrToInt(V); };
-        H["vc"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vc = StrToInt(V); };
-        H["fs"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.fs = StrToInt64(V); };
-
-        // Decimals.
-        H["adrift_threshold"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.adrift_threshold = static_cast<float>(StrToFloat(V));
-        };
-        H["dts_delta_threshold"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.dts_delta_threshold = static_cast<float>(StrToFloat(V));
-        };
-        H["aq"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.aq = static_cast<float>(StrToFloat(V));
-        };
-        H["muxdelay"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.muxdelay = static_cast<float>(StrToFloat(V));
-        };
-        H["muxpreload"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.Settings.muxpreload = static_cast<float>(StrToFloat(V));
-        };
-
-        // Texts.
-        H["passlogfile"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.passlogfile = V; };
-        H["alang"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.alang = V; };
-        H["slang"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.slang = V; };
-        H["title"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (!V.empty()) E.Settings.title = V;
-        };
-        H["author"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (!V.empty()) E.Settings.author = V;
-        };
-        H["copyright"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (!V.empty()) E.Settings.copyright = V;
-        };
-        H["comment"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (!V.empty()) E.Settings.comment = V;
-        };
-        H["genre"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (!V.empty()) E.Settings.genre = V;
-        };
-        H["album"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (!V.empty()) E.Settings.album = V;
-        };
-        H["vfilters"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (!V.empty()) E.Settings.vfilters = V;
-        };
-        H["rc_override"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.rc_override = V; };
-        H["tvstd"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.tvstd = V; };
-        H["vstats_file"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.Settings.vstats = V; };
+        // Options that store their value in the setting named after them.
+        StoreOptions<int>(H,
+                          {{"dump", &S::dump}, {"hex", &S::hex}, {"re", &S::re}, {"loop_input", &S::loop_input},
+                           {"shortest", &S::shortest}, {"intra", &S::intra}, {"vn", &S::vn}, {"sameq", &S::sameq},
+                           {"deinterlace", &S::deinterlace}, {"psnr", &S::psnr}, {"qphist", &S::qphist},
+                           {"an", &S::an}, {"sn", &S::sn}, {"isync", &S::isync}},
+                          [](int& ASetting, const std::string&) { ASetting = 1; });
+        StoreOptions<bool>(H, {{"copyts", &S::copyts}, {"xerror", &S::xerror}},
+                           [](bool& ASetting, const std::string&) { ASetting = true; });
+        StoreOptions<int>(H,
+                          {{"dframes", &S::dframes}, {"vframes", &S::vframes}, {"aframes", &S::aframes},
+                           {"loop_output", &S::loop_output}, {"vsync", &S::vsync}, {"async", &S::async},
+                           {"vglobal", &S::vglobal}, {"programid", &S::programid}, {"vdt", &S::vdt},
+                           {"me_threshold", &S::me_threshold}, {"top", &S::top}, {"dc", &S::dc}, {"vol", &S::vol},
+                           {"vc", &S::vc}},
+                          [](int& ASetting, const std::string& V) { ASetting = StrToInt(V); });
+        StoreOptions<int64_t>(H, {{"fs", &S::fs}},
+                              [](int64_t& ASetting, const std::string& V) { ASetting = StrToInt64(V); });
+        StoreOptions<float>(H,
+                            {{"adrift_threshold", &S::adrift_threshold},
+                             {"dts_delta_threshold", &S::dts_delta_threshold}, {"aq", &S::aq},
+                             {"muxdelay", &S::muxdelay}, {"muxpreload", &S::muxpreload}},
+                            [](float& ASetting, const std::string& V) { ASetting = float(StrToFloat(V)); });
+        StoreOptions<std::string>(H,
+                                  {{"passlogfile", &S::passlogfile}, {"alang", &S::alang}, {"slang", &S::slang},
+                                   {"rc_override", &S::rc_override}, {"tvstd", &S::tvstd},
+                                   {"vstats_file", &S::vstats}},
+                                  [](std::string& ASetting, const std::string& V) { ASetting = V; });
+        StoreOptions<std::string>(H,
+                                  {{"title", &S::title}, {"author", &S::author}, {"copyright", &S::copyright},
+                                   {"comment", &S::comment}, {"genre", &S::genre}, {"album", &S::album},
+                                   {"vfilters", &S::vfilters}},
+                                  [](std::string& ASetting, const std::string& V) {
+                                      if (!V.empty()) ASetting = V;
+                                  });
+        StoreOptions<int>(H, {{"ar", &S::ar}, {"ac", &S::ac}}, [](int& ASetting, const std::string& V) {
+            if (int Value = StrToInt(V); Value > 0) ASetting = Value;
+        });
+        StoreOptions<std::vector<uint16_t>>(
+            H, {{"intra_matrix", &S::intra_matrix}, {"inter_matrix", &S::inter_matrix}}, ParseMatrix);
+        StoreOptions<std::vector<AVBSFContext*>>(H, {{"absf", &S::absf}, {"vbsf", &S::vbsf}, {"sbsf", &S::sbsf}},
+                                                 AddBitstreamFilter);
 
         // Options with rules of their own.
-        H["f"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (V.empty()) return;
-            std::string Name = V;
-            if (Name == "pgmyuv") {
-                E.Log(1, "pgmyuv format is deprecated, use image2");
-                Name = "image2";
-                E.Settings.ForcePgmYuv = true;
-            }
-            const AVInputFormat* In = av::av_find_input_format(Name.c_str());
-            const AVOutputFormat* Out = av::av_guess_format(Name.c_str(), nullptr, nullptr);
-            if (!In && !Out) Refuse(StrFormat("Unknown input or output format: %s", V.c_str()));
-            E.Settings.InputFormat = In;
-            E.Settings.OutputFormat = Out;
-        };
-        H["map"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (E.StreamMapCount >= MAX_STREAM_MAPS)
-                Refuse(StrFormat("Too many stream mappings (at most %d)", MAX_STREAM_MAPS));
-            TStreamMap Map;
-            const char* P = V.c_str();
-            Map.FileIndex = ReadMapNumber(P);
-            Map.StreamIndex = ReadMapNumber(P);
-            if (*P) {
-                Map.SyncFileIndex = ReadMapNumber(P);
-                Map.SyncStreamIndex = ReadMapNumber(P);
-            } else {
-                Map.SyncFileIndex = Map.FileIndex;
-                Map.SyncStreamIndex = Map.StreamIndex;
-            }
-            E.StreamMaps[E.StreamMapCount++] = Map;
-        };
-        H["map_meta_data"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (E.MetaDataMapCount >= MAX_META_DATA_MAPS)
-                Refuse(StrFormat("Too many metadata mappings (at most %d)", MAX_META_DATA_MAPS));
-            TMetaDataMap Map;
-            const char* P = V.c_str();
-            Map.OutFile = ReadMapNumber(P);
-            Map.InFile = ReadMapNumber(P);
-            E.MetaDataMaps[E.MetaDataMapCount++] = Map;
-        };
+        H["f"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { SetFormat(E, V); };
+        H["map"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { AddStreamMap(E, V); };
+        H["map_meta_data"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { AddMetaDataMap(E, V); };
         H["t"] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
-            int64_t Milliseconds = E.ParseTime(N, V, true) / 1000;
+            int64_t Milliseconds = ParseTime(N, V, true) / 1000;
             if (Milliseconds > 0) E.SetDurationMs(Milliseconds);
         };
-        H["ss"] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
-            E.Settings.ss = E.ParseTime(N, V, true);
-        };
-        H["itsoffset"] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
-            E.Settings.itsoffset = E.ParseTime(N, V, true);
-        };
+        for (auto [Name, Field] : {std::pair{"ss", &S::ss}, std::pair{"itsoffset", &S::itsoffset}})
+            H[Name] = [Field](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
+                E.Settings.*Field = ParseTime(N, V, true);
+            };
         H["itsscale"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
             const char* P = V.c_str();
             int Stream = ReadMapNumber(P);
             double Factor = ReadPointDecimal(P);
-            if (Stream < 0 || Stream >= MAX_STREAMS) Refuse(StrFormat("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
+            if (Stream < 0 || Stream >= MAX_STREAMS)
+                Refuse(StrFormat("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
             if (E.InputFileCount >= MAX_FILES) Refuse(StrFormat("Too many input files (at most %d)", MAX_FILES));
             E.InputTsScale[E.InputFileCount][Stream] = Factor;
         };
         H["timestamp"] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
-            E.Settings.timestamp = std::llround(double(E.ParseTime(N, V, false)) / 1000000.0);
+            E.Settings.timestamp = std::llround(double(ParseTime(N, V, false)) / 1000000.0);
         };
-        H["target"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            std::string Type = Trim(V), Norm;
-            for (const char* Prefix : {"pal-", "ntsc-", "film-"})
-                if (StartsWith(Type, Prefix)) {
-                    Norm = std::string(Prefix, std::strlen(Prefix) - 1);
-                    Type.erase(0, std::strlen(Prefix));
-                    break;
-                }
-            E.ApplyTarget(Type, Norm, "ntsc");
-        };
+        H["target"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { ApplyTargetOption(E, V); };
         H["v"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
             E.Settings.v = StrToInt(V);
             av::av_log_set_level(LibraryLogLevel(E.Settings.v));
@@ -453,114 +489,69 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
                 int64_t BitRate = 0;
                 av::av_opt_get_int(E.OptionCodecContexts[N == "ab" ? 1 : 0], "b", 0, &BitRate);
                 if (BitRate < 1000)
-                    E.Log(1,
-                          "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
+                    E.Log(1, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
             };
-        H["r"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (V.empty()) return;
-            // The NTSC rates written as decimals mean their exact fractions.
-            static const std::pair<const char*, AVRational> Ntsc[] = {
-                {"29.97", {30000, 1001}}, {"23.976", {24000, 1001}}, {"14.985", {15000, 1001}},
-                {"59.94", {60000, 1001}}, {"11.988", {12000, 1001}}, {"47.952", {48000, 1001}}};
-            for (const auto& [Text, Exact] : Ntsc)
-                if (V == Text) {
-                    E.Settings.r = Exact;
-                    return;
-                }
-            AVRational Rate;
-            if (av::av_parse_video_rate(&Rate, V.c_str()) < 0) Refuse("Incorrect frame rate");
-            E.Settings.r = Rate;
-        };
-        H["s"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (V.empty()) return;
-            int Width, Height;
-            if (av::av_parse_video_size(&Width, &Height, V.c_str()) < 0) Refuse("Incorrect frame size");
-            E.Settings.FrameWidth = Width;
-            E.Settings.FrameHeight = Height;
-            if (Width % 2 != 0 || Height % 2 != 0) Refuse("Frame size must be a multiple of 2");
-        };
+        H["r"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { SetFrameRate(E.Settings.r, V); };
+        H["s"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { SetFrameSize(E.Settings, V); };
         H["aspect"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (V.empty()) return;
-            double Ratio = 0.0;
-            if (size_t Colon = V.find(':'); Colon != std::string::npos) {
-                int64_t Before = 0, After = 0;
-                if (!TryStrToInt64(V.substr(0, Colon), Before)) Before = 0;
-                if (!TryStrToInt64(V.substr(Colon + 1), After)) After = 0;
-                Ratio = After > 0 ? double(Before) / double(After) : 0.0;
-            } else if (!TryStrToFloat(V, Ratio)) {
-                Ratio = 0.0;
-            }
-            if (Ratio == 0.0) Refuse("Incorrect aspect ratio specification.");
-            E.Settings.aspect = static_cast<float>(Ratio);
+            SetAspect(E.Settings.aspect, V);
         };
         H["pix_fmt"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (V == "list") return E.ListFormats(true);
+            if (V == "list") return ListFormats(E, true);
             E.Settings.pix_fmt = av::av_get_pix_fmt(V.c_str());
         };
         H["sample_fmt"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (V == "list") return E.ListFormats(false);
+            if (V == "list") return ListFormats(E, false);
             E.Settings.sample_fmt = av::av_get_sample_fmt(V.c_str());
         };
-        H["croptop"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.SetCrop(E.Settings.croptop, E.Settings.FrameHeight, StrToInt(V), "Top crop size must be a multiple of 2",
-                      VerticalCropMessage);
-        };
-        H["cropbottom"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.SetCrop(E.Settings.cropbottom, E.Settings.FrameHeight, StrToInt(V),
-                      "Bottom crop size must be a multiple of 2", VerticalCropMessage);
-        };
-        H["cropleft"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.SetCrop(E.Settings.cropleft, E.Settings.FrameWidth, StrToInt(V), "Left crop size must be a multiple of 2",
-                      HorizontalCropMessage);
-        };
-        H["cropright"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.SetCrop(E.Settings.cropright, E.Settings.FrameWidth, StrToInt(V), "Right crop size must be a multiple of 2",
-                      HorizontalCropMessage);
-        };
-        struct TPad {
+        struct TCrop {
             const char* Name;
-            int TEngineSettings::*Field;
-            const char* Message;
+            int S::*Field;
+            int S::*FrameSize;
+            const char* OddMessage;
+            const char* RangeMessage;
         };
-        static const TPad Pads[4] = {{"padtop", &TEngineSettings::padtop, "Top pad size must be a multiple of 2"},
-                                     {"padbottom", &TEngineSettings::padbottom, "Bottom pad size must be a multiple of 2"},
-                                     {"padleft", &TEngineSettings::padleft, "Left pad size must be a multiple of 2"},
-                                     {"padright", &TEngineSettings::padright, "Right pad size must be a multiple of 2"}};
-        for (const TPad& Pad : Pads)
-            H[Pad.Name] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
-                int Value = StrToInt(V);
-                for (const TPad& P : Pads)
-                    if (N == P.Name) {
-                        if (Value < 0) return;
-                        if (Value % 2 != 0) Refuse(P.Message);
-                        E.Settings.*P.Field = Value;
-                    }
+        for (const TCrop& Crop : {TCrop{"croptop", &S::croptop, &S::FrameHeight,
+                                        "Top crop size must be a multiple of 2", VerticalCropMessage},
+                                  TCrop{"cropbottom", &S::cropbottom, &S::FrameHeight,
+                                        "Bottom crop size must be a multiple of 2", VerticalCropMessage},
+                                  TCrop{"cropleft", &S::cropleft, &S::FrameWidth,
+                                        "Left crop size must be a multiple of 2", HorizontalCropMessage},
+                                  TCrop{"cropright", &S::cropright, &S::FrameWidth,
+                                        "Right crop size must be a multiple of 2", HorizontalCropMessage}})
+            H[Crop.Name] = [Crop](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+                SetCrop(E.Settings.*Crop.Field, E.Settings.*Crop.FrameSize, StrToInt(V), Crop.OddMessage,
+                        Crop.RangeMessage);
             };
-        H["padcolor"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.SetPadColor(StrToInt(V)); };
+        for (auto [Name, Field, Message] :
+             {std::tuple{"padtop", &S::padtop, "Top pad size must be a multiple of 2"},
+              std::tuple{"padbottom", &S::padbottom, "Bottom pad size must be a multiple of 2"},
+              std::tuple{"padleft", &S::padleft, "Left pad size must be a multiple of 2"},
+              std::tuple{"padright", &S::padright, "Right pad size must be a multiple of 2"}})
+            H[Name] = [Field, Message](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+                int Value = StrToInt(V);
+                if (Value < 0) return;
+                if (Value % 2 != 0) Refuse(Message);
+                E.Settings.*Field = Value;
+            };
+        H["padcolor"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+            SetPadColor(E.Settings.padcolor, StrToInt(V));
+        };
         H["qscale"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
             double Value = StrToFloat(V);
             if (!(Value > 0.0 && Value <= 255.0)) Refuse("qscale must be > 0.0 and <= 255");
             E.Settings.qscale = static_cast<float>(Value);
         };
-        struct TCodecName {
-            const char* Name;
-            std::string TEngineSettings::*Codec;
-            bool TEngineSettings::*Copy;
-        };
-        static const TCodecName CodecNames[3] = {{"vcodec", &TEngineSettings::vcodec, &TEngineSettings::vcodec_copy},
-                                                 {"acodec", &TEngineSettings::acodec, &TEngineSettings::acodec_copy},
-                                                 {"scodec", &TEngineSettings::scodec, &TEngineSettings::scodec_copy}};
-        for (const TCodecName& Codec : CodecNames)
-            H[Codec.Name] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
+        for (auto [Name, Codec, Copy] : {std::tuple{"vcodec", &S::vcodec, &S::vcodec_copy},
+                                         std::tuple{"acodec", &S::acodec, &S::acodec_copy},
+                                         std::tuple{"scodec", &S::scodec, &S::scodec_copy}})
+            H[Name] = [Codec, Copy](TCustomFFmpeg& E, const std::string&, const std::string& V) {
                 if (V.empty()) return;
-                for (const TCodecName& C : CodecNames)
-                    if (N == C.Name) {
-                        (E.Settings.*C.Codec).clear();
-                        if (V == "copy")
-                            E.Settings.*C.Copy = true;
-                        else
-                            E.Settings.*C.Codec = V;
-                    }
+                (E.Settings.*Codec).clear();
+                if (V == "copy")
+                    E.Settings.*Copy = true;
+                else
+                    E.Settings.*Codec = V;
             };
         H["pass"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
             int Pass = StrToInt(V);
@@ -568,35 +559,16 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             E.Settings.pass = Pass;
         };
         H["vstats"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) {
-            time_t Now = time(nullptr);
-            struct tm Local;
-            char Clock[16] = "000000";
-            if (localtime_r(&Now, &Local)) strftime(Clock, sizeof Clock, "%H%M%S", &Local);
-            E.Settings.vstats = StrFormat("%svstats_%s.log", ExecutableFolder().c_str(), Clock);
+            E.Settings.vstats = VStatsName();
         };
         H["vhook"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.AddHookOption(V); };
-        H["intra_matrix"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.ParseMatrix(E.Settings.intra_matrix, V);
-        };
-        H["inter_matrix"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.ParseMatrix(E.Settings.inter_matrix, V);
-        };
-        H["vtag"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (V.empty()) return;
-            if (V.size() != 4) throw EAssertionFailed("video tag parameter must be 4 chars");
-            E.Settings.vtag = MKTAG(V[0], V[1], V[2], V[3]);
-        };
-        H["atag"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (V.empty()) return;
-            if (V.size() != 4) throw EAssertionFailed("audio tag parameter must be 4 chars");
-            E.Settings.atag = MKTAG(V[0], V[1], V[2], V[3]);
-        };
-        H["ar"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (int Value = StrToInt(V); Value > 0) E.Settings.ar = Value;
-        };
-        H["ac"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            if (int Value = StrToInt(V); Value > 0) E.Settings.ac = Value;
-        };
+        for (auto [Name, Field, Message] : {std::tuple{"vtag", &S::vtag, "video tag parameter must be 4 chars"},
+                                            std::tuple{"atag", &S::atag, "audio tag parameter must be 4 chars"}})
+            H[Name] = [Field, Message](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+                if (V.empty()) return;
+                if (V.size() != 4) throw EAssertionFailed(Message);
+                E.Settings.*Field = MKTAG(V[0], V[1], V[2], V[3]);
+            };
         H["newvideo"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) {
             E.NewVideoStream(E.LastOutputFile());
         };
@@ -605,15 +577,6 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
         };
         H["newsubtitle"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) {
             E.NewSubtitleStream(E.LastOutputFile());
-        };
-        H["absf"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.AddBitstreamFilter(E.Settings.absf, V);
-        };
-        H["vbsf"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.AddBitstreamFilter(E.Settings.vbsf, V);
-        };
-        H["sbsf"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
-            E.AddBitstreamFilter(E.Settings.sbsf, V);
         };
         return H;
     }();
@@ -629,14 +592,6 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
 AVFormatContext* TCustomFFmpeg::LastOutputFile() {
     if (OutputFileCount == 0) Refuse("At least one output file must be specified");
     return OutputFiles[OutputFileCount - 1];
-}
-
-int64_t TCustomFFmpeg::ParseTime(const std::string& AName, const std::string& AValue, bool ADuration) {
-    int64_t Value = 0;
-    if (av::av_parse_time(&Value, AValue.c_str(), ADuration ? 1 : 0) < 0)
-        Refuse(StrFormat("Invalid %s specification for %s: %s", ADuration ? "duration" : "date", AName.c_str(),
-                         AValue.c_str()));
-    return Value;
 }
 
 void TCustomFFmpeg::ApplyTarget(const std::string& AType, const std::string& ANorm, const std::string& AFallbackNorm) {

@@ -84,6 +84,57 @@ TEST_F(OptionsTest, NumbersMustConvertAndKeepTheOldValueOtherwise) {
     EXPECT_EQ(S.ar, 48000);
 }
 
+// Every option that only stores its value reaches the setting named after
+// it and no other: each gets a value of its own.
+TEST_F(OptionsTest, StoringOptionsReachTheirOwnSetting) {
+    const std::pair<const char*, int*> Switches[] = {
+        {"dump", &S.dump},   {"hex", &S.hex},       {"re", &S.re},       {"loop_input", &S.loop_input},
+        {"shortest", &S.shortest}, {"intra", &S.intra}, {"vn", &S.vn}, {"sameq", &S.sameq},
+        {"deinterlace", &S.deinterlace}, {"psnr", &S.psnr}, {"qphist", &S.qphist}, {"an", &S.an},
+        {"sn", &S.sn},       {"isync", &S.isync}};
+    const std::pair<const char*, int*> Integers[] = {
+        {"dframes", &S.dframes}, {"vframes", &S.vframes}, {"aframes", &S.aframes}, {"loop_output", &S.loop_output},
+        {"vsync", &S.vsync},     {"async", &S.async},     {"vglobal", &S.vglobal}, {"programid", &S.programid},
+        {"vdt", &S.vdt},         {"me_threshold", &S.me_threshold}, {"top", &S.top}, {"dc", &S.dc},
+        {"vol", &S.vol},         {"vc", &S.vc}};
+    const std::pair<const char*, float*> Decimals[] = {{"adrift_threshold", &S.adrift_threshold},
+                                                       {"dts_delta_threshold", &S.dts_delta_threshold},
+                                                       {"aq", &S.aq},
+                                                       {"muxdelay", &S.muxdelay},
+                                                       {"muxpreload", &S.muxpreload}};
+    // Texts kept also when empty, and texts an empty value leaves alone.
+    const std::pair<const char*, std::string*> Texts[] = {
+        {"passlogfile", &S.passlogfile}, {"alang", &S.alang}, {"slang", &S.slang},
+        {"rc_override", &S.rc_override}, {"tvstd", &S.tvstd}, {"vstats_file", &S.vstats}};
+    const std::pair<const char*, std::string*> NonEmptyTexts[] = {
+        {"title", &S.title},     {"author", &S.author}, {"copyright", &S.copyright}, {"comment", &S.comment},
+        {"genre", &S.genre},     {"album", &S.album},   {"vfilters", &S.vfilters}};
+
+    for (auto [Name, Field] : Switches) Engine.SetOption(Name, "0");
+    Engine.SetOption("copyts", "");
+    Engine.SetOption("xerror", "");
+    int Number = 100;
+    for (auto [Name, Field] : Integers) Engine.SetOption(Name, std::to_string(Number++));
+    Engine.SetOption("fs", "-5000000000");
+    for (int i = 0; i < 5; ++i) Engine.SetOption(Decimals[i].first, std::to_string(i) + ".5");
+    for (auto [Name, Field] : Texts) Engine.SetOption(Name, std::string(Name) + " text");
+    for (auto [Name, Field] : NonEmptyTexts) Engine.SetOption(Name, std::string(Name) + " text");
+    Engine.SetOption("alang", "");
+    Engine.SetOption("title", "");
+
+    for (auto [Name, Field] : Switches) EXPECT_EQ(*Field, 1) << Name;
+    EXPECT_TRUE(S.copyts);
+    EXPECT_TRUE(S.xerror);
+    Number = 100;
+    for (auto [Name, Field] : Integers) EXPECT_EQ(*Field, Number++) << Name;
+    EXPECT_EQ(S.fs, -5000000000LL);
+    for (int i = 0; i < 5; ++i) EXPECT_FLOAT_EQ(*Decimals[i].second, i + 0.5f) << Decimals[i].first;
+    for (auto [Name, Field] : Texts)
+        EXPECT_EQ(*Field, std::string(Name) == "alang" ? "" : std::string(Name) + " text") << Name;
+    for (auto [Name, Field] : NonEmptyTexts) EXPECT_EQ(*Field, std::string(Name) + " text") << Name;
+    EXPECT_TRUE(Events.Lines.empty());
+}
+
 TEST_F(OptionsTest, CodecNamesAndCopyFlags) {
     Engine.SetOption("vcodec", "copy");
     EXPECT_TRUE(S.vcodec_copy);
