@@ -32,9 +32,6 @@ public:
     explicit TfrmSettings(QWidget* Parent = nullptr);
     TfrmSettings(const TProfileFiles& Files, QWidget* Parent = nullptr);
 
-    // The settings file written and the profile file read.
-    void SetFiles(const TProfileFiles& Files) { FFiles = Files; }
-    const TProfileFiles& Files() const { return FFiles; }
     // The main window's catalogue and its selected profile, copied into
     // cbOutputFormat each time the dialog shows. Without a call the built-in
     // catalogue and profile 0 are used.
