@@ -8,6 +8,10 @@
 
 #include "engine/FFmpeg.h"
 
+namespace {
+
+// Nice values for the lower levels, SCHED_IDLE for tpIdle; failures are
+// ignored.
 void SetCurrentThreadPriority(TThreadPriority APriority) {
     pid_t Self = gettid();
     if (APriority == tpIdle) {
@@ -18,6 +22,8 @@ void SetCurrentThreadPriority(TThreadPriority APriority) {
     static const int Nice[] = {19, 10, 5, 0};
     setpriority(PRIO_PROCESS, static_cast<id_t>(Self), Nice[APriority]);
 }
+
+}  // namespace
 
 void TLiveThreads::Enter(pid_t AThreadID) {
     std::lock_guard<std::mutex> Guard(FLock);

@@ -34,10 +34,6 @@ private:
 // The component's TConvertPriority uses the same names.
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal };
 
-// Applies a priority to the calling thread: nice values for the lower
-// levels, SCHED_IDLE for tpIdle. Failures are ignored.
-void SetCurrentThreadPriority(TThreadPriority APriority);
-
 class TEngineThread {
 public:
     TEngineThread(const TEngineThread&) = delete;
