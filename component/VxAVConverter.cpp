@@ -582,7 +582,7 @@ int TVxAVConverter::AddInputFile(const std::string& AFileName, TInputOptions* AO
         LastError = E.what();
         return -1;
     }
-    Job->Probe.AttachContext(Job->InputFiles[0]);
+    Job->Probe.AttachContext(Job->InputFile(0));
     Job->OnProgress = [this, Job](TCustomFFmpeg*, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
                                   float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration) {
         DoProgress(Job, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize, ATotalOutputDuration);

@@ -6,9 +6,51 @@
 #include <thread>
 
 #include "common/Files.h"
-#include "engine/FFmpeg.h"
+#include "engine/EngineState.h"
+#include "engine/Transcode.h"
 
 std::atomic<int> LibraryLogFilterLevel{1};
+
+namespace {
+
+// How long a stopped job's blocked write may take before it is cut off.
+constexpr int64_t StopWriteGrace = 10000000;  // µs
+
+int InterruptCallback(void* AEngine) {
+    TCustomFFmpeg* Engine = static_cast<TCustomFFmpeg*>(AEngine);
+    if (!Engine->StopRequested) return 0;
+    const TEngineState& State = Engine->State();
+    if (State.ReadInProgress) return 1;
+    int64_t Since = State.StopRequestedAt;
+    return Since != 0 && av::av_gettime_relative() - Since > StopWriteGrace ? 1 : 0;
+}
+
+void FreeSettingsAllocations(TEngineSettings& Settings, TEngineState& State) {
+    for (auto* Chain : {&Settings.vbsf, &Settings.absf, &Settings.sbsf}) {
+        for (AVBSFContext*& Filter : *Chain) av::av_bsf_free(&Filter);
+        Chain->clear();
+    }
+    for (auto& Row : State.BitstreamFilters)
+        for (auto& Chain : Row) {
+            for (AVBSFContext*& Filter : Chain) av::av_bsf_free(&Filter);
+            Chain.clear();
+        }
+    for (AVDictionary** Dict :
+         {&State.PrivateOptions.VideoEncoder, &State.PrivateOptions.AudioEncoder, &State.PrivateOptions.Muxer})
+        if (*Dict) av::av_dict_free(Dict);
+    Settings.intra_matrix.clear();
+    Settings.inter_matrix.clear();
+    Settings.rc_override.clear();
+    Settings.tvstd.clear();
+    Settings.vstats.clear();
+    Settings.vcodec.clear();
+    Settings.acodec.clear();
+    Settings.scodec.clear();
+    if (State.VStatsFile) fclose(State.VStatsFile);
+    State.VStatsFile = nullptr;
+}
+
+}  // namespace
 
 std::recursive_mutex& CodecLock() {
     static std::recursive_mutex Lock;
@@ -29,7 +71,7 @@ int TCustomFFmpeg::LibraryLogLevel(int V) {
     }
 }
 
-TCustomFFmpeg::TCustomFFmpeg() { ResetSettings(); }
+TCustomFFmpeg::TCustomFFmpeg() : FState(std::make_unique<TEngineState>()) { ResetSettings(); }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
     RequestStop();
@@ -52,10 +94,14 @@ void TCustomFFmpeg::Log(int ALevel, const std::string& AMsg) {
 }
 
 void TCustomFFmpeg::ResetSettings() {
-    FreeSettingsAllocations();
-    if (HookChain) ReleaseFrameHooks(HookChain);
+    FreeSettingsAllocations(Settings, *FState);
+    if (FState->HookChain) ReleaseFrameHooks(FState->HookChain);
     Settings = TEngineSettings();
+    FState->Reset();
+    ErrorOccurred = false;
+}
 
+void TEngineState::Reset() {
     std::fill(std::begin(InputFiles), std::end(InputFiles), nullptr);
     std::fill(std::begin(InputTsOffset), std::end(InputTsOffset), 0);
     for (auto& Row : InputTsScale) std::fill(std::begin(Row), std::end(Row), 0.0);
@@ -82,7 +128,6 @@ void TCustomFFmpeg::ResetSettings() {
     HookRanges.clear();
     HookRangeIndex = HookRangeCount = HookFrameCounter = 0;
     HookRgbFormat = AV_PIX_FMT_BGR24;
-    ErrorOccurred = false;
 }
 
 void TCustomFFmpeg::PrepareJob() {
@@ -95,10 +140,10 @@ void TCustomFFmpeg::PrepareJob() {
     Terminated = false;
     TerminatePending = false;
     TotalDuration = -1;
-    CreateOptionContexts();
+    FState->CreateOptionContexts(Settings.ScalerFlags);
 }
 
-void TCustomFFmpeg::CreateOptionContexts() {
+void TEngineState::CreateOptionContexts(int AScalerFlags) {
     static const AVMediaType Types[5] = {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_DATA,
                                          AVMEDIA_TYPE_SUBTITLE, AVMEDIA_TYPE_ATTACHMENT};
     for (int i = 0; i < 5; ++i) {
@@ -107,10 +152,10 @@ void TCustomFFmpeg::CreateOptionContexts() {
     }
     OptionFormatContext = av::avformat_alloc_context();
     OptionScalerContext = av::sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
-                                             Settings.ScalerFlags, nullptr, nullptr, nullptr);
+                                             AScalerFlags, nullptr, nullptr, nullptr);
 }
 
-void TCustomFFmpeg::FreeOptionContexts() {
+void TEngineState::FreeOptionContexts() {
     for (AVCodecContext*& Context : OptionCodecContexts)
         if (Context) av::avcodec_free_context(&Context);
     if (OptionFormatContext) av::avformat_free_context(OptionFormatContext);
@@ -119,31 +164,7 @@ void TCustomFFmpeg::FreeOptionContexts() {
     OptionScalerContext = nullptr;
 }
 
-void TCustomFFmpeg::FreeSettingsAllocations() {
-    for (auto* Chain : {&Settings.vbsf, &Settings.absf, &Settings.sbsf}) {
-        for (AVBSFContext*& Filter : *Chain) av::av_bsf_free(&Filter);
-        Chain->clear();
-    }
-    for (auto& Row : BitstreamFilters)
-        for (auto& Chain : Row) {
-            for (AVBSFContext*& Filter : Chain) av::av_bsf_free(&Filter);
-            Chain.clear();
-        }
-    for (AVDictionary** Dict : {&PrivateOptions.VideoEncoder, &PrivateOptions.AudioEncoder, &PrivateOptions.Muxer})
-        if (*Dict) av::av_dict_free(Dict);
-    Settings.intra_matrix.clear();
-    Settings.inter_matrix.clear();
-    Settings.rc_override.clear();
-    Settings.tvstd.clear();
-    Settings.vstats.clear();
-    Settings.vcodec.clear();
-    Settings.acodec.clear();
-    Settings.scodec.clear();
-    if (VStatsFile) fclose(VStatsFile);
-    VStatsFile = nullptr;
-}
-
-void TCustomFFmpeg::ReleaseHookState() {
+void TEngineState::ReleaseHookState() {
     if (HookChain) ReleaseFrameHooks(HookChain);
     HookArguments.clear();
     if (HookBuffer) av::av_free(HookBuffer);
@@ -162,53 +183,54 @@ void TCustomFFmpeg::ReleaseHookState() {
 
 void TCustomFFmpeg::ClearJob() {
     if (!LibrariesLoaded()) return;
-    FreeOptionContexts();
-    for (int i = 0; i < OutputFileCount; ++i) {
-        AVFormatContext* Output = OutputFiles[i];
+    TEngineState& State = *FState;
+    State.FreeOptionContexts();
+    for (int i = 0; i < State.OutputFileCount; ++i) {
+        AVFormatContext* Output = State.OutputFiles[i];
         if (!Output) continue;
         std::string FileName = Output->url ? Output->url : "";
         if (Output->oformat && !(Output->oformat->flags & AVFMT_NOFILE)) av::avio_closep(&Output->pb);
-        if (MuxerOptions[i]) av::av_dict_free(&MuxerOptions[i]);
-        for (TOutputStreamSetup& Setup : OutputStreams[i]) {
+        if (State.MuxerOptions[i]) av::av_dict_free(&State.MuxerOptions[i]);
+        for (TOutputStreamSetup& Setup : State.OutputStreams[i]) {
             if (Setup.Codec) av::avcodec_free_context(&Setup.Codec);
             if (Setup.EncoderOptions) av::av_dict_free(&Setup.EncoderOptions);
             Setup = TOutputStreamSetup();
         }
         av::avformat_free_context(Output);
-        OutputFiles[i] = nullptr;
+        State.OutputFiles[i] = nullptr;
         // A job that failed before writing anything leaves no empty file,
         // and one whose writes were refused leaves no file that looks
         // finished (and gives the space back to the next job).
         int64_t Size = FileName.empty() ? -1 : GetFileSizeOnDisk(FileName);
-        if (Size == 0 || (Size > 0 && OutputBroken[i])) unlink(FileName.c_str());
-        OutputBroken[i] = false;
+        if (Size == 0 || (Size > 0 && State.OutputBroken[i])) unlink(FileName.c_str());
+        State.OutputBroken[i] = false;
     }
-    for (int i = 0; i < InputFileCount; ++i) {
-        for (AVCodecContext*& Codec : InputCodecs[i])
+    for (int i = 0; i < State.InputFileCount; ++i) {
+        for (AVCodecContext*& Codec : State.InputCodecs[i])
             if (Codec) av::avcodec_free_context(&Codec);
-        InputCodecs[i].clear();
-        if (InputFiles[i]) av::avformat_close_input(&InputFiles[i]);
+        State.InputCodecs[i].clear();
+        if (State.InputFiles[i]) av::avformat_close_input(&State.InputFiles[i]);
     }
-    FreeSettingsAllocations();
-    ReleaseHookState();
-    InputFileCount = 0;
-    OutputFileCount = 0;
+    FreeSettingsAllocations(Settings, State);
+    State.ReleaseHookState();
+    State.InputFileCount = 0;
+    State.OutputFileCount = 0;
 }
 
 void TCustomFFmpeg::SetHookRanges(std::vector<THookRange> ARanges) {
     std::sort(ARanges.begin(), ARanges.end(),
               [](const THookRange& A, const THookRange& B) { return A.RangeEnd < B.RangeEnd; });
-    HookRanges = std::move(ARanges);
-    HookRangeCount = static_cast<int>(HookRanges.size());
-    HookRangeIndex = 0;
+    FState->HookRanges = std::move(ARanges);
+    FState->HookRangeCount = static_cast<int>(FState->HookRanges.size());
+    FState->HookRangeIndex = 0;
 }
 
 TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
     if (Running || Terminated) return nullptr;
     const char* Missing = nullptr;
-    if (OutputFileCount == 0)
+    if (FState->OutputFileCount == 0)
         Missing = "Must supply at least one output file";
-    else if (InputFileCount == 0)
+    else if (FState->InputFileCount == 0)
         Missing = "Must supply at least one input file";
     if (Missing) {
         ClearJob();
@@ -220,7 +242,7 @@ TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
     }
     Running = true;
     StopRequested = false;
-    StopRequestedAt = 0;
+    FState->StopRequestedAt = 0;
     Finished = false;
     Terminated = false;
     if (!AThreaded) {
@@ -232,7 +254,7 @@ TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
     return WorkerThread;
 }
 
-void TCustomFFmpeg::CloseOpenCodecs() {
+void TEngineState::CloseOpenCodecs() {
     for (auto* List : {&OpenEncoders, &OpenDecoders}) {
         for (TCodecNode& Node : *List) {
             if (Node.StatsIn) av::av_freep(&Node.StatsIn);
@@ -249,7 +271,7 @@ void TCustomFFmpeg::CloseOpenCodecs() {
 void TCustomFFmpeg::Run() {
     Finished = false;
     try {
-        Transcode();
+        TTranscoder(*this).Run();
     } catch (const std::exception& E) {
         ErrorOccurred = true;
         ErrorMessage = E.what();
@@ -261,7 +283,7 @@ void TCustomFFmpeg::Run() {
         ErrorOccurred = true;
         ErrorMessage = "Unknown error";
     }
-    CloseOpenCodecs();
+    FState->CloseOpenCodecs();
     ClearJob();
     NotifyTerminated();
 }
@@ -302,17 +324,11 @@ void TCustomFFmpeg::WaitWhilePaused() {
     if (Worker && Worker->ThreadID() == gettid()) Worker->WaitWhilePaused();
 }
 
-int TCustomFFmpeg::InterruptCallback(void* AEngine) {
-    TCustomFFmpeg* Engine = static_cast<TCustomFFmpeg*>(AEngine);
-    if (!Engine->StopRequested) return 0;
-    if (Engine->ReadInProgress) return 1;
-    int64_t Since = Engine->StopRequestedAt;
-    return Since != 0 && av::av_gettime_relative() - Since > StopWriteGrace ? 1 : 0;
-}
+AVIOInterruptCB InterruptHandler(TCustomFFmpeg& E) { return {&InterruptCallback, &E}; }
 
 void TCustomFFmpeg::MarkStopRequested() {
     int64_t None = 0;
-    StopRequestedAt.compare_exchange_strong(None, av::av_gettime_relative());
+    FState->StopRequestedAt.compare_exchange_strong(None, av::av_gettime_relative());
     StopRequested = true;
 }
 

@@ -6,7 +6,7 @@
 #include "common/Files.h"
 #include "common/MediaText.h"
 #include "common/Text.h"
-#include "engine/FFmpeg.h"
+#include "engine/EngineState.h"
 
 namespace {
 
@@ -65,9 +65,21 @@ AVRational CodecFrameRate(const AVStream* AStream, const AVCodec* ADecoder) {
     return Result;
 }
 
+// What an input consumes of the settings, also when it fails to open.
+void ResetPerInputSettings(TEngineSettings& Settings) {
+    Settings.InputFormat = nullptr;
+    Settings.OutputFormat = nullptr;
+    Settings.ForcePgmYuv = false;
+    Settings.vc = 0;
+    Settings.re = 0;
+    Settings.vcodec.clear();
+    Settings.acodec.clear();
+    Settings.scodec.clear();
+}
+
 }  // namespace
 
-bool TCustomFFmpeg::FindCodec(const std::string& AName, AVMediaType AType, bool AEncoder, AVCodecID& AId) {
+bool FindCodec(TCustomFFmpeg& E, const std::string& AName, AVMediaType AType, bool AEncoder, AVCodecID& AId) {
     AId = AV_CODEC_ID_NONE;
     if (AName.empty()) return true;
     // The old AAC encoder's name; today's native encoder takes its place.
@@ -76,21 +88,21 @@ bool TCustomFFmpeg::FindCodec(const std::string& AName, AVMediaType AType, bool 
         AEncoder ? av::avcodec_find_encoder_by_name(Name.c_str()) : av::avcodec_find_decoder_by_name(Name.c_str());
     const char* Kind = AEncoder ? "encoder" : "decoder";
     if (!Codec) {
-        ErrorText = StrFormat("Unknown %s '%s'", Kind, AName.c_str());
+        E.ErrorText = StrFormat("Unknown %s '%s'", Kind, AName.c_str());
         return false;
     }
     if (Codec->type != AType) {
-        ErrorText = StrFormat("Invalid %s type '%s'", Kind, AName.c_str());
+        E.ErrorText = StrFormat("Invalid %s type '%s'", Kind, AName.c_str());
         return false;
     }
     AId = Codec->id;
     return true;
 }
 
-void TCustomFFmpeg::ApplyOptionNames(void* AContext, void* ADefaults, int AFlags) {
+void ApplyOptionNames(TCustomFFmpeg& E, void* AContext, void* ADefaults, int AFlags) {
     if (!AContext || !ADefaults) return;
-    for (const std::string& Name : Settings.OptionNames) {
-        std::string Actual = ResolveOptionName(Name, ADefaults, AFlags);
+    for (const std::string& Name : E.Settings.OptionNames) {
+        std::string Actual = ResolveOptionName(E.State(), Name, ADefaults, AFlags);
         if (Actual.empty()) continue;
         uint8_t* Value = nullptr;
         if (av::av_opt_get(ADefaults, Actual.c_str(), 0, &Value) < 0 || !Value) continue;
@@ -101,10 +113,10 @@ void TCustomFFmpeg::ApplyOptionNames(void* AContext, void* ADefaults, int AFlags
     }
 }
 
-void TCustomFFmpeg::CheckInputStreamTypes(bool& HasVideo, bool& HasAudio, bool& HasSubtitle) {
+void TEngineState::CheckInputStreamTypes(bool& HasVideo, bool& HasAudio, bool& HasSubtitle) const {
     HasVideo = HasAudio = HasSubtitle = false;
     for (int i = 0; i < InputFileCount; ++i) {
-        AVFormatContext* Input = InputFiles[i];
+        const AVFormatContext* Input = InputFiles[i];
         if (!Input) continue;
         for (unsigned j = 0; j < Input->nb_streams; ++j) {
             int Type = Input->streams[j]->codecpar->codec_type;
@@ -116,18 +128,12 @@ void TCustomFFmpeg::CheckInputStreamTypes(bool& HasVideo, bool& HasAudio, bool& 
     }
 }
 
-void TCustomFFmpeg::ResetPerInputSettings() {
-    Settings.InputFormat = nullptr;
-    Settings.OutputFormat = nullptr;
-    Settings.ForcePgmYuv = false;
-    Settings.vc = 0;
-    Settings.re = 0;
-    Settings.vcodec.clear();
-    Settings.acodec.clear();
-    Settings.scodec.clear();
+AVFormatContext* TCustomFFmpeg::InputFile(int AIndex) const {
+    return AIndex >= 0 && AIndex < FState->InputFileCount ? FState->InputFiles[AIndex] : nullptr;
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
+    TEngineState& State = *FState;
     AVIOContext* Reader = InputReader;
     InputReader = nullptr;
     AVFormatContext* Context = nullptr;
@@ -138,17 +144,17 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
         for (AVCodecContext*& Codec : Codecs) av::avcodec_free_context(&Codec);
         if (Context) av::avformat_close_input(&Context);
         if (Parameters) av::av_dict_free(&Parameters);
-        ResetPerInputSettings();
+        ResetPerInputSettings(Settings);
         return false;
     };
 
-    if (InputFileCount >= MAX_FILES) return Fail(StrFormat("Too many input files (at most %d)", MAX_FILES));
+    if (State.InputFileCount >= MAX_FILES) return Fail(StrFormat("Too many input files (at most %d)", MAX_FILES));
 
     // 1. The demuxer parameters of the old API become format options that a
     // demuxer which does not know them leaves alone.
     Context = av::avformat_alloc_context();
     if (!Context) return Fail(ErrorCodeText(AFileName, AVERROR(ENOMEM)));
-    Context->interrupt_callback = InterruptHandler();
+    Context->interrupt_callback = InterruptHandler(*this);
     TEngineSettings& S = Settings;
     if (S.ar > 0) av::av_dict_set_int(&Parameters, "sample_rate", S.ar, 0);
     if (S.ac > 0) av::av_dict_set_int(&Parameters, "channels", S.ac, 0);
@@ -164,14 +170,14 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     if (!S.tvstd.empty()) av::av_dict_set(&Parameters, "standard", S.tvstd.c_str(), 0);
 
     AVCodecID VideoId, AudioId, SubtitleId;
-    if (!FindCodec(S.vcodec, AVMEDIA_TYPE_VIDEO, false, VideoId)) return Fail(ErrorText);
-    if (!FindCodec(S.acodec, AVMEDIA_TYPE_AUDIO, false, AudioId)) return Fail(ErrorText);
+    if (!FindCodec(*this, S.vcodec, AVMEDIA_TYPE_VIDEO, false, VideoId)) return Fail(ErrorText);
+    if (!FindCodec(*this, S.acodec, AVMEDIA_TYPE_AUDIO, false, AudioId)) return Fail(ErrorText);
 
     // 2. Generic format options.
-    ApplyOptionNames(Context, OptionFormatContext, AV_OPT_FLAG_DECODING_PARAM);
+    ApplyOptionNames(*this, Context, State.OptionFormatContext, AV_OPT_FLAG_DECODING_PARAM);
 
     // 3. Forced decoders.
-    if (!FindCodec(S.scodec, AVMEDIA_TYPE_SUBTITLE, false, SubtitleId)) return Fail(ErrorText);
+    if (!FindCodec(*this, S.scodec, AVMEDIA_TYPE_SUBTITLE, false, SubtitleId)) return Fail(ErrorText);
     if (S.ForcePgmYuv) VideoId = AV_CODEC_ID_PGMYUV;
     Context->video_codec_id = VideoId;
     Context->audio_codec_id = AudioId;
@@ -189,7 +195,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     if (Code < 0) {
         Context = nullptr;
         if (Code == AVERROR_INVALIDDATA && !S.InputFormat && !Reader &&
-            !RecognisedByContent(AFileName, InterruptHandler()))
+            !RecognisedByContent(AFileName, InterruptHandler(*this)))
             Code = AVERROR_DEMUXER_NOT_FOUND;
         return Fail(ErrorCodeText(AFileName, Code));
     }
@@ -236,7 +242,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
 
         switch (Par->codec_type) {
             case AVMEDIA_TYPE_VIDEO: {
-                ApplyOptionNames(Codec, OptionCodecContexts[0], AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+                ApplyOptionNames(*this, Codec, State.OptionCodecContexts[0],
+                                 AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
                 S.FrameHeight = Par->height;
                 S.FrameWidth = Par->width;
                 AVRational Sar = Stream->sample_aspect_ratio.num ? Stream->sample_aspect_ratio
@@ -272,7 +279,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
                 break;
             }
             case AVMEDIA_TYPE_AUDIO:
-                ApplyOptionNames(Codec, OptionCodecContexts[1], AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+                ApplyOptionNames(*this, Codec, State.OptionCodecContexts[1],
+                                 AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
                 S.ac = Par->ch_layout.nb_channels;
                 S.ar = Par->sample_rate;
                 S.sample_fmt = Par->format;
@@ -291,16 +299,16 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
         TotalDuration = static_cast<int>(Context->duration / 1000);
 
     // 11. Register.
-    InputFiles[InputFileCount] = Context;
-    InputCodecs[InputFileCount] = std::move(Codecs);
-    InputRateEmulation[InputFileCount] = S.re != 0;
-    InputTsOffset[InputFileCount] = S.copyts ? S.itsoffset : S.itsoffset - Timestamp;
+    State.InputFiles[State.InputFileCount] = Context;
+    State.InputCodecs[State.InputFileCount] = std::move(Codecs);
+    State.InputRateEmulation[State.InputFileCount] = S.re != 0;
+    State.InputTsOffset[State.InputFileCount] = S.copyts ? S.itsoffset : S.itsoffset - Timestamp;
 
     // 12. Describe it in the library's log.
-    if (S.v >= 0) av::av_dump_format(Context, InputFileCount, AFileName.c_str(), 0);
+    if (S.v >= 0) av::av_dump_format(Context, State.InputFileCount, AFileName.c_str(), 0);
 
     // 13. The settings of one input are consumed; the copy flags stay.
-    ++InputFileCount;
-    ResetPerInputSettings();
+    ++State.InputFileCount;
+    ResetPerInputSettings(Settings);
     return true;
 }

@@ -14,7 +14,7 @@
 #include "common/Files.h"
 #include "common/Numbers.h"
 #include "common/Text.h"
-#include "engine/FFmpeg.h"
+#include "engine/EngineState.h"
 
 namespace {
 
@@ -179,8 +179,8 @@ void SetFormat(TCustomFFmpeg& E, const std::string& AValue) {
     E.Settings.OutputFormat = Out;
 }
 
-void AddStreamMap(TCustomFFmpeg& E, const std::string& AValue) {
-    if (E.StreamMapCount >= MAX_STREAM_MAPS)
+void AddStreamMap(TEngineState& AState, const std::string& AValue) {
+    if (AState.StreamMapCount >= MAX_STREAM_MAPS)
         Refuse(StrFormat("Too many stream mappings (at most %d)", MAX_STREAM_MAPS));
     TStreamMap Map;
     const char* P = AValue.c_str();
@@ -193,17 +193,17 @@ void AddStreamMap(TCustomFFmpeg& E, const std::string& AValue) {
         Map.SyncFileIndex = Map.FileIndex;
         Map.SyncStreamIndex = Map.StreamIndex;
     }
-    E.StreamMaps[E.StreamMapCount++] = Map;
+    AState.StreamMaps[AState.StreamMapCount++] = Map;
 }
 
-void AddMetaDataMap(TCustomFFmpeg& E, const std::string& AValue) {
-    if (E.MetaDataMapCount >= MAX_META_DATA_MAPS)
+void AddMetaDataMap(TEngineState& AState, const std::string& AValue) {
+    if (AState.MetaDataMapCount >= MAX_META_DATA_MAPS)
         Refuse(StrFormat("Too many metadata mappings (at most %d)", MAX_META_DATA_MAPS));
     TMetaDataMap Map;
     const char* P = AValue.c_str();
     Map.OutFile = ReadMapNumber(P);
     Map.InFile = ReadMapNumber(P);
-    E.MetaDataMaps[E.MetaDataMapCount++] = Map;
+    AState.MetaDataMaps[AState.MetaDataMapCount++] = Map;
 }
 
 void SetFrameSize(TEngineSettings& ASettings, const std::string& AValue) {
@@ -250,17 +250,54 @@ void StoreOptions(TOptionHandlers& H, std::initializer_list<std::pair<const char
         };
 }
 
+bool SetEncoderOption(TCustomFFmpeg& E, const std::string& AName, const std::string& AValue) {
+    // A private option of the encoder named so far (x264's "preset",
+    // "profile", ...) waits for the next stream of that kind.
+    auto Encoder = [](const std::string& ACodec) {
+        return ACodec.empty() ? nullptr
+                              : av::avcodec_find_encoder_by_name(ACodec == "libfaac" ? "aac" : ACodec.c_str());
+    };
+    TPrivateOptions& Pending = E.State().PrivateOptions;
+    if (KnownPrivateOption(Encoder(E.Settings.vcodec), AName)) {
+        av::av_dict_set(&Pending.VideoEncoder, AName.c_str(), AValue.c_str(), 0);
+        return true;
+    }
+    if (KnownPrivateOption(Encoder(E.Settings.acodec), AName)) {
+        av::av_dict_set(&Pending.AudioEncoder, AName.c_str(), AValue.c_str(), 0);
+        return true;
+    }
+    return false;
+}
+
+void AddHookOption(TCustomFFmpeg& E, const std::string& AValue) {
+    TEngineState& State = E.State();
+    // Words at "|" when there is one, else at blanks; runs count as one.
+    char Separator = AValue.find('|') != std::string::npos ? '|' : ' ';
+    std::vector<char*> Argv;
+    for (const std::string& Word : SplitText(AValue, Separator)) {
+        if (Word.empty()) continue;
+        if (Argv.size() == 64) break;  // the old word list held 64 entries
+        // Plug-ins may keep their arguments: they live until the chain is released.
+        State.HookArguments.push_back(Word);
+        Argv.push_back(State.HookArguments.back().data());
+    }
+    Argv.push_back(nullptr);
+    if (AddFrameHook(State.HookChain, static_cast<int>(Argv.size()) - 1, Argv.data()) != 0)
+        Refuse("Failed to add video hook function: " + AValue);
+    E.Settings.UsingHooks = true;
+}
+
 }  // namespace
 
-std::string TCustomFFmpeg::ResolveOptionName(const std::string& AName, void* ADefaults, int AFlags) {
+std::string ResolveOptionName(const TEngineState& AState, const std::string& AName, void* ADefaults, int AFlags) {
     if (const AVOption* Option = av::av_opt_find(ADefaults, AName.c_str(), nullptr, 0, 0))
         if ((EffectiveFlags(AName, Option) & AFlags) == AFlags) return AName;
     // Old names with a type letter in front ("ab", "vb", "abt") live in the
     // default context of that type under the plain name.
     if (AName.size() > 1) {
-        void* Typed = AName[0] == 'a'   ? OptionCodecContexts[1]
-                      : AName[0] == 'v' ? OptionCodecContexts[0]
-                      : AName[0] == 's' ? OptionCodecContexts[3]
+        void* Typed = AName[0] == 'a'   ? AState.OptionCodecContexts[1]
+                      : AName[0] == 'v' ? AState.OptionCodecContexts[0]
+                      : AName[0] == 's' ? AState.OptionCodecContexts[3]
                                         : nullptr;
         if (Typed && Typed == ADefaults)
             if (const AVOption* Option = av::av_opt_find(ADefaults, AName.c_str() + 1, nullptr, 0, 0))
@@ -270,13 +307,14 @@ std::string TCustomFFmpeg::ResolveOptionName(const std::string& AName, void* ADe
 }
 
 bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string& AValue) {
+    TEngineState& State = *FState;
     std::string Name = Trim(AName), Value = Trim(AValue);
-    if (Name.empty() || Value.empty() || !OptionCodecContexts[0]) return false;
+    if (Name.empty() || Value.empty() || !State.OptionCodecContexts[0]) return false;
     if (Name == "gop") Name = "g";
     // Muxer options of the old tables that are private to the mpeg muxers
     // today; OpenOutputFile hands them to the next output file.
     if (Name == "muxrate" || Name == "preload") {
-        av::av_dict_set(&PrivateOptions.Muxer, Name.c_str(), Value.c_str(), 0);
+        av::av_dict_set(&State.PrivateOptions.Muxer, Name.c_str(), Value.c_str(), 0);
         return true;
     }
 
@@ -285,27 +323,29 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string
     // "profile" takes names ("main") that the generic field refuses, with
     // errors in the log, and its "level" takes "1.3", which the generic
     // field would cut to 1.
-    if (SetEncoderOption(Name, Value)) return true;
+    if (SetEncoderOption(*this, Name, Value)) return true;
 
     static const int TypeFlags[5] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0, AV_OPT_FLAG_SUBTITLE_PARAM,
                                      0};
     bool Found = false;
     for (int Type = 0; Type < 5; ++Type) {
-        const AVOption* Option = av::av_opt_find(OptionCodecContexts[0], Name.c_str(), nullptr, TypeFlags[Type], 0);
-        if (!Option || !OptionCodecContexts[Type]) continue;
+        const AVOption* Option =
+            av::av_opt_find(State.OptionCodecContexts[0], Name.c_str(), nullptr, TypeFlags[Type], 0);
+        if (!Option || !State.OptionCodecContexts[Type]) continue;
         if (TypeFlags[Type] && !(EffectiveFlags(Name, Option) & TypeFlags[Type])) continue;
-        if (av::av_opt_set(OptionCodecContexts[Type], Name.c_str(), Value.c_str(), 0) >= 0) Found = true;
+        if (av::av_opt_set(State.OptionCodecContexts[Type], Name.c_str(), Value.c_str(), 0) >= 0) Found = true;
     }
-    for (void* Context : {static_cast<void*>(OptionFormatContext), static_cast<void*>(OptionScalerContext)}) {
+    for (void* Context :
+         {static_cast<void*>(State.OptionFormatContext), static_cast<void*>(State.OptionScalerContext)}) {
         if (Found || !Context) continue;
         if (av::av_opt_find(Context, Name.c_str(), nullptr, 0, 0) &&
             av::av_opt_set(Context, Name.c_str(), Value.c_str(), 0) >= 0)
             Found = true;
     }
     if (!Found && Name.size() > 1) {
-        void* Typed = Name[0] == 'a'   ? OptionCodecContexts[1]
-                      : Name[0] == 'v' ? OptionCodecContexts[0]
-                      : Name[0] == 's' ? OptionCodecContexts[3]
+        void* Typed = Name[0] == 'a'   ? State.OptionCodecContexts[1]
+                      : Name[0] == 'v' ? State.OptionCodecContexts[0]
+                      : Name[0] == 's' ? State.OptionCodecContexts[3]
                                        : nullptr;
         if (Typed && av::av_opt_find(Typed, Name.c_str() + 1, nullptr, 0, 0) &&
             av::av_opt_set(Typed, Name.c_str() + 1, Value.c_str(), 0) >= 0)
@@ -316,36 +356,14 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string
     if (std::find(Settings.OptionNames.begin(), Settings.OptionNames.end(), Name) == Settings.OptionNames.end())
         Settings.OptionNames.push_back(Name);
     int64_t CodecDebug = 0, FormatDebug = 0;
-    av::av_opt_get_int(OptionCodecContexts[0], "debug", 0, &CodecDebug);
-    if (OptionFormatContext) av::av_opt_get_int(OptionFormatContext, "fdebug", 0, &FormatDebug);
+    av::av_opt_get_int(State.OptionCodecContexts[0], "debug", 0, &CodecDebug);
+    if (State.OptionFormatContext) av::av_opt_get_int(State.OptionFormatContext, "fdebug", 0, &FormatDebug);
     if (CodecDebug || FormatDebug) {
         Settings.v = 2;
         av::av_log_set_level(LibraryLogLevel(2));
         LibraryLogFilterLevel = 2;
     }
     return true;
-}
-
-bool TCustomFFmpeg::SetEncoderOption(const std::string& AName, const std::string& AValue) {
-    // A private option of the encoder named so far (x264's "preset",
-    // "profile", ...) waits for the next stream of that kind.
-    auto Encoder = [](const std::string& ACodec) {
-        return ACodec.empty() ? nullptr
-                              : av::avcodec_find_encoder_by_name(ACodec == "libfaac" ? "aac" : ACodec.c_str());
-    };
-    if (KnownPrivateOption(Encoder(Settings.vcodec), AName)) {
-        av::av_dict_set(&PrivateOptions.VideoEncoder, AName.c_str(), AValue.c_str(), 0);
-        return true;
-    }
-    if (KnownPrivateOption(Encoder(Settings.acodec), AName)) {
-        av::av_dict_set(&PrivateOptions.AudioEncoder, AName.c_str(), AValue.c_str(), 0);
-        return true;
-    }
-    return false;
-}
-
-bool TCustomFFmpeg::SetGenericOption(const std::string& AName, int AValue) {
-    return SetGenericOption(AName, std::to_string(AValue));
 }
 
 void TCustomFFmpeg::SetInputFormat(const std::string& AName) {
@@ -380,23 +398,6 @@ void TCustomFFmpeg::SetDurationMs(int64_t AMilliseconds) {
 
 void TCustomFFmpeg::SetProgramId(int AValue) {
     if (AValue >= 0) Settings.programid = AValue;
-}
-
-void TCustomFFmpeg::AddHookOption(const std::string& AValue) {
-    // Words at "|" when there is one, else at blanks; runs count as one.
-    char Separator = AValue.find('|') != std::string::npos ? '|' : ' ';
-    std::vector<char*> Argv;
-    for (const std::string& Word : SplitText(AValue, Separator)) {
-        if (Word.empty()) continue;
-        if (Argv.size() == 64) break;  // the old word list held 64 entries
-        // Plug-ins may keep their arguments: they live until the chain is released.
-        HookArguments.push_back(Word);
-        Argv.push_back(HookArguments.back().data());
-    }
-    Argv.push_back(nullptr);
-    if (AddFrameHook(HookChain, static_cast<int>(Argv.size()) - 1, Argv.data()) != 0)
-        Refuse("Failed to add video hook function: " + AValue);
-    Settings.UsingHooks = true;
 }
 
 void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValue) {
@@ -455,8 +456,10 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
 
         // Options with rules of their own.
         H["f"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { SetFormat(E, V); };
-        H["map"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { AddStreamMap(E, V); };
-        H["map_meta_data"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { AddMetaDataMap(E, V); };
+        H["map"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { AddStreamMap(E.State(), V); };
+        H["map_meta_data"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+            AddMetaDataMap(E.State(), V);
+        };
         H["t"] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
             int64_t Milliseconds = ParseTime(N, V, true) / 1000;
             if (Milliseconds > 0) E.SetDurationMs(Milliseconds);
@@ -471,8 +474,9 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             double Factor = ReadPointDecimal(P);
             if (Stream < 0 || Stream >= MAX_STREAMS)
                 Refuse(StrFormat("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
-            if (E.InputFileCount >= MAX_FILES) Refuse(StrFormat("Too many input files (at most %d)", MAX_FILES));
-            E.InputTsScale[E.InputFileCount][Stream] = Factor;
+            TEngineState& State = E.State();
+            if (State.InputFileCount >= MAX_FILES) Refuse(StrFormat("Too many input files (at most %d)", MAX_FILES));
+            State.InputTsScale[State.InputFileCount][Stream] = Factor;
         };
         H["timestamp"] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
             E.Settings.timestamp = std::llround(double(ParseTime(N, V, false)) / 1000000.0);
@@ -487,7 +491,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             H[Name] = [](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
                 if (!E.SetGenericOption(N, V) || !E.OnLog) return;
                 int64_t BitRate = 0;
-                av::av_opt_get_int(E.OptionCodecContexts[N == "ab" ? 1 : 0], "b", 0, &BitRate);
+                av::av_opt_get_int(E.State().OptionCodecContexts[N == "ab" ? 1 : 0], "b", 0, &BitRate);
                 if (BitRate < 1000)
                     E.Log(1, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
             };
@@ -561,7 +565,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
         H["vstats"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) {
             E.Settings.vstats = VStatsName();
         };
-        H["vhook"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { E.AddHookOption(V); };
+        H["vhook"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { AddHookOption(E, V); };
         for (auto [Name, Field, Message] : {std::tuple{"vtag", &S::vtag, "video tag parameter must be 4 chars"},
                                             std::tuple{"atag", &S::atag, "audio tag parameter must be 4 chars"}})
             H[Name] = [Field, Message](TCustomFFmpeg& E, const std::string&, const std::string& V) {
@@ -570,13 +574,13 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
                 E.Settings.*Field = MKTAG(V[0], V[1], V[2], V[3]);
             };
         H["newvideo"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) {
-            E.NewVideoStream(E.LastOutputFile());
+            NewVideoStream(E, E.State().LastOutputFile());
         };
         H["newaudio"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) {
-            E.NewAudioStream(E.LastOutputFile());
+            NewAudioStream(E, E.State().LastOutputFile());
         };
         H["newsubtitle"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) {
-            E.NewSubtitleStream(E.LastOutputFile());
+            NewSubtitleStream(E, E.State().LastOutputFile());
         };
         return H;
     }();
@@ -589,12 +593,8 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
     Handler->second(*this, AName, AValue);
 }
 
-AVFormatContext* TCustomFFmpeg::LastOutputFile() {
-    if (OutputFileCount == 0) Refuse("At least one output file must be specified");
-    return OutputFiles[OutputFileCount - 1];
-}
-
 void TCustomFFmpeg::ApplyTarget(const std::string& AType, const std::string& ANorm, const std::string& AFallbackNorm) {
+    TEngineState& State = *FState;
     enum { PAL, NTSC, FILM, Unknown } Norm = Unknown;
     if (ANorm == "pal")
         Norm = PAL;
@@ -610,9 +610,10 @@ void TCustomFFmpeg::ApplyTarget(const std::string& AType, const std::string& ANo
         if (Settings.r.den == 0) Refuse("frame_rate is invalid.");
         FromRate(std::llrint(double(Settings.r.num) * 1000.0 / Settings.r.den));
         // The rate of an opened input's video stream.
-        for (int i = 0; i < InputFileCount && Norm == Unknown; ++i)
-            for (unsigned j = 0; InputFiles[i] && j < InputFiles[i]->nb_streams && Norm == Unknown; ++j) {
-                const AVStream* Stream = InputFiles[i]->streams[j];
+        for (int i = 0; i < State.InputFileCount && Norm == Unknown; ++i)
+            for (unsigned j = 0; State.InputFiles[i] && j < State.InputFiles[i]->nb_streams && Norm == Unknown;
+                 ++j) {
+                const AVStream* Stream = State.InputFiles[i]->streams[j];
                 if (Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
                 AVRational Rate = Stream->avg_frame_rate.num ? Stream->avg_frame_rate : Stream->r_frame_rate;
                 if (Rate.den) FromRate(std::llrint(double(Rate.num) * 1000.0 / Rate.den));
@@ -661,7 +662,7 @@ void TCustomFFmpeg::ApplyTarget(const std::string& AType, const std::string& ANo
         Generic("minrate", "0");
         Generic("bufsize", "1835008");
         // The scan-offset flag is a private option of the MPEG-2 encoder today.
-        if (av::av_opt_find(OptionCodecContexts[0], "scan_offset", "flags", 0, 0))
+        if (av::av_opt_find(State.OptionCodecContexts[0], "scan_offset", "flags", 0, 0))
             Generic("flags", "+scan_offset");
         else
             Generic("scan_offset", "1");

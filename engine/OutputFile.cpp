@@ -13,7 +13,7 @@
 #include "common/Files.h"
 #include "common/MediaText.h"
 #include "common/Text.h"
-#include "engine/FFmpeg.h"
+#include "engine/EngineState.h"
 
 namespace {
 
@@ -108,10 +108,8 @@ bool SamePath(const std::string& A, const std::string& B) {
     return std::filesystem::equivalent(A, B, Error) && !Error;
 }
 
-}  // namespace
-
 // Rate-control overrides: "start,end,q" items separated by "/".
-void TCustomFFmpeg::ParseRcOverride(AVCodecContext* AContext, const std::string& AText) {
+void ParseRcOverride(AVCodecContext* AContext, const std::string& AText) {
     std::vector<RcOverride> Items;
     for (const std::string& Item : AText.empty() ? std::vector<std::string>() : SplitText(AText, '/')) {
         const char* P = Item.c_str();
@@ -140,22 +138,30 @@ void TCustomFFmpeg::ParseRcOverride(AVCodecContext* AContext, const std::string&
     AContext->rc_override_count = static_cast<int>(Items.size());
 }
 
-int TCustomFFmpeg::OutputFileIndex(const AVFormatContext* AOutput) const {
-    for (int i = 0; i < OutputFileCount; ++i)
-        if (OutputFiles[i] == AOutput) return i;
-    return OutputFileCount;  // the file being created
-}
-
-AVStream* TCustomFFmpeg::AddOutputStream(AVFormatContext* AOutput) {
+AVStream* AddOutputStream(AVFormatContext* AOutput) {
     if (AOutput->nb_streams >= MAX_STREAMS) return nullptr;
     AVStream* Stream = av::avformat_new_stream(AOutput, nullptr);
     if (Stream) Stream->id = static_cast<int>(AOutput->nb_streams) - 1;
     return Stream;
 }
 
-void TCustomFFmpeg::NewVideoStream(AVFormatContext* AOutput) {
-    TEngineSettings& S = Settings;
-    const int File = OutputFileIndex(AOutput);
+}  // namespace
+
+int TEngineState::OutputFileIndex(const AVFormatContext* AOutput) const {
+    for (int i = 0; i < OutputFileCount; ++i)
+        if (OutputFiles[i] == AOutput) return i;
+    return OutputFileCount;  // the file being created
+}
+
+AVFormatContext* TEngineState::LastOutputFile() const {
+    if (OutputFileCount == 0) throw FFMpegException("At least one output file must be specified");
+    return OutputFiles[OutputFileCount - 1];
+}
+
+void NewVideoStream(TCustomFFmpeg& E, AVFormatContext* AOutput) {
+    TEngineSettings& S = E.Settings;
+    TEngineState& State = E.State();
+    const int File = State.OutputFileIndex(AOutput);
     auto Consume = [&] {
         S.vn = 0;
         S.vcodec.clear();
@@ -173,9 +179,9 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AOutput) {
     const AVCodec* Encoder = nullptr;
     if (!S.vcodec_copy) {
         if (!S.vcodec.empty()) {
-            if (!FindCodec(S.vcodec, AVMEDIA_TYPE_VIDEO, true, CodecId)) {
+            if (!FindCodec(E, S.vcodec, AVMEDIA_TYPE_VIDEO, true, CodecId)) {
                 S.vcodec.clear();
-                throw FFMpegException(ErrorText);
+                throw FFMpegException(E.ErrorText);
             }
             Encoder = av::avcodec_find_encoder_by_name(S.vcodec == "libfaac" ? "aac" : S.vcodec.c_str());
         } else {
@@ -188,10 +194,10 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AOutput) {
     if (!C) throw FFMpegException("Could not alloc stream");
     C->codec_type = AVMEDIA_TYPE_VIDEO;
 
-    BitstreamFilters[File][Index] = std::move(S.vbsf);
+    State.BitstreamFilters[File][Index] = std::move(S.vbsf);
     S.vbsf.clear();
     C->thread_count = S.ThreadCount;
-    AVCodecContext* Defaults = OptionCodecContexts[0];
+    AVCodecContext* Defaults = State.OptionCodecContexts[0];
     if ((S.vglobal & 1) || (S.vglobal == 0 && (AOutput->oformat->flags & AVFMT_GLOBALHEADER))) {
         C->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (Defaults) Defaults->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -206,11 +212,11 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AOutput) {
         double Ratio = S.FrameWidth != 0 && S.FrameHeight != 0 ? double(S.aspect) * S.FrameHeight / S.FrameWidth
                                                                : double(S.aspect) * 3.0 / 4.0;
         Stream->sample_aspect_ratio = av::av_d2q(Ratio, 255);
-        if (PrivateOptions.VideoEncoder) av::av_dict_free(&PrivateOptions.VideoEncoder);
+        if (State.PrivateOptions.VideoEncoder) av::av_dict_free(&State.PrivateOptions.VideoEncoder);
     } else {
         AVRational Rate = S.r.num ? S.r : AVRational{25, 1};
         C->codec_id = CodecId;
-        ApplyOptionNames(C, Defaults, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        ApplyOptionNames(E, C, Defaults, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
         if (Encoder && Encoder->supported_framerates && Rate.den)
             Rate = NearestRate(Encoder->supported_framerates, Rate);
         C->time_base = av_inv_q(Rate);
@@ -252,8 +258,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AOutput) {
         if (S.psnr) C->flags |= AV_CODEC_FLAG_PSNR;
         if (S.pass == 1) C->flags |= AV_CODEC_FLAG_PASS1;
         if (S.pass == 2) C->flags |= AV_CODEC_FLAG_PASS2;
-        Guard.Setup.EncoderOptions = PrivateOptions.VideoEncoder;
-        PrivateOptions.VideoEncoder = nullptr;
+        Guard.Setup.EncoderOptions = State.PrivateOptions.VideoEncoder;
+        State.PrivateOptions.VideoEncoder = nullptr;
     }
 
     // A tag the output format does not accept for the codec would make the
@@ -264,18 +270,19 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AOutput) {
         if (FormatAcceptsTag(AOutput->oformat, C->codec_id, S.vtag))
             C->codec_tag = S.vtag;
         else
-            Log(1, StrFormat("Video tag %s is not valid for this codec in format %s; the format's own tag is used",
+            E.Log(1, StrFormat("Video tag %s is not valid for this codec in format %s; the format's own tag is used",
                              TagText(S.vtag).c_str(), AOutput->oformat->name));
     }
 
-    OutputStreams[File][Index] = Guard.Setup;
+    State.OutputStreams[File][Index] = Guard.Setup;
     Guard.Released = true;
     Consume();
 }
 
-void TCustomFFmpeg::NewAudioStream(AVFormatContext* AOutput) {
-    TEngineSettings& S = Settings;
-    const int File = OutputFileIndex(AOutput);
+void NewAudioStream(TCustomFFmpeg& E, AVFormatContext* AOutput) {
+    TEngineSettings& S = E.Settings;
+    TEngineState& State = E.State();
+    const int File = State.OutputFileIndex(AOutput);
     AVStream* Stream = File < MAX_FILES ? AddOutputStream(AOutput) : nullptr;
     if (!Stream) {
         S.acodec.clear();
@@ -288,9 +295,9 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* AOutput) {
     if (!S.acodec_copy) {
         CodecId = av::av_guess_codec(AOutput->oformat, nullptr, AOutput->url, nullptr, AVMEDIA_TYPE_AUDIO);
         if (!S.acodec.empty()) {
-            if (!FindCodec(S.acodec, AVMEDIA_TYPE_AUDIO, true, CodecId)) {
+            if (!FindCodec(E, S.acodec, AVMEDIA_TYPE_AUDIO, true, CodecId)) {
                 S.acodec.clear();
-                throw FFMpegException(ErrorText);
+                throw FFMpegException(E.ErrorText);
             }
             Encoder = av::avcodec_find_encoder_by_name(S.acodec == "libfaac" ? "aac" : S.acodec.c_str());
         } else {
@@ -302,23 +309,23 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* AOutput) {
     if (!C) throw FFMpegException("Could not alloc stream");
     C->codec_type = AVMEDIA_TYPE_AUDIO;
 
-    BitstreamFilters[File][Index] = std::move(S.absf);
+    State.BitstreamFilters[File][Index] = std::move(S.absf);
     S.absf.clear();
     C->thread_count = S.ThreadCount;
     if (S.atag) C->codec_tag = S.atag;
     if (AOutput->oformat->flags & AVFMT_GLOBALHEADER) {
         C->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        if (OptionCodecContexts[1]) OptionCodecContexts[1]->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (State.OptionCodecContexts[1]) State.OptionCodecContexts[1]->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
 
     av::av_channel_layout_uninit(&C->ch_layout);
     av::av_channel_layout_default(&C->ch_layout, S.ac);
     if (S.acodec_copy) {
         Guard.Setup.StreamCopy = true;
-        if (PrivateOptions.AudioEncoder) av::av_dict_free(&PrivateOptions.AudioEncoder);
+        if (State.PrivateOptions.AudioEncoder) av::av_dict_free(&State.PrivateOptions.AudioEncoder);
     } else {
         C->codec_id = CodecId;
-        ApplyOptionNames(C, OptionCodecContexts[1], AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        ApplyOptionNames(E, C, State.OptionCodecContexts[1], AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
         if (S.aq > -99999.0f) {
             C->flags |= AV_CODEC_FLAG_QSCALE;
             Guard.Setup.Quality = S.aq * FF_QP2LAMBDA;
@@ -334,8 +341,8 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* AOutput) {
                 Listed |= *F == C->sample_fmt;
             if (!Listed) C->sample_fmt = Encoder->sample_fmts[0];
         }
-        Guard.Setup.EncoderOptions = PrivateOptions.AudioEncoder;
-        PrivateOptions.AudioEncoder = nullptr;
+        Guard.Setup.EncoderOptions = State.PrivateOptions.AudioEncoder;
+        State.PrivateOptions.AudioEncoder = nullptr;
     }
     C->sample_rate = S.ar;
     C->time_base = AVRational{1, S.ar};
@@ -344,16 +351,17 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* AOutput) {
         S.alang.clear();
     }
 
-    OutputStreams[File][Index] = Guard.Setup;
+    State.OutputStreams[File][Index] = Guard.Setup;
     Guard.Released = true;
     S.an = 0;
     S.acodec.clear();
     S.acodec_copy = false;
 }
 
-void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* AOutput) {
-    TEngineSettings& S = Settings;
-    const int File = OutputFileIndex(AOutput);
+void NewSubtitleStream(TCustomFFmpeg& E, AVFormatContext* AOutput) {
+    TEngineSettings& S = E.Settings;
+    TEngineState& State = E.State();
+    const int File = State.OutputFileIndex(AOutput);
     auto Cleanup = [&] {
         S.scodec.clear();
         S.slang.clear();
@@ -368,9 +376,9 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* AOutput) {
     AVCodecID CodecId = AV_CODEC_ID_NONE;
     const AVCodec* Encoder = nullptr;
     if (!S.scodec_copy) {
-        if (!FindCodec(S.scodec, AVMEDIA_TYPE_SUBTITLE, true, CodecId)) {
+        if (!FindCodec(E, S.scodec, AVMEDIA_TYPE_SUBTITLE, true, CodecId)) {
             Cleanup();
-            throw FFMpegException(ErrorText);
+            throw FFMpegException(E.ErrorText);
         }
         if (!S.scodec.empty()) Encoder = av::avcodec_find_encoder_by_name(S.scodec.c_str());
     }
@@ -381,12 +389,12 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* AOutput) {
         throw FFMpegException("Could not alloc stream");
     }
     C->codec_type = AVMEDIA_TYPE_SUBTITLE;
-    BitstreamFilters[File][Index] = std::move(S.sbsf);
+    State.BitstreamFilters[File][Index] = std::move(S.sbsf);
     S.sbsf.clear();
     if (S.scodec_copy) {
         Guard.Setup.StreamCopy = true;
     } else {
-        ApplyOptionNames(C, OptionCodecContexts[3], AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+        ApplyOptionNames(E, C, State.OptionCodecContexts[3], AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
         C->codec_id = CodecId;
     }
     if (!S.slang.empty()) {
@@ -394,14 +402,14 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* AOutput) {
         S.slang.clear();
     }
 
-    OutputStreams[File][Index] = Guard.Setup;
+    State.OutputStreams[File][Index] = Guard.Setup;
     Guard.Released = true;
     S.sn = 0;
     S.scodec.clear();
     S.scodec_copy = false;
 }
 
-void TCustomFFmpeg::ReleaseOutputSlot(int AFile) {
+void TEngineState::ReleaseOutputSlot(int AFile) {
     for (TOutputStreamSetup& Setup : OutputStreams[AFile]) {
         if (Setup.Codec) av::avcodec_free_context(&Setup.Codec);
         if (Setup.EncoderOptions) av::av_dict_free(&Setup.EncoderOptions);
@@ -415,14 +423,15 @@ void TCustomFFmpeg::ReleaseOutputSlot(int AFile) {
 }
 
 bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
+    TEngineState& State = *FState;
     TEngineSettings& S = Settings;
     AVFormatContext* Output = nullptr;
-    const int File = OutputFileCount;
+    const int File = State.OutputFileCount;
     auto Fail = [&](const std::string& AMessage) {
         ErrorText = AMessage;
         S.OutputFormat = nullptr;
         S.InputFormat = nullptr;
-        if (File < MAX_FILES) ReleaseOutputSlot(File);
+        if (File < MAX_FILES) State.ReleaseOutputSlot(File);
         if (Output) {
             if (Output->pb && !(Output->oformat->flags & AVFMT_NOFILE)) {
                 av::avio_closep(&Output->pb);
@@ -449,11 +458,11 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
                     "(crop, rotate, scale, transpose, etc.)");
         }
     }
-    UsingFilters = !S.vfilters.empty();
+    State.UsingFilters = !S.vfilters.empty();
 
     // Writing over a source would destroy it while it is being read.
-    for (int i = 0; i < InputFileCount; ++i)
-        if (InputFiles[i] && InputFiles[i]->url && SamePath(AFileName, InputFiles[i]->url))
+    for (int i = 0; i < State.InputFileCount; ++i)
+        if (State.InputFiles[i] && State.InputFiles[i]->url && SamePath(AFileName, State.InputFiles[i]->url))
             return Fail(StrFormat("Cannot overwrite the input file '%s'", AFileName.c_str()));
 
     // 4. The format.
@@ -464,16 +473,16 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
         Output = nullptr;
         return Fail(StrFormat("Unable to find a suitable output format for '%s'", AFileName.c_str()));
     }
-    Output->interrupt_callback = InterruptHandler();
+    Output->interrupt_callback = InterruptHandler(*this);
 
     // 6. Which kinds of stream.
     bool WantVideo = S.vcodec_copy || Format->video_codec != AV_CODEC_ID_NONE || !S.vcodec.empty();
     bool WantAudio = S.acodec_copy || Format->audio_codec != AV_CODEC_ID_NONE || !S.acodec.empty();
     bool WantSubtitle = S.scodec_copy || Format->subtitle_codec != AV_CODEC_ID_NONE || !S.scodec.empty();
-    if (InputFileCount > 0) {
+    if (State.InputFileCount > 0) {
         bool HasVideo, HasAudio, HasSubtitle;
         try {
-            CheckInputStreamTypes(HasVideo, HasAudio, HasSubtitle);
+            State.CheckInputStreamTypes(HasVideo, HasAudio, HasSubtitle);
         } catch (const std::exception& E) {
             return Fail(StrFormat("check_audio_video_sub_inputs fail: %s", E.what()));
         }
@@ -486,16 +495,15 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
     struct TMaker {
         bool Wanted;
         int* Off;
-        void (TCustomFFmpeg::*Make)(AVFormatContext*);
+        void (*Make)(TCustomFFmpeg&, AVFormatContext*);
         const char* Message;
     };
-    for (const TMaker& M : {TMaker{WantVideo, &S.vn, &TCustomFFmpeg::NewVideoStream, "new_video_stream fail: %s"},
-                            TMaker{WantAudio, &S.an, &TCustomFFmpeg::NewAudioStream, "new_audio_stream fail: %s"},
-                            TMaker{WantSubtitle, &S.sn, &TCustomFFmpeg::NewSubtitleStream,
-                                   "new_subtitle_stream fail: %s"}}) {
+    for (const TMaker& M : {TMaker{WantVideo, &S.vn, NewVideoStream, "new_video_stream fail: %s"},
+                            TMaker{WantAudio, &S.an, NewAudioStream, "new_audio_stream fail: %s"},
+                            TMaker{WantSubtitle, &S.sn, NewSubtitleStream, "new_subtitle_stream fail: %s"}}) {
         if (!M.Wanted || *M.Off) continue;
         try {
-            (this->*M.Make)(Output);
+            M.Make(*this, Output);
         } catch (const std::exception& E) {
             return Fail(StrFormat(M.Message, E.what()));
         }
@@ -528,7 +536,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
 
     // 11. The file; an existing one is overwritten.
     if (!(Format->flags & AVFMT_NOFILE)) {
-        AVIOInterruptCB Interrupt = InterruptHandler();
+        AVIOInterruptCB Interrupt = InterruptHandler(*this);
         if (av::avio_open2(&Output->pb, AFileName.c_str(), AVIO_FLAG_WRITE, &Interrupt, nullptr) < 0) {
             Output->pb = nullptr;
             return Fail(StrFormat("Could not open '%s'", AFileName.c_str()));
@@ -537,25 +545,26 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
 
     // 12.-13. Muxer parameters: the private options pending for the muxer,
     // the mpeg muxer's preload, the picture muxers' loop count.
-    MuxerOptions[File] = PrivateOptions.Muxer;
-    PrivateOptions.Muxer = nullptr;
+    State.MuxerOptions[File] = State.PrivateOptions.Muxer;
+    State.PrivateOptions.Muxer = nullptr;
     auto MuxerKnows = [&](const char* AName) {
         return Format->priv_class &&
                av::av_opt_find(const_cast<AVClass**>(&Format->priv_class), AName, nullptr, 0,
                                AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
     };
     if (MuxerKnows("preload"))
-        av::av_dict_set_int(&MuxerOptions[File], "preload", static_cast<int64_t>(S.muxpreload * 1000000.0),
+        av::av_dict_set_int(&State.MuxerOptions[File], "preload", static_cast<int64_t>(S.muxpreload * 1000000.0),
                             AV_DICT_DONT_OVERWRITE);
-    if (MuxerKnows("loop")) av::av_dict_set_int(&MuxerOptions[File], "loop", S.loop_output, AV_DICT_DONT_OVERWRITE);
+    if (MuxerKnows("loop"))
+        av::av_dict_set_int(&State.MuxerOptions[File], "loop", S.loop_output, AV_DICT_DONT_OVERWRITE);
     Output->max_delay = static_cast<int>(S.muxdelay * 1000000.0);
 
     // 14. Generic format options.
-    ApplyOptionNames(Output, OptionFormatContext, AV_OPT_FLAG_ENCODING_PARAM);
+    ApplyOptionNames(*this, Output, State.OptionFormatContext, AV_OPT_FLAG_ENCODING_PARAM);
 
     // 9. Register last, so that a failure leaves the table as it was.
-    OutputFiles[File] = Output;
-    ++OutputFileCount;
+    State.OutputFiles[File] = Output;
+    ++State.OutputFileCount;
     S.OutputFormat = nullptr;
     S.InputFormat = nullptr;
     return true;

@@ -46,7 +46,7 @@ bool GrowPictureBuffer(uint8_t*& ABuffer, int& ASize, AVPixelFormat AFormat, int
 
 void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APicture, AVPixelFormat AFormat,
                                        int AWidth, int AHeight) {
-    ++E.HookFrameCounter;
+    ++State.HookFrameCounter;
     const int64_t Pts = AIst.Pts;
 
     // 2. Which frames the plug-in chain sees; with a custom hook, which
@@ -68,23 +68,23 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
     } else if (!E.OnCustomHook && S.UsingHooks) {
         if (E.OnBeforeHook) {
             try {
-                E.OnBeforeHook(&E, E.HookAction, Pts);
+                E.OnBeforeHook(&E, State.HookAction, Pts);
             } catch (const std::exception& Error) {
                 if (E.OnLog) E.Log(0, std::string("Error occurs OnBeforeHook: ") + Error.what());
-                E.HookAction = haStop;
+                State.HookAction = haStop;
             }
-            if (E.HookAction == haStop) S.UsingHooks = false;
-        } else if (E.HookRangeCount > 0) {
-            E.HookAction = haIgnore;
-            for (int i = E.HookRangeIndex; i < E.HookRangeCount; ++i) {
-                const THookRange& Range = E.HookRanges[i];
+            if (State.HookAction == haStop) S.UsingHooks = false;
+        } else if (State.HookRangeCount > 0) {
+            State.HookAction = haIgnore;
+            for (int i = State.HookRangeIndex; i < State.HookRangeCount; ++i) {
+                const THookRange& Range = State.HookRanges[i];
                 if (Range.RangeStart <= Pts && Pts <= Range.RangeEnd) {
-                    E.HookRangeIndex = i;
-                    E.HookAction = haContinue;
+                    State.HookRangeIndex = i;
+                    State.HookAction = haContinue;
                     break;
                 }
-                if (i == E.HookRangeCount - 1 && Range.RangeEnd < Pts) {
-                    E.HookAction = haStop;
+                if (i == State.HookRangeCount - 1 && Range.RangeEnd < Pts) {
+                    State.HookAction = haStop;
                     S.UsingHooks = false;
                 }
             }
@@ -93,12 +93,12 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
 
     // 3. The work picture.
     TPicture Work = APicture;
-    if (S.deinterlace || CustomDue || (!E.OnCustomHook && S.UsingHooks && E.HookAction == haContinue)) {
-        if (!GrowPictureBuffer(E.HookBuffer, E.HookBufferSize, AFormat, AWidth, AHeight)) {
+    if (S.deinterlace || CustomDue || (!E.OnCustomHook && S.UsingHooks && State.HookAction == haContinue)) {
+        if (!GrowPictureBuffer(State.HookBuffer, State.HookBufferSize, AFormat, AWidth, AHeight)) {
             if (E.OnLog) E.Log(0, "hook buf malloc error.");
             return;
         }
-        av::av_image_fill_arrays(Work.data, Work.linesize, E.HookBuffer, AFormat, AWidth, AHeight, 1);
+        av::av_image_fill_arrays(Work.data, Work.linesize, State.HookBuffer, AFormat, AWidth, AHeight, 1);
         if (S.deinterlace) {
             if (!DeinterlacePicture(Work, APicture, AFormat, AWidth, AHeight)) {
                 E.Log(0, "Deinterlacing failed.");
@@ -113,26 +113,27 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
     // 4. The custom hook.
     if (CustomDue) {
         bool Stop = false;
-        if (E.HookBitmap && (E.HookBitmap->Width() != AWidth || E.HookBitmap->Height() != AHeight)) {
-            delete E.HookBitmap;
-            E.HookBitmap = nullptr;
+        if (State.HookBitmap && (State.HookBitmap->Width() != AWidth || State.HookBitmap->Height() != AHeight)) {
+            delete State.HookBitmap;
+            State.HookBitmap = nullptr;
         }
-        if (!E.HookBitmap) E.HookBitmap = new TBitmap(AWidth, AHeight);
+        if (!State.HookBitmap) State.HookBitmap = new TBitmap(AWidth, AHeight);
         TPicture Rgb = Work;
-        if (E.HookRgbFormat != AFormat) {
-            if (GrowPictureBuffer(E.RgbBuffer, E.RgbBufferSize, E.HookRgbFormat, AWidth, AHeight))
-                av::av_image_fill_arrays(Rgb.data, Rgb.linesize, E.RgbBuffer, E.HookRgbFormat, AWidth, AHeight, 1);
-            E.ToRgbContext = av::sws_getCachedContext(E.ToRgbContext, AWidth, AHeight, AFormat, AWidth, AHeight,
-                                                      E.HookRgbFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
-            if (E.ToRgbContext && E.RgbBuffer) {
-                av::sws_scale(E.ToRgbContext, Work.data, Work.linesize, 0, AHeight, Rgb.data, Rgb.linesize);
+        if (State.HookRgbFormat != AFormat) {
+            if (GrowPictureBuffer(State.RgbBuffer, State.RgbBufferSize, State.HookRgbFormat, AWidth, AHeight))
+                av::av_image_fill_arrays(Rgb.data, Rgb.linesize, State.RgbBuffer, State.HookRgbFormat, AWidth, AHeight,
+                                         1);
+            State.ToRgbContext = av::sws_getCachedContext(State.ToRgbContext, AWidth, AHeight, AFormat, AWidth, AHeight,
+                                                      State.HookRgbFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
+            if (State.ToRgbContext && State.RgbBuffer) {
+                av::sws_scale(State.ToRgbContext, Work.data, Work.linesize, 0, AHeight, Rgb.data, Rgb.linesize);
             } else {
                 E.Log(0, "Cannot initialize the toRGB conversion context");
                 Stop = true;
             }
         }
         if (!Stop) {
-            TBitmap& Bitmap = *E.HookBitmap;
+            TBitmap& Bitmap = *State.HookBitmap;
             const size_t RowBytes = size_t(AWidth) * 3;
             for (int r = 0; r < AHeight; ++r)
                 memcpy(Bitmap.ScanLine(r), Rgb.data[0] + ptrdiff_t(r) * Rgb.linesize[0], RowBytes);
@@ -140,7 +141,7 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
             Bitmap.Lock();
             try {
                 TCustomHookEvent Handler = E.OnCustomHook;
-                Handler(&E, &Bitmap, E.HookFrameCounter, Pts, Update, Stop);
+                Handler(&E, &Bitmap, State.HookFrameCounter, Pts, Update, Stop);
             } catch (const std::exception& Error) {
                 if (E.OnLog) E.Log(0, std::string("Error occurs OnCustomHook: ") + Error.what());
                 Update = false;
@@ -149,12 +150,12 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
             if (Update) {
                 for (int r = 0; r < AHeight; ++r)
                     memcpy(Rgb.data[0] + ptrdiff_t(r) * Rgb.linesize[0], Bitmap.ScanLine(r), RowBytes);
-                if (E.HookRgbFormat != AFormat) {
-                    E.FromRgbContext =
-                        av::sws_getCachedContext(E.FromRgbContext, AWidth, AHeight, E.HookRgbFormat, AWidth, AHeight,
-                                                 AFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
-                    if (E.FromRgbContext) {
-                        av::sws_scale(E.FromRgbContext, Rgb.data, Rgb.linesize, 0, AHeight, Work.data,
+                if (State.HookRgbFormat != AFormat) {
+                    State.FromRgbContext =
+                        av::sws_getCachedContext(State.FromRgbContext, AWidth, AHeight, State.HookRgbFormat, AWidth,
+                                                 AHeight, AFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                    if (State.FromRgbContext) {
+                        av::sws_scale(State.FromRgbContext, Rgb.data, Rgb.linesize, 0, AHeight, Work.data,
                                       Work.linesize);
                     } else {
                         E.Log(0, "Cannot initialize the fromRGB conversion context");
@@ -165,12 +166,12 @@ void TTranscoder::PreprocessVideoFrame(TInputStreamRecord& AIst, TPicture& APict
         }
         if (Stop) {
             E.OnCustomHook = nullptr;
-            E.HookAction = haStop;
+            State.HookAction = haStop;
             S.UsingHooks = false;
         }
-    } else if (!E.OnCustomHook && S.UsingHooks && E.HookAction == haContinue) {
+    } else if (!E.OnCustomHook && S.UsingHooks && State.HookAction == haContinue) {
         // 5. The plug-in chain.
-        RunFrameHooks(E.HookChain, &Work, AFormat, AWidth, AHeight, Pts);
+        RunFrameHooks(State.HookChain, &Work, AFormat, AWidth, AHeight, Pts);
     }
 
     // 6. The caller goes on with the work picture.

@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/FFmpeg.h"
+#include "engine/EngineState.h"
 
 // A picture as the hooks and the video path see it: four plane pointers
 // and four line sizes, pixels owned elsewhere.
@@ -120,6 +120,7 @@ public:
 private:
     TCustomFFmpeg& E;
     TEngineSettings& S;
+    TEngineState& State;
     std::vector<TInputFileRecord> Files;
     std::vector<std::unique_ptr<TInputStreamRecord>> Inputs;
     std::vector<std::unique_ptr<TOutputStreamRecord>> Outputs;

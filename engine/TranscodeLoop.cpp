@@ -61,14 +61,14 @@ void TTranscoder::ReadLoop() {
         if (LimitReached || FileIndex < 0) break;
         // 3.-4. Recording time and size limits.
         if (OutputMin >= double(S.t) / 1000000.0) break;
-        AVIOContext* FirstPb = E.OutputFiles[0]->pb;
+        AVIOContext* FirstPb = State.OutputFiles[0]->pb;
         if (S.fs != 0 && FirstPb && S.fs < av::avio_seek(FirstPb, 0, SEEK_CUR)) break;
 
         // 5. Read.
-        AVFormatContext* In = E.InputFiles[FileIndex];
-        E.ReadInProgress = true;
+        AVFormatContext* In = State.InputFiles[FileIndex];
+        State.ReadInProgress = true;
         int Result = av::av_read_frame(In, Packet);
-        E.ReadInProgress = false;
+        State.ReadInProgress = false;
         if (Result < 0) {
             Files[FileIndex].EofReached = true;
             if (S.shortest) break;
@@ -83,12 +83,12 @@ void TTranscoder::ReadLoop() {
             TInputStreamRecord& Ist = *Inputs[Index];
             const AVRational TimeBase = Ist.Stream->time_base;
             // 8. Offset.
-            const int64_t Offset = av::av_rescale_q(E.InputTsOffset[FileIndex], Microseconds, TimeBase);
+            const int64_t Offset = av::av_rescale_q(State.InputTsOffset[FileIndex], Microseconds, TimeBase);
             if (Packet->dts != AV_NOPTS_VALUE) Packet->dts += Offset;
             if (Packet->pts != AV_NOPTS_VALUE) Packet->pts += Offset;
             // 9. Scale.
             const double Scale =
-                Packet->stream_index < MAX_STREAMS ? E.InputTsScale[FileIndex][Packet->stream_index] : 0.0;
+                Packet->stream_index < MAX_STREAMS ? State.InputTsScale[FileIndex][Packet->stream_index] : 0.0;
             if (Scale != 0.0) {
                 if (Packet->pts != AV_NOPTS_VALUE) Packet->pts = std::llrint(double(Packet->pts) * Scale);
                 if (Packet->dts != AV_NOPTS_VALUE) Packet->dts = std::llrint(double(Packet->dts) * Scale);
@@ -98,10 +98,10 @@ void TTranscoder::ReadLoop() {
                 const int64_t Dts = av::av_rescale_q(Packet->dts, TimeBase, Microseconds);
                 const int64_t Delta = Dts - Ist.NextPts;
                 if (std::fabs(double(Delta)) > double(S.dts_delta_threshold) * 1000000.0 || Dts + 1 < Ist.Pts) {
-                    E.InputTsOffset[FileIndex] -= Delta;
+                    State.InputTsOffset[FileIndex] -= Delta;
                     if (S.v > 2)
                         E.Log(1, StrFormat("timestamp discontinuity %lld, new offset= %lld", (long long)Delta,
-                                           (long long)E.InputTsOffset[FileIndex]));
+                                           (long long)State.InputTsOffset[FileIndex]));
                     const int64_t Shift = av::av_rescale_q(Delta, Microseconds, TimeBase);
                     Packet->dts -= Shift;
                     if (Packet->pts != AV_NOPTS_VALUE) Packet->pts -= Shift;
@@ -133,15 +133,15 @@ void TTranscoder::FinishJob() {
     // Every file gets its trailer; a file whose trailer the file system
     // refused is not finished, whatever else the job did.
     int Refused = -1, Code = 0;
-    for (int i = 0; i < E.OutputFileCount; ++i) {
-        int Written = WriteError(i, av::av_write_trailer(E.OutputFiles[i]));
+    for (int i = 0; i < State.OutputFileCount; ++i) {
+        int Written = WriteError(i, av::av_write_trailer(State.OutputFiles[i]));
         if (Written != 0 && Refused < 0) {
             Refused = i;
             Code = Written;
         }
     }
     ReportProgress(true);
-    E.CloseOpenCodecs();
+    State.CloseOpenCodecs();
     if (Refused >= 0) FailWrite(Refused, Code);
     E.Finished = !E.StopRequested;
 }
@@ -365,9 +365,9 @@ void TTranscoder::CopyPacket(TOutputStreamRecord& AOst, TInputStreamRecord& AIst
     // Copies start at a key packet.
     if (AOst.FrameNumber == 0 && !(APacket->flags & AV_PKT_FLAG_KEY)) return;
     const AVMediaType Type = AOst.Codec->codec_type;
-    if (Type == AVMEDIA_TYPE_AUDIO) E.AudioSize += APacket->size;
+    if (Type == AVMEDIA_TYPE_AUDIO) State.AudioSize += APacket->size;
     if (Type == AVMEDIA_TYPE_VIDEO) {
-        E.VideoSize += APacket->size;
+        State.VideoSize += APacket->size;
         ++AOst.SyncOpts;
     }
     if (av::av_packet_ref(OutPacket, APacket) < 0) throw FFMpegException("av_malloc fail");
@@ -406,7 +406,7 @@ void TTranscoder::DrainEncoder(TOutputStreamRecord& AOst) {
         if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return;
         if (Result < 0) throw FFMpegException(Video ? "Video encoding failed" : "Audio encoding failed");
         if (Video) {
-            E.VideoSize += OutPacket->size;
+            State.VideoSize += OutPacket->size;
             size_t StatsSize = 0;
             const uint8_t* Stats = av::av_packet_get_side_data(OutPacket, AV_PKT_DATA_QUALITY_STATS, &StatsSize);
             if (Stats && StatsSize >= 5) {
@@ -422,7 +422,7 @@ void TTranscoder::DrainEncoder(TOutputStreamRecord& AOst) {
                 SetMpeg4ProfileLevel(OutPacket->data, OutPacket->size, AOst.ProfileLevel);
             }
         } else {
-            E.AudioSize += OutPacket->size;
+            State.AudioSize += OutPacket->size;
         }
         OutPacket->stream_index = AOst.StreamIndex;
         av::av_packet_rescale_ts(OutPacket, Enc->time_base, AOst.Stream->time_base);

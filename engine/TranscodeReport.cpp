@@ -17,7 +17,7 @@ double Psnr(double AError) { return -10.0 * std::log(AError) / std::log(10.0); }
 }  // namespace
 
 void TTranscoder::ReportProgress(bool AIsLast) {
-    AVIOContext* Pb = E.OutputFiles[0]->pb;
+    AVIOContext* Pb = State.OutputFiles[0]->pb;
     int64_t TotalSize = Pb ? av::avio_size(Pb) : 0;
     if (TotalSize < 0 && Pb) TotalSize = av::avio_seek(Pb, 0, SEEK_CUR);
     if (TotalSize < 0) TotalSize = 0;
@@ -33,7 +33,7 @@ void TTranscoder::ReportProgress(bool AIsLast) {
         const float StreamQ = Ost->EncodingNeeded ? float(Ost->CodedQuality) / FF_QP2LAMBDA : -1.0f;
         if (VideoSeen && Video) Text += StrFormat("q=%2.1f ", StreamQ);
         if (!VideoSeen && Video) {
-            const float T = float(av::av_gettime() - E.TimerStart) / 1000000.0f;
+            const float T = float(av::av_gettime() - State.TimerStart) / 1000000.0f;
             FrameNumber = Ost->FrameNumber;
             if (FrameNumber < 1) return;
             Fps = T > 1 ? int(FrameNumber / T + 0.5f) : 0;
@@ -70,7 +70,7 @@ void TTranscoder::ReportProgress(bool AIsLast) {
     if (E.OnProgress || S.v > 0 || AIsLast) {
         const double BitRate = double(TotalSize) * 8 / Time / 1000;
         Text += StrFormat("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", double(TotalSize) / 1024, Time, BitRate);
-        if (S.v > 1) Text += StrFormat(" dup=%d drop=%d", E.FramesDuplicated, E.FramesDropped);
+        if (S.v > 1) Text += StrFormat(" dup=%d drop=%d", State.FramesDuplicated, State.FramesDropped);
         if (E.OnProgress) {
             // Before any stream has a time the duration says 0, not 1e10 s.
             const int Milliseconds = Time >= 1e9 ? 0 : int(Time * 1000);
@@ -80,21 +80,21 @@ void TTranscoder::ReportProgress(bool AIsLast) {
         }
     }
     if (AIsLast && S.v >= 0 && E.OnLog) {
-        const double Raw = double(E.VideoSize + E.AudioSize + E.ExtraSize);
+        const double Raw = double(State.VideoSize + State.AudioSize + State.ExtraSize);
         E.Log(1, StrFormat("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n",
-                           double(E.VideoSize) / 1024, double(E.AudioSize) / 1024, double(E.ExtraSize) / 1024,
-                           (double(TotalSize) - Raw) * 100 / Raw));
+                           double(State.VideoSize) / 1024, double(State.AudioSize) / 1024,
+                           double(State.ExtraSize) / 1024, (double(TotalSize) - Raw) * 100 / Raw));
     }
 }
 
 void TTranscoder::WriteVideoStats(TOutputStreamRecord& AOst, int AFrameSize) {
-    if (!E.VStatsFile) {
-        E.VStatsFile = fopen(S.vstats.c_str(), "w");
-        if (!E.VStatsFile) throw FFMpegException("fopen fail: " + S.vstats);
+    if (!State.VStatsFile) {
+        State.VStatsFile = fopen(S.vstats.c_str(), "w");
+        if (!State.VStatsFile) throw FFMpegException("fopen fail: " + S.vstats);
     }
     AVCodecContext* Enc = AOst.Codec;
     if (Enc->codec_type != AVMEDIA_TYPE_VIDEO) return;
-    FILE* F = E.VStatsFile;
+    FILE* F = State.VStatsFile;
     fprintf(F, "frame= %5d q= %2.1f ", AOst.FrameNumber, double(AOst.CodedQuality) / FF_QP2LAMBDA);
     if (Enc->flags & AV_CODEC_FLAG_PSNR)
         fprintf(F, "PSNR= %6.2f ", Psnr(double(AOst.CodedError[0]) / (double(Enc->width) * Enc->height * 255.0 * 255.0)));
@@ -102,8 +102,8 @@ void TTranscoder::WriteVideoStats(TOutputStreamRecord& AOst, int AFrameSize) {
     double Time = double(AOst.SyncOpts) * av_q2d(Enc->time_base);
     if (Time < 0.01) Time = 0.01;
     const double BitRate = AFrameSize * 8 / av_q2d(Enc->time_base) / 1000;
-    const double Average = double(E.VideoSize) * 8 / Time / 1000;
-    fprintf(F, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ", double(E.VideoSize) / 1024, Time,
-            BitRate, Average);
+    const double Average = double(State.VideoSize) * 8 / Time / 1000;
+    fprintf(F, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ", double(State.VideoSize) / 1024,
+            Time, BitRate, Average);
     fprintf(F, "type= %c\n", av::av_get_picture_type_char(static_cast<AVPictureType>(AOst.CodedPictType)));
 }

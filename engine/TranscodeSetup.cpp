@@ -5,12 +5,7 @@
 #include "common/Text.h"
 #include "engine/Transcode.h"
 
-void TCustomFFmpeg::Transcode() {
-    TTranscoder Transcoder(*this);
-    Transcoder.Run();
-}
-
-TTranscoder::TTranscoder(TCustomFFmpeg& AEngine) : E(AEngine), S(AEngine.Settings) {}
+TTranscoder::TTranscoder(TCustomFFmpeg& AEngine) : E(AEngine), S(AEngine.Settings), State(AEngine.State()) {}
 
 // Frees every record and what hangs from it; the failure path and the end
 // of the job both end here.
@@ -34,7 +29,7 @@ TTranscoder::~TTranscoder() {
 void TTranscoder::Fail(const std::string& AMessage) { throw FFMpegException(AMessage); }
 
 int TTranscoder::WriteError(int AFile, int AResult) const {
-    const AVIOContext* Pb = E.OutputFiles[AFile]->pb;
+    const AVIOContext* Pb = State.OutputFiles[AFile]->pb;
     // A write cut off by a stop request is not the file system's doing.
     if (Pb && Pb->error < 0 && Pb->error != AVERROR_EXIT) return Pb->error;
     switch (AResult) {
@@ -50,8 +45,8 @@ int TTranscoder::WriteError(int AFile, int AResult) const {
 }
 
 void TTranscoder::FailWrite(int AFile, int ACode) {
-    E.OutputBroken[AFile] = true;
-    const char* Url = E.OutputFiles[AFile]->url;
+    State.OutputBroken[AFile] = true;
+    const char* Url = State.OutputFiles[AFile]->url;
     Fail(StrFormat("Could not write '%s': %s (the unfinished file is removed)", Url ? Url : "",
                    AVErrorString(ACode).c_str()));
 }
@@ -70,9 +65,9 @@ void TTranscoder::Setup() {
     if (!Decoded || !Filtered || !Packet || !OutPacket) Fail("av_mallocz fail");
 
     // 1.-2. Input files and streams.
-    Files.resize(E.InputFileCount);
-    for (int i = 0; i < E.InputFileCount; ++i) {
-        AVFormatContext* In = E.InputFiles[i];
+    Files.resize(State.InputFileCount);
+    for (int i = 0; i < State.InputFileCount; ++i) {
+        AVFormatContext* In = State.InputFiles[i];
         Files[i].FirstStream = static_cast<int>(Inputs.size());
         Files[i].StreamCount = static_cast<int>(In->nb_streams);
         for (unsigned j = 0; j < In->nb_streams; ++j) {
@@ -80,9 +75,9 @@ void TTranscoder::Setup() {
             Ist->FileIndex = i;
             Ist->StreamIndex = static_cast<int>(j);
             Ist->Stream = In->streams[j];
-            Ist->Codec = j < E.InputCodecs[i].size() ? E.InputCodecs[i][j] : nullptr;
+            Ist->Codec = j < State.InputCodecs[i].size() ? State.InputCodecs[i][j] : nullptr;
             if (!Ist->Codec) Fail("av_mallocz fail");
-            Ist->RateEmulation = E.InputRateEmulation[i];
+            Ist->RateEmulation = State.InputRateEmulation[i];
             if (Ist->RateEmulation) Ist->StartTime = av::av_gettime();
             Inputs.push_back(std::move(Ist));
         }
@@ -90,18 +85,18 @@ void TTranscoder::Setup() {
 
     // 3.-5. Output streams and maps.
     int OutputCount = 0;
-    for (int i = 0; i < E.OutputFileCount; ++i) {
-        if (E.OutputFiles[i]->nb_streams == 0) Fail("Output file does not contain any stream");
-        OutputCount += static_cast<int>(E.OutputFiles[i]->nb_streams);
+    for (int i = 0; i < State.OutputFileCount; ++i) {
+        if (State.OutputFiles[i]->nb_streams == 0) Fail("Output file does not contain any stream");
+        OutputCount += static_cast<int>(State.OutputFiles[i]->nb_streams);
     }
-    if (E.StreamMapCount > 0 && E.StreamMapCount != OutputCount)
+    if (State.StreamMapCount > 0 && State.StreamMapCount != OutputCount)
         Fail("Number of stream maps must match number of output streams");
-    for (int i = 0; i < E.StreamMapCount; ++i) {
-        const TStreamMap& M = E.StreamMaps[i];
-        if (M.FileIndex < 0 || M.FileIndex > E.InputFileCount - 1 || M.StreamIndex < 0 ||
+    for (int i = 0; i < State.StreamMapCount; ++i) {
+        const TStreamMap& M = State.StreamMaps[i];
+        if (M.FileIndex < 0 || M.FileIndex > State.InputFileCount - 1 || M.StreamIndex < 0 ||
             M.StreamIndex > Files[M.FileIndex].StreamCount - 1)
             Fail(StrFormat("Could not find input stream #%d.%d", M.FileIndex, M.StreamIndex));
-        if (M.SyncFileIndex < 0 || M.SyncFileIndex > E.InputFileCount - 1 || M.SyncStreamIndex < 0 ||
+        if (M.SyncFileIndex < 0 || M.SyncFileIndex > State.InputFileCount - 1 || M.SyncStreamIndex < 0 ||
             M.SyncStreamIndex > Files[M.SyncFileIndex].StreamCount - 1)
             Fail(StrFormat("Could not find sync stream #%d.%d", M.SyncFileIndex, M.SyncStreamIndex));
     }
@@ -127,16 +122,16 @@ void TTranscoder::Setup() {
         if (Ost.EncodingNeeded) OpenPassLog(Ost, static_cast<int>(k));
         if (Ost.Codec->codec_type == AVMEDIA_TYPE_VIDEO)
             // In floating point: a copied stream's size is whatever its file claims.
-            E.VideoBufferSize = static_cast<int>(std::clamp(4.0 * Ost.Codec->width * Ost.Codec->height,
-                                                            double(E.VideoBufferSize), double(INT32_MAX)));
+            State.VideoBufferSize = static_cast<int>(std::clamp(4.0 * Ost.Codec->width * Ost.Codec->height,
+                                                            double(State.VideoBufferSize), double(INT32_MAX)));
     }
 
     // 10.-11. Describe the outputs and the mapping; the streams to encode
     // show what their encoders are going to get.
     for (auto& Ost : Outputs)
         if (Ost->EncodingNeeded) av::avcodec_parameters_from_context(Ost->Stream->codecpar, Ost->Codec);
-    for (int i = 0; i < E.OutputFileCount; ++i)
-        av::av_dump_format(E.OutputFiles[i], i, E.OutputFiles[i]->url, 1);
+    for (int i = 0; i < State.OutputFileCount; ++i)
+        av::av_dump_format(State.OutputFiles[i], i, State.OutputFiles[i]->url, 1);
     if (S.v >= 0 && E.OnLog) {
         E.Log(1, "Stream mapping:");
         for (auto& Ost : Outputs) {
@@ -162,24 +157,24 @@ void TTranscoder::Setup() {
     WriteHeaders();
 
     // 18.
-    E.TimerStart = av::av_gettime();
-    LastReport = E.TimerStart;
+    State.TimerStart = av::av_gettime();
+    LastReport = State.TimerStart;
 }
 
 void TTranscoder::BindStreams() {
     int k = 0;
-    for (int i = 0; i < E.OutputFileCount; ++i) {
-        AVFormatContext* Out = E.OutputFiles[i];
+    for (int i = 0; i < State.OutputFileCount; ++i) {
+        AVFormatContext* Out = State.OutputFiles[i];
         for (unsigned j = 0; j < Out->nb_streams; ++j, ++k) {
             auto Ost = std::make_unique<TOutputStreamRecord>();
             Ost->FileIndex = i;
             Ost->StreamIndex = static_cast<int>(j);
             Ost->File = Out;
             Ost->Stream = Out->streams[j];
-            Ost->Setup = &E.OutputStreams[i][j];
+            Ost->Setup = &State.OutputStreams[i][j];
             Ost->Codec = Ost->Setup->Codec;
             Ost->StreamCopy = Ost->Setup->StreamCopy;
-            Ost->Filters = &E.BitstreamFilters[i][j];
+            Ost->Filters = &State.BitstreamFilters[i][j];
             const AVMediaType Type = Ost->Codec->codec_type;
             auto DumpAndFail = [&](const std::string& AMessage) {
                 av::av_dump_format(Out, i, Out->url, 1);
@@ -187,15 +182,15 @@ void TTranscoder::BindStreams() {
             };
 
             int Source = -1;
-            if (E.StreamMapCount > 0) {
-                const TStreamMap& M = E.StreamMaps[k];
+            if (State.StreamMapCount > 0) {
+                const TStreamMap& M = State.StreamMaps[k];
                 Source = Files[M.FileIndex].FirstStream + M.StreamIndex;
                 if (Inputs[Source]->Codec->codec_type != Type)
                     DumpAndFail(StrFormat("Codec type mismatch for mapping #%d.%d -> #%d.%d", M.FileIndex,
                                           M.StreamIndex, i, int(j)));
             } else if (S.programid != 0) {
-                for (int f = 0; f < E.InputFileCount && Source < 0; ++f) {
-                    AVFormatContext* In = E.InputFiles[f];
+                for (int f = 0; f < State.InputFileCount && Source < 0; ++f) {
+                    AVFormatContext* In = State.InputFiles[f];
                     for (unsigned p = 0; p < In->nb_programs && Source < 0; ++p) {
                         if (In->programs[p]->id != S.programid) continue;
                         for (unsigned q = 0; q < In->programs[p]->nb_stream_indexes; ++q) {
@@ -218,8 +213,8 @@ void TTranscoder::BindStreams() {
                 DumpAndFail(StrFormat("Could not find input stream matching output stream #%d.%d", i, int(j)));
             Ost->SourceIndex = Source;
             Inputs[Source]->Discard = false;
-            if (E.StreamMapCount > 0) {
-                const TStreamMap& M = E.StreamMaps[k];
+            if (State.StreamMapCount > 0) {
+                const TStreamMap& M = State.StreamMaps[k];
                 Ost->SyncStream = Inputs[Files[M.SyncFileIndex].FirstStream + M.SyncStreamIndex].get();
             } else {
                 Ost->SyncStream = Inputs[Source].get();
@@ -317,7 +312,7 @@ void TTranscoder::SetUpEncoding(TOutputStreamRecord& AOst, TInputStreamRecord& A
             if (AOst.VideoResample) {
                 NewTempPicture("Cannot allocate temp picture, check pix fmt");
                 int64_t Flags = S.ScalerFlags;
-                if (E.OptionScalerContext) av::av_opt_get_int(E.OptionScalerContext, "sws_flags", 0, &Flags);
+                if (State.OptionScalerContext) av::av_opt_get_int(State.OptionScalerContext, "sws_flags", 0, &Flags);
                 S.ScalerFlags = static_cast<int>(Flags);
                 if (S.vfilters.empty()) {
                     if (!av::av_pix_fmt_desc_get(Enc->pix_fmt)) Fail("Cannot get resampling context");
@@ -431,8 +426,8 @@ void TTranscoder::OpenEncoders() {
         Node.Codec = Enc;
         Node.Encoder = true;
         Node.StatsIn = Enc->stats_in;
-        E.OpenEncoders.push_back(Node);
-        E.ExtraSize += Enc->extradata_size;
+        State.OpenEncoders.push_back(Node);
+        State.ExtraSize += Enc->extradata_size;
         if (av::avcodec_parameters_from_context(Ost->Stream->codecpar, Enc) < 0) Fail("av_mallocz fail");
         Ost->Stream->time_base = Enc->time_base;
         if (Enc->codec_type == AVMEDIA_TYPE_VIDEO) Ost->Stream->avg_frame_rate = Enc->framerate;
@@ -477,7 +472,7 @@ void TTranscoder::OpenDecoder(TInputStreamRecord& AIst) {
         Fail(StrFormat("Error while opening codec for input stream #%d.%d", AIst.FileIndex, AIst.StreamIndex));
     TCodecNode Node;
     Node.Codec = Dec;
-    E.OpenDecoders.push_back(Node);
+    State.OpenDecoders.push_back(Node);
 }
 
 void TTranscoder::OpenDecoders() {
@@ -486,14 +481,14 @@ void TTranscoder::OpenDecoders() {
 }
 
 void TTranscoder::CopyMetadata() {
-    for (int i = 0; i < E.MetaDataMapCount; ++i) {
-        const TMetaDataMap& M = E.MetaDataMaps[i];
-        if (M.OutFile < 0 || M.OutFile >= E.OutputFileCount)
+    for (int i = 0; i < State.MetaDataMapCount; ++i) {
+        const TMetaDataMap& M = State.MetaDataMaps[i];
+        if (M.OutFile < 0 || M.OutFile >= State.OutputFileCount)
             Fail(StrFormat("Invalid output file index %d map_meta_data(%d,%d)", M.OutFile, M.OutFile, M.InFile));
-        if (M.InFile < 0 || M.InFile >= E.InputFileCount)
+        if (M.InFile < 0 || M.InFile >= State.InputFileCount)
             Fail(StrFormat("Invalid input file index %d map_meta_data(%d,%d)", M.InFile, M.OutFile, M.InFile));
-        AVDictionary* From = E.InputFiles[M.InFile]->metadata;
-        AVDictionary*& To = E.OutputFiles[M.OutFile]->metadata;
+        AVDictionary* From = State.InputFiles[M.InFile]->metadata;
+        AVDictionary*& To = State.OutputFiles[M.OutFile]->metadata;
         for (const char* Key : {"title", "author", "artist", "copyright", "comment", "album", "date", "track",
                                 "genre"}) {
             AVDictionaryEntry* Entry = av::av_dict_get(From, Key, nullptr, 0);
@@ -506,20 +501,20 @@ void TTranscoder::CopyMetadata() {
 }
 
 void TTranscoder::WriteHeaders() {
-    bool AllRtp = E.OutputFileCount > 0;
-    for (int i = 0; i < E.OutputFileCount; ++i) {
+    bool AllRtp = State.OutputFileCount > 0;
+    for (int i = 0; i < State.OutputFileCount; ++i) {
         AVDictionary* Options = nullptr;
-        if (E.MuxerOptions[i]) av::av_dict_copy(&Options, E.MuxerOptions[i], 0);
-        int Result = av::avformat_write_header(E.OutputFiles[i], &Options);
+        if (State.MuxerOptions[i]) av::av_dict_copy(&Options, State.MuxerOptions[i], 0);
+        int Result = av::avformat_write_header(State.OutputFiles[i], &Options);
         av::av_dict_free(&Options);
         if (int Code = WriteError(i, Result); Code != 0) FailWrite(i, Code);
         if (Result < 0)
             Fail(StrFormat("Could not write header for output file #%d (incorrect codec parameters ?)", i));
-        AllRtp &= std::strcmp(E.OutputFiles[i]->oformat->name, "rtp") == 0;
+        AllRtp &= std::strcmp(State.OutputFiles[i]->oformat->name, "rtp") == 0;
     }
     if (AllRtp && E.OnLog) {
         char Sdp[2048];
-        if (av::av_sdp_create(E.OutputFiles, E.OutputFileCount, Sdp, sizeof Sdp) == 0) {
+        if (av::av_sdp_create(State.OutputFiles, State.OutputFileCount, Sdp, sizeof Sdp) == 0) {
             std::string Text = Sdp;
             size_t First = 0, Last = Text.size();
             while (First < Last && static_cast<unsigned char>(Text[First]) <= ' ') ++First;
@@ -590,7 +585,8 @@ int TTranscoder::ConfigureFilters(TInputStreamRecord& AIst, TOutputStreamRecord&
     if (av::avfilter_graph_config(AIst.Graph, nullptr) < 0) return -1;
 
     const int W = av::av_buffersink_get_w(AIst.OutFilter), H = av::av_buffersink_get_h(AIst.OutFilter);
-    if (S.padtop + S.padbottom + S.padleft + S.padright != 0 && int64_t(W) * H != int64_t(S.FrameWidth) * S.FrameHeight) {
+    if (S.padtop + S.padbottom + S.padleft + S.padright != 0 &&
+        int64_t(W) * H != int64_t(S.FrameWidth) * S.FrameHeight) {
         E.ErrorText =
             "Cannot enable pad options and the filters which resize frame at the same time. (crop, rotate, scale, "
             "transpose, etc.)";

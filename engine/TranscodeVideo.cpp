@@ -120,10 +120,10 @@ void TTranscoder::EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIs
         else if (Delta > 1.1)
             Copies = int(std::nearbyint(Delta));
         if (Copies == 0) {
-            ++E.FramesDropped;
+            ++State.FramesDropped;
             if (S.v > 2) E.Log(1, "*** drop!");
         } else if (Copies > 1) {
-            E.FramesDuplicated += Copies - 1;
+            State.FramesDuplicated += Copies - 1;
             if (S.v > 2) E.Log(1, StrFormat("*** %d dup!", Copies - 1));
         }
     } else {
@@ -201,7 +201,7 @@ void TTranscoder::EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIs
             }
         }
         Frame->interlaced_frame = AFrame ? AFrame->interlaced_frame : 0;
-        const AVCodecContext* Options = E.OptionCodecContexts[0];
+        const AVCodecContext* Options = State.OptionCodecContexts[0];
         if (Options && (Options->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)))
             Frame->top_field_first = S.top == -1 ? (AFrame ? AFrame->top_field_first : 0) : S.top;
         Frame->quality = int(std::lrint(S.sameq ? double(AIst.Quality) : double(AOst.Setup->Quality)));
@@ -210,17 +210,17 @@ void TTranscoder::EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIs
         Frame->sample_aspect_ratio = Enc->sample_aspect_ratio;
         // Timestamps must increase: a picture pulled back by the clock is dropped.
         if (AOst.LastVideoPts != AV_NOPTS_VALUE && Frame->pts <= AOst.LastVideoPts) {
-            ++E.FramesDropped;
+            ++State.FramesDropped;
             av::av_frame_unref(Frame);
             return;
         }
         AOst.LastVideoPts = Frame->pts;
-        const int64_t Before = E.VideoSize;
+        const int64_t Before = State.VideoSize;
         int Result = av::avcodec_send_frame(Enc, Frame);
         av::av_frame_unref(Frame);
         if (Result < 0) throw FFMpegException("Video encoding failed");
         DrainEncoder(AOst);
-        if (E.VideoSize > Before) ASize = int(E.VideoSize - Before);
+        if (State.VideoSize > Before) ASize = int(State.VideoSize - Before);
         ++AOst.SyncOpts;
         ++AOst.FrameNumber;
     }

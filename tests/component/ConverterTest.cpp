@@ -1,6 +1,7 @@
 // Job list, options handling and the order of terminations. The jobs here
 // have no output, so each fails at once with "Must supply at least one
 // output file"; that is enough to see how a run is sequenced.
+#include "engine/EngineState.h"
 #include "tests/component/ComponentTestSupport.h"
 
 namespace {
@@ -60,7 +61,7 @@ TEST_F(ConverterTest, AddInputFileWritesThePathIntoTheCallersRecordAndAttachesTh
     EXPECT_EQ(C.Job(0).Index, 0);
     TAVProbe& Probe = C.GetJobProbe(0);
     EXPECT_FALSE(Probe.OwnsContext());
-    EXPECT_EQ(Probe.Context(), C.Job(0).InputFiles[0]);
+    EXPECT_EQ(Probe.Context(), C.Job(0).InputFile(0));
     EXPECT_EQ(Probe.VideoStreamCount(), 1);
     EXPECT_EQ(Probe.AudioStreamCount(), 1);
 
@@ -75,12 +76,12 @@ TEST_F(ConverterTest, ThreadCountReachesEveryJobBeforeItsInputOpens) {
     C.SetThreadCount(2);
     ASSERT_EQ(C.AddInputFile(MediaPath("short.avi"), nullptr), 0);
     EXPECT_EQ(C.Job(0).Settings.ThreadCount, 2);
-    for (AVCodecContext* Codec : C.Job(0).InputCodecs[0]) EXPECT_EQ(Codec->thread_count, 2);
+    for (AVCodecContext* Codec : C.Job(0).State().InputCodecs[0]) EXPECT_EQ(Codec->thread_count, 2);
     TOutputOptions Out;
     Out.VideoCodec = "libx264";
     ASSERT_TRUE(C.SetOutputFile(0, (ScratchFolder("Threads") / "out.mp4").string(), &Out)) << C.LastError;
-    for (unsigned i = 0; i < C.Job(0).OutputFiles[0]->nb_streams; ++i)
-        EXPECT_EQ(C.Job(0).OutputStreams[0][i].Codec->thread_count, 2);
+    for (unsigned i = 0; i < C.Job(0).State().OutputFiles[0]->nb_streams; ++i)
+        EXPECT_EQ(C.Job(0).State().OutputStreams[0][i].Codec->thread_count, 2);
     C.SetThreadCount(-3);
     EXPECT_EQ(C.ThreadCount(), 1);
     // The engine option stays refused.
@@ -98,7 +99,7 @@ TEST_F(ConverterTest, FailedOutputKeepsTheJobAndReportsTheMessage) {
     EXPECT_FALSE(C.SetOutputFile(0, Out, &Options));
     EXPECT_EQ(C.LastError, "Top crop size must be a multiple of 2");
     EXPECT_EQ(C.JobCount(), 1);
-    EXPECT_EQ(C.Job(0).OutputFileCount, 0);
+    EXPECT_EQ(C.Job(0).State().OutputFileCount, 0);
     TOutputOptions Copy;
     C.GetOutputOptions(0, Copy);
     EXPECT_EQ(Copy.CropTop, 3);
@@ -111,15 +112,15 @@ TEST_F(ConverterTest, HookRangesReachTheEngineUnlessAHookEventIsChosen) {
     TOutputOptions Ranges;
     Ranges.HookRanges = "10000-15000, 0-5000, abc";
     ASSERT_TRUE(C.SetOutputFile(0, (ScratchFolder("Ranges") / "a.avi").string(), &Ranges)) << C.LastError;
-    ASSERT_EQ(C.Job(0).HookRanges.size(), 2u);
-    EXPECT_EQ(C.Job(0).HookRanges[0].RangeEnd, 5000000);
-    EXPECT_EQ(C.Job(0).HookRangeCount, 2);
+    ASSERT_EQ(C.Job(0).State().HookRanges.size(), 2u);
+    EXPECT_EQ(C.Job(0).State().HookRanges[0].RangeEnd, 5000000);
+    EXPECT_EQ(C.Job(0).State().HookRangeCount, 2);
     EXPECT_FALSE(C.Job(0).OnCustomHook);
 
     TOutputOptions Custom = Ranges;
     Custom.CustomHook = true;
     ASSERT_TRUE(C.SetOutputFile(1, (ScratchFolder("Ranges2") / "b.avi").string(), &Custom)) << C.LastError;
-    EXPECT_TRUE(C.Job(1).HookRanges.empty());
+    EXPECT_TRUE(C.Job(1).State().HookRanges.empty());
     EXPECT_TRUE(C.Job(1).OnCustomHook);
     EXPECT_FALSE(C.Job(1).OnBeforeHook);
 
@@ -144,7 +145,7 @@ TEST_F(ConverterTest, OutputWithoutRecordGetsDefaultsAndCreatesTheOutput) {
     AddJobs(1);
     std::string Out = (ScratchFolder("NoRecord") / "out.avi").string();
     EXPECT_TRUE(C.SetOutputFile(0, Out, nullptr)) << C.LastError;
-    EXPECT_EQ(C.Job(0).OutputFileCount, 1);
+    EXPECT_EQ(C.Job(0).State().OutputFileCount, 1);
     TOutputOptions Copy;
     SetFixedText(Copy.Title, "dirty");
     C.GetOutputOptions(0, Copy);

@@ -1,6 +1,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "engine/EngineState.h"
 #include "tests/component/ComponentTestSupport.h"
 
 namespace {
@@ -78,9 +79,9 @@ TEST_F(JobOptionsTest, FreshOutputRecordPassesOnlyTheAlwaysFields) {
     EXPECT_EQ(S.muxpreload, D.muxpreload);
     EXPECT_EQ(S.Year, D.Year);
     EXPECT_EQ(Engine.TotalDuration, -1);
-    EXPECT_EQ(BitRate(Engine.OptionCodecContexts[0]), BitRate(Reference.OptionCodecContexts[0]));
-    EXPECT_EQ(BitRate(Engine.OptionCodecContexts[1]), BitRate(Reference.OptionCodecContexts[1]));
-    EXPECT_EQ(Engine.PrivateOptions.Muxer, nullptr);
+    EXPECT_EQ(BitRate(Engine.State().OptionCodecContexts[0]), BitRate(Reference.State().OptionCodecContexts[0]));
+    EXPECT_EQ(BitRate(Engine.State().OptionCodecContexts[1]), BitRate(Reference.State().OptionCodecContexts[1]));
+    EXPECT_EQ(Engine.State().PrivateOptions.Muxer, nullptr);
     EXPECT_EQ(Options.FileName, "out.avi");
 }
 
@@ -111,8 +112,8 @@ TEST_F(JobOptionsTest, FieldsReachTheirSettingsAndOverrideExtraOptions) {
     EXPECT_FALSE(S.copyts);
     EXPECT_EQ(S.vcodec, "libx264");
     EXPECT_STREQ(S.OutputFormat->name, "avi");
-    EXPECT_EQ(BitRate(Engine.OptionCodecContexts[0]), 500000);
-    EXPECT_EQ(BitRate(Engine.OptionCodecContexts[1]), 64000);
+    EXPECT_EQ(BitRate(Engine.State().OptionCodecContexts[0]), 500000);
+    EXPECT_EQ(BitRate(Engine.State().OptionCodecContexts[1]), 64000);
     EXPECT_EQ(S.ac, 1);
     EXPECT_EQ(S.ar, 22050);
     EXPECT_EQ(S.t, 2500000);
@@ -147,8 +148,8 @@ TEST_F(JobOptionsTest, BitRateFieldsReachTheCodecDefaultsWithoutTheCommandLineWa
         O.ExtraOptions = Row.Extra;
         ApplyOutputOptions(Job, O, "out.avi");
         if (Row.Video > 0) {
-            EXPECT_EQ(BitRate(Job.OptionCodecContexts[0]), Row.Video);
-            EXPECT_EQ(BitRate(Job.OptionCodecContexts[1]), Row.Audio);
+            EXPECT_EQ(BitRate(Job.State().OptionCodecContexts[0]), Row.Video);
+            EXPECT_EQ(BitRate(Job.State().OptionCodecContexts[1]), Row.Audio);
         }
         bool Warned = false;
         for (const std::string& Line : Lines) Warned |= Line.find(Warning) != std::string::npos;

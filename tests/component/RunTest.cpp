@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "engine/EngineState.h"
 #include "tests/component/ComponentTestSupport.h"
 
 namespace {
@@ -352,10 +353,10 @@ TEST_F(RunTest, RequestedBitRatesReachTheEncodersAndTheOutput) {
     Options.AudioBitRate = 96000;
     AddJob("clip.avi", "rates.avi", Options);
     TFFmpeg& Job = C.Job(0);
-    ASSERT_NE(Job.OutputStreams[0][0].Codec, nullptr);
-    ASSERT_NE(Job.OutputStreams[0][1].Codec, nullptr);
-    EXPECT_EQ(Job.OutputStreams[0][0].Codec->bit_rate, 600000);
-    EXPECT_EQ(Job.OutputStreams[0][1].Codec->bit_rate, 96000);
+    ASSERT_NE(Job.State().OutputStreams[0][0].Codec, nullptr);
+    ASSERT_NE(Job.State().OutputStreams[0][1].Codec, nullptr);
+    EXPECT_EQ(Job.State().OutputStreams[0][0].Codec->bit_rate, 600000);
+    EXPECT_EQ(Job.State().OutputStreams[0][1].Codec->bit_rate, 96000);
     C.Start(1);
     ASSERT_TRUE(Events.WaitForFinal());
     EXPECT_TRUE(Events.LinesContaining("bitrate parameter").empty());

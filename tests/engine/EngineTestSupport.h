@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "binding/LibAV.h"
-#include "engine/FFmpeg.h"
+#include "engine/EngineState.h"
 #include "tests/TestMedia.h"
 
 // Loads the codec libraries once per process.

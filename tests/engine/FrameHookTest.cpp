@@ -168,12 +168,12 @@ TEST_F(FrameHookTest, VhookOptionBuildsTheEnginesChainAndClearJobReleasesIt) {
     Engine.SetOption("vhook", std::string(COUNTING_HOOK_PATH) + "  33");
     Engine.SetOption("vhook", std::string(COUNTING_HOOK_PATH) + "|44| x y");
     EXPECT_TRUE(Engine.Settings.UsingHooks);
-    ASSERT_EQ(Entries(Engine.HookChain), 2);
+    ASSERT_EQ(Entries(Engine.State().HookChain), 2);
     CountingHook Hook;
-    EXPECT_EQ(Hook.ArgCount(Engine.HookChain->Context), 2);  // runs of blanks are one separator
-    EXPECT_EQ(Hook.Mark(Engine.HookChain->Context), 33);
-    EXPECT_EQ(Hook.ArgCount(Engine.HookChain->Next->Context), 3);  // "|" separates, blanks stay in words
-    EXPECT_EQ(Hook.Mark(Engine.HookChain->Next->Context), 44);
+    EXPECT_EQ(Hook.ArgCount(Engine.State().HookChain->Context), 2);  // runs of blanks are one separator
+    EXPECT_EQ(Hook.Mark(Engine.State().HookChain->Context), 33);
+    EXPECT_EQ(Hook.ArgCount(Engine.State().HookChain->Next->Context), 3);  // "|" separates, blanks stay in words
+    EXPECT_EQ(Hook.Mark(Engine.State().HookChain->Next->Context), 44);
 
     std::string Value = std::string(NO_PROCESS_HOOK_PATH) + " a";
     try {
@@ -182,10 +182,10 @@ TEST_F(FrameHookTest, VhookOptionBuildsTheEnginesChainAndClearJobReleasesIt) {
     } catch (const FFMpegException& E) {
         EXPECT_EQ(std::string(E.what()), "Failed to add video hook function: " + Value);
     }
-    EXPECT_EQ(Entries(Engine.HookChain), 2);
+    EXPECT_EQ(Entries(Engine.State().HookChain), 2);
 
     int Live = Hook.Live();
     Engine.ClearJob();
-    EXPECT_EQ(Engine.HookChain, nullptr);
+    EXPECT_EQ(Engine.State().HookChain, nullptr);
     EXPECT_EQ(Hook.Live(), Live - 2);
 }

@@ -20,7 +20,7 @@ protected:
         return false;
     }
 
-    AVStream* Stream(int Index) { return Engine.InputFiles[0]->streams[Index]; }
+    AVStream* Stream(int Index) { return Engine.State().InputFiles[0]->streams[Index]; }
 
     TCustomFFmpeg Engine;
     EngineEvents Events;
@@ -34,8 +34,9 @@ TEST_F(InputFileTest, MissingFileFailsWithNoSuchFileAndConsumesTheCodecNames) {
     Engine.SetOption("acodec", "copy");
     EXPECT_FALSE(Engine.OpenInputFile(Path));
     EXPECT_EQ(Engine.ErrorText, Path + ": no such file or directory");
-    EXPECT_EQ(Engine.InputFileCount, 0);
-    EXPECT_EQ(Engine.InputFiles[0], nullptr);
+    EXPECT_EQ(Engine.State().InputFileCount, 0);
+    EXPECT_EQ(Engine.State().InputFiles[0], nullptr);
+    EXPECT_EQ(Engine.InputFile(0), nullptr);
     EXPECT_TRUE(Engine.Settings.vcodec.empty());
     EXPECT_TRUE(Engine.Settings.acodec_copy);  // copy flags stay
 }
@@ -46,7 +47,7 @@ TEST_F(InputFileTest, ContentThatNoDemuxerKnowsIsAnUnknownFormat) {
         EXPECT_FALSE(Engine.OpenInputFile(Path)) << Name;
         EXPECT_EQ(Engine.ErrorText, Path + ": Unknown format");
     }
-    EXPECT_EQ(Engine.InputFileCount, 0);
+    EXPECT_EQ(Engine.State().InputFileCount, 0);
 }
 
 TEST_F(InputFileTest, RecognisedFileWithBrokenHeaderIsAParsingError) {
@@ -63,7 +64,7 @@ TEST_F(InputFileTest, RecognisedFileWithBrokenHeaderIsAParsingError) {
 
 TEST_F(InputFileTest, UnknownOrMistypedDecoderNamesFailTheOpen) {
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("clip.avi")));
-    int Count = Engine.InputFileCount;
+    int Count = Engine.State().InputFileCount;
     Engine.SetOption("vcodec", "nosuchcodec");
     EXPECT_FALSE(Engine.OpenInputFile(MediaPath("clip.avi")));
     EXPECT_EQ(Engine.ErrorText, "Unknown decoder 'nosuchcodec'");
@@ -73,7 +74,7 @@ TEST_F(InputFileTest, UnknownOrMistypedDecoderNamesFailTheOpen) {
     Engine.SetOption("scodec", "mpeg4");
     EXPECT_FALSE(Engine.OpenInputFile(MediaPath("clip.avi")));
     EXPECT_EQ(Engine.ErrorText, "Invalid decoder type 'mpeg4'");
-    EXPECT_EQ(Engine.InputFileCount, Count);
+    EXPECT_EQ(Engine.State().InputFileCount, Count);
 }
 
 TEST_F(InputFileTest, StreamPropertiesBecomeTheSettingsOfTheNextOutput) {
@@ -89,19 +90,24 @@ TEST_F(InputFileTest, StreamPropertiesBecomeTheSettingsOfTheNextOutput) {
     EXPECT_EQ(S.ac, 2);
     EXPECT_GE(S.sample_fmt, 0);
     EXPECT_NEAR(Engine.TotalDuration, 3000, 150);
-    EXPECT_EQ(Engine.InputFileCount, 1);
-    EXPECT_EQ(Engine.InputTsOffset[0], 0);
+    EXPECT_EQ(Engine.State().InputFileCount, 1);
+    EXPECT_EQ(Engine.State().InputTsOffset[0], 0);
+    // What callers see of the table: the opened file, nothing beside it.
+    EXPECT_EQ(Engine.InputFile(0), Engine.State().InputFiles[0]);
+    EXPECT_NE(Engine.InputFile(0), nullptr);
+    EXPECT_EQ(Engine.InputFile(1), nullptr);
+    EXPECT_EQ(Engine.InputFile(-1), nullptr);
 
     // Each stream has its own decoder context, made from its parameters.
-    ASSERT_EQ(Engine.InputCodecs[0].size(), Engine.InputFiles[0]->nb_streams);
-    for (unsigned i = 0; i < Engine.InputFiles[0]->nb_streams; ++i) {
-        AVCodecContext* Codec = Engine.InputCodecs[0][i];
+    ASSERT_EQ(Engine.State().InputCodecs[0].size(), Engine.State().InputFiles[0]->nb_streams);
+    for (unsigned i = 0; i < Engine.State().InputFiles[0]->nb_streams; ++i) {
+        AVCodecContext* Codec = Engine.State().InputCodecs[0][i];
         ASSERT_NE(Codec, nullptr);
         EXPECT_EQ(Codec->codec_id, Stream(i)->codecpar->codec_id);
         EXPECT_EQ(av_cmp_q(Codec->pkt_timebase, Stream(i)->time_base), 0);
         EXPECT_NE(Codec->codec, nullptr);
     }
-    EXPECT_EQ(Engine.InputFiles[0]->interrupt_callback.opaque, &Engine);
+    EXPECT_EQ(Engine.State().InputFiles[0]->interrupt_callback.opaque, &Engine);
 }
 
 TEST_F(InputFileTest, SampleAspectRatioScalesTheDisplayAspect) {
@@ -121,10 +127,10 @@ TEST_F(InputFileTest, StartPositionSeeksAndOffsetsTheTimestamps) {
     Engine.SetOption("itsoffset", "2");
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("clip.avi"))) << Engine.ErrorText;
     EXPECT_EQ(Engine.Settings.ss, 0);
-    EXPECT_EQ(Engine.InputTsOffset[0], 2000000 - 1500000);
+    EXPECT_EQ(Engine.State().InputTsOffset[0], 2000000 - 1500000);
     // Reading resumes near the start position (at a key frame before it).
     AVPacket* Packet = av::av_packet_alloc();
-    AVFormatContext* Input = Engine.InputFiles[0];
+    AVFormatContext* Input = Engine.State().InputFiles[0];
     int64_t First = AV_NOPTS_VALUE;
     while (av::av_read_frame(Input, Packet) >= 0) {
         AVStream* S = Input->streams[Packet->stream_index];
@@ -145,7 +151,7 @@ TEST_F(InputFileTest, StartPositionSeeksAndOffsetsTheTimestamps) {
     Copy.SetOption("itsoffset", "2");
     Copy.SetOption("copyts", "");
     ASSERT_TRUE(Copy.OpenInputFile(MediaPath("clip.avi")));
-    EXPECT_EQ(Copy.InputTsOffset[0], 2000000);
+    EXPECT_EQ(Copy.State().InputTsOffset[0], 2000000);
 }
 
 TEST_F(InputFileTest, VnDiscardsVideoButTheSettingsStillTakeItsValues) {
@@ -158,7 +164,7 @@ TEST_F(InputFileTest, VnDiscardsVideoButTheSettingsStillTakeItsValues) {
     EXPECT_EQ(S.pix_fmt, AV_PIX_FMT_YUV420P);
     EXPECT_EQ(S.r.num, 25);
     EXPECT_EQ(S.vn, 1);  // stays for the output
-    for (unsigned i = 0; i < Engine.InputFiles[0]->nb_streams; ++i) {
+    for (unsigned i = 0; i < Engine.State().InputFiles[0]->nb_streams; ++i) {
         bool Video = Stream(i)->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
         EXPECT_EQ(Stream(i)->discard == AVDISCARD_ALL, Video) << i;
     }
@@ -188,7 +194,7 @@ TEST_F(InputFileTest, FrameRateLineNamesTheDoubledCodecRateAtVerbosityOne) {
 TEST_F(InputFileTest, ProgramIdDiscardsTheOtherPrograms) {
     Engine.SetOption("programid", "2");
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("programs.ts"))) << Engine.ErrorText;
-    AVFormatContext* Input = Engine.InputFiles[0];
+    AVFormatContext* Input = Engine.State().InputFiles[0];
     ASSERT_EQ(Input->nb_programs, 2u);
     for (unsigned i = 0; i < Input->nb_programs; ++i)
         EXPECT_EQ(Input->programs[i]->discard == AVDISCARD_ALL, Input->programs[i]->id != 2);
@@ -198,23 +204,23 @@ TEST_F(InputFileTest, GenericDecodingOptionsReachTheDemuxerAndTheDecoders) {
     ASSERT_TRUE(Engine.SetGenericOption("fflags", "+genpts"));
     ASSERT_TRUE(Engine.SetGenericOption("lowres", "1"));
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("clip.avi")));
-    EXPECT_TRUE(Engine.InputFiles[0]->flags & AVFMT_FLAG_GENPTS);
-    for (unsigned i = 0; i < Engine.InputFiles[0]->nb_streams; ++i)
+    EXPECT_TRUE(Engine.State().InputFiles[0]->flags & AVFMT_FLAG_GENPTS);
+    for (unsigned i = 0; i < Engine.State().InputFiles[0]->nb_streams; ++i)
         if (Stream(i)->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            EXPECT_EQ(Engine.InputCodecs[0][i]->lowres, 1);
+            EXPECT_EQ(Engine.State().InputCodecs[0][i]->lowres, 1);
         }
 }
 
 TEST_F(InputFileTest, NamedDecoderIsTheOneTheStreamGets) {
     Engine.SetOption("acodec", "mp3float");
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("tone.mp3"))) << Engine.ErrorText;
-    ASSERT_EQ(Engine.InputCodecs[0].size(), 1u);
-    ASSERT_NE(Engine.InputCodecs[0][0]->codec, nullptr);
-    EXPECT_STREQ(Engine.InputCodecs[0][0]->codec->name, "mp3float");
+    ASSERT_EQ(Engine.State().InputCodecs[0].size(), 1u);
+    ASSERT_NE(Engine.State().InputCodecs[0][0]->codec, nullptr);
+    EXPECT_STREQ(Engine.State().InputCodecs[0][0]->codec->name, "mp3float");
     EXPECT_TRUE(Engine.Settings.acodec.empty());
 
     bool Video, Audio, Subtitle;
-    Engine.CheckInputStreamTypes(Video, Audio, Subtitle);
+    Engine.State().CheckInputStreamTypes(Video, Audio, Subtitle);
     EXPECT_FALSE(Video);
     EXPECT_TRUE(Audio);
     EXPECT_FALSE(Subtitle);
@@ -223,9 +229,9 @@ TEST_F(InputFileTest, NamedDecoderIsTheOneTheStreamGets) {
 TEST_F(InputFileTest, OpenedFilesAreReleasedByClearJob) {
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("clip.avi")));
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("tone.mp3")));
-    EXPECT_EQ(Engine.InputFileCount, 2);
+    EXPECT_EQ(Engine.State().InputFileCount, 2);
     Engine.ClearJob();
-    EXPECT_EQ(Engine.InputFileCount, 0);
-    EXPECT_EQ(Engine.InputFiles[0], nullptr);
-    EXPECT_TRUE(Engine.InputCodecs[0].empty());
+    EXPECT_EQ(Engine.State().InputFileCount, 0);
+    EXPECT_EQ(Engine.State().InputFiles[0], nullptr);
+    EXPECT_TRUE(Engine.State().InputCodecs[0].empty());
 }

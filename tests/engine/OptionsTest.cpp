@@ -27,7 +27,7 @@ protected:
 
     int64_t CodecOption(int AType, const char* AName) {
         int64_t Value = 0;
-        EXPECT_GE(av::av_opt_get_int(Engine.OptionCodecContexts[AType], AName, 0, &Value), 0) << AName;
+        EXPECT_GE(av::av_opt_get_int(Engine.State().OptionCodecContexts[AType], AName, 0, &Value), 0) << AName;
         return Value;
     }
 
@@ -247,15 +247,15 @@ TEST_F(OptionsTest, BitRatesGoToTheirOwnCodecTypeAndWarnWhenTooLow) {
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("clip.avi")));
     std::string Out = (ScratchFolder("BitRates") / "rates.avi").string();
     ASSERT_TRUE(Engine.OpenOutputFile(Out)) << Engine.ErrorText;
-    EXPECT_EQ(Engine.OutputStreams[0][0].Codec->bit_rate, 500000);
-    EXPECT_EQ(Engine.OutputStreams[0][1].Codec->bit_rate, 64);
+    EXPECT_EQ(Engine.State().OutputStreams[0][0].Codec->bit_rate, 500000);
+    EXPECT_EQ(Engine.State().OutputStreams[0][1].Codec->bit_rate, 64);
 }
 
 TEST_F(OptionsTest, GenericOptionsOverTodaysTables) {
     Engine.SetOption("g", "7");
-    EXPECT_EQ(Engine.OptionCodecContexts[0]->gop_size, 7);
+    EXPECT_EQ(Engine.State().OptionCodecContexts[0]->gop_size, 7);
     EXPECT_TRUE(NamedOption("g"));
-    EXPECT_NE(Engine.OptionCodecContexts[1]->gop_size, 7);  // not an audio option
+    EXPECT_NE(Engine.State().OptionCodecContexts[1]->gop_size, 7);  // not an audio option
 
     size_t Names = S.OptionNames.size();
     EXPECT_EQ(Failure("zz", "1"), "");
@@ -266,21 +266,21 @@ TEST_F(OptionsTest, GenericOptionsOverTodaysTables) {
     EXPECT_FALSE(Engine.SetGenericOption("g", " "));
     EXPECT_FALSE(Engine.SetGenericOption(" ", "3"));
     EXPECT_FALSE(Engine.SetGenericOption("g", "abc"));  // refused by every table
-    EXPECT_EQ(Engine.OptionCodecContexts[0]->gop_size, 7);
+    EXPECT_EQ(Engine.State().OptionCodecContexts[0]->gop_size, 7);
     EXPECT_TRUE(Engine.SetGenericOption(" g ", " 9 "));
-    EXPECT_EQ(Engine.OptionCodecContexts[0]->gop_size, 9);
-    EXPECT_TRUE(Engine.SetGenericOption("gop", 15));
-    EXPECT_EQ(Engine.OptionCodecContexts[0]->gop_size, 15);
+    EXPECT_EQ(Engine.State().OptionCodecContexts[0]->gop_size, 9);
+    EXPECT_TRUE(Engine.SetGenericOption("gop", "15"));
+    EXPECT_EQ(Engine.State().OptionCodecContexts[0]->gop_size, 15);
 
     // Old names with a type letter reach the plain option of that type.
     EXPECT_TRUE(Engine.SetGenericOption("abt", "12345"));
-    EXPECT_EQ(Engine.OptionCodecContexts[1]->bit_rate_tolerance, 12345);
-    EXPECT_NE(Engine.OptionCodecContexts[0]->bit_rate_tolerance, 12345);
+    EXPECT_EQ(Engine.State().OptionCodecContexts[1]->bit_rate_tolerance, 12345);
+    EXPECT_NE(Engine.State().OptionCodecContexts[0]->bit_rate_tolerance, 12345);
     // Format and muxer options.
     EXPECT_TRUE(Engine.SetGenericOption("packetsize", "2324"));
-    EXPECT_EQ(Engine.OptionFormatContext->packet_size, 2324u);
+    EXPECT_EQ(Engine.State().OptionFormatContext->packet_size, 2324u);
     EXPECT_TRUE(Engine.SetGenericOption("muxrate", "1411200"));
-    AVDictionaryEntry* Muxrate = av::av_dict_get(Engine.PrivateOptions.Muxer, "muxrate", nullptr, 0);
+    AVDictionaryEntry* Muxrate = av::av_dict_get(Engine.State().PrivateOptions.Muxer, "muxrate", nullptr, 0);
     ASSERT_NE(Muxrate, nullptr);
     EXPECT_STREQ(Muxrate->value, "1411200");
     // Scaler options.
@@ -291,8 +291,8 @@ TEST_F(OptionsTest, GenericOptionsOverTodaysTables) {
     Engine.SetOption("an", "");
     std::string Out = (ScratchFolder("GenericOptions") / "g.avi").string();
     ASSERT_TRUE(Engine.OpenOutputFile(Out)) << Engine.ErrorText;
-    EXPECT_EQ(Engine.OutputStreams[0][0].Codec->gop_size, 15);
-    EXPECT_EQ(Engine.OutputFiles[0]->packet_size, 2324u);
+    EXPECT_EQ(Engine.State().OutputStreams[0][0].Codec->gop_size, 15);
+    EXPECT_EQ(Engine.State().OutputFiles[0]->packet_size, 2324u);
 }
 
 TEST_F(OptionsTest, DebugOptionRaisesTheVerbosity) {
@@ -331,34 +331,34 @@ TEST_F(OptionsTest, MatricesNeedSixtyFourValidCoefficients) {
 TEST_F(OptionsTest, TimeScaleNeedsAStreamIndexBelowTwenty) {
     EXPECT_EQ(Failure("itsscale", "20:2"), "stream index over MAX_STREAMS(20)");
     EXPECT_EQ(Failure("itsscale", "-1:2"), "stream index over MAX_STREAMS(20)");
-    for (auto& Row : Engine.InputTsScale)
+    for (auto& Row : Engine.State().InputTsScale)
         for (double Factor : Row) EXPECT_EQ(Factor, 0.0);
     Engine.SetOption("itsscale", "19:0.5");
-    EXPECT_DOUBLE_EQ(Engine.InputTsScale[0][19], 0.5);
+    EXPECT_DOUBLE_EQ(Engine.State().InputTsScale[0][19], 0.5);
     // The factor belongs to the input opened next.
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("tone.mp3")));
     Engine.SetOption("itsscale", "0x1,2.25");
-    EXPECT_DOUBLE_EQ(Engine.InputTsScale[1][1], 2.25);
-    EXPECT_EQ(Engine.InputTsScale[0][1], 0.0);
+    EXPECT_DOUBLE_EQ(Engine.State().InputTsScale[1][1], 2.25);
+    EXPECT_EQ(Engine.State().InputTsScale[0][1], 0.0);
 }
 
 TEST_F(OptionsTest, StreamAndMetadataMaps) {
     Engine.SetOption("map", "0:1");
     Engine.SetOption("map", "1.0:2.3");
     Engine.SetOption("map", "0x10,010");
-    ASSERT_EQ(Engine.StreamMapCount, 3);
-    const TStreamMap& A = Engine.StreamMaps[0];
+    ASSERT_EQ(Engine.State().StreamMapCount, 3);
+    const TStreamMap& A = Engine.State().StreamMaps[0];
     EXPECT_EQ(std::vector<int>({A.FileIndex, A.StreamIndex, A.SyncFileIndex, A.SyncStreamIndex}),
               std::vector<int>({0, 1, 0, 1}));
-    const TStreamMap& B = Engine.StreamMaps[1];
+    const TStreamMap& B = Engine.State().StreamMaps[1];
     EXPECT_EQ(std::vector<int>({B.FileIndex, B.StreamIndex, B.SyncFileIndex, B.SyncStreamIndex}),
               std::vector<int>({1, 0, 2, 3}));
-    EXPECT_EQ(Engine.StreamMaps[2].FileIndex, 16);
-    EXPECT_EQ(Engine.StreamMaps[2].StreamIndex, 8);
+    EXPECT_EQ(Engine.State().StreamMaps[2].FileIndex, 16);
+    EXPECT_EQ(Engine.State().StreamMaps[2].StreamIndex, 8);
     Engine.SetOption("map_meta_data", "1:0");
-    ASSERT_EQ(Engine.MetaDataMapCount, 1);
-    EXPECT_EQ(Engine.MetaDataMaps[0].OutFile, 1);
-    EXPECT_EQ(Engine.MetaDataMaps[0].InFile, 0);
+    ASSERT_EQ(Engine.State().MetaDataMapCount, 1);
+    EXPECT_EQ(Engine.State().MetaDataMaps[0].OutFile, 1);
+    EXPECT_EQ(Engine.State().MetaDataMaps[0].InFile, 0);
 }
 
 TEST_F(OptionsTest, BitstreamFiltersAreChainedInOrder) {

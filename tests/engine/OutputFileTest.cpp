@@ -22,8 +22,8 @@ protected:
 
     std::string Out(const std::string& Name) { return (Folder / Name).string(); }
 
-    AVFormatContext* Output(int File = 0) { return Engine.OutputFiles[File]; }
-    TOutputStreamSetup& Setup(int Stream, int File = 0) { return Engine.OutputStreams[File][Stream]; }
+    AVFormatContext* Output(int File = 0) { return Engine.State().OutputFiles[File]; }
+    TOutputStreamSetup& Setup(int Stream, int File = 0) { return Engine.State().OutputStreams[File][Stream]; }
     AVCodecContext* Codec(int Stream, int File = 0) { return Setup(Stream, File).Codec; }
 
     std::string Tag(const char* Key) {
@@ -41,7 +41,7 @@ protected:
 TEST_F(OutputFileTest, FileNameChoosesTheMuxer) {
     ASSERT_TRUE(Engine.OpenInputFile(MediaPath("clip.avi")));
     ASSERT_TRUE(Engine.OpenOutputFile(Out("clip.mp4"))) << Engine.ErrorText;
-    EXPECT_EQ(Engine.OutputFileCount, 1);
+    EXPECT_EQ(Engine.State().OutputFileCount, 1);
     EXPECT_STREQ(Output()->oformat->name, "mp4");
     EXPECT_NE(Output()->pb, nullptr);
     EXPECT_EQ(Output()->interrupt_callback.opaque, &Engine);
@@ -67,7 +67,7 @@ TEST_F(OutputFileTest, UnknownExtensionFailsAndAddsNoOutput) {
     std::string Path = Out("clip.xyz");
     EXPECT_FALSE(Engine.OpenOutputFile(Path));
     EXPECT_EQ(Engine.ErrorText, "Unable to find a suitable output format for '" + Path + "'");
-    EXPECT_EQ(Engine.OutputFileCount, 0);
+    EXPECT_EQ(Engine.State().OutputFileCount, 0);
     EXPECT_FALSE(fs::exists(Path));
 }
 
@@ -93,7 +93,7 @@ TEST_F(OutputFileTest, UnknownEncoderFailsTheVideoStream) {
     Engine.SetOption("vcodec", "nosuchencoder");
     EXPECT_FALSE(Engine.OpenOutputFile(Out("bad.avi")));
     EXPECT_EQ(Engine.ErrorText, "new_video_stream fail: Unknown encoder 'nosuchencoder'");
-    EXPECT_EQ(Engine.OutputFileCount, 0);
+    EXPECT_EQ(Engine.State().OutputFileCount, 0);
     EXPECT_TRUE(Engine.Settings.vcodec.empty());
     EXPECT_FALSE(fs::exists(Out("bad.avi")));
 
@@ -118,7 +118,7 @@ TEST_F(OutputFileTest, ListedFrameRatesWinOverTheRequestedOne) {
         E.SetOption("r", C.Rate);
         E.SetOption("an", "");
         ASSERT_TRUE(E.OpenOutputFile(Out(std::string(C.Codec) + ".mpg"))) << E.ErrorText;
-        AVCodecContext* Video = E.OutputStreams[0][0].Codec;
+        AVCodecContext* Video = E.State().OutputStreams[0][0].Codec;
         EXPECT_EQ(av_cmp_q(Video->time_base, av_inv_q(C.Expected)), 0)
             << C.Codec << " " << C.Rate << " gave " << Video->time_base.num << "/" << Video->time_base.den;
     }
@@ -135,7 +135,7 @@ TEST_F(OutputFileTest, FiltersExcludeCropAndResizingFiltersExcludePad) {
 
     Engine.SetOption("vfilters", "hflip,Null");
     EXPECT_TRUE(Engine.OpenOutputFile(Out("b.avi"))) << Engine.ErrorText;
-    EXPECT_TRUE(Engine.UsingFilters);
+    EXPECT_TRUE(Engine.State().UsingFilters);
     EXPECT_EQ(Codec(0)->height, 248);  // the pad rows are part of the frame
 
     Engine.SetOption("vfilters", "hflip, Transpose=1");
@@ -144,7 +144,7 @@ TEST_F(OutputFileTest, FiltersExcludeCropAndResizingFiltersExcludePad) {
     Engine.SetOption("cropleft", "4");
     EXPECT_FALSE(Engine.OpenOutputFile(Out("d.avi")));
     EXPECT_EQ(Engine.ErrorText, "Cannot enable crop options and filters at the same time.");
-    EXPECT_EQ(Engine.OutputFileCount, 1);
+    EXPECT_EQ(Engine.State().OutputFileCount, 1);
 }
 
 TEST_F(OutputFileTest, RateControlOverridesAreParsedIntoTheEncoder) {
@@ -180,7 +180,7 @@ TEST_F(OutputFileTest, RateControlOverridesAreParsedIntoTheEncoder) {
         EXPECT_EQ(Engine.ErrorText, "new_video_stream fail: error parsing rc_override") << Bad;
         EXPECT_TRUE(Engine.Settings.vcodec.empty());
     }
-    EXPECT_EQ(Engine.OutputFileCount, 2);
+    EXPECT_EQ(Engine.State().OutputFileCount, 2);
 }
 
 TEST_F(OutputFileTest, VideoSettingsReachTheEncoderAndAreConsumed) {
@@ -269,7 +269,7 @@ TEST_F(OutputFileTest, UnwritablePlacesCannotBeOpened) {
         EXPECT_EQ(Engine.ErrorText, "Could not open '" + Path + "'");
         chmod((Folder / "locked").c_str(), 0700);
     }
-    EXPECT_EQ(Engine.OutputFileCount, 0);
+    EXPECT_EQ(Engine.State().OutputFileCount, 0);
 }
 
 TEST_F(OutputFileTest, ExistingOutputIsOverwritten) {
@@ -293,7 +293,7 @@ TEST_F(OutputFileTest, OutputNamingAnInputFileIsRefused) {
         EXPECT_FALSE(Engine.OpenOutputFile(Path));
         EXPECT_EQ(Engine.ErrorText, "Cannot overwrite the input file '" + Path + "'");
     }
-    EXPECT_EQ(Engine.OutputFileCount, 0);
+    EXPECT_EQ(Engine.State().OutputFileCount, 0);
     EXPECT_EQ(fs::file_size(Source), Size);
     EXPECT_TRUE(Engine.OpenOutputFile(Out("other.avi"))) << Engine.ErrorText;
 }
@@ -316,13 +316,13 @@ TEST_F(OutputFileTest, VideoTagIsKeptOnlyWhereTheFormatAcceptsIt) {
     EXPECT_TRUE(Warned);
 
     // The MP4 muxer takes the stream: the header is written.
-    AVStream* Stream = Engine.OutputFiles[1]->streams[0];
+    AVStream* Stream = Engine.State().OutputFiles[1]->streams[0];
     ASSERT_GE(av::avcodec_parameters_from_context(Stream->codecpar, C), 0);
     Stream->time_base = C->time_base;
-    AVStream* Audio = Engine.OutputFiles[1]->streams[1];
+    AVStream* Audio = Engine.State().OutputFiles[1]->streams[1];
     ASSERT_GE(av::avcodec_parameters_from_context(Audio->codecpar, Codec(1, 1)), 0);
     Audio->time_base = Codec(1, 1)->time_base;
-    EXPECT_GE(av::avformat_write_header(Engine.OutputFiles[1], nullptr), 0);
+    EXPECT_GE(av::avformat_write_header(Engine.State().OutputFiles[1], nullptr), 0);
 }
 
 TEST_F(OutputFileTest, StreamsAddedLaterGoToTheLastOutput) {
@@ -346,9 +346,9 @@ TEST_F(OutputFileTest, StreamsAddedLaterGoToTheLastOutput) {
     EXPECT_EQ(Codec(2)->codec_id, AV_CODEC_ID_MP2);
     EXPECT_EQ(Setup(2).Language, "ger");
     // The chain belongs to the new stream of this file, not to a next file.
-    ASSERT_EQ(Engine.BitstreamFilters[0][2].size(), 1u);
-    EXPECT_STREQ(Engine.BitstreamFilters[0][2][0]->filter->name, "null");
-    EXPECT_TRUE(Engine.BitstreamFilters[1][2].empty());
+    ASSERT_EQ(Engine.State().BitstreamFilters[0][2].size(), 1u);
+    EXPECT_STREQ(Engine.State().BitstreamFilters[0][2][0]->filter->name, "null");
+    EXPECT_TRUE(Engine.State().BitstreamFilters[1][2].empty());
     EXPECT_TRUE(Engine.Settings.absf.empty());
 }
 
@@ -368,7 +368,7 @@ TEST_F(OutputFileTest, EncoderPrivateOptionsFollowTheStream) {
     AVDictionary* Audio = Setup(1).EncoderOptions;
     ASSERT_NE(Audio, nullptr);
     EXPECT_STREQ(av::av_dict_get(Audio, "aac_coder", nullptr, 0)->value, "fast");
-    EXPECT_EQ(Engine.PrivateOptions.VideoEncoder, nullptr);
+    EXPECT_EQ(Engine.State().PrivateOptions.VideoEncoder, nullptr);
 }
 
 TEST_F(OutputFileTest, VideoTagMustNameTheStreamsCodecInTheFormatsTables) {

@@ -49,7 +49,7 @@ TEST_F(EngineTest, StartWhileRunningChangesNothing) {
     EXPECT_EQ(Engine.Start(true, tpNormal), nullptr);
     EXPECT_EQ(Engine.Start(false, tpNormal), nullptr);
     EXPECT_EQ(Engine.WorkerThread, Worker);
-    EXPECT_EQ(Engine.OutputFileCount, 1);
+    EXPECT_EQ(Engine.State().OutputFileCount, 1);
     EXPECT_EQ(Events.Terminations, 0);
     Worker->Resume();
     ASSERT_TRUE(Events.WaitForTermination());
@@ -115,8 +115,8 @@ TEST(EngineWithoutLibraries, LibraryLogLevelsFollowTheOldScale) {
 TEST_F(EngineTest, HookRangesAreSortedByTheirEnd) {
     TCustomFFmpeg Engine;
     Engine.SetHookRanges({{10, 20}, {0, 5}, {30, 40}});
-    ASSERT_EQ(Engine.HookRangeCount, 3);
-    EXPECT_EQ(Engine.HookRanges[0].RangeEnd, 5);
-    EXPECT_EQ(Engine.HookRanges[2].RangeEnd, 40);
-    EXPECT_EQ(Engine.HookRangeIndex, 0);
+    ASSERT_EQ(Engine.State().HookRangeCount, 3);
+    EXPECT_EQ(Engine.State().HookRanges[0].RangeEnd, 5);
+    EXPECT_EQ(Engine.State().HookRanges[2].RangeEnd, 40);
+    EXPECT_EQ(Engine.State().HookRangeIndex, 0);
 }

@@ -22,7 +22,7 @@ protected:
 
     int64_t CodecOption(int AType, const char* AName) {
         int64_t Value = -1;
-        EXPECT_GE(av::av_opt_get_int(Engine.OptionCodecContexts[AType], AName, 0, &Value), 0) << AName;
+        EXPECT_GE(av::av_opt_get_int(Engine.State().OptionCodecContexts[AType], AName, 0, &Value), 0) << AName;
         return Value;
     }
 
@@ -64,8 +64,8 @@ TEST_F(TargetTest, DvdOnAPalInputMakesAPalDvd) {
     EXPECT_NE(CodecOption(1, "maxrate"), 9000000);  // video rate control only
     EXPECT_EQ(S.ar, 48000);
     EXPECT_EQ(S.ac, 2);
-    EXPECT_EQ(Engine.OptionFormatContext->packet_size, 2048u);
-    EXPECT_EQ(Muxer(Engine.PrivateOptions.Muxer, "muxrate"), "10080000");
+    EXPECT_EQ(Engine.State().OptionFormatContext->packet_size, 2048u);
+    EXPECT_EQ(Muxer(Engine.State().PrivateOptions.Muxer, "muxrate"), "10080000");
     // The input's aspect stays.
     EXPECT_NEAR(S.aspect, 4.0 / 3.0, 1e-4);
     EXPECT_FALSE(LoggedStartingWith("Assuming 16:9"));
@@ -73,11 +73,11 @@ TEST_F(TargetTest, DvdOnAPalInputMakesAPalDvd) {
     // The output made from it is an MPEG-2 / AC-3 program stream.
     std::string Out = (ScratchFolder("DvdTarget") / "disc.vob").string();
     ASSERT_TRUE(Engine.OpenOutputFile(Out)) << Engine.ErrorText;
-    AVFormatContext* Output = Engine.OutputFiles[0];
+    AVFormatContext* Output = Engine.State().OutputFiles[0];
     EXPECT_STREQ(Output->oformat->name, "dvd");
     ASSERT_EQ(Output->nb_streams, 2u);
-    AVCodecContext* Video = Engine.OutputStreams[0][0].Codec;
-    AVCodecContext* Audio = Engine.OutputStreams[0][1].Codec;
+    AVCodecContext* Video = Engine.State().OutputStreams[0][0].Codec;
+    AVCodecContext* Audio = Engine.State().OutputStreams[0][1].Codec;
     EXPECT_EQ(Video->codec_id, AV_CODEC_ID_MPEG2VIDEO);
     EXPECT_EQ(Video->width, 720);
     EXPECT_EQ(Video->height, 576);
@@ -90,8 +90,8 @@ TEST_F(TargetTest, DvdOnAPalInputMakesAPalDvd) {
     EXPECT_EQ(Audio->sample_rate, 48000);
     EXPECT_EQ(Audio->bit_rate, 448000);
     EXPECT_EQ(Output->packet_size, 2048u);
-    EXPECT_EQ(Muxer(Engine.MuxerOptions[0], "muxrate"), "10080000");
-    EXPECT_EQ(Muxer(Engine.MuxerOptions[0], "preload"), "500000");
+    EXPECT_EQ(Muxer(Engine.State().MuxerOptions[0], "muxrate"), "10080000");
+    EXPECT_EQ(Muxer(Engine.State().MuxerOptions[0], "preload"), "500000");
 }
 
 TEST_F(TargetTest, DefaultAspectOnlyWhenNoneIsKnown) {
@@ -177,8 +177,8 @@ TEST_F(TargetTest, VcdAndSvcdPresets) {
     EXPECT_EQ(CodecOption(0, "bufsize"), 327680);
     EXPECT_EQ(CodecOption(1, "b"), 224000);
     EXPECT_EQ(S.ar, 44100);
-    EXPECT_EQ(Engine.OptionFormatContext->packet_size, 2324u);
-    EXPECT_EQ(Muxer(Engine.PrivateOptions.Muxer, "muxrate"), "1411200");
+    EXPECT_EQ(Engine.State().OptionFormatContext->packet_size, 2324u);
+    EXPECT_EQ(Muxer(Engine.State().PrivateOptions.Muxer, "muxrate"), "1411200");
     EXPECT_FLOAT_EQ(S.muxpreload, 0.44f);
 
     TCustomFFmpeg Svcd;
@@ -192,17 +192,18 @@ TEST_F(TargetTest, VcdAndSvcdPresets) {
     EXPECT_EQ(av_cmp_q(Svcd.Settings.r, AVRational{30000, 1001}), 0);
     EXPECT_EQ(Svcd.Settings.ac, 2);
     int64_t Gop = 0;
-    av::av_opt_get_int(Svcd.OptionCodecContexts[0], "g", 0, &Gop);
+    av::av_opt_get_int(Svcd.State().OptionCodecContexts[0], "g", 0, &Gop);
     EXPECT_EQ(Gop, 18);
     // The scan offset is a private option of today's MPEG-2 encoder; it
     // reaches the encoder of the next video stream.
     std::string Out = (ScratchFolder("SvcdTarget") / "disc.mpg").string();
     Svcd.SetOption("an", "");
     ASSERT_TRUE(Svcd.OpenOutputFile(Out)) << Svcd.ErrorText;
-    AVDictionaryEntry* ScanOffset = av::av_dict_get(Svcd.OutputStreams[0][0].EncoderOptions, "scan_offset", nullptr, 0);
+    AVDictionaryEntry* ScanOffset =
+        av::av_dict_get(Svcd.State().OutputStreams[0][0].EncoderOptions, "scan_offset", nullptr, 0);
     ASSERT_NE(ScanOffset, nullptr);
     EXPECT_STREQ(ScanOffset->value, "1");
-    EXPECT_EQ(Svcd.OutputFiles[0]->packet_size, 2324u);
+    EXPECT_EQ(Svcd.State().OutputFiles[0]->packet_size, 2324u);
 }
 
 TEST_F(TargetTest, DvPresetsChooseThePixelFormatByNorm) {

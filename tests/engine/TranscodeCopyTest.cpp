@@ -21,8 +21,8 @@ TEST_F(TranscodeTest, StreamCopyKeepsCodecsAndDuration) {
         EXPECT_NEAR(V->Frames, Source.First(AVMEDIA_TYPE_VIDEO)->Frames, 1) << Name;
         EXPECT_NEAR(A->Duration, Source.First(AVMEDIA_TYPE_AUDIO)->Duration, 0.05) << Name;
         EXPECT_EQ(V->DecodeErrors + A->DecodeErrors, 0);
-        EXPECT_GT(Engine.VideoSize, 0);
-        EXPECT_GT(Engine.AudioSize, 0);
+        EXPECT_GT(Engine.State().VideoSize, 0);
+        EXPECT_GT(Engine.State().AudioSize, 0);
     }
 }
 

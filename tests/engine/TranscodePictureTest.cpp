@@ -36,7 +36,7 @@ TEST_F(TranscodeTest, ClockJumpDuplicatesAndLowerRateDrops) {
     Events.Attach(Engine);
     // 2 s of pictures, then the clock jumps 1 s ahead, then 2 s more.
     ASSERT_EQ(RunJob(Engine, MediaPath("jump.mkv"), Out("jump.avi"), Options({{"v", "3"}})), "");
-    EXPECT_EQ(Engine.FramesDuplicated, 24);
+    EXPECT_EQ(Engine.State().FramesDuplicated, 24);
     EXPECT_TRUE(Events.Logged(1, "*** 24 dup!"));
     TFileFacts Facts = ReadBack(Out("jump.avi"));
     EXPECT_NEAR(Facts.First(AVMEDIA_TYPE_VIDEO)->Frames, 125, 1);
@@ -44,15 +44,15 @@ TEST_F(TranscodeTest, ClockJumpDuplicatesAndLowerRateDrops) {
     TCustomFFmpeg Slow;
     ASSERT_EQ(RunJob(Slow, MediaPath("long35.avi"), Out("slow.avi"), Options({{"r", "10"}, {"t", "4"}})), "");
     // 4 s at 25 fps in, 40 pictures out: the rest is dropped.
-    EXPECT_NEAR(Slow.FramesDropped, 58, 4);
+    EXPECT_NEAR(Slow.State().FramesDropped, 58, 4);
     TFileFacts SlowFacts = ReadBack(Out("slow.avi"));
     EXPECT_NEAR(SlowFacts.First(AVMEDIA_TYPE_VIDEO)->Frames, 40, 1);
 
     // Without synchronisation every picture is written once.
     TCustomFFmpeg Plain;
     ASSERT_EQ(RunJob(Plain, MediaPath("jump.mkv"), Out("plain.mkv"), Options({{"vsync", "0"}})), "");
-    EXPECT_EQ(Plain.FramesDuplicated, 0);
-    EXPECT_EQ(Plain.FramesDropped, 0);
+    EXPECT_EQ(Plain.State().FramesDuplicated, 0);
+    EXPECT_EQ(Plain.State().FramesDropped, 0);
 }
 
 TEST_F(TranscodeTest, LateAudioGetsLeadingSilenceAndEarlyAudioIsCut) {

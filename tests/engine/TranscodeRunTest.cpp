@@ -174,9 +174,9 @@ TEST_F(TranscodeTest, FailureInTheMiddleReleasesEverything) {
               "fopen fail: " + (Folder / "missing" / "stats.log").string());
     EXPECT_EQ(Events.Terminations, 1);
     EXPECT_TRUE(Engine.ErrorOccurred);
-    EXPECT_TRUE(Engine.OpenEncoders.empty());
-    EXPECT_TRUE(Engine.OpenDecoders.empty());
-    EXPECT_EQ(Engine.OutputFileCount, 0);
+    EXPECT_TRUE(Engine.State().OpenEncoders.empty());
+    EXPECT_TRUE(Engine.State().OpenDecoders.empty());
+    EXPECT_EQ(Engine.State().OutputFileCount, 0);
 
     // A job that fails before writing leaves no empty file.
     TCustomFFmpeg Early;
