@@ -179,10 +179,15 @@ void SetFormat(TCustomFFmpeg& E, const std::string& AValue) {
     E.Settings.OutputFormat = Out;
 }
 
+// The next entry of a mapping table, emptied; refuses when the table is full.
+template <typename T, int N>
+T& NextMapEntry(T (&ATable)[N], int& ACount, const char* AKind) {
+    if (ACount >= N) Refuse(StrFormat("Too many %s mappings (at most %d)", AKind, N));
+    return ATable[ACount++] = T();
+}
+
 void AddStreamMap(TEngineState& AState, const std::string& AValue) {
-    if (AState.StreamMapCount >= MAX_STREAM_MAPS)
-        Refuse(StrFormat("Too many stream mappings (at most %d)", MAX_STREAM_MAPS));
-    TStreamMap Map;
+    TStreamMap& Map = NextMapEntry(AState.StreamMaps, AState.StreamMapCount, "stream");
     const char* P = AValue.c_str();
     Map.FileIndex = ReadMapNumber(P);
     Map.StreamIndex = ReadMapNumber(P);
@@ -193,17 +198,13 @@ void AddStreamMap(TEngineState& AState, const std::string& AValue) {
         Map.SyncFileIndex = Map.FileIndex;
         Map.SyncStreamIndex = Map.StreamIndex;
     }
-    AState.StreamMaps[AState.StreamMapCount++] = Map;
 }
 
 void AddMetaDataMap(TEngineState& AState, const std::string& AValue) {
-    if (AState.MetaDataMapCount >= MAX_META_DATA_MAPS)
-        Refuse(StrFormat("Too many metadata mappings (at most %d)", MAX_META_DATA_MAPS));
-    TMetaDataMap Map;
+    TMetaDataMap& Map = NextMapEntry(AState.MetaDataMaps, AState.MetaDataMapCount, "metadata");
     const char* P = AValue.c_str();
     Map.OutFile = ReadMapNumber(P);
     Map.InFile = ReadMapNumber(P);
-    AState.MetaDataMaps[AState.MetaDataMapCount++] = Map;
 }
 
 void SetFrameSize(TEngineSettings& ASettings, const std::string& AValue) {

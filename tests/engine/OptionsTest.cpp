@@ -359,6 +359,16 @@ TEST_F(OptionsTest, StreamAndMetadataMaps) {
     ASSERT_EQ(Engine.State().MetaDataMapCount, 1);
     EXPECT_EQ(Engine.State().MetaDataMaps[0].OutFile, 1);
     EXPECT_EQ(Engine.State().MetaDataMaps[0].InFile, 0);
+
+    // A full table refuses the next entry and keeps what it holds.
+    while (Engine.State().StreamMapCount < MAX_STREAM_MAPS) Engine.SetOption("map", "2:5");
+    EXPECT_EQ(Failure("map", "3:3"), "Too many stream mappings (at most 400)");
+    EXPECT_EQ(Engine.State().StreamMapCount, MAX_STREAM_MAPS);
+    EXPECT_EQ(Engine.State().StreamMaps[MAX_STREAM_MAPS - 1].SyncStreamIndex, 5);
+    while (Engine.State().MetaDataMapCount < MAX_META_DATA_MAPS) Engine.SetOption("map_meta_data", "0:4");
+    EXPECT_EQ(Failure("map_meta_data", "0:1"), "Too many metadata mappings (at most 20)");
+    EXPECT_EQ(Engine.State().MetaDataMapCount, MAX_META_DATA_MAPS);
+    EXPECT_EQ(Engine.State().MetaDataMaps[MAX_META_DATA_MAPS - 1].InFile, 4);
 }
 
 TEST_F(OptionsTest, BitstreamFiltersAreChainedInOrder) {
