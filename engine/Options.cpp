@@ -245,8 +245,9 @@ using TOptionHandlers = std::unordered_map<std::string_view, TOptionHandler>;
 template <typename T>
 void StoreOptions(TOptionHandlers& H, std::initializer_list<std::pair<const char*, T TEngineSettings::*>> AOptions,
                   void (*AStore)(T& ASetting, const std::string& AValue)) {
+    // The bindings are captured by copy: clang 14 cannot capture them by name.
     for (auto [Name, Field] : AOptions)
-        H[Name] = [Field, AStore](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+        H[Name] = [Field = Field, AStore](TCustomFFmpeg& E, const std::string&, const std::string& V) {
             AStore(E.Settings.*Field, V);
         };
 }
@@ -466,7 +467,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
             if (Milliseconds > 0) E.SetDurationMs(Milliseconds);
         };
         for (auto [Name, Field] : {std::pair{"ss", &S::ss}, std::pair{"itsoffset", &S::itsoffset}})
-            H[Name] = [Field](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
+            H[Name] = [Field = Field](TCustomFFmpeg& E, const std::string& N, const std::string& V) {
                 E.Settings.*Field = ParseTime(N, V, true);
             };
         H["itsscale"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
@@ -533,7 +534,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
               std::tuple{"padbottom", &S::padbottom, "Bottom pad size must be a multiple of 2"},
               std::tuple{"padleft", &S::padleft, "Left pad size must be a multiple of 2"},
               std::tuple{"padright", &S::padright, "Right pad size must be a multiple of 2"}})
-            H[Name] = [Field, Message](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+            H[Name] = [Field = Field, Message = Message](TCustomFFmpeg& E, const std::string&, const std::string& V) {
                 int Value = StrToInt(V);
                 if (Value < 0) return;
                 if (Value % 2 != 0) Refuse(Message);
@@ -550,7 +551,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
         for (auto [Name, Codec, Copy] : {std::tuple{"vcodec", &S::vcodec, &S::vcodec_copy},
                                          std::tuple{"acodec", &S::acodec, &S::acodec_copy},
                                          std::tuple{"scodec", &S::scodec, &S::scodec_copy}})
-            H[Name] = [Codec, Copy](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+            H[Name] = [Codec = Codec, Copy = Copy](TCustomFFmpeg& E, const std::string&, const std::string& V) {
                 if (V.empty()) return;
                 (E.Settings.*Codec).clear();
                 if (V == "copy")
@@ -569,7 +570,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
         H["vhook"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) { AddHookOption(E, V); };
         for (auto [Name, Field, Message] : {std::tuple{"vtag", &S::vtag, "video tag parameter must be 4 chars"},
                                             std::tuple{"atag", &S::atag, "audio tag parameter must be 4 chars"}})
-            H[Name] = [Field, Message](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+            H[Name] = [Field = Field, Message = Message](TCustomFFmpeg& E, const std::string&, const std::string& V) {
                 if (V.empty()) return;
                 if (V.size() != 4) throw EAssertionFailed(Message);
                 E.Settings.*Field = MKTAG(V[0], V[1], V[2], V[3]);
