@@ -52,8 +52,3 @@ std::string ExtractFileExt(const std::string& FileName) {
     size_t At = Name.rfind('.');
     return At == std::string::npos ? std::string() : Name.substr(At);
 }
-
-std::string ChangeFileExt(const std::string& FileName, const std::string& Extension) {
-    std::string Ext = ExtractFileExt(FileName);
-    return FileName.substr(0, FileName.size() - Ext.size()) + Extension;
-}

@@ -17,4 +17,3 @@ std::string ExtractFilePath(const std::string& FileName);
 std::string ExtractFileName(const std::string& FileName);
 // The extension with its dot, or empty.
 std::string ExtractFileExt(const std::string& FileName);
-std::string ChangeFileExt(const std::string& FileName, const std::string& Extension);

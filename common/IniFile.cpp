@@ -121,10 +121,6 @@ int IniFile::ReadInteger(const std::string& Section, const std::string& Key, int
     return static_cast<int>(Result);
 }
 
-bool IniFile::ReadBool(const std::string& Section, const std::string& Key, bool Default) const {
-    return ReadInteger(Section, Key, Default ? 1 : 0) != 0;
-}
-
 double IniFile::ReadFloat(const std::string& Section, const std::string& Key,
                           double Default) const {
     std::string Value = ReadString(Section, Key, "");
@@ -159,10 +155,6 @@ bool IniFile::WriteString(const std::string& Section, const std::string& Key,
 
 bool IniFile::WriteInteger(const std::string& Section, const std::string& Key, int Value) {
     return WriteString(Section, Key, std::to_string(Value));
-}
-
-bool IniFile::WriteBool(const std::string& Section, const std::string& Key, bool Value) {
-    return WriteString(Section, Key, Value ? "1" : "0");
 }
 
 bool IniFile::SectionExists(const std::string& Section) const {
@@ -205,14 +197,5 @@ bool IniFile::DeleteKey(const std::string& Section, const std::string& Key) {
         !FindKey(Text.Lines, First, Last, Key, At, Value))
         return true;
     Text.Lines.erase(Text.Lines.begin() + static_cast<long>(At));
-    return Save(Text);
-}
-
-bool IniFile::EraseSection(const std::string& Section) {
-    Content Text = Load();
-    size_t First, Last;
-    if (!FindSection(Text.Lines, Section, First, Last)) return true;
-    Text.Lines.erase(Text.Lines.begin() + static_cast<long>(First - 1),
-                     Text.Lines.begin() + static_cast<long>(Last));
     return Save(Text);
 }

@@ -13,19 +13,15 @@ class IniFile {
 public:
     explicit IniFile(std::string FileName) : FFileName(std::move(FileName)) {}
 
-    const std::string& FileName() const { return FFileName; }
-
     std::string ReadString(const std::string& Section, const std::string& Key,
                            const std::string& Default) const;
     // Decimal (or 0x hexadecimal) integers; anything else gives Default.
     int ReadInteger(const std::string& Section, const std::string& Key, int Default) const;
-    bool ReadBool(const std::string& Section, const std::string& Key, bool Default) const;
     double ReadFloat(const std::string& Section, const std::string& Key, double Default) const;
 
     // False when the file cannot be written; the file is then unchanged.
     bool WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
     bool WriteInteger(const std::string& Section, const std::string& Key, int Value);
-    bool WriteBool(const std::string& Section, const std::string& Key, bool Value);
 
     bool SectionExists(const std::string& Section) const;
     bool ValueExists(const std::string& Section, const std::string& Key) const;
@@ -33,7 +29,6 @@ public:
     std::vector<std::string> ReadSection(const std::string& Section) const;
     std::vector<std::string> ReadSections() const;
     bool DeleteKey(const std::string& Section, const std::string& Key);
-    bool EraseSection(const std::string& Section);
 
 private:
     struct Content {

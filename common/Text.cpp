@@ -35,12 +35,6 @@ std::string LowerCase(std::string Text) {
     return Text;
 }
 
-std::string UpperCase(std::string Text) {
-    std::transform(Text.begin(), Text.end(), Text.begin(),
-                   [](unsigned char C) { return C >= 'a' && C <= 'z' ? C - 32 : C; });
-    return Text;
-}
-
 bool SameText(const std::string& A, const std::string& B) {
     return A.size() == B.size() && strncasecmp(A.data(), B.data(), A.size()) == 0;
 }

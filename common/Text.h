@@ -10,7 +10,6 @@ std::string StrFormat(const char* Format, ...) __attribute__((format(printf, 1, 
 // Removes blanks and control characters (everything up to ' ') at both ends.
 std::string Trim(const std::string& Text);
 std::string LowerCase(std::string Text);
-std::string UpperCase(std::string Text);
 // ASCII comparison without regard to letter case.
 bool SameText(const std::string& A, const std::string& B);
 bool StartsWith(const std::string& Text, const std::string& Prefix);

@@ -108,10 +108,6 @@ std::vector<std::unique_ptr<TFFmpeg>> TFFmpegList::ExtractAll() {
     return All;
 }
 
-void TFFmpegList::Clear() { FItems.clear(); }
-
-void TFFmpegList::Delete(int AIndex) { Extract(AIndex); }
-
 TFFmpeg* TFFmpegList::FindByThread(int32_t AThreadID) const {
     for (const auto& Job : FItems)
         if (Job->ThreadID == AThreadID) return Job.get();

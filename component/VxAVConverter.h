@@ -71,8 +71,6 @@ public:
     // the job to the caller.
     std::unique_ptr<TFFmpeg> Extract(int AIndex);
     std::vector<std::unique_ptr<TFFmpeg>> ExtractAll();
-    void Clear();
-    void Delete(int AIndex);
     TFFmpeg* FindByThread(int32_t AThreadID) const;
 
 private:

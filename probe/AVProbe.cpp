@@ -179,12 +179,12 @@ void TAVProbe::CloseFile() {
 
 void TAVProbe::CountStreams() {
     FStreamCount = FProgramCount = -1;
-    FAudioStreamCount = FVideoStreamCount = FSubtitleStreamCount = -1;
+    FAudioStreamCount = FVideoStreamCount = -1;
     FFirstAudioStream = FFirstVideoStream = FFirstSubtitleStream = -1;
     if (!FContext) return;
     FStreamCount = static_cast<int>(FContext->nb_streams);
     FProgramCount = static_cast<int>(FContext->nb_programs);
-    FAudioStreamCount = FVideoStreamCount = FSubtitleStreamCount = 0;
+    FAudioStreamCount = FVideoStreamCount = 0;
     for (int i = 0; i < FStreamCount; ++i) {
         switch (FContext->streams[i]->codecpar->codec_type) {
             case AVMEDIA_TYPE_VIDEO:
@@ -196,7 +196,6 @@ void TAVProbe::CountStreams() {
                 if (FFirstAudioStream < 0) FFirstAudioStream = i;
                 break;
             case AVMEDIA_TYPE_SUBTITLE:
-                ++FSubtitleStreamCount;
                 if (FFirstSubtitleStream < 0) FFirstSubtitleStream = i;
                 break;
             default:

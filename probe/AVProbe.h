@@ -139,10 +139,8 @@ public:
     int ProgramCount() const { return FProgramCount; }
     int AudioStreamCount() const { return FAudioStreamCount; }
     int VideoStreamCount() const { return FVideoStreamCount; }
-    int SubtitleStreamCount() const { return FSubtitleStreamCount; }
     int FirstAudioStream() const { return FFirstAudioStream; }
     int FirstVideoStream() const { return FFirstVideoStream; }
-    int FirstSubtitleStream() const { return FFirstSubtitleStream; }
 
     // Writes one line to the library's log; Level 0, 1 or 2 as above.
     static void Log(int Level, const std::string& Text);
@@ -179,7 +177,6 @@ private:
     int FProgramCount = -1;
     int FAudioStreamCount = -1;
     int FVideoStreamCount = -1;
-    int FSubtitleStreamCount = -1;
     int FFirstAudioStream = -1;
     int FFirstVideoStream = -1;
     int FFirstSubtitleStream = -1;

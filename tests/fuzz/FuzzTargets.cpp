@@ -162,7 +162,6 @@ std::vector<std::tuple<std::string, std::string, std::string>> ReadAll(const Ini
             if (Value == "\x01missing" || !Ini.ValueExists(Section, Key)) Broken("a listed key cannot be read");
             Ini.ReadInteger(Section, Key, 0);
             Ini.ReadFloat(Section, Key, 0.0);
-            Ini.ReadBool(Section, Key, false);
             All.emplace_back(Section, Key, Value);
         }
     }
