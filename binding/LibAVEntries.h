@@ -193,6 +193,9 @@
     X(av_channel_layout_describe)        \
     X(av_channel_layout_uninit)          \
     X(av_get_picture_type_char)          \
+    X(av_display_rotation_get)           \
+    X(av_display_rotation_set)           \
+    X(av_display_matrix_flip)            \
     X(av_get_media_type_string)
 
 #define LIBAV_SCALE_ENTRIES(X)           \

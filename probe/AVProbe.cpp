@@ -1,5 +1,7 @@
 #include "probe/AVProbe.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <numeric>
 #include <vector>
@@ -264,6 +266,40 @@ void TAVProbe::GetVideoStreamInfo(int StreamIndex, TAVVideoStreamInfo& Info) {
     Info.PixelFormat = Par->format;
     Info.FrameRateNum = Stream->r_frame_rate.num;
     Info.FrameRateDen = Stream->r_frame_rate.den;
+    AVRational Stored = Stream->sample_aspect_ratio;
+    if (Stored.num <= 0 || Stored.den <= 0) Stored = Par->sample_aspect_ratio;
+    if (Stored.num > 0 && Stored.den > 0) {
+        Info.SarNum = Stored.num;
+        Info.SarDen = Stored.den;
+    }
+    for (int i = 0; i < Stream->nb_side_data; ++i) {
+        const AVPacketSideData& Data = Stream->side_data[i];
+        if (Data.type != AV_PKT_DATA_DISPLAYMATRIX || Data.size < 9 * static_cast<int>(sizeof(int32_t))) continue;
+        const TDisplayOrientation Shown = DisplayOrientation(reinterpret_cast<const int32_t*>(Data.data));
+        Info.Rotation = Shown.Rotation;
+        Info.Mirrored = Shown.Mirrored;
+    }
+    Info.Interlaced = Par->field_order == AV_FIELD_TT || Par->field_order == AV_FIELD_BB ||
+                      Par->field_order == AV_FIELD_TB || Par->field_order == AV_FIELD_BT;
+    Info.AttachedPicture = (Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
+TDisplayOrientation DisplayOrientation(const int32_t* Matrix) {
+    TDisplayOrientation Result;
+    int32_t Turn[9];
+    std::copy(Matrix, Matrix + 9, Turn);
+    // A negative determinant is a turn followed by a mirror of the
+    // displayed x axis: undo the mirror to read the turn alone.
+    const double Det = double(Matrix[0]) * Matrix[4] - double(Matrix[1]) * Matrix[3];
+    if (Det < 0) {
+        Result.Mirrored = true;
+        for (int i : {0, 3, 6}) Turn[i] = -Turn[i];
+    }
+    const double CounterClockwise = av::av_display_rotation_get(Turn);
+    if (std::isnan(CounterClockwise)) return Result;
+    const int Degrees = static_cast<int>(std::lround(-CounterClockwise / 90.0)) * 90;
+    Result.Rotation = ((Degrees % 360) + 360) % 360;
+    return Result;
 }
 
 void TAVProbe::GetAudioStreamInfo(int StreamIndex, TAVAudioStreamInfo& Info) {

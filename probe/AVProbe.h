@@ -56,7 +56,23 @@ struct TAVVideoStreamInfo {
     float AspectRatio = -1.0f;  // display aspect ratio
     int PixelFormat = -1;
     int FrameRateNum = -1, FrameRateDen = -1;  // real base frame rate
+    int SarNum = 0, SarDen = 0;  // sample aspect as stored; 0 when unknown (square)
+    // How players show the picture: turned clockwise by Rotation degrees
+    // (0, 90, 180 or 270), then mirrored left to right when Mirrored.
+    int Rotation = 0;
+    bool Mirrored = false;
+    bool Interlaced = false;       // the stream's field order says interlaced
+    bool AttachedPicture = false;  // a cover picture, not a moving video
 };
+
+// The orientation a display matrix (nine 16.16 numbers, the container's
+// side data) asks players for. The library's angle is the counter-clockwise
+// turn players apply, so a phone's -90 is shown turned 90 degrees clockwise.
+struct TDisplayOrientation {
+    int Rotation = 0;  // clockwise degrees: 0, 90, 180, 270
+    bool Mirrored = false;
+};
+TDisplayOrientation DisplayOrientation(const int32_t* Matrix);
 
 struct TAVAudioStreamInfo {
     std::string Language;

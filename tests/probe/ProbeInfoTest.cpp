@@ -317,3 +317,35 @@ TEST_F(ProbeTest, AttachedProbeReadsRefusesAndLeavesTheContextToItsOwner) {
     av::av_packet_free(&Packet);
     av::avformat_close_input(&C);
 }
+
+// Matrices made by the library itself: its angle turns counter-clockwise,
+// so a phone's -90 is shown turned 90 degrees clockwise; a flip mirrors the
+// turned picture.
+TEST_F(ProbeTest, DisplayMatrixGivesTheTurnPlayersApply) {
+    struct TCase {
+        double LibraryAngle;
+        bool Flip;
+        int Clockwise;
+    };
+    const TCase Cases[] = {{0, false, 0},   {-90, false, 90},  {90, false, 270}, {180, false, 180},
+                           {-180, false, 180}, {0, true, 0},   {-90, true, 90},  {90, true, 270},
+                           {180, true, 180}};
+    for (const TCase& C : Cases) {
+        int32_t Matrix[9];
+        // The setter takes a clockwise angle, the getter answers the
+        // counter-clockwise one.
+        av::av_display_rotation_set(Matrix, -C.LibraryAngle);
+        ASSERT_NEAR(std::fabs(av::av_display_rotation_get(Matrix)), std::fabs(C.LibraryAngle), 0.01);
+        if (C.Flip) av::av_display_matrix_flip(Matrix, 1, 0);
+        const TDisplayOrientation Shown = DisplayOrientation(Matrix);
+        EXPECT_EQ(Shown.Rotation, C.Clockwise) << C.LibraryAngle << (C.Flip ? " flipped" : "");
+        EXPECT_EQ(Shown.Mirrored, C.Flip) << C.LibraryAngle;
+    }
+    // A vertical flip is a half turn and a mirror.
+    int32_t Matrix[9];
+    av::av_display_rotation_set(Matrix, 0);
+    av::av_display_matrix_flip(Matrix, 0, 1);
+    const TDisplayOrientation Shown = DisplayOrientation(Matrix);
+    EXPECT_EQ(Shown.Rotation, 180);
+    EXPECT_TRUE(Shown.Mirrored);
+}
