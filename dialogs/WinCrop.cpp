@@ -126,8 +126,9 @@ TfrmCrop::TfrmCrop(QWidget* Parent) : QDialog(Parent) {
     trcPreview->setObjectName("trcPreview");
     trcPreview->setGeometry(10, 268, DialogPreviewWidth, 26);
 
-    imgbtnPlay = ImageButton(this, QStyle::SP_MediaPlay, "imgbtnPlay", "Play", 10, 298);
-    imgbtnpause = ImageButton(this, QStyle::SP_MediaPause, "imgbtnpause", "Pause", 44, 298);
+    imgbtnPlay = PictureButton(this, "imgbtnPlay", "Play", PictureOf(TPicture::Play));
+    imgbtnpause = PictureButton(this, "imgbtnpause", "Pause", PictureOf(TPicture::Pause));
+    PlacePictureButtons({imgbtnPlay, imgbtnpause});
 
     Caption(this, "Time:", 10, 338);
     lblPTS = Caption(this, "", 60, 338, 120);

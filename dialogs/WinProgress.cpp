@@ -5,7 +5,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
-#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 
@@ -13,6 +12,7 @@
 
 #include "app/Snapshot.h"
 #include "common/Bitmap.h"
+#include "widgets/Controls.h"
 #include "widgets/ElidedLabel.h"
 #include "widgets/PictureView.h"
 #include "widgets/Theme.h"
@@ -83,11 +83,8 @@ TfrmProgress::TfrmProgress(QWidget* Parent) : QDialog(Parent) {
     ckOpen->setGeometry(Margin, Top, PreviewWidth, RowHeight);
     Top += RowHeight + 10;
 
-    imgbtnSnap = new QToolButton(this);
-    imgbtnSnap->setObjectName("imgbtnSnap");
-    imgbtnSnap->setIcon(QIcon::fromTheme("camera-photo", style()->standardIcon(QStyle::SP_DialogSaveButton)));
-    imgbtnSnap->setIconSize(QSize(22, 22));
-    imgbtnSnap->setToolTip("Save snapshot picture");
+    imgbtnSnap = PictureButton(this, "imgbtnSnap", "Save snapshot picture", PictureOf(TPicture::Snapshot),
+                               QSize(22, 22));
     imgbtnSnap->setAutoRaise(true);
     imgbtnSnap->setGeometry(Margin, Top, 32, 30);
 

@@ -163,10 +163,11 @@ TfrmTrim::TfrmTrim(QWidget* Parent) : QDialog(Parent) {
     trcPreview->setObjectName("trcPreview");
     trcPreview->setGeometry(10, 268, DialogPreviewWidth, 26);
 
-    imgbtnPlay = ImageButton(this, QStyle::SP_MediaPlay, "imgbtnPlay", "Play", 10, 298);
-    imgbtnpause = ImageButton(this, QStyle::SP_MediaPause, "imgbtnpause", "Pause", 44, 298);
-    imgLeft = ImageButton(this, QStyle::SP_ArrowLeft, "imgLeft", "Left", 78, 298);
-    imgRight = ImageButton(this, QStyle::SP_ArrowRight, "imgRight", "Right", 112, 298);
+    imgbtnPlay = PictureButton(this, "imgbtnPlay", "Play", PictureOf(TPicture::Play));
+    imgbtnpause = PictureButton(this, "imgbtnpause", "Pause", PictureOf(TPicture::Pause));
+    imgLeft = PictureButton(this, "imgLeft", "Left", PictureOf(TPicture::StepBack));
+    imgRight = PictureButton(this, "imgRight", "Right", PictureOf(TPicture::StepForward));
+    PlacePictureButtons({imgbtnPlay, imgbtnpause, imgLeft, imgRight});
     imgLeft->hide();
     imgRight->hide();
     btnSetStart = Button(this, "Set Start", "btnSetStart", 210, 297, 82);

@@ -32,37 +32,12 @@
 #include "gui/FileList.h"
 #include "gui/LogWindow.h"
 #include "widgets/Artwork.h"
+#include "widgets/Controls.h"
 #include "widgets/PictureView.h"
 #include "widgets/Platform.h"
 #include "widgets/Theme.h"
 
 namespace {
-
-QIcon ThemedIcon(const char* Name, QStyle::StandardPixmap Fallback) {
-    return QIcon::fromTheme(QString::fromLatin1(Name), QApplication::style()->standardIcon(Fallback));
-}
-
-QToolButton* ToolButton(QWidget* Parent, const char* Name, const QString& Caption, const QIcon& Icon) {
-    auto* B = new QToolButton(Parent);
-    B->setObjectName(QString::fromLatin1(Name));
-    B->setText(Caption);
-    B->setIcon(Icon);
-    B->setIconSize(QSize(24, 24));
-    B->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    B->setAutoRaise(true);
-    return B;
-}
-
-QToolButton* ImageButton(QWidget* Parent, const char* Name, const QString& Hint, const QIcon& Icon) {
-    auto* B = new QToolButton(Parent);
-    B->setObjectName(QString::fromLatin1(Name));
-    B->setText(Hint);
-    B->setToolTip(Hint);
-    B->setIcon(Icon);
-    B->setIconSize(QSize(20, 20));
-    B->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    return B;
-}
 
 QAction* Entry(QMenu* Menu, const char* Name, const QString& Caption) {
     QAction* A = Menu->addAction(Caption);
@@ -168,13 +143,15 @@ void TfrmMain::CreateControls() {
     Client->setObjectName("pnlClient");
     setCentralWidget(Client);
 
-    btnAdd = ToolButton(Client, "btnAdd", "&Add", ThemedIcon("list-add", QStyle::SP_DialogOpenButton));
-    btnRemove = ToolButton(Client, "btnRemove", "&Remove", ThemedIcon("list-remove", QStyle::SP_DialogDiscardButton));
-    btnClear = ToolButton(Client, "btnClear", "&Clear", ThemedIcon("edit-clear", QStyle::SP_DialogResetButton));
-    btnSettings =
-        ToolButton(Client, "btnSettings", "&Settings", ThemedIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
-    btnStart = ToolButton(Client, "btnStart", "&Start", ThemedIcon("system-run", QStyle::SP_MediaSeekForward));
-    btnExit = ToolButton(Client, "btnExit", "&Exit", ThemedIcon("application-exit", QStyle::SP_DialogCloseButton));
+    btnAdd = CommandButton(Client, "btnAdd", "&Add", ThemedIcon("list-add", QStyle::SP_DialogOpenButton));
+    btnRemove =
+        CommandButton(Client, "btnRemove", "&Remove", ThemedIcon("list-remove", QStyle::SP_DialogDiscardButton));
+    btnClear = CommandButton(Client, "btnClear", "&Clear", ThemedIcon("edit-clear", QStyle::SP_DialogResetButton));
+    btnSettings = CommandButton(Client, "btnSettings", "&Settings",
+                                ThemedIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
+    btnStart = CommandButton(Client, "btnStart", "&Start", ThemedIcon("system-run", QStyle::SP_MediaSeekForward));
+    btnExit =
+        CommandButton(Client, "btnExit", "&Exit", ThemedIcon("application-exit", QStyle::SP_DialogCloseButton));
     btnAdd->setToolTip("Add video, audio or picture files to the list");
     btnRemove->setToolTip("Remove the selected file from the list");
     btnClear->setToolTip("Remove all files from the list");
@@ -267,15 +244,13 @@ void TfrmMain::CreateControls() {
     trcPreview->setRange(0, 0);
     // Ticks come with a file to preview.
     trcPreview->setTickPosition(QSlider::NoTicks);
-    imgbtnPlay = ImageButton(grpPreview, "imgbtnPlay", "Play", ThemedIcon("media-playback-start", QStyle::SP_MediaPlay));
-    imgbtnPause =
-        ImageButton(grpPreview, "imgbtnPause", "Pause", ThemedIcon("media-playback-pause", QStyle::SP_MediaPause));
-    imgbtnStop = ImageButton(grpPreview, "imgbtnStop", "Stop", ThemedIcon("media-playback-stop", QStyle::SP_MediaStop));
-    imgbtnSnap = ImageButton(grpPreview, "imgbtnSnap", "Save snapshot picture.",
-                             ThemedIcon("camera-photo", QStyle::SP_DialogSaveButton));
+    imgbtnPlay = PictureButton(grpPreview, "imgbtnPlay", "Play", PictureOf(TPicture::Play));
+    imgbtnPause = PictureButton(grpPreview, "imgbtnPause", "Pause", PictureOf(TPicture::Pause));
+    imgbtnStop = PictureButton(grpPreview, "imgbtnStop", "Stop", PictureOf(TPicture::Stop));
+    imgbtnSnap = PictureButton(grpPreview, "imgbtnSnap", "Save snapshot picture.", PictureOf(TPicture::Snapshot));
     X = 19;
     for (QToolButton* B : {imgbtnPlay, imgbtnPause, imgbtnStop, imgbtnSnap}) {
-        B->setGeometry(X, 290, 44, 34);
+        B->move(X, 290);
         X += 52;
     }
 

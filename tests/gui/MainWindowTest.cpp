@@ -13,6 +13,8 @@
 #include <QToolButton>
 
 #include "dialogs/Directory.h"
+#include "dialogs/WinCrop.h"
+#include "dialogs/WinTrim.h"
 #include "gui/LogWindow.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "widgets/PictureView.h"
@@ -41,6 +43,32 @@ TEST_F(MainWindowTest, StartUpStateOnShowing) {
     EXPECT_EQ(W.lvFiles->parentWidget()->childAt(W.mmoLog->geometry().center()),
               W.lvFiles->viewport());
     EXPECT_TRUE(W.StatusText().isEmpty());
+}
+
+// Play and Pause are one button each wherever a preview plays: the trim and
+// crop dialogs show them as large as the main window does, with the same
+// picture and hint.
+TEST_F(MainWindowTest, PreviewButtonsLookTheSameInTheDialogs) {
+    TfrmMain& W = OpenShown();
+    TfrmTrim Trim(&W);
+    TfrmCrop Crop(&W);
+    const struct {
+        QToolButton* Main;
+        std::vector<QToolButton*> Dialogs;
+    } Cases[] = {{W.imgbtnPlay, {Trim.imgbtnPlay, Crop.imgbtnPlay}},
+                 {W.imgbtnPause, {Trim.imgbtnpause, Crop.imgbtnpause}}};
+    for (const auto& Case : Cases) {
+        const QImage Picture = Case.Main->icon().pixmap(Case.Main->iconSize()).toImage();
+        ASSERT_FALSE(Picture.isNull());
+        for (QToolButton* B : Case.Dialogs) {
+            SCOPED_TRACE(B->window()->objectName().toStdString() + "." + B->objectName().toStdString());
+            EXPECT_EQ(B->size(), Case.Main->size());
+            EXPECT_EQ(B->iconSize(), Case.Main->iconSize());
+            EXPECT_EQ(B->toolTip(), Case.Main->toolTip());
+            EXPECT_EQ(B->autoRaise(), Case.Main->autoRaise());
+            EXPECT_EQ(B->icon().pixmap(B->iconSize()).toImage(), Picture);
+        }
+    }
 }
 
 namespace {
