@@ -128,7 +128,7 @@ std::string TTrimTimes::EndExit() {
     return Message;
 }
 
-bool TTrimTimes::Apply(TlvFilesRecord& Record, std::string& ColumnText) const {
+bool TTrimTimes::Apply(TlvFilesRecord& Record, int& Seconds) const {
     const int64_t L = (S >= 0 && E > 0 && S < E && E <= D) ? E - S : 0;
     if (L <= 0) {
         Record.TrimStart = 0;
@@ -138,7 +138,7 @@ bool TTrimTimes::Apply(TlvFilesRecord& Record, std::string& ColumnText) const {
     Record.TrimStart = S > 0 ? static_cast<int>(S) : 0;
     // Less than a second left at the end runs to the end.
     Record.TrimLength = (L < 1000 || D - L < 1000 || L == D) ? 0 : static_cast<int>(L);
-    ColumnText = std::to_string(L / 1000);
+    Seconds = static_cast<int>(L / 1000);
     return true;
 }
 
@@ -343,8 +343,8 @@ void TfrmTrim::btnSetEndClick() {
 void TfrmTrim::btnOkClick() {
     if (FRecord) {
         ReadFields();
-        std::string Column;
-        if (FTimes.Apply(*FRecord, Column) && FSetTrimmedLength) FSetTrimmedLength(Column);
+        int Seconds = 0;
+        if (FTimes.Apply(*FRecord, Seconds) && FSetTrimmedLength) FSetTrimmedLength(Seconds);
     }
     accept();
 }

@@ -54,8 +54,8 @@ struct TTrimTimes {
     std::string StartExit();
     std::string EndExit();
     // OK: writes the trim into Record; returns true when the "Trimmed
-    // Length" column gets ColumnText.
-    bool Apply(TlvFilesRecord& Record, std::string& ColumnText) const;
+    // Length" column gets Seconds.
+    bool Apply(TlvFilesRecord& Record, int& Seconds) const;
     // Clears the trim in the fields and at once in Record.
     void Reset(TlvFilesRecord& Record);
 };
@@ -67,7 +67,7 @@ public:
     static constexpr int ShownHeight = 435;
     static constexpr int SourceLabelWidth = 290;
 
-    using TColumnSetter = std::function<void(const std::string& Text)>;
+    using TColumnSetter = std::function<void(int Seconds)>;
 
     explicit TfrmTrim(QWidget* Parent = nullptr);
     ~TfrmTrim() override;

@@ -148,7 +148,7 @@ int TfrmMain::AddFilesNow(const QStringList& Paths) {
         Progress.setValue(I);
 
         const std::string Source = Path.toStdString();
-        if (FolderExists(Source) || FModel->FindSource(Path) >= 0) continue;
+        if (FolderExists(Source) || FModel->FindSource(Source) >= 0) continue;
         const std::string Output = MakeOutputFileName(FSettingsIni, Source, Suffix);
         const int Job = VxAVC.AddInputFile(Source, nullptr);
         if (Job < 0) {
@@ -174,8 +174,7 @@ int TfrmMain::AddFilesNow(const QStringList& Paths) {
         Record.SourceFile = Source;
         Record.OutputFile = Output;
         Record.Duration = Seconds;
-        FModel->AddRow(Record, {Path, QString::number(Seconds), QString::number(Seconds),
-                                QString::fromStdString(ExtractFileName(Output)), QString()});
+        FModel->AddRow(Record);
         ++Added;
         btnClear->setEnabled(true);
         btnRemove->setEnabled(true);

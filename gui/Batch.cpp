@@ -50,28 +50,6 @@ int64_t NowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Shows why a row failed when the pointer rests on its "Failed" cell.
-class TFailureTips : public QObject {
-public:
-    TFailureTips(TfrmMain* Window, QWidget* Viewport) : QObject(Viewport), FWindow(Window), FViewport(Viewport) {}
-
-protected:
-    bool eventFilter(QObject* Watched, QEvent* Event) override {
-        if (Watched != FViewport || Event->type() != QEvent::ToolTip) return false;
-        auto* Help = static_cast<QHelpEvent*>(Event);
-        const QModelIndex Index = FWindow->lvFiles->indexAt(Help->pos());
-        if (!Index.isValid() || Index.column() != fcProgress) return false;
-        const QString Tip = FWindow->RowFailure(Index.row());
-        if (Tip.isEmpty()) return false;
-        QToolTip::showText(Help->globalPos(), Tip, FViewport);
-        return true;
-    }
-
-private:
-    TfrmMain* FWindow;
-    QWidget* FViewport;
-};
-
 }  // namespace
 
 bool TBatchShared::PictureDue() {
@@ -93,7 +71,6 @@ std::string BatchEndText(int Converted, int Failed) {
 void TfrmMain::SetUpBatch() {
     FBatch = std::make_shared<TBatchShared>();
     FBatch->SetFrame(std::make_shared<TBitmap>());
-    lvFiles->viewport()->installEventFilter(new TFailureTips(this, lvFiles->viewport()));
     connect(btnPause, &QPushButton::clicked, this, &TfrmMain::btnPauseClick);
     connect(btnResume, &QPushButton::clicked, this, &TfrmMain::btnResumeClick);
     connect(btnStop, &QPushButton::clicked, this, &TfrmMain::btnStopClick);
@@ -153,21 +130,11 @@ void TfrmMain::SetLivePicture(bool On) {
     if (FBatch) FBatch->LivePicture = On;
 }
 
-QString TfrmMain::RowFailure(int Row) const {
-    const TlvFilesRecord* Record = RowRecord(Row);
-    if (!Record || !FBatch || RowText(Row, fcProgress) != "Failed") return QString();
-    auto It = FBatch->Failures.find(Record);
-    return It == FBatch->Failures.end() ? QString() : It->second;
-}
-
 void TfrmMain::MarkRowFailed(int Row, const std::string& Reason) {
-    const TlvFilesRecord* Record = RowRecord(Row);
-    if (!Record) return;
-    QString Text = QString::fromStdString(Reason).trimmed();
-    if (Text.isEmpty()) Text = "The conversion failed.";
-    FBatch->Failures[Record] = Text;
+    if (!RowRecord(Row)) return;
+    const QString Text = QString::fromStdString(Reason).trimmed();
     ++FBatch->Failed;
-    SetRowText(Row, fcProgress, "Failed");
+    FModel->SetStatus(Row, TRowStatus::Failed(Text.isEmpty() ? "The conversion failed." : Text));
 }
 
 TfrmProgress* TfrmMain::ProgressDialog() {
@@ -199,8 +166,8 @@ void TfrmMain::btnStartClick() {
 
     FQueuedRows.clear();
     FQueuedRows.reserve(static_cast<size_t>(Checked));
+    FQueuedOutputs.clear();
     VxAVC.ClearJobs();
-    FBatch->Failures.clear();
     FBatch->Converted = FBatch->Failed = 0;
     if (std::shared_ptr<TBitmap> Frame = FBatch->Frame()) {
         // The dialog shows the background until this batch's first picture.
@@ -223,12 +190,13 @@ void TfrmMain::btnStartClick() {
     try {
         for (int Row = 0; Row < FModel->Count(); ++Row) {
             if (!FModel->Checked(Row)) continue;
-            SetRowText(Row, fcProgress, QString());
-            const std::string Path = RowText(Row, fcSource).toStdString();
+            FModel->SetStatus(Row, {});
+            const std::string Path = RowRecord(Row)->SourceFile;
             VxAVC.LastError.clear();
             const TBatchAddResult Result = Builder.Add(Row, Path, *RowRecord(Row));
             if (Result == baAdded) {
                 FQueuedRows.push_back(Row);
+                FQueuedOutputs.push_back(Builder.LastOutput());
                 AppendLog(QString::fromStdString(VxAVC.LastError));
             } else if (Result == baNotSuitable) {
                 MarkRowFailed(Row, Builder.Reason());
@@ -281,7 +249,7 @@ void TfrmMain::VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrentS
                              const std::string& AOutput, int AJobCount) {
     const int Percent = std::max(ProgressPercent(ACurrentDuration, ATotalOutputDuration), 0);
     if (AIndex >= 0 && AIndex < static_cast<int>(FQueuedRows.size()))
-        SetRowText(FQueuedRows[static_cast<size_t>(AIndex)], fcProgress, QString("%1%").arg(Percent));
+        FModel->SetStatus(FQueuedRows[static_cast<size_t>(AIndex)], TRowStatus::Converting(Percent));
     if (!FProgress) return;
     FProgress->progbarFile->setValue(Percent);
     TBatchProgress& Timing = FBatch->Timing;
@@ -324,7 +292,7 @@ void TfrmMain::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const
     } else if (AFinished) {
         ++FBatch->Converted;
         FBatch->Timing.Finished(AIndex, std::chrono::steady_clock::now());
-        if (Row >= 0) SetRowText(Row, fcProgress, "100%");
+        if (Row >= 0) FModel->SetStatus(Row, TRowStatus::Done(FQueuedOutputs[static_cast<size_t>(AIndex)]));
         if (FProgress) FProgress->progbarFile->setValue(100);
         if (AIndex + 1 == AJobCount && FProgress) {
             if (FProgress->ckOpen->isChecked()) btnOpenClick();

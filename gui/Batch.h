@@ -7,15 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "app/BatchProgress.h"
 #include "common/Bitmap.h"
-
-struct TlvFilesRecord;
 
 struct TBatchShared {
     // At most this many pictures a second reach the dialog.
@@ -37,9 +34,6 @@ struct TBatchShared {
     std::atomic<bool> LivePicture{true};
     std::atomic<int64_t> LastPictureMs{INT64_MIN / 2};
 
-    // Window thread only: why a row's conversion failed, by the row's
-    // record (which keeps its address while the row lives).
-    std::map<const TlvFilesRecord*, QString> Failures;
     // Window thread only: the batch's counts for the closing notification,
     // and the handle that keeps the computer awake while it runs.
     int Converted = 0, Failed = 0;

@@ -39,8 +39,6 @@ TlvFilesRecord* TfrmMain::SelectedRecord() const { return FModel->Record(Selecte
 
 TlvFilesRecord* TfrmMain::RowRecord(int Row) const { return FModel->Record(Row); }
 
-void TfrmMain::SetRowText(int Row, int Column, const QString& Text) { FModel->SetText(Row, Column, Text); }
-
 QString TfrmMain::RowText(int Row, int Column) const { return FModel->Text(Row, Column); }
 
 void TfrmMain::AppendLog(const QString& Line) { mmoLog->appendPlainText(Line); }

@@ -531,9 +531,7 @@ void TfrmMain::Trim1Click() {
     TlvFilesRecord* Record = RowRecord(Row);
     if (!Record) return;
     if (!FTrim) FTrim = new TfrmTrim(this);
-    FTrim->SetRow(Record, [this, Row](const std::string& Text) {
-        SetRowText(Row, fcTrimmedLength, QString::fromStdString(Text));
-    });
+    FTrim->SetRow(Record, [this, Row](int Seconds) { FModel->SetTrimmedLength(Row, Seconds); });
     FTrim->exec();
     if (FTrim) FTrim->SetRow(nullptr, {});
 }

@@ -91,8 +91,7 @@ public:
     // The selected row's record, or null; it lives as long as the row.
     TlvFilesRecord* SelectedRecord() const;
     TlvFilesRecord* RowRecord(int Row) const;
-    // Sets the text of one column of a row (see TFileColumn).
-    void SetRowText(int Row, int Column, const QString& Text);
+    // The text of one column of a row as the list shows it (see TFileColumn).
     QString RowText(int Row, int Column) const;
 
     void AppendLog(const QString& Line);
@@ -106,8 +105,6 @@ public:
     // on first use; RowMap gives the list row of each job of the batch.
     TfrmProgress* ProgressDialog();
     const std::vector<int>& RowMap() const { return FQueuedRows; }
-    // Why the row's last conversion failed; empty unless it shows "Failed".
-    QString RowFailure(int Row) const;
     // The latest picture of the running conversion; null after closing.
     std::shared_ptr<TBitmap> CapturedFrame() const;
     // Batch jobs hand pictures to the progress dialog (on by default).
@@ -236,6 +233,7 @@ protected:
     std::unique_ptr<TBitmap> FFrameCopy;
     // Rows queued by the batch run.
     std::vector<int> FQueuedRows;
+    std::vector<std::string> FQueuedOutputs;
 
 private:
     void CreateControls();

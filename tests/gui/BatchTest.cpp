@@ -63,8 +63,8 @@ TEST_F(BatchTest, CheckedRowsBecomeJobsAndTheLastOneOpensTheFolderAndShutsDown) 
     TAppSettings(SettingsIni).SetPriority(3);
     TfrmMain& W = Ready(MediaList({"tone.mp3", "short.avi", "tone.wav", "clip.avi", "still.png"}));
     for (int Row : {0, 2, 4}) W.FilesModel()->SetChecked(Row, false);
-    // The destination column's old profile suffix plays no part.
-    W.SetRowText(3, fcDestination, "clip_(new)_ipod.mp4");
+    // The name formed when the row was added plays no part.
+    W.RowRecord(3)->OutputFile = Out("clip_(other)_ipod.avi");
     QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
 
     W.btnStart->click();
@@ -82,6 +82,8 @@ TEST_F(BatchTest, CheckedRowsBecomeJobsAndTheLastOneOpensTheFolderAndShutsDown) 
 
     EXPECT_EQ(W.RowText(1, fcProgress), "100%");
     EXPECT_EQ(W.RowText(3, fcProgress), "100%");
+    EXPECT_EQ(W.FilesModel()->Status(1).Written, Out("short_(new).mp4"));
+    EXPECT_EQ(W.FilesModel()->Status(3).Written, Out("clip_(new).mp4"));
     for (int Row : {0, 2, 4}) EXPECT_TRUE(W.RowText(Row, fcProgress).isEmpty()) << Row;
     EXPECT_EQ(Desktop.Folders.size(), 1u);
     EXPECT_EQ(Desktop.PowerOffs, 1);
@@ -127,8 +129,8 @@ TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
 
     EXPECT_EQ(W.RowText(0, fcProgress), "100%");
     EXPECT_EQ(W.RowText(1, fcProgress), "Failed");
-    EXPECT_FALSE(W.RowFailure(1).isEmpty());
-    EXPECT_TRUE(W.RowFailure(0).isEmpty());
+    EXPECT_FALSE(W.FilesModel()->Status(1).Reason.isEmpty());
+    EXPECT_TRUE(W.FilesModel()->Status(0).Reason.isEmpty());
     EXPECT_EQ(W.RowText(2, fcProgress), "100%");
     ExpectDecodesToItsEnd(Out("short_(new).mp4"), 0.5, 1.3);
     ExpectDecodesToItsEnd(Out("clip_(new).mp4"), 2.5, 3.5);
@@ -143,7 +145,9 @@ TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
     ASSERT_TRUE(WaitForEnd(W, Ended));
     EXPECT_EQ(W.RowText(2, fcProgress), "100%");
     EXPECT_EQ(W.RowText(3, fcProgress), "Failed");
-    EXPECT_EQ(W.RowFailure(3), "The PSP plays only files with both picture and sound; this file has no sound.");
+    // The reason is the failed cell's tooltip.
+    EXPECT_EQ(W.FilesModel()->index(3, fcProgress).data(Qt::ToolTipRole).toString(),
+              "The PSP plays only files with both picture and sound; this file has no sound.");
 }
 
 TEST_F(BatchTest, ClosingTheWindowMidJobLeavesACompleteFile) {

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressDialog>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QPlainTextEdit>
 #include <QToolButton>
@@ -92,7 +93,7 @@ TEST_P(AddFilesTest, AddsOpenableFilesOnceAndLogsTheOthers) {
 
     const QString Log = W.LogText();
     for (const QString& Path : All) {
-        const int Row = W.FilesModel()->FindSource(Path);
+        const int Row = W.FilesModel()->FindSource(Path.toStdString());
         bool Bad = Path.endsWith("LOCKED.avi") && !LockedReadable;
         for (const char* End : Unlistable) Bad = Bad || Path.endsWith(End);
         if (Bad) {
@@ -132,6 +133,52 @@ TEST_P(AddFilesTest, AddsOpenableFilesOnceAndLogsTheOthers) {
 
 INSTANTIATE_TEST_SUITE_P(Gui, AddFilesTest, ::testing::ValuesIn(AddCases),
                          [](const auto& Info) { return std::string(Info.param.Name); });
+
+// The columns are formatted from the row's record, its trimmed length and
+// its status; a failed row explains itself in the tooltip of its cell.
+TEST(FilesModelTest, ColumnsComeFromTheRecordAndTheStatus) {
+    TFilesModel Model;
+    TlvFilesRecord Record;
+    Record.SourceFile = "/clips/holiday trip.avi";
+    Record.OutputFile = "/out/holiday trip_(new)_ipod.mp4";
+    Record.Duration = 95;
+    ASSERT_EQ(Model.AddRow(Record), 0);
+    const QStringList Fixed = {"/clips/holiday trip.avi", "95", "95", "holiday trip_(new)_ipod.mp4"};
+    for (int C = fcSource; C < fcProgress; ++C) EXPECT_EQ(Model.Text(0, C), Fixed[C]) << C;
+    EXPECT_EQ(Model.index(0, fcSource).data(Qt::ToolTipRole).toString(), "/clips/holiday trip.avi");
+    Model.SetTrimmedLength(0, 41);
+    EXPECT_EQ(Model.index(0, fcTrimmedLength).data().toString(), "41");
+    EXPECT_EQ(Model.Text(0, fcLength), "95");
+
+    struct TCase {
+        TRowStatus Status;
+        const char* Progress;
+        const char* Tip;
+    };
+    const TCase Cases[] = {
+        {TRowStatus(), "", ""},
+        {TRowStatus::Converting(0), "0%", ""},
+        {TRowStatus::Converting(37), "37%", ""},
+        {TRowStatus::Done("/out/holiday trip_(new_1).mp4"), "100%", ""},
+        {TRowStatus::Failed("Disk full."), "Failed", "Disk full."},
+        {TRowStatus(), "", ""},
+    };
+    QSignalSpy Changed(&Model, &QAbstractItemModel::dataChanged);
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Progress);
+        Model.SetStatus(0, C.Status);
+        const QModelIndex Cell = Model.index(0, fcProgress);
+        EXPECT_EQ(Cell.data().toString(), C.Progress);
+        EXPECT_EQ(Cell.data(Qt::ToolTipRole).toString(), C.Tip);
+        ASSERT_FALSE(Changed.isEmpty());
+        EXPECT_EQ(Changed.takeLast().at(0).toModelIndex(), Cell);
+        // The other columns stay as they were.
+        EXPECT_EQ(Model.Text(0, fcDestination), Fixed[fcDestination]);
+    }
+    EXPECT_EQ(Model.FindSource("/clips/holiday trip.avi"), 0);
+    EXPECT_EQ(Model.FindSource("/clips/Holiday trip.avi"), -1);
+    EXPECT_TRUE(Model.Text(1, fcSource).isEmpty());
+}
 
 TEST_F(FileListTest, SelectionIndexIsThePositionInTheSelection) {
     TfrmMain& W = Open();

@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
             Clip.CropTop = Clip.CropBottom = 40;
             Clip.CropLeft = 24;
             TfrmTrim TrimBox(&Main);
-            TrimBox.SetRow(&Clip, [](const std::string&) {});
+            TrimBox.SetRow(&Clip, [](int) {});
             TrimBox.show();
             TrimBox.imgbtnpauseClick();
             Shoot(&TrimBox, "trim_" + ThemeFileName(Theme));
