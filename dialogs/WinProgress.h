@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,21 @@ class QTimer;
 class QToolButton;
 class TBitmap;
 class TPictureView;
+
+// The figures of the running job that the dialog shows.
+struct TProgressFigures {
+    int Percent = 0;            // of the job, for the bar
+    int CurrentMs = 0;          // output time reached
+    int TotalMs = 0;            // the job's output length
+    int64_t SizeBytes = 0;      // output written so far
+    int Job = 0, JobCount = 0;  // the job's index from 0, and the batch's jobs
+    std::string Output;         // the job's output path
+    std::string Pace;           // speed and time left; empty while unknown
+};
+
+// The output name as the dialog shows it: whole up to 50 characters, else
+// the first 44, "..", and the extension.
+std::string ProgressOutputText(const std::string& Path);
 
 class TfrmProgress : public QDialog {
     Q_OBJECT
@@ -40,6 +56,16 @@ public:
     std::function<void()> OnPause, OnResume, OnStop;
     std::function<std::shared_ptr<TBitmap>()> CapturedFrame;
     std::string SettingsIni;
+
+    // The running job's figures: the bar with the pace after its
+    // percentage, "N Second" of time and length, "N kb", "[job/jobs]" and
+    // the output path (whole in its tooltip).
+    void ShowProgress(const TProgressFigures& Figures);
+    // A job has finished: the bar stands at 100.
+    void ShowJobFinished();
+    // What the user chose for the end of the batch.
+    bool OpenFolderChosen() const;
+    bool ShutDownChosen() const;
 
     TPictureView* imgPreview = nullptr;
     QLabel *lblTime = nullptr, *lblLength = nullptr, *lblSize = nullptr, *lblProgress = nullptr,

@@ -29,6 +29,7 @@
 #include "common/Files.h"
 #include "dialogs/WinCrop.h"
 #include "dialogs/WinTrim.h"
+#include "gui/BatchRun.h"
 #include "gui/FileList.h"
 #include "gui/LogWindow.h"
 #include "widgets/Artwork.h"
@@ -122,20 +123,33 @@ TfrmMain::TfrmMain(const TStartOptions& Options, QWidget* Parent) : QMainWindow(
     CreatePreview();
     ReadStartState();
     SetPreviewStartState();
-    SetUpBatch();
+    CreateBatch();
     setFixedSize(FormWidth, FormHeight);
 }
 
 TfrmMain::~TfrmMain() {
     // Closing normally ran the close query; a window destroyed without it
-    // must not leave events aimed at it.
+    // must not leave events aimed at it. The batch run detaches its own.
     VxAVC.OnLog = nullptr;
-    VxAVC.OnProgress = nullptr;
-    VxAVC.OnTerminate = nullptr;
-    VxAVC.OnBeforeHook = nullptr;
-    VxAVC.OnCustomHook = nullptr;
-    ReleaseSleepLock();
     if (GlobalObject == FGlobal.get()) GlobalObject = nullptr;
+}
+
+void TfrmMain::CreateBatch() {
+    FBatch = std::make_unique<TBatchRun>(
+        VxAVC, *FModel, TBatchRun::TButtons{btnAdd, btnRemove, btnClear, btnStart, btnPause, btnResume, btnStop},
+        FSettingsIni, FFormatIni, this);
+    connect(FBatch.get(), &TBatchRun::RowOpened, this, &TfrmMain::PreviewFile);
+    // The preview counts as stopped once the batch is built.
+    connect(FBatch.get(), &TBatchRun::Built, this, [this] {
+        FStopped = true;
+        PreviewFlagsIn();
+    });
+    connect(FBatch.get(), &TBatchRun::Log, this, &TfrmMain::AppendLog);
+    connect(FBatch.get(), &TBatchRun::OpenFolderWanted, this, &TfrmMain::btnOpenClick);
+}
+
+void TfrmMain::btnStartClick() {
+    if (!FClosing) FBatch->Start(cbOutputFormat->currentIndex());
 }
 
 void TfrmMain::CreateControls() {
@@ -438,7 +452,6 @@ void TfrmMain::showEvent(QShowEvent* Event) {
     setFixedSize(FormWidth, FormHeight);
     if (FShownOnce) return;
     FShownOnce = true;
-    FFrameCopy = std::make_unique<TBitmap>();
     Timer1->start();
     if (QWindow* Handle = windowHandle()) Handle->installEventFilter(this);
     if (!FInitialFiles.isEmpty()) QTimer::singleShot(0, this, &TfrmMain::AddInitialFiles);
@@ -473,15 +486,8 @@ void TfrmMain::AddInitialFiles() {
 void TfrmMain::closeEvent(QCloseEvent* Event) {
     FClosing = true;
     VxAVC.OnLog = nullptr;
-    VxAVC.OnProgress = nullptr;
-    VxAVC.OnTerminate = nullptr;
-    VxAVC.OnBeforeHook = nullptr;
-    VxAVC.OnCustomHook = nullptr;
-    VxAVC.Stop();
-    CloseBatch();
+    FBatch->Close();
     Timer1->stop();
-    FFrameCopy.reset();
-    FQueuedRows.clear();
     if (GlobalObject == FGlobal.get()) GlobalObject = nullptr;
     FGlobal.reset();
     Event->accept();

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "app/FilesRecord.h"
-#include "common/Bitmap.h"
 #include "component/VxAVConverter.h"
 #include "gui/StartOptions.h"
 
@@ -40,8 +39,7 @@ class TPictureView;
 class TPreviewPlayer;
 class TfmDirectory;
 class TfrmAbout;
-class TfrmProgress;
-struct TBatchShared;
+class TBatchRun;
 class TfrmLog;
 class TfrmWaterMark;
 class TfrmTrim;
@@ -101,17 +99,8 @@ public:
 
     TVxAVConverter& Converter() { return VxAVC; }
 
-    // Batch.cpp: the batch conversion run. The progress dialog is created
-    // on first use; RowMap gives the list row of each job of the batch.
-    TfrmProgress* ProgressDialog();
-    const std::vector<int>& RowMap() const { return FQueuedRows; }
-    // The latest picture of the running conversion; null after closing.
-    std::shared_ptr<TBitmap> CapturedFrame() const;
-    // Batch jobs hand pictures to the progress dialog (on by default).
-    void SetLivePicture(bool On);
-    // The progress dialog runs its own loop (the program) or is only opened
-    // (tests drive the window's loop themselves).
-    void SetProgressModalLoop(bool Loop) { FProgressLoop = Loop; }
+    // The batch conversion run, which the Start commands start.
+    TBatchRun* Batch() const { return FBatch.get(); }
     // Files that did not open in the last add command.
     int LastAddFailures() const { return FLastAddFailures; }
 
@@ -155,12 +144,8 @@ public slots:
     void btnAddClick();
     void btnRemoveClick();
     void btnClearClick();
-    // The batch conversion run fills this.
+    // Starts the batch run with the selected output profile.
     void btnStartClick();
-    // The hidden batch buttons, mirrored by the progress dialog.
-    void btnPauseClick();
-    void btnResumeClick();
-    void btnStopClick();
     // The profile settings dialog fills this.
     void btnSettingsClick();
     void btnExitClick();
@@ -217,8 +202,6 @@ signals:
     void FirstShown();
     // The files of the command line have been added.
     void InitialFilesAdded(int Added);
-    // The whole batch has ended and the window is usable again.
-    void BatchEnded();
 
 protected:
     void showEvent(QShowEvent* Event) override;
@@ -229,11 +212,6 @@ protected:
     // at the end of a file, after Clear and while a batch is built.
     bool FStopped = true;
     bool FPaused = false;
-    // The copy of the latest decoded picture, created when the window shows.
-    std::unique_ptr<TBitmap> FFrameCopy;
-    // Rows queued by the batch run.
-    std::vector<int> FQueuedRows;
-    std::vector<std::string> FQueuedOutputs;
 
 private:
     void CreateControls();
@@ -255,20 +233,10 @@ private:
     void PlaySelected(bool FromList);
     void PreviewFlagsIn();
     void PreviewFlagsOut();
-    // Batch.cpp.
-    void SetUpBatch();
-    void CloseBatch();
-    void ReleaseSleepLock();
-    void VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration,
-                       const std::string& AOutput, int AJobCount);
-    void VxAVCTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage, int AJobCount);
-    void MarkRowFailed(int Row, const std::string& Reason);
-    void ShutDownComputer();
-    std::shared_ptr<TBatchShared> FBatch;
-    QPointer<TfrmProgress> FProgress;
-    bool FProgressLoop = true;
-
+    void CreateBatch();
     TVxAVConverter VxAVC;
+    // Destroyed before the converter, whose events it handles.
+    std::unique_ptr<TBatchRun> FBatch;
     TFilesModel* FModel = nullptr;
     std::unique_ptr<TGlobalObject> FGlobal;
     std::string FSettingsIni, FFormatIni;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/GlobalUnit.h"
+#include "gui/BatchRun.h"
 #include "gui/FileList.h"
 #include "gui/WinMain.h"
 #include "tests/TestMedia.h"

@@ -31,6 +31,7 @@
 #include "dialogs/WinProgress.h"
 #include "dialogs/WinTrim.h"
 #include "dialogs/WinWaterMark.h"
+#include "gui/BatchRun.h"
 #include "gui/FileList.h"
 #include "gui/LogWindow.h"
 #include "gui/WinMain.h"
@@ -163,12 +164,12 @@ int main(int argc, char** argv) {
         if (Theme == 0 || Theme == 3) {
             // The progress dialog during a batch, with the live picture.
             TfrmMain Batching(FreshSettings(Scratch, Theme));
-            Batching.SetProgressModalLoop(false);
+            Batching.Batch()->SetModalLoop(false);
             Batching.show();
             Batching.cbOutputFormat->setCurrentIndex(26);
             Batching.AddFiles({QDir(Media).filePath("long35.avi")});
             Batching.btnStartClick();
-            TfrmProgress* Progress = Batching.ProgressDialog();
+            TfrmProgress* Progress = Batching.Batch()->ProgressDialog();
             QElapsedTimer Waited;
             Waited.start();
             while (Waited.elapsed() < 60000 &&

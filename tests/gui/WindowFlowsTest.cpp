@@ -96,12 +96,12 @@ class WindowFlows : public TWindowFixture {
 protected:
     TfrmMain& Ready(const QStringList& Files) {
         TfrmMain& W = OpenShown();
-        W.SetProgressModalLoop(false);
+        W.Batch()->SetModalLoop(false);
         EXPECT_EQ(W.AddFiles(Files), Files.size());
         return W;
     }
     bool RunBatch(TfrmMain& W) {
-        QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+        QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
         W.btnStart->click();
         return Ended.count() > 0 || Ended.wait(BatchTimeoutMs);
     }
@@ -335,9 +335,9 @@ TEST_P(WindowJobs, ConversionsAtOnceSetInPreferencesRunThatManyJobsTogether) {
         if (Inner) Inner(AIndex, AFrame, AFps, ACurrent, AQuality, ABitRate, ASize, ATotal);
     };
 
-    QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
     W.btnStart->click();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(W.ProgressDialog()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(W.Batch()->ProgressDialog()));
     // Someone who turned to another program hears of the end of the batch;
     // someone watching does not.
     if (Case.Away) QApplication::setActiveWindow(nullptr);
