@@ -70,8 +70,8 @@ double WallClock() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-const char* const SkinObjectNames[ThemeCount] = {"Default1", "Gray1",  "Orange1",   "Purple1",
-                                                  "Red1",     "Green1", "Lightblue1"};
+const char* const SkinObjectNames[ThemeCount] = {"SkinDefault", "SkinGray",  "SkinOrange",   "SkinPurple",
+                                                  "SkinRed",     "SkinGreen", "SkinLightBlue"};
 
 }  // namespace
 
@@ -204,7 +204,7 @@ void TfrmMain::CreateControls() {
     lblStatus->setToolTip("Click to show the log (Tools > Show Log)");
     lblStatus->installEventFilter(this);
 
-    lblOutputFormat = new QLabel("Output Format:", Client);
+    auto* lblOutputFormat = new QLabel("Output Format:", Client);
     lblOutputFormat->setObjectName("lblOutputFormat");
     lblOutputFormat->setGeometry(8, 434, 112, 26);
     cbOutputFormat = new QComboBox(Client);
@@ -216,7 +216,7 @@ void TfrmMain::CreateControls() {
     btnOptions->setObjectName("btnOptions");
     btnOptions->setGeometry(438, 434, 92, 26);
 
-    lblDirectory = new QLabel("Output Directory:", Client);
+    auto* lblDirectory = new QLabel("Output Directory:", Client);
     lblDirectory->setObjectName("lblDirectory");
     lblDirectory->setGeometry(8, 468, 112, 26);
     edDirectory = new QLineEdit(Client);
@@ -237,7 +237,7 @@ void TfrmMain::CreateControls() {
     btnOpen->setGeometry(438, 468, 92, 26);
     btnOpen->setToolTip("Open the output folder in the file manager");
 
-    grpPreview = new QGroupBox("Fast preview", Client);
+    auto* grpPreview = new QGroupBox("Fast preview", Client);
     grpPreview->setObjectName("grpPreview");
     grpPreview->setGeometry(540, 62, 238, 344);
     imgPreview = new TPictureView(grpPreview);
@@ -299,16 +299,20 @@ void TfrmMain::CreateControls() {
 }
 
 void TfrmMain::CreateMenus() {
+    // Entries that nothing else changes are wired here and kept nowhere.
+    auto Command = [this](QMenu* Menu, const char* Name, const QString& Caption, void (TfrmMain::*Slot)()) {
+        connect(Entry(Menu, Name, Caption), &QAction::triggered, this, Slot);
+    };
     QMenuBar* Bar = menuBar();
-    File1 = Bar->addMenu("&File");
-    File1->setObjectName("File1");
-    Edit1 = Entry(File1, "Edit1", "&Add");
-    Remove1 = Entry(File1, "Remove1", "&Remove");
-    Clear1 = Entry(File1, "Clear1", "&Clear");
-    Start1 = Entry(File1, "Start1", "&Start");
-    File1->addSeparator();
-    Settings1 = Entry(File1, "Settings1", "Se&ttings");
-    Exit2 = Entry(File1, "Exit2", "&Exit");
+    QMenu* FileMenu = Bar->addMenu("&File");
+    FileMenu->setObjectName("FileMenu");
+    Command(FileMenu, "Edit1", "&Add", &TfrmMain::btnAddClick);
+    Command(FileMenu, "Remove1", "&Remove", &TfrmMain::btnRemoveClick);
+    Command(FileMenu, "Clear1", "&Clear", &TfrmMain::btnClearClick);
+    Command(FileMenu, "Start1", "&Start", &TfrmMain::btnStartClick);
+    FileMenu->addSeparator();
+    Command(FileMenu, "Settings1", "Se&ttings", &TfrmMain::btnSettingsClick);
+    Command(FileMenu, "Exit2", "&Exit", &TfrmMain::btnExitClick);
 
     Edit2 = Bar->addMenu("&Edit");
     Edit2->setObjectName("Edit2");
@@ -323,38 +327,39 @@ void TfrmMain::CreateMenus() {
     Check1 = Entry(Edit2, "Check1", "C&heck");
     Uncheck1 = Entry(Edit2, "Uncheck1", "U&ncheck");
 
-    Tools1 = Bar->addMenu("&Tools");
-    Tools1->setObjectName("Tools1");
-    Options1 = Entry(Tools1, "Options1", "&Preference");
-    Skin1 = Tools1->addMenu("&Skin");
+    QMenu* ToolsMenu = Bar->addMenu("&Tools");
+    ToolsMenu->setObjectName("ToolsMenu");
+    Command(ToolsMenu, "Options1", "&Preference", &TfrmMain::ShowPreferences);
+    Skin1 = ToolsMenu->addMenu("&Skin");
     Skin1->setObjectName("Skin1");
-    Skin1->menuAction()->setObjectName("Skin1Entry");
     for (int I = 0; I < ThemeCount; ++I) {
-        SkinEntries[static_cast<size_t>(I)] = Entry(Skin1, SkinObjectNames[I], QString::fromLatin1(ThemeName(I)));
-        SkinEntries[static_cast<size_t>(I)]->setCheckable(true);
+        QAction* Skin = Entry(Skin1, SkinObjectNames[I], QString::fromLatin1(ThemeName(I)));
+        Skin->setCheckable(true);
+        connect(Skin, &QAction::triggered, this, [this, I] { SkinClick(I); });
+        SkinEntries[static_cast<size_t>(I)] = Skin;
     }
-    Tools1->addSeparator();
-    ShowLog1 = Entry(Tools1, "ShowLog1", "Show &Log");
+    ToolsMenu->addSeparator();
+    Command(ToolsMenu, "ShowLog", "Show &Log", &TfrmMain::ShowLog);
 
-    Help1 = Bar->addMenu("&Help");
-    Help1->setObjectName("Help1");
-    Help2 = Entry(Help1, "Help2", "&Help");
-    Help1->addSeparator();
-    WebSite1 = Entry(Help1, "WebSite1", "&Web Site");
-    SupportandContact1 = Entry(Help1, "SupportandContact1", "&Support and Contact");
-    About = Entry(Help1, "About", "&About");
+    QMenu* HelpMenu = Bar->addMenu("&Help");
+    HelpMenu->setObjectName("HelpMenu");
+    Command(HelpMenu, "Help2", "&Help", &TfrmMain::ShowHelp);
+    HelpMenu->addSeparator();
+    Command(HelpMenu, "WebSite1", "&Web Site", &TfrmMain::ShowHomePage);
+    Command(HelpMenu, "SupportandContact1", "&Support and Contact", &TfrmMain::ShowSupportPage);
+    Command(HelpMenu, "About", "&About", &TfrmMain::AboutClick);
 
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName("PopupMenu1");
-    Crop2 = Entry(PopupMenu1, "Crop2", "&Crop");
-    Trim2 = Entry(PopupMenu1, "Trim2", "&Trim");
-    WaterMark2 = Entry(PopupMenu1, "WaterMark2", "&Water Mark");
-    Infomation1 = Entry(PopupMenu1, "Infomation1", "Video Infomation");
-    PopupMenu1->addSeparator();
-    AddFiles1 = Entry(PopupMenu1, "AddFiles1", "Add");
-    Remove2 = Entry(PopupMenu1, "Remove2", "Remove");
-    Clear2 = Entry(PopupMenu1, "Clear2", "Clear");
-    Start2 = Entry(PopupMenu1, "Start2", "Start");
+    ListMenu = new QMenu(this);
+    ListMenu->setObjectName("ListMenu");
+    Crop2 = Entry(ListMenu, "Crop2", "&Crop");
+    Trim2 = Entry(ListMenu, "Trim2", "&Trim");
+    WaterMark2 = Entry(ListMenu, "WaterMark2", "&Water Mark");
+    Infomation1 = Entry(ListMenu, "Infomation1", "Video Infomation");
+    ListMenu->addSeparator();
+    AddFiles1 = Entry(ListMenu, "AddFiles1", "Add");
+    Remove2 = Entry(ListMenu, "Remove2", "Remove");
+    Clear2 = Entry(ListMenu, "Clear2", "Clear");
+    Start2 = Entry(ListMenu, "Start2", "Start");
 
     // The watermark feature is not offered.
     WaterMark1->setVisible(false);
@@ -363,49 +368,34 @@ void TfrmMain::CreateMenus() {
 
 void TfrmMain::ConnectCommands() {
     connect(btnAdd, &QToolButton::clicked, this, &TfrmMain::btnAddClick);
-    connect(Edit1, &QAction::triggered, this, &TfrmMain::btnAddClick);
     connect(AddFiles1, &QAction::triggered, this, &TfrmMain::btnAddClick);
     connect(btnRemove, &QToolButton::clicked, this, &TfrmMain::btnRemoveClick);
-    connect(Remove1, &QAction::triggered, this, &TfrmMain::btnRemoveClick);
     connect(Remove2, &QAction::triggered, this, &TfrmMain::btnRemoveClick);
     connect(btnClear, &QToolButton::clicked, this, &TfrmMain::btnClearClick);
-    connect(Clear1, &QAction::triggered, this, &TfrmMain::btnClearClick);
     connect(Clear2, &QAction::triggered, this, &TfrmMain::btnClearClick);
     connect(btnStart, &QToolButton::clicked, this, &TfrmMain::btnStartClick);
     connect(btnStartBelow, &QPushButton::clicked, this, &TfrmMain::btnStartClick);
-    connect(Start1, &QAction::triggered, this, &TfrmMain::btnStartClick);
     connect(Start2, &QAction::triggered, this, &TfrmMain::btnStartClick);
     connect(btnSettings, &QToolButton::clicked, this, &TfrmMain::btnSettingsClick);
-    connect(Settings1, &QAction::triggered, this, &TfrmMain::btnSettingsClick);
     connect(btnOptions, &QPushButton::clicked, this, &TfrmMain::btnSettingsClick);
     connect(btnExit, &QToolButton::clicked, this, &TfrmMain::btnExitClick);
-    connect(Exit2, &QAction::triggered, this, &TfrmMain::btnExitClick);
-    connect(Options1, &QAction::triggered, this, &TfrmMain::Options1Click);
 
-    connect(Crop1, &QAction::triggered, this, &TfrmMain::Crop1Click);
-    connect(Crop2, &QAction::triggered, this, &TfrmMain::Crop1Click);
-    connect(Trim1, &QAction::triggered, this, &TfrmMain::Trim1Click);
-    connect(Trim2, &QAction::triggered, this, &TfrmMain::Trim1Click);
-    connect(WaterMark1, &QAction::triggered, this, &TfrmMain::WaterMark1Click);
-    connect(WaterMark2, &QAction::triggered, this, &TfrmMain::WaterMark1Click);
-    connect(Infomation1, &QAction::triggered, this, &TfrmMain::Infomation1Click);
-    connect(CheckAll1, &QAction::triggered, this, &TfrmMain::CheckAll1Click);
-    connect(UncheckAll1, &QAction::triggered, this, &TfrmMain::UncheckAll1Click);
-    connect(ReserveCheck1, &QAction::triggered, this, &TfrmMain::ReserveCheck1Click);
-    connect(Check1, &QAction::triggered, this, &TfrmMain::Check1Click);
-    connect(Uncheck1, &QAction::triggered, this, &TfrmMain::Uncheck1Click);
+    connect(Crop1, &QAction::triggered, this, &TfrmMain::EditCrop);
+    connect(Crop2, &QAction::triggered, this, &TfrmMain::EditCrop);
+    connect(Trim1, &QAction::triggered, this, &TfrmMain::EditTrim);
+    connect(Trim2, &QAction::triggered, this, &TfrmMain::EditTrim);
+    connect(WaterMark1, &QAction::triggered, this, &TfrmMain::EditWaterMark);
+    connect(WaterMark2, &QAction::triggered, this, &TfrmMain::EditWaterMark);
+    connect(Infomation1, &QAction::triggered, this, &TfrmMain::ShowFileInfo);
+    connect(CheckAll1, &QAction::triggered, this, &TfrmMain::CheckAll);
+    connect(UncheckAll1, &QAction::triggered, this, &TfrmMain::UncheckAll);
+    connect(ReserveCheck1, &QAction::triggered, this, &TfrmMain::ReverseChecks);
+    connect(Check1, &QAction::triggered, this, &TfrmMain::CheckSelected);
+    connect(Uncheck1, &QAction::triggered, this, &TfrmMain::UncheckSelected);
 
-    connect(Help2, &QAction::triggered, this, &TfrmMain::Help2Click);
-    connect(WebSite1, &QAction::triggered, this, &TfrmMain::WebSite1Click);
-    connect(SupportandContact1, &QAction::triggered, this, &TfrmMain::SupportandContact1Click);
-    connect(About, &QAction::triggered, this, &TfrmMain::AboutClick);
-    connect(ShowLog1, &QAction::triggered, this, &TfrmMain::ShowLog1Click);
-    for (int I = 0; I < ThemeCount; ++I)
-        connect(SkinEntries[static_cast<size_t>(I)], &QAction::triggered, this, [this, I] { SkinClick(I); });
-
-    connect(Edit2, &QMenu::aboutToShow, this, &TfrmMain::Edit2Popup);
-    connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
-    connect(Skin1, &QMenu::aboutToShow, this, &TfrmMain::Skin1Popup);
+    connect(Edit2, &QMenu::aboutToShow, this, &TfrmMain::EditMenuOpening);
+    connect(ListMenu, &QMenu::aboutToShow, this, &TfrmMain::ListMenuOpening);
+    connect(Skin1, &QMenu::aboutToShow, this, &TfrmMain::SkinMenuOpening);
 
     connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, &TfrmMain::cbOutputFormatChange);
     connect(edDirectory, &QLineEdit::textChanged, this, &TfrmMain::edDirectoryChange);
@@ -467,7 +457,7 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
         emit FirstShown();
     }
     if (Watched == lblStatus && Event->type() == QEvent::MouseButtonRelease && !lblStatus->text().isEmpty())
-        ShowLog1Click();
+        ShowLog();
     return QMainWindow::eventFilter(Watched, Event);
 }
 
@@ -498,7 +488,7 @@ void TfrmMain::SetSkinChecks(int Index) {
     for (int I = 0; I < ThemeCount; ++I) SkinEntries[static_cast<size_t>(I)]->setChecked(I == Index);
 }
 
-void TfrmMain::Skin1Popup() { SetSkinChecks(TAppSettings(FSettingsIni).SkinIndex()); }
+void TfrmMain::SkinMenuOpening() { SetSkinChecks(TAppSettings(FSettingsIni).SkinIndex()); }
 
 void TfrmMain::SkinClick(int Index) {
     if (Index < 0 || Index >= ThemeCount) return;
@@ -519,11 +509,11 @@ void TfrmMain::OpenPage(const std::string& Url) {
         ShowMessageBox("Warning", "Cannot open " + Url + ".", TMessageKind::Warning);
 }
 
-void TfrmMain::Help2Click() { OpenPage(FHelpPageURL); }
-void TfrmMain::WebSite1Click() { OpenPage(FHomePageURL); }
-void TfrmMain::SupportandContact1Click() { OpenPage(FSupportPageURL); }
+void TfrmMain::ShowHelp() { OpenPage(FHelpPageURL); }
+void TfrmMain::ShowHomePage() { OpenPage(FHomePageURL); }
+void TfrmMain::ShowSupportPage() { OpenPage(FSupportPageURL); }
 
-void TfrmMain::ShowLog1Click() {
+void TfrmMain::ShowLog() {
     if (!FLog) FLog = new TfrmLog(mmoLog, this);
     FLog->show();
     FLog->raise();
@@ -532,7 +522,7 @@ void TfrmMain::ShowLog1Click() {
 
 // The trim and crop dialogs edit the selected row; without one there is
 // nothing to edit.
-void TfrmMain::Trim1Click() {
+void TfrmMain::EditTrim() {
     const int Row = SelectedRow();
     TlvFilesRecord* Record = RowRecord(Row);
     if (!Record) return;
@@ -542,7 +532,7 @@ void TfrmMain::Trim1Click() {
     if (FTrim) FTrim->SetRow(nullptr, {});
 }
 
-void TfrmMain::Crop1Click() {
+void TfrmMain::EditCrop() {
     TlvFilesRecord* Record = SelectedRecord();
     if (!Record) return;
     if (!FCrop) FCrop = new TfrmCrop(this);

@@ -278,18 +278,18 @@ namespace {
 
 struct TCheckCase {
     const char* Name;
-    void (TfrmMain::*Command)();
+    const char* Entry;  // of the Edit menu
     int Selected;
     std::vector<bool> After;  // from the start pattern checked, unchecked, checked
 };
 
 const TCheckCase CheckCases[] = {
-    {"ReverseCheckInvertsEachRow", &TfrmMain::ReserveCheck1Click, 0, {false, true, false}},
-    {"CheckAll", &TfrmMain::CheckAll1Click, 0, {true, true, true}},
-    {"UncheckAll", &TfrmMain::UncheckAll1Click, 0, {false, false, false}},
-    {"CheckSelected", &TfrmMain::Check1Click, 1, {true, true, true}},
-    {"UncheckSelected", &TfrmMain::Uncheck1Click, 2, {true, false, false}},
-    {"CheckWithoutSelection", &TfrmMain::Check1Click, -1, {true, false, true}},
+    {"ReverseCheckInvertsEachRow", "ReserveCheck1", 0, {false, true, false}},
+    {"CheckAll", "CheckAll1", 0, {true, true, true}},
+    {"UncheckAll", "UncheckAll1", 0, {false, false, false}},
+    {"CheckSelected", "Check1", 1, {true, true, true}},
+    {"UncheckSelected", "Uncheck1", 2, {true, false, false}},
+    {"CheckWithoutSelection", "Check1", -1, {true, false, true}},
 };
 
 class CheckTest : public TWindowFixture, public ::testing::WithParamInterface<TCheckCase> {};
@@ -307,7 +307,8 @@ TEST_P(CheckTest, CommandSetsTheCheckBoxes) {
     QTest::keyClick(W.lvFiles, Qt::Key_Space);
     ASSERT_EQ(Checks(), (std::vector<bool>{true, false, true}));
     W.SelectRow(Case.Selected);
-    (W.*Case.Command)();
+    MenuOpening(W, "Edit2");
+    Child<QAction>(W, Case.Entry)->trigger();
     EXPECT_EQ(Checks(), Case.After);
 }
 
@@ -379,7 +380,7 @@ class RowDrawingTest : public TWindowFixture, public ::testing::WithParamInterfa
 TEST_P(RowDrawingTest, RowsAreTintedCheckedAndFramedByHand) {
     const TTintCase& Case = GetParam();
     TfrmMain& W = OpenShown();
-    W.SkinClick(Case.Theme);
+    SkinEntry(W, Case.Theme)->trigger();
     W.AddFiles(MediaList({"clip.avi", "tone.mp3", "tone.wav"}));
     ASSERT_EQ(Rows(), 3);
     W.FilesModel()->SetChecked(1, false);
