@@ -49,12 +49,6 @@ bool FindBlackBorders(const TBitmap& Picture, TBorders& Borders);
 class TfrmCrop : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int ShownWidth = 615;
-    static constexpr int ShownHeight = 435;
-    static constexpr int SourceLabelWidth = 290;
-    // Pictures the Auto button samples.
-    static constexpr int AutoSamples = 10;
-
     explicit TfrmCrop(QWidget* Parent = nullptr);
     ~TfrmCrop() override;
 
@@ -75,17 +69,31 @@ public:
     TPictureView* imgPreview = nullptr;
     TRectTracker* RectTracker = nullptr;
     QSlider* trcPreview = nullptr;
-    QLabel *lblPTS = nullptr, *lblLength = nullptr, *lblSourceName = nullptr;
-    QTabWidget* pgCrop = nullptr;
-    QGroupBox* grpbxCrop = nullptr;
+    QLabel* lblSourceName = nullptr;
     QSpinBox *spedUp = nullptr, *spedLeft = nullptr, *spedDown = nullptr, *spedRight = nullptr;
     QPushButton *btnReset = nullptr, *btnAuto = nullptr;
-    QLabel* lblZoom = nullptr;
-    QComboBox* cmbZoom = nullptr;
     QPushButton *btnOk = nullptr, *btnCancel = nullptr, *btnDefault = nullptr;
     QToolButton *imgbtnPlay = nullptr, *imgbtnpause = nullptr;
     QTimer* Timer1 = nullptr;
     TVxAVConverter VxAVC;
+
+    void Timer1Timer();
+    void imgbtnPlayClick();
+    void imgbtnpauseClick();
+
+public slots:
+    void done(int Result) override;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+
+private:
+    static constexpr int ShownWidth = 615;
+    static constexpr int ShownHeight = 435;
+    static constexpr int SourceLabelWidth = 290;
+
+    // Pictures the Auto button samples.
+    static constexpr int AutoSamples = 10;
 
     void FormShow();
     void FormCloseQuery();
@@ -102,17 +110,7 @@ public:
     // X, Y: the mouse in the tracker's coordinates.
     void RectTrackerMouseMove(int X, int Y);
     void trcPreviewChange(int Position);
-    void Timer1Timer();
-    void imgbtnPlayClick();
-    void imgbtnpauseClick();
 
-public slots:
-    void done(int Result) override;
-
-protected:
-    void showEvent(QShowEvent* Event) override;
-
-private:
     bool OpenSource();
     // Says why the source did not open, once the dialog shows.
     void ReportOpenFailure();
@@ -120,6 +118,11 @@ private:
     void SpinChanged(QSpinBox* Spin);
     void EnableCrop(bool Enabled);
 
+    QLabel *lblPTS = nullptr, *lblLength = nullptr;
+    QTabWidget* pgCrop = nullptr;
+    QGroupBox* grpbxCrop = nullptr;
+    QLabel* lblZoom = nullptr;
+    QComboBox* cmbZoom = nullptr;
     TPreviewPlayer* FPlayer = nullptr;
     TlvFilesRecord* FRecord = nullptr;
     bool FHasVideo = false;

@@ -38,13 +38,6 @@ std::string ProgressOutputText(const std::string& Path);
 class TfrmProgress : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int ShownWidth = 420;
-    static constexpr int ShownHeight = 460;
-    static constexpr int PreviewWidth = 372;
-    static constexpr int PreviewHeight = 210;
-    // The output path has a line of its own, as wide as the picture.
-    static constexpr int OutputLabelWidth = PreviewWidth;
-
     explicit TfrmProgress(QWidget* Parent = nullptr);
     ~TfrmProgress() override;
 
@@ -73,15 +66,9 @@ public:
     QProgressBar* progbarFile = nullptr;
     QCheckBox *ckShutDown = nullptr, *ckOpen = nullptr;
     QPushButton *btnPause = nullptr, *btnResume = nullptr, *btnCancel = nullptr;
-    QToolButton* imgbtnSnap = nullptr;
     QTimer* Timer1 = nullptr;
 
-    void FormShow();
-    void btnPauseClick();
-    void btnResumeClick();
-    void btnCancelClick();
     void Timer1Timer();
-    void imgbtnSnapClick();
 
     // Every way of closing ends here: the jobs stop, the timer stops.
     void done(int Result) override;
@@ -94,5 +81,19 @@ protected:
     void showEvent(QShowEvent* Event) override;
 
 private:
+    static constexpr int ShownWidth = 420;
+    static constexpr int ShownHeight = 460;
+    static constexpr int PreviewWidth = 372;
+    static constexpr int PreviewHeight = 210;
+    // The output path has a line of its own, as wide as the picture.
+    static constexpr int OutputLabelWidth = PreviewWidth;
+
+    void FormShow();
+    void btnPauseClick();
+    void btnResumeClick();
+    void btnCancelClick();
+    void imgbtnSnapClick();
     QLabel* Caption(const char* Text, int Left, int Top, int Width);
+
+    QToolButton* imgbtnSnap = nullptr;
 };

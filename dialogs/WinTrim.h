@@ -63,10 +63,6 @@ struct TTrimTimes {
 class TfrmTrim : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int ShownWidth = 615;
-    static constexpr int ShownHeight = 435;
-    static constexpr int SourceLabelWidth = 290;
-
     using TColumnSetter = std::function<void(int Seconds)>;
 
     explicit TfrmTrim(QWidget* Parent = nullptr);
@@ -81,33 +77,19 @@ public:
 
     TPictureView* imgPreview = nullptr;
     QSlider* trcPreview = nullptr;
-    QLabel *lblPTS = nullptr, *lblLength = nullptr, *lblSourceName = nullptr;
+    QLabel *lblLength = nullptr, *lblSourceName = nullptr;
     QLineEdit *maskedtStartTime = nullptr, *maskedtEndTime = nullptr, *maskedtLength = nullptr;
     QPushButton *btnOk1 = nullptr, *btnOk2 = nullptr, *btnReset = nullptr, *btnDefault = nullptr;
     QPushButton *btnOk = nullptr, *btnCancel = nullptr;
-    QPushButton *btnSetStart = nullptr, *btnSetEnd = nullptr;
-    QToolButton *imgbtnPlay = nullptr, *imgbtnpause = nullptr, *imgLeft = nullptr, *imgRight = nullptr;
+    QPushButton* btnSetStart = nullptr;
+    QToolButton *imgbtnPlay = nullptr, *imgbtnpause = nullptr;
     QTimer* Timer1 = nullptr;
     TVxAVConverter VxAVC;
 
-    void FormShow();
-    void FormCloseQuery();
-    void btnOkClick();
-    void btnCancelClick();
     void btnOk1Click();
-    void btnOk2Click();
-    void maskedtStartTimeExit();
-    void maskedtEndTimeExit();
-    void btnResetClick();
-    void btnDefaultClick();
-    void btnSetStartClick();
-    void btnSetEndClick();
-    void trcPreviewChange(int Position);
     void Timer1Timer();
     void imgbtnPlayClick();
     void imgbtnpauseClick();
-    void imgLeftClick();
-    void imgRightClick();
 
 public slots:
     // Every way of closing passes the close query.
@@ -118,6 +100,25 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
+    static constexpr int ShownWidth = 615;
+    static constexpr int ShownHeight = 435;
+    static constexpr int SourceLabelWidth = 290;
+
+    void FormShow();
+    void FormCloseQuery();
+    void btnOkClick();
+    void btnCancelClick();
+    void btnOk2Click();
+    void maskedtStartTimeExit();
+    void maskedtEndTimeExit();
+    void btnResetClick();
+    void btnDefaultClick();
+    void btnSetStartClick();
+    void btnSetEndClick();
+    void trcPreviewChange(int Position);
+    void imgLeftClick();
+    void imgRightClick();
+
     // Empties the job list, adds and opens the source; true with a preview.
     bool OpenSource();
     // Says why the source did not open, once the dialog shows.
@@ -128,6 +129,9 @@ private:
     // The time at the slider in ms (the duration at its end).
     int64_t SliderTimeMs() const;
 
+    QLabel* lblPTS = nullptr;
+    QPushButton* btnSetEnd = nullptr;
+    QToolButton *imgLeft = nullptr, *imgRight = nullptr;
     TPreviewPlayer* FPlayer = nullptr;
     TlvFilesRecord* FRecord = nullptr;
     TColumnSetter FSetTrimmedLength;

@@ -46,8 +46,8 @@ QString OneLine(QString Text) {
     return Text;
 }
 
-}  // namespace
-
+// The open dialog's filter in Qt's "description (patterns);;..." form,
+// every pattern in upper and lower case.
 QString AddFilesFilter() {
     const QString Video = QString::fromLatin1(VideoPatterns);
     const QString Audio = QString::fromLatin1(AudioPatterns);
@@ -60,6 +60,8 @@ QString AddFilesFilter() {
         "All Files (*)",
     }.join(";;");
 }
+
+}  // namespace
 
 QString FailureStatus(int Failures) {
     if (Failures <= 0) return {};

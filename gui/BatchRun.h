@@ -49,18 +49,10 @@ public:
     // them and shows the progress dialog. Does nothing while the dialog is
     // open or once the window has closed.
     void Start(int Profile);
-    void Pause();
-    void Resume();
-    // Only Add stays usable until the end of the batch arrives.
-    void Stop();
     // The window closes: the handlers are detached, the jobs told to stop
     // (each completes its file on its own thread, which the converter waits
     // for), the dialog closed and the captured frame dropped.
     void Close();
-
-    // The list commands for an idle window, or the batch commands for a
-    // running batch.
-    void SetRunning(bool Running);
 
     // Created on first use and kept.
     TfrmProgress* ProgressDialog();
@@ -86,6 +78,15 @@ signals:
     void OpenFolderWanted();
 
 private:
+    // The window's hidden Pause, Resume and Stop, which the progress dialog
+    // mirrors. After Stop only Add stays usable until the end of the batch
+    // arrives.
+    void Pause();
+    void Resume();
+    void Stop();
+    // The list commands for an idle window, or the batch commands for a
+    // running batch.
+    void SetRunning(bool Running);
     // Handlers of the converter's events, on the job's thread.
     void VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration);
     void VxAVCTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);

@@ -356,7 +356,6 @@ void TFilesView::mousePressEvent(QMouseEvent* Event) {
     const QRect Row = RowBounds(visualRect(Index));
     if (Event->position().x() >= Row.left() && Event->position().x() < Row.left() + TFilesDelegate::CheckAreaWidth) {
         FilesModel()->ToggleChecked(Index.row());
-        emit CheckToggled(Index.row());
     }
 }
 
@@ -365,7 +364,6 @@ void TFilesView::keyPressEvent(QKeyEvent* Event) {
         const QModelIndex Current = currentIndex();
         if (Current.isValid() && FilesModel()) {
             FilesModel()->ToggleChecked(Current.row());
-            emit CheckToggled(Current.row());
         }
         Event->accept();
         return;

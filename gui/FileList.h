@@ -124,9 +124,6 @@ public:
     // Width at the left of the first column taken by the check box.
     static constexpr int CheckAreaWidth = 16;
 
-    static QColor RowColour(int Row, bool Selected, bool Focused, int Theme);
-    static QColor FrameColour(bool Focused);
-
     void paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
     QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
     // The view toggles check boxes itself, by the hand-drawn box's area.
@@ -134,6 +131,9 @@ public:
                      const QModelIndex& Index) override;
 
 private:
+    static QColor RowColour(int Row, bool Selected, bool Focused, int Theme);
+    static QColor FrameColour(bool Focused);
+
     TFilesView* FView;
 };
 
@@ -152,14 +152,9 @@ public:
     void SetBackgroundPicture(const QImage& Picture);
     const QImage& BackgroundPicture() const { return FBackground; }
 
-    // The local files among the URLs, in their order.
-    static QStringList LocalFiles(const QList<QUrl>& Urls);
-
 signals:
     // Files dropped on the list, to be added as the Add command adds them.
     void FilesDropped(const QStringList& Paths);
-    // A check box changed by click or Space.
-    void CheckToggled(int Row);
 
 protected:
     void drawRow(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
@@ -173,6 +168,8 @@ protected:
     void dropEvent(QDropEvent* Event) override;
 
 private:
+    // The local files among the URLs, in their order.
+    static QStringList LocalFiles(const QList<QUrl>& Urls);
     void ColumnsChanged();
 
     QImage FBackground;

@@ -454,7 +454,6 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
             std::printf("TARN shown %.6f\n", WallClock());
             std::fflush(stdout);
         }
-        emit FirstShown();
     }
     if (Watched == lblStatus && Event->type() == QEvent::MouseButtonRelease && !lblStatus->text().isEmpty())
         ShowLog();

@@ -142,8 +142,6 @@ public slots:
     void Timer1Timer();
 
 signals:
-    // The window was exposed on screen for the first time.
-    void FirstShown();
     // The files of the command line have been added.
     void InitialFilesAdded(int Added);
 

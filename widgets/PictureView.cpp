@@ -31,11 +31,9 @@ TPictureView::TPictureView(QWidget* Parent) : QWidget(Parent) {
 
 void TPictureView::ClearCanvas() {
     FitCanvasToWidget();
-    if (!FCanvas.isNull()) FCanvas.fill(FBackground);
+    if (!FCanvas.isNull()) FCanvas.fill(PreviewBackground);
     update();
 }
-
-void TPictureView::SetBackground(const QColor& Colour) { FBackground = Colour; }
 
 void TPictureView::DrawBitmap(TBitmap& Bitmap) {
     TBitmapLock Guard(Bitmap);
@@ -74,7 +72,7 @@ void TPictureView::paintEvent(QPaintEvent* Event) {
     QPainter Painter(this);
     const QRect Dirty = Event->rect();
     // Outside the canvas (only while a resize is pending) shows the background.
-    Painter.fillRect(Dirty, FBackground);
+    Painter.fillRect(Dirty, PreviewBackground);
     if (!FCanvas.isNull()) Painter.drawImage(Dirty.topLeft(), FCanvas, Dirty);
 }
 
@@ -92,7 +90,7 @@ void TPictureView::FitCanvasToWidget() {
     if (FCanvas.size() == NewSize) return;
     // What was drawn stays where it was; new area gets the background.
     QImage Grown(NewSize, QImage::Format_RGB32);
-    Grown.fill(FBackground);
+    Grown.fill(PreviewBackground);
     if (!FCanvas.isNull()) {
         QPainter Painter(&Grown);
         Painter.drawImage(0, 0, FCanvas);
