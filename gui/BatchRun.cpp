@@ -18,6 +18,7 @@
 #include "dialogs/WinPreference.h"
 #include "dialogs/WinProgress.h"
 #include "gui/FileList.h"
+#include "widgets/BitmapLock.h"
 #include "widgets/Platform.h"
 
 // What the converter's worker threads share with the run: the captured
@@ -48,18 +49,6 @@ private:
 };
 
 namespace {
-
-// Holds a bitmap's lock for a scope.
-class TFrameLock {
-public:
-    explicit TFrameLock(TBitmap& Bitmap) : FBitmap(Bitmap) { FBitmap.Lock(); }
-    ~TFrameLock() { FBitmap.Unlock(); }
-    TFrameLock(const TFrameLock&) = delete;
-    TFrameLock& operator=(const TFrameLock&) = delete;
-
-private:
-    TBitmap& FBitmap;
-};
 
 int64_t NowMs() {
     using namespace std::chrono;
@@ -161,7 +150,7 @@ void TBatchRun::VxAVCCustomHook(TBatchShared& Shared, TBitmap* ABitmap, bool& AU
     if (!ABitmap || ABitmap->Width() <= 0 || ABitmap->Height() <= 0) return;
     std::shared_ptr<TBitmap> Frame = Shared.Frame();
     if (!Frame) return;
-    TFrameLock Guard(*Frame);
+    TBitmapLock Guard(*Frame);
     Frame->Assign(*ABitmap);
 }
 
@@ -225,7 +214,7 @@ void TBatchRun::Start(int Profile) {
     FConverted = FFailed = 0;
     if (std::shared_ptr<TBitmap> Frame = FShared->Frame()) {
         // The dialog shows the background until this batch's first picture.
-        TFrameLock Guard(*Frame);
+        TBitmapLock Guard(*Frame);
         Frame->SetSize(0, 0);
     }
     if (!QueueJobs(Profile) || FJobs.empty()) return;

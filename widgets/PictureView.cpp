@@ -7,22 +7,7 @@
 #include "app/PreviewMath.h"
 #include "common/Bitmap.h"
 #include "common/Geometry.h"
-
-namespace {
-
-// Holds a bitmap's lock for as long as its rows are read in place.
-class TBitmapLock {
-public:
-    explicit TBitmapLock(TBitmap& Bitmap) : FBitmap(Bitmap) { FBitmap.Lock(); }
-    ~TBitmapLock() { FBitmap.Unlock(); }
-    TBitmapLock(const TBitmapLock&) = delete;
-    TBitmapLock& operator=(const TBitmapLock&) = delete;
-
-private:
-    TBitmap& FBitmap;
-};
-
-}  // namespace
+#include "widgets/BitmapLock.h"
 
 TPictureView::TPictureView(QWidget* Parent) : QWidget(Parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
