@@ -103,15 +103,19 @@ TBatchRun::TBatchRun(TVxAVConverter& Converter, TFilesModel& Rows, const TButton
 TBatchRun::~TBatchRun() {
     // A window destroyed without its close query must not leave events
     // aimed at this run.
-    FConverter.OnProgress = nullptr;
-    FConverter.OnTerminate = nullptr;
-    FConverter.OnBeforeHook = nullptr;
-    FConverter.OnCustomHook = nullptr;
+    DetachHandlers();
     if (FProgress) {
         FProgress->OnPause = FProgress->OnResume = FProgress->OnStop = nullptr;
         FProgress->CapturedFrame = nullptr;
     }
     ReleaseSleepLock();
+}
+
+void TBatchRun::DetachHandlers() {
+    FConverter.OnProgress = nullptr;
+    FConverter.OnTerminate = nullptr;
+    FConverter.OnBeforeHook = nullptr;
+    FConverter.OnCustomHook = nullptr;
 }
 
 void TBatchRun::VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration) {
@@ -358,10 +362,7 @@ void TBatchRun::ShutDownComputer() {
 
 void TBatchRun::Close() {
     FClosed = true;
-    FConverter.OnProgress = nullptr;
-    FConverter.OnTerminate = nullptr;
-    FConverter.OnBeforeHook = nullptr;
-    FConverter.OnCustomHook = nullptr;
+    DetachHandlers();
     FConverter.Stop();
     if (FProgress && FProgress->isVisible()) FProgress->close();
     ReleaseSleepLock();

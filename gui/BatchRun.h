@@ -87,6 +87,7 @@ private:
     // The list commands for an idle window, or the batch commands for a
     // running batch.
     void SetRunning(bool Running);
+    void DetachHandlers();
     // Handlers of the converter's events, on the job's thread.
     void VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration);
     void VxAVCTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
