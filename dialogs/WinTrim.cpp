@@ -27,10 +27,6 @@ namespace {
 constexpr int64_t UsPerSecond = 1000000;
 const char* const TimeMask = "99:99:99;0";
 
-// Source paths up to this length are shown whole.
-constexpr size_t SourceWhole = 50;
-constexpr size_t SourceKeep = 44;
-
 int GroupValue(const std::string& Group, bool IsSeconds) {
     const bool Blank = IsSeconds ? Group == "  " : Group.find_first_not_of(' ') == std::string::npos;
     if (Blank) return 0;
@@ -151,20 +147,10 @@ void TTrimTimes::Reset(TlvFilesRecord& Record) {
     Record.TrimLength = 0;
 }
 
-TfrmTrim::TfrmTrim(QWidget* Parent) : QDialog(Parent) {
+TfrmTrim::TfrmTrim(QWidget* Parent) : TPlayerDialog(pwTrim, "Tiem:", "Source Name:", Parent) {
     setObjectName("frmTrim");
     setWindowTitle("Trim");
-    setFixedSize(ShownWidth, ShownHeight);
 
-    imgPreview = new TPictureView(this);
-    imgPreview->setObjectName("imgPreview");
-    imgPreview->setGeometry(10, 10, DialogPreviewWidth, DialogPreviewHeight);
-    trcPreview = new QSlider(Qt::Horizontal, this);
-    trcPreview->setObjectName("trcPreview");
-    trcPreview->setGeometry(10, 268, DialogPreviewWidth, 26);
-
-    imgbtnPlay = PictureButton(this, "imgbtnPlay", "Play", PictureOf(TPicture::Play));
-    imgbtnpause = PictureButton(this, "imgbtnpause", "Pause", PictureOf(TPicture::Pause));
     imgLeft = PictureButton(this, "imgLeft", "Left", PictureOf(TPicture::StepBack));
     imgRight = PictureButton(this, "imgRight", "Right", PictureOf(TPicture::StepForward));
     PlacePictureButtons({imgbtnPlay, imgbtnpause, imgLeft, imgRight});
@@ -174,16 +160,6 @@ TfrmTrim::TfrmTrim(QWidget* Parent) : QDialog(Parent) {
     btnSetEnd = Button(this, "Set End", "btnSetEnd", 298, 297, 82);
     btnSetStart->setToolTip("Start the trim at the picture shown");
     btnSetEnd->setToolTip("End the trim at the picture shown");
-
-    Caption(this, "Tiem:", 10, 338);
-    lblPTS = Caption(this, "", 60, 338, 120);
-    lblPTS->setObjectName("lblPTS");
-    Caption(this, "Length:", 190, 338);
-    lblLength = Caption(this, "", 250, 338, 130);
-    lblLength->setObjectName("lblLength");
-    Caption(this, "Source Name:", 10, 364);
-    lblSourceName = PathLabel(this, 100, 364, SourceLabelWidth);
-    lblSourceName->setObjectName("lblSourceName");
 
     const int RX = 398;
     Caption(this, "Set Start Time:", RX, 18);
@@ -208,16 +184,6 @@ TfrmTrim::TfrmTrim(QWidget* Parent) : QDialog(Parent) {
     btnOk->setDefault(true);
     btnCancel = Button(this, "Cancel", "btnCancel", 512, 394);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(PreviewTimerInterval);
-
-    FPlayer = new TPreviewPlayer(TPreviewRules::For(pwTrim), imgPreview, trcPreview, lblPTS, Timer1, this);
-    FPlayer->SetProbe(&VxAVC.Probe);
-
-    connect(trcPreview, &QSlider::valueChanged, this, &TfrmTrim::trcPreviewChange);
-    connect(Timer1, &QTimer::timeout, this, &TfrmTrim::Timer1Timer);
-    connect(imgbtnPlay, &QToolButton::clicked, this, &TfrmTrim::imgbtnPlayClick);
-    connect(imgbtnpause, &QToolButton::clicked, this, &TfrmTrim::imgbtnpauseClick);
     connect(imgLeft, &QToolButton::clicked, this, &TfrmTrim::imgLeftClick);
     connect(imgRight, &QToolButton::clicked, this, &TfrmTrim::imgRightClick);
     connect(btnOk1, &QPushButton::clicked, this, &TfrmTrim::btnOk1Click);
@@ -232,35 +198,17 @@ TfrmTrim::TfrmTrim(QWidget* Parent) : QDialog(Parent) {
     maskedtEndTime->installEventFilter(this);
 }
 
-TfrmTrim::~TfrmTrim() {
-    Timer1->stop();
-    VxAVC.ClearJobs();
-    VxAVC.Probe.CloseFile();
-}
-
 void TfrmTrim::SetRow(TlvFilesRecord* Record, TColumnSetter SetTrimmedLength) {
     FRecord = Record;
     FSetTrimmedLength = std::move(SetTrimmedLength);
 }
 
-void TfrmTrim::showEvent(QShowEvent* Event) {
-    FormShow();
-    QDialog::showEvent(Event);
-}
-
-bool TfrmTrim::OpenSource() { return OpenDialogSource(VxAVC, *FPlayer, FRecord->SourceFile); }
-
 void TfrmTrim::FormShow() {
-    setFixedSize(ShownWidth, ShownHeight);
-    ApplyCurrentTheme(this);
+    BeginShow();
     QPalette Light = maskedtLength->palette();
     Light.setColor(QPalette::Base, Colour3DLight);
     Light.setColor(QPalette::Text, Qt::black);
     maskedtLength->setPalette(Light);
-    lblSourceName->clear();
-    lblSourceName->setToolTip(QString());
-    lblPTS->clear();
-    lblLength->clear();
     if (!FRecord) return;
 
     FOpened = OpenSource();
@@ -276,19 +224,14 @@ void TfrmTrim::FormShow() {
                                                       btnSetStart, btnSetEnd})
         W->setEnabled(FOpened);
 
-    if (FOpened && VxAVC.Probe.VideoStreamCount() > 0) {
+    if (FOpened && VxAVC.Probe.VideoStreamCount() > 0)
         FPlayer->Start();
-    } else {
-        FPlayer->State().TimerOn = false;
-        Timer1->stop();
-    }
-    lblSourceName->setText(QString::fromStdString(ShortenPath(FRecord->SourceFile, SourceWhole, SourceKeep, true)));
-    lblSourceName->setToolTip(QString::fromStdString(FRecord->SourceFile));
-    lblSourceName->resize(SourceLabelWidth, lblSourceName->height());
+    else
+        StopTimer();
+    ShowSource(FOpened);
 
     FTimes.Open(*FRecord, DurationUs / 1000);
     WriteFields();
-    if (FOpened) lblLength->setText(QString::fromStdString(SecondsText(DurationUs) + " Second"));
     maskedtStartTime->setFocus();
 }
 
@@ -359,34 +302,13 @@ void TfrmTrim::btnResetClick() {
 
 void TfrmTrim::btnDefaultClick() { btnResetClick(); }
 
-void TfrmTrim::trcPreviewChange(int Position) { FPlayer->SliderChanged(Position); }
-
-void TfrmTrim::Timer1Timer() { FPlayer->Tick(); }
-
-void TfrmTrim::imgbtnPlayClick() {
-    if (FPlayer->Paused()) {
-        FPlayer->Resume();
-        return;
-    }
-    if (FRecord && OpenSource()) FPlayer->Start();
-}
-
-void TfrmTrim::imgbtnpauseClick() { FPlayer->Pause(); }
-
 void TfrmTrim::imgLeftClick() { trcPreview->setValue(StepLeft(trcPreview->value())); }
 
 void TfrmTrim::imgRightClick() { trcPreview->setValue(StepRight(trcPreview->value(), trcPreview->maximum())); }
 
-void TfrmTrim::FormCloseQuery() {
-    VxAVC.ClearJobs();
-    Timer1->stop();
-    FPlayer->State().TimerOn = false;
-}
-
 void TfrmTrim::done(int Result) {
-    FValidating = true;  // leaving the fields while closing validates nothing
-    FormCloseQuery();
-    QDialog::done(Result);
+    FValidating = true;
+    TPlayerDialog::done(Result);
     FValidating = false;
 }
 
@@ -402,12 +324,3 @@ bool TfrmTrim::eventFilter(QObject* Watched, QEvent* Event) {
     return QDialog::eventFilter(Watched, Event);
 }
 
-void TfrmTrim::ReportOpenFailure() {
-    const std::string Reason = VxAVC.Probe.LastError().empty() ? "Cannot open " + FRecord->SourceFile + "."
-                                                                : VxAVC.Probe.LastError();
-    // The box comes once the dialog is on screen, so it stands over it.
-    QPointer<TfrmTrim> Self(this);
-    QTimer::singleShot(0, this, [Self, Reason] {
-        if (Self) ShowMessageBox("Warning", Reason, TMessageKind::Warning);
-    });
-}

@@ -7,23 +7,16 @@
 // any widgets; the dialog copies its fields in and out around each rule.
 #pragma once
 
-#include <QDialog>
-
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "app/FilesRecord.h"
-#include "component/VxAVConverter.h"
+#include "dialogs/PlayerDialog.h"
 
-class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSlider;
-class QTimer;
 class QToolButton;
-class TPictureView;
-class TPreviewPlayer;
 
 // HH:MM:SS of a time in µs as six digits without colons ("011530").
 std::string TimeDigits(int64_t Microseconds);
@@ -60,52 +53,35 @@ struct TTrimTimes {
     void Reset(TlvFilesRecord& Record);
 };
 
-class TfrmTrim : public QDialog {
+class TfrmTrim : public TPlayerDialog {
     Q_OBJECT
 public:
     using TColumnSetter = std::function<void(int Seconds)>;
 
     explicit TfrmTrim(QWidget* Parent = nullptr);
-    ~TfrmTrim() override;
 
     // The row the next opening edits: its record (null when the file list
     // is empty) and how to set its "Trimmed Length" column. The record must
     // outlive the dialog's showing.
     void SetRow(TlvFilesRecord* Record, TColumnSetter SetTrimmedLength);
     const TTrimTimes& Times() const { return FTimes; }
-    TPreviewPlayer* Player() const { return FPlayer; }
 
-    TPictureView* imgPreview = nullptr;
-    QSlider* trcPreview = nullptr;
-    QLabel *lblLength = nullptr, *lblSourceName = nullptr;
     QLineEdit *maskedtStartTime = nullptr, *maskedtEndTime = nullptr, *maskedtLength = nullptr;
     QPushButton *btnOk1 = nullptr, *btnOk2 = nullptr, *btnReset = nullptr, *btnDefault = nullptr;
     QPushButton *btnOk = nullptr, *btnCancel = nullptr;
     QPushButton* btnSetStart = nullptr;
-    QToolButton *imgbtnPlay = nullptr, *imgbtnpause = nullptr;
-    QTimer* Timer1 = nullptr;
-    TVxAVConverter VxAVC;
 
     void btnOk1Click();
-    void Timer1Timer();
-    void imgbtnPlayClick();
-    void imgbtnpauseClick();
 
 public slots:
-    // Every way of closing passes the close query.
+    // Leaving a field while closing validates nothing.
     void done(int Result) override;
 
 protected:
-    void showEvent(QShowEvent* Event) override;
+    void FormShow() override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
-    static constexpr int ShownWidth = 615;
-    static constexpr int ShownHeight = 435;
-    static constexpr int SourceLabelWidth = 290;
-
-    void FormShow();
-    void FormCloseQuery();
     void btnOkClick();
     void btnCancelClick();
     void btnOk2Click();
@@ -115,25 +91,17 @@ private:
     void btnDefaultClick();
     void btnSetStartClick();
     void btnSetEndClick();
-    void trcPreviewChange(int Position);
     void imgLeftClick();
     void imgRightClick();
 
-    // Empties the job list, adds and opens the source; true with a preview.
-    bool OpenSource();
-    // Says why the source did not open, once the dialog shows.
-    void ReportOpenFailure();
     void ReadFields();
     void WriteFields();
     void Refused(const std::string& Message, QLineEdit* Field);
     // The time at the slider in ms (the duration at its end).
     int64_t SliderTimeMs() const;
 
-    QLabel* lblPTS = nullptr;
     QPushButton* btnSetEnd = nullptr;
     QToolButton *imgLeft = nullptr, *imgRight = nullptr;
-    TPreviewPlayer* FPlayer = nullptr;
-    TlvFilesRecord* FRecord = nullptr;
     TColumnSetter FSetTrimmedLength;
     TTrimTimes FTimes;
     bool FOpened = false;

@@ -288,19 +288,20 @@ bool TBatchRun::QueueJobs(int Profile) {
 
 void TBatchRun::ShowProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration,
                              const std::string& AOutput, int AJobCount) {
-    TProgressFigures Figures;
-    Figures.Percent = std::max(ProgressPercent(ACurrentDuration, ATotalOutputDuration), 0);
-    FRows.SetStatus(JobRow(AIndex), TRowStatus::Converting(Figures.Percent));
+    const int Percent = std::max(ProgressPercent(ACurrentDuration, ATotalOutputDuration), 0);
+    FRows.SetStatus(JobRow(AIndex), TRowStatus::Converting(Percent));
     if (!FProgress) return;
     FTiming.Report(AIndex, ACurrentDuration, ATotalOutputDuration, std::chrono::steady_clock::now());
-    Figures.CurrentMs = ACurrentDuration;
-    Figures.TotalMs = ATotalOutputDuration;
-    Figures.SizeBytes = ACurrentSize;
-    Figures.Job = AIndex;
-    Figures.JobCount = AJobCount;
-    Figures.Output = AOutput;
-    Figures.Pace = BatchProgressText(FTiming.Speed(AIndex), FTiming.JobLeftMs(AIndex), FTiming.BatchLeftMs());
-    FProgress->ShowProgress(Figures);
+    FProgress->ShowProgress({
+        .Percent = Percent,
+        .CurrentMs = ACurrentDuration,
+        .TotalMs = ATotalOutputDuration,
+        .SizeBytes = ACurrentSize,
+        .Job = AIndex,
+        .JobCount = AJobCount,
+        .Output = AOutput,
+        .Pace = BatchProgressText(FTiming.Speed(AIndex), FTiming.JobLeftMs(AIndex), FTiming.BatchLeftMs()),
+    });
 }
 
 void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, const std::string& AMessage,
