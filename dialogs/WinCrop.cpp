@@ -3,15 +3,11 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStyle>
 #include <QTabWidget>
-#include <QTimer>
-#include <QToolButton>
 
 #include <algorithm>
 #include <climits>
@@ -21,11 +17,8 @@
 #include "common/Bitmap.h"
 #include "dialogs/FormControls.h"
 #include "dialogs/RectTracker.h"
-#include "widgets/ElidedLabel.h"
-#include "widgets/PathText.h"
 #include "widgets/PictureView.h"
 #include "widgets/PreviewPlayer.h"
-#include "widgets/Theme.h"
 
 namespace {
 

@@ -1,14 +1,10 @@
 #include "dialogs/WinTrim.h"
 
-#include <QApplication>
 #include <QFocusEvent>
 #include <QLabel>
-#include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QStyle>
-#include <QTimer>
 #include <QToolButton>
 
 #include <cstdio>
@@ -16,9 +12,6 @@
 #include "app/GlobalUnit.h"
 #include "app/PreviewMath.h"
 #include "dialogs/FormControls.h"
-#include "widgets/ElidedLabel.h"
-#include "widgets/PathText.h"
-#include "widgets/PictureView.h"
 #include "widgets/PreviewPlayer.h"
 #include "widgets/Theme.h"
 
