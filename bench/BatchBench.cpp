@@ -25,6 +25,7 @@
 #include "app/GlobalUnit.h"
 #include "binding/LibAV.h"
 #include "component/VxAVConverter.h"
+#include "gui/BatchRun.h"
 #include "gui/WinMain.h"
 #include "widgets/Platform.h"
 
@@ -76,12 +77,12 @@ bool MakeClip(const std::string& Source, const std::string& Path, int Seconds, i
 
 double WindowBatch(const TStartOptions& Options, const QStringList& Files, bool Live) {
     TfrmMain Window(Options);
-    Window.SetProgressModalLoop(false);
-    Window.SetLivePicture(Live);
+    Window.Batch()->SetModalLoop(false);
+    Window.Batch()->SetLivePicture(Live);
     Window.show();
     Window.AddFiles(Files);
     QEventLoop Loop;
-    QObject::connect(&Window, &TfrmMain::BatchEnded, &Loop, &QEventLoop::quit);
+    QObject::connect(Window.Batch(), &TBatchRun::Ended, &Loop, &QEventLoop::quit);
     const auto Start = Clock::now();
     QTimer::singleShot(0, &Window, [&Window] { Window.btnStart->click(); });
     Loop.exec();

@@ -1,6 +1,5 @@
 #include "dialogs/Directory.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileSystemModel>
@@ -13,6 +12,7 @@
 
 #include "app/GlobalUnit.h"
 #include "common/Files.h"
+#include "widgets/Controls.h"
 #include "widgets/Platform.h"
 #include "widgets/Theme.h"
 
@@ -28,8 +28,8 @@ public:
     QIcon icon(const QFileInfo& Info) const override { return Info.isRoot() ? FDrive : FFolder; }
 
 private:
-    QIcon FFolder = QIcon::fromTheme("folder", QApplication::style()->standardIcon(QStyle::SP_DirIcon));
-    QIcon FDrive = QIcon::fromTheme("drive-harddisk", QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon));
+    QIcon FFolder = ThemedIcon("folder", QStyle::SP_DirIcon);
+    QIcon FDrive = ThemedIcon("drive-harddisk", QStyle::SP_DriveHDIcon);
 };
 
 std::string AppTitle() {

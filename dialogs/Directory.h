@@ -29,19 +29,12 @@ public:
     bool SelectFolder(const std::string& Folder);
     // The folder selected in the tree, empty when none.
     std::string SelectedFolder() const;
-    // True for the entries that cannot be chosen: the file-system root and
-    // the kernel's virtual folders.
-    static bool IsReservedFolder(const std::string& Folder);
 
-    QLabel* lblPrompt = nullptr;
     QTreeView* stview_selectdir = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
 
-    void FormShow();
-    void stview_selectdirClick();
     void btnOkClick();
-    void btnCancelClick();
 
 public slots:
     // Closing by the title bar or Escape counts as Cancel.
@@ -51,6 +44,14 @@ protected:
     void showEvent(QShowEvent* Event) override;
 
 private:
+    // True for the entries that cannot be chosen: the file-system root and
+    // the kernel's virtual folders.
+    static bool IsReservedFolder(const std::string& Folder);
+    void FormShow();
+    void stview_selectdirClick();
+    void btnCancelClick();
+
+    QLabel* lblPrompt = nullptr;
     std::unique_ptr<QFileIconProvider> FIcons;  // the destructor deletes the model first
     QFileSystemModel* FModel = nullptr;
     std::string FChosenFolder;

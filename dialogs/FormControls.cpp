@@ -32,14 +32,12 @@ QPushButton* Button(QWidget* Parent, const char* Text, const char* Name, int X, 
     return Btn;
 }
 
-QToolButton* ImageButton(QWidget* Parent, QStyle::StandardPixmap Icon, const char* Name, const char* Tip, int X,
-                         int Y) {
-    auto* Btn = new QToolButton(Parent);
-    Btn->setObjectName(Name);
-    Btn->setIcon(Parent->style()->standardIcon(Icon));
-    Btn->setToolTip(Tip);
-    Btn->setGeometry(X, Y, 30, 26);
-    return Btn;
+void PlacePictureButtons(std::initializer_list<QToolButton*> Buttons) {
+    int X = 10;
+    for (QToolButton* B : Buttons) {
+        B->move(X, 298);
+        X += PictureButtonSize.width() + 8;
+    }
 }
 
 bool OpenDialogSource(TVxAVConverter& Converter, TPreviewPlayer& Player, const std::string& File) {

@@ -2,9 +2,10 @@
 // positions, and opening the row's file.
 #pragma once
 
-#include <QStyle>
-
+#include <initializer_list>
 #include <string>
+
+#include "widgets/Controls.h"
 
 class QLabel;
 class QPushButton;
@@ -20,9 +21,9 @@ QLabel* Caption(QWidget* Parent, const char* Text, int X, int Y, int W = 0);
 // path is wider.
 TElidedLabel* PathLabel(QWidget* Parent, int X, int Y, int W);
 QPushButton* Button(QWidget* Parent, const char* Text, const char* Name, int X, int Y, int W = 90);
-// A small button with one of the style's standard pictures.
-QToolButton* ImageButton(QWidget* Parent, QStyle::StandardPixmap Icon, const char* Name, const char* Tip, int X,
-                         int Y);
+// The preview player's picture buttons in a row under its slider, spaced as
+// the main window spaces its own.
+void PlacePictureButtons(std::initializer_list<QToolButton*> Buttons);
 
 // Makes File the converter's only job and opens it in the player; a file
 // the player cannot open gives a warning and false.

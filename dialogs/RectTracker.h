@@ -28,10 +28,6 @@ class TRectTracker : public QWidget {
     Q_OBJECT
 public:
     static constexpr int MinSize = 10;
-    static constexpr int HandleSize = 5;
-    static constexpr int InnerMargin = 2;      // the dotted rectangle lies this far inside
-    static constexpr int CompanionMargin = 5;  // AcControl lies this far inside
-    static constexpr int InitialSize = 65;
 
     // Sender and the inner rectangle in the parent's coordinates.
     using TTrackerEvent = std::function<void(TRectTracker* Sender, const TRect& TrackRect)>;
@@ -48,7 +44,6 @@ public:
     // The inner rectangle in the parent's coordinates.
     TRect TrackRect() const;
     TTrackerZone GrabbedZone() const { return FGrabbed; }
-    bool Dragging() const { return FGrabbed != tzNone; }
 
     // Bounds in the parent's coordinates; width and height never go below MinSize.
     void SetBounds(int Left, int Top, int Width, int Height);
@@ -70,6 +65,11 @@ protected:
     void moveEvent(QMoveEvent* Event) override;
 
 private:
+    static constexpr int HandleSize = 5;
+    static constexpr int InnerMargin = 2;      // the dotted rectangle lies this far inside
+    static constexpr int CompanionMargin = 5;  // AcControl lies this far inside
+    static constexpr int InitialSize = 65;
+
     void PlaceCompanion();
 
     QPoint FReference{-1, -1};

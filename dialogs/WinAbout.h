@@ -15,7 +15,6 @@ public:
     explicit TLinkLabel(QWidget* Parent = nullptr);
     void SetAddress(const QString& Address);
     const QString& Address() const { return FAddress; }
-    bool Hot() const { return FHot; }
 
 protected:
     void enterEvent(QEnterEvent* Event) override;
@@ -39,16 +38,18 @@ public:
 
     explicit TfrmAbout(QWidget* Parent = nullptr);
 
-    QLabel* imgIcon = nullptr;
     QLabel* lblAppNameVer = nullptr;
-    QLabel* lblLegal = nullptr;
     QLabel* lblRights = nullptr;
     TLinkLabel* lblBuyNow1 = nullptr;
     QPushButton* btn1 = nullptr;
 
+protected:
+    void showEvent(QShowEvent* Event) override;
+
+private:
     void FormShow();
     void btn1Click();
 
-protected:
-    void showEvent(QShowEvent* Event) override;
+    QLabel* imgIcon = nullptr;
+    QLabel* lblLegal = nullptr;
 };

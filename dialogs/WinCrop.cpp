@@ -3,15 +3,11 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStyle>
 #include <QTabWidget>
-#include <QTimer>
-#include <QToolButton>
 
 #include <algorithm>
 #include <climits>
@@ -21,16 +17,11 @@
 #include "common/Bitmap.h"
 #include "dialogs/FormControls.h"
 #include "dialogs/RectTracker.h"
-#include "widgets/ElidedLabel.h"
-#include "widgets/PathText.h"
 #include "widgets/PictureView.h"
 #include "widgets/PreviewPlayer.h"
-#include "widgets/Theme.h"
 
 namespace {
 
-constexpr size_t SourceWhole = 50;
-constexpr size_t SourceKeep = 44;
 // Spin edits never clamp what the tracker gives them.
 constexpr int SpinLimit = 100000;
 // The first picture of the crop preview.
@@ -111,33 +102,13 @@ bool FindBlackBorders(const TBitmap& Picture, TBorders& Borders) {
     return true;
 }
 
-TfrmCrop::TfrmCrop(QWidget* Parent) : QDialog(Parent) {
+TfrmCrop::TfrmCrop(QWidget* Parent) : TPlayerDialog(pwCrop, "Time:", "Source File:", Parent) {
     setObjectName("frmCrop");
     setWindowTitle("Crop");
-    setFixedSize(ShownWidth, ShownHeight);
 
-    imgPreview = new TPictureView(this);
-    imgPreview->setObjectName("imgPreview");
-    imgPreview->setGeometry(10, 10, DialogPreviewWidth, DialogPreviewHeight);
     RectTracker = new TRectTracker(this);
     RectTracker->setObjectName("RectTracker");
     RectTracker->raise();
-    trcPreview = new QSlider(Qt::Horizontal, this);
-    trcPreview->setObjectName("trcPreview");
-    trcPreview->setGeometry(10, 268, DialogPreviewWidth, 26);
-
-    imgbtnPlay = ImageButton(this, QStyle::SP_MediaPlay, "imgbtnPlay", "Play", 10, 298);
-    imgbtnpause = ImageButton(this, QStyle::SP_MediaPause, "imgbtnpause", "Pause", 44, 298);
-
-    Caption(this, "Time:", 10, 338);
-    lblPTS = Caption(this, "", 60, 338, 120);
-    lblPTS->setObjectName("lblPTS");
-    Caption(this, "Length:", 190, 338);
-    lblLength = Caption(this, "", 250, 338, 130);
-    lblLength->setObjectName("lblLength");
-    Caption(this, "Source File:", 10, 364);
-    lblSourceName = PathLabel(this, 100, 364, SourceLabelWidth);
-    lblSourceName->setObjectName("lblSourceName");
 
     pgCrop = new QTabWidget(this);
     pgCrop->setObjectName("pgCrop");
@@ -172,15 +143,6 @@ TfrmCrop::TfrmCrop(QWidget* Parent) : QDialog(Parent) {
     btnOk->setDefault(true);
     btnCancel = Button(this, "Cancel", "btnCancel", 512, 394);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(PreviewTimerInterval);
-    FPlayer = new TPreviewPlayer(TPreviewRules::For(pwCrop), imgPreview, trcPreview, lblPTS, Timer1, this);
-    FPlayer->SetProbe(&VxAVC.Probe);
-
-    connect(trcPreview, &QSlider::valueChanged, this, &TfrmCrop::trcPreviewChange);
-    connect(Timer1, &QTimer::timeout, this, &TfrmCrop::Timer1Timer);
-    connect(imgbtnPlay, &QToolButton::clicked, this, &TfrmCrop::imgbtnPlayClick);
-    connect(imgbtnpause, &QToolButton::clicked, this, &TfrmCrop::imgbtnpauseClick);
     connect(spedUp, &QSpinBox::valueChanged, this, &TfrmCrop::spedUpChange);
     connect(spedDown, &QSpinBox::valueChanged, this, &TfrmCrop::spedDownChange);
     connect(spedLeft, &QSpinBox::valueChanged, this, &TfrmCrop::spedLeftChange);
@@ -196,19 +158,6 @@ TfrmCrop::TfrmCrop(QWidget* Parent) : QDialog(Parent) {
     };
     EnableCrop(false);
 }
-
-TfrmCrop::~TfrmCrop() {
-    Timer1->stop();
-    VxAVC.ClearJobs();
-    VxAVC.Probe.CloseFile();
-}
-
-void TfrmCrop::showEvent(QShowEvent* Event) {
-    FormShow();
-    QDialog::showEvent(Event);
-}
-
-bool TfrmCrop::OpenSource() { return OpenDialogSource(VxAVC, *FPlayer, FRecord->SourceFile); }
 
 void TfrmCrop::EnableCrop(bool Enabled) {
     RectTracker->setEnabled(Enabled);
@@ -231,12 +180,7 @@ void TfrmCrop::SetSpins(int Up, int Down, int Left, int Right) {
 }
 
 void TfrmCrop::FormShow() {
-    setFixedSize(ShownWidth, ShownHeight);
-    ApplyCurrentTheme(this);
-    lblSourceName->clear();
-    lblSourceName->setToolTip(QString());
-    lblPTS->clear();
-    lblLength->clear();
+    BeginShow();
     FHasVideo = false;
     if (FRecord) {
         VxAVC.ClearJobs();
@@ -265,8 +209,7 @@ void TfrmCrop::FormShow() {
             }
         }
         if (!FHasVideo) {
-            FPlayer->State().TimerOn = false;
-            Timer1->stop();
+            StopTimer();
             EnableCrop(false);
             SetSpins(0, 0, 0, 0);
             if (!Opened) ReportOpenFailure();
@@ -284,11 +227,7 @@ void TfrmCrop::FormShow() {
         }
         // Without a picture nothing can be cropped, and OK would only store zeros.
         btnOk->setEnabled(Opened);
-        lblSourceName->setText(
-            QString::fromStdString(ShortenPath(FRecord->SourceFile, SourceWhole, SourceKeep, true)));
-        lblSourceName->setToolTip(QString::fromStdString(FRecord->SourceFile));
-        lblSourceName->resize(SourceLabelWidth, lblSourceName->height());
-        if (Opened) lblLength->setText(QString::fromStdString(SecondsText(FPlayer->DurationUs()) + " Second"));
+        ShowSource(Opened);
     }
     RectTracker->raise();
     RectTracker->update();
@@ -439,37 +378,3 @@ void TfrmCrop::btnOkClick() {
 
 void TfrmCrop::btnCancelClick() { reject(); }
 
-void TfrmCrop::trcPreviewChange(int Position) { FPlayer->SliderChanged(Position); }
-
-void TfrmCrop::Timer1Timer() { FPlayer->Tick(); }
-
-void TfrmCrop::imgbtnPlayClick() {
-    if (FPlayer->Paused()) {
-        FPlayer->Resume();
-        return;
-    }
-    if (FRecord && OpenSource()) FPlayer->Start();
-}
-
-void TfrmCrop::imgbtnpauseClick() { FPlayer->Pause(); }
-
-void TfrmCrop::FormCloseQuery() {
-    VxAVC.ClearJobs();
-    Timer1->stop();
-    FPlayer->State().TimerOn = false;
-}
-
-void TfrmCrop::done(int Result) {
-    FormCloseQuery();
-    QDialog::done(Result);
-}
-
-void TfrmCrop::ReportOpenFailure() {
-    const std::string Reason = VxAVC.Probe.LastError().empty() ? "Cannot open " + FRecord->SourceFile + "."
-                                                                : VxAVC.Probe.LastError();
-    // The box comes once the dialog is on screen, so it stands over it.
-    QPointer<TfrmCrop> Self(this);
-    QTimer::singleShot(0, this, [Self, Reason] {
-        if (Self) ShowMessageBox("Warning", Reason, TMessageKind::Warning);
-    });
-}

@@ -4,27 +4,20 @@
 // even, in the row's record together with the zoom mode.
 #pragma once
 
-#include <QDialog>
-
 #include <cstdint>
 #include <string>
 
 #include "app/FilesRecord.h"
 #include "common/Geometry.h"
-#include "component/VxAVConverter.h"
+#include "dialogs/PlayerDialog.h"
 
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QSlider;
 class QSpinBox;
 class QTabWidget;
-class QTimer;
-class QToolButton;
 class TBitmap;
-class TPictureView;
-class TPreviewPlayer;
 class TRectTracker;
 
 // Num / Den rounded to the nearest integer, ties to the even one (Den > 0).
@@ -46,17 +39,10 @@ struct TBorders {
 };
 bool FindBlackBorders(const TBitmap& Picture, TBorders& Borders);
 
-class TfrmCrop : public QDialog {
+class TfrmCrop : public TPlayerDialog {
     Q_OBJECT
 public:
-    static constexpr int ShownWidth = 615;
-    static constexpr int ShownHeight = 435;
-    static constexpr int SourceLabelWidth = 290;
-    // Pictures the Auto button samples.
-    static constexpr int AutoSamples = 10;
-
     explicit TfrmCrop(QWidget* Parent = nullptr);
-    ~TfrmCrop() override;
 
     // The row the next opening edits (null when the file list is empty);
     // the record must outlive the dialog's showing.
@@ -70,25 +56,19 @@ public:
     int PictureHeight() const { return FH; }
     int FrameWidth() const { return FFrameW; }
     int FrameHeight() const { return FFrameH; }
-    TPreviewPlayer* Player() const { return FPlayer; }
 
-    TPictureView* imgPreview = nullptr;
     TRectTracker* RectTracker = nullptr;
-    QSlider* trcPreview = nullptr;
-    QLabel *lblPTS = nullptr, *lblLength = nullptr, *lblSourceName = nullptr;
-    QTabWidget* pgCrop = nullptr;
-    QGroupBox* grpbxCrop = nullptr;
     QSpinBox *spedUp = nullptr, *spedLeft = nullptr, *spedDown = nullptr, *spedRight = nullptr;
     QPushButton *btnReset = nullptr, *btnAuto = nullptr;
-    QLabel* lblZoom = nullptr;
-    QComboBox* cmbZoom = nullptr;
     QPushButton *btnOk = nullptr, *btnCancel = nullptr, *btnDefault = nullptr;
-    QToolButton *imgbtnPlay = nullptr, *imgbtnpause = nullptr;
-    QTimer* Timer1 = nullptr;
-    TVxAVConverter VxAVC;
 
-    void FormShow();
-    void FormCloseQuery();
+protected:
+    void FormShow() override;
+
+private:
+    // Pictures the Auto button samples.
+    static constexpr int AutoSamples = 10;
+
     void btnOkClick();
     void btnCancelClick();
     void btnResetClick();
@@ -101,27 +81,15 @@ public:
     void RectTrackerMouseDown();
     // X, Y: the mouse in the tracker's coordinates.
     void RectTrackerMouseMove(int X, int Y);
-    void trcPreviewChange(int Position);
-    void Timer1Timer();
-    void imgbtnPlayClick();
-    void imgbtnpauseClick();
 
-public slots:
-    void done(int Result) override;
-
-protected:
-    void showEvent(QShowEvent* Event) override;
-
-private:
-    bool OpenSource();
-    // Says why the source did not open, once the dialog shows.
-    void ReportOpenFailure();
     void SetSpins(int Up, int Down, int Left, int Right);
     void SpinChanged(QSpinBox* Spin);
     void EnableCrop(bool Enabled);
 
-    TPreviewPlayer* FPlayer = nullptr;
-    TlvFilesRecord* FRecord = nullptr;
+    QTabWidget* pgCrop = nullptr;
+    QGroupBox* grpbxCrop = nullptr;
+    QLabel* lblZoom = nullptr;
+    QComboBox* cmbZoom = nullptr;
     bool FHasVideo = false;
     int FX0 = 0, FY0 = 0, FW = 0, FH = 0;
     int FFrameW = 0, FFrameH = 0;

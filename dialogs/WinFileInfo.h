@@ -37,23 +37,17 @@ public:
 
     QLabel* lblSourceName = nullptr;
     QLabel* lblFileLength = nullptr;
-    QGroupBox* grpVideo = nullptr;
     QLineEdit* edtFormat = nullptr;
     QLineEdit* edtResloution = nullptr;
     QLineEdit* edtBitRate = nullptr;
     QLineEdit* edtFrameRate = nullptr;
     QLineEdit* edtTotalFrame = nullptr;
-    QGroupBox* grpAudio = nullptr;
     QLineEdit* edtAudioForamt = nullptr;
     QLineEdit* edtAudioBitRate = nullptr;
     QLineEdit* edtSampleRate = nullptr;
     QLineEdit* edtChannel = nullptr;
     QPushButton* btn1 = nullptr;
     TVxAVConverter VxAVC;
-
-    void FormShow();
-    void FormCloseQuery();
-    void btn1Click();
 
 public slots:
     // Every way of closing passes the close query.
@@ -63,9 +57,13 @@ protected:
     void showEvent(QShowEvent* Event) override;
 
 private:
+    void FormShow();
+    void FormCloseQuery();
+    void btn1Click();
     void ClearFields();
     void ShowFile();
     void ReportFailure(const std::string& Reason);
 
+    QGroupBox *grpVideo = nullptr, *grpAudio = nullptr;
     std::string FSourceFile;
 };

@@ -25,18 +25,11 @@ class TfrmPreference : public QDialog {
 public:
     static constexpr int ShownWidth = 480;
     static constexpr int ShownHeight = 390;
-    // The quality the Default button sets (not the settings' default of 30).
-    static constexpr int DefaultQuality = 20;
     // Key of the section "settings": how many conversions a batch runs at
     // the same time (1 to the number of cores).
     static constexpr const char* JobsKey = "jobs";
-    // The hint of spedCmp, with the line breaks of the original text.
-    static const char* const CompressionHint;
 
     explicit TfrmPreference(const std::string& SettingsIni = "", QWidget* Parent = nullptr);
-
-    void SetSettingsIni(const std::string& SettingsIni) { FSettingsIni = SettingsIni; }
-    const std::string& SettingsIni() const { return FSettingsIni; }
 
     // Conversions at once as stored, within 1 to MaxJobs().
     static int StoredJobs(const std::string& SettingsIni);
@@ -47,7 +40,6 @@ public:
     // The folder chooser Brows shows; created on the first Brows.
     TfmDirectory* Chooser() const { return FChooser; }
 
-    QLabel* lblSnapDirectory = nullptr;
     QLineEdit* edtSnapDirectory = nullptr;
     QPushButton* btnBrows = nullptr;
     QPushButton* btnOpen = nullptr;
@@ -64,6 +56,15 @@ public:
     QPushButton* btnCancel = nullptr;
     QPushButton* btnDefault = nullptr;
 
+protected:
+    void showEvent(QShowEvent* Event) override;
+
+private:
+    // The quality the Default button sets (not the settings' default of 30).
+    static constexpr int DefaultQuality = 20;
+    // The hint of spedCmp, with the line breaks of the original text.
+    static const char* const CompressionHint;
+
     void FormShow();
     void btnOkClick();
     void btnCancelClick();
@@ -76,14 +77,10 @@ public:
     void ckJpgClick();
     void trcCmpChange(int Position);
     void spedCmpChange(int Value);
-
-protected:
-    void showEvent(QShowEvent* Event) override;
-
-private:
     void SetQualityEnabled(bool Enabled);
     void SetPriorityIndex(int Index);
 
+    QLabel* lblSnapDirectory = nullptr;
     std::string FSettingsIni;
     QPointer<TfmDirectory> FChooser;
 };

@@ -5,7 +5,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
-#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 
@@ -13,7 +12,9 @@
 
 #include "app/Snapshot.h"
 #include "common/Bitmap.h"
+#include "widgets/Controls.h"
 #include "widgets/ElidedLabel.h"
+#include "widgets/PathText.h"
 #include "widgets/PictureView.h"
 #include "widgets/Theme.h"
 
@@ -34,6 +35,8 @@ TBitmap CanvasBitmap(const QImage& Canvas) {
 }
 
 }  // namespace
+
+std::string ProgressOutputText(const std::string& Path) { return ShortenPath(Path, 50, 44, false); }
 
 TfrmProgress::TfrmProgress(QWidget* Parent) : QDialog(Parent) {
     setObjectName("frmProgress");
@@ -83,11 +86,8 @@ TfrmProgress::TfrmProgress(QWidget* Parent) : QDialog(Parent) {
     ckOpen->setGeometry(Margin, Top, PreviewWidth, RowHeight);
     Top += RowHeight + 10;
 
-    imgbtnSnap = new QToolButton(this);
-    imgbtnSnap->setObjectName("imgbtnSnap");
-    imgbtnSnap->setIcon(QIcon::fromTheme("camera-photo", style()->standardIcon(QStyle::SP_DialogSaveButton)));
-    imgbtnSnap->setIconSize(QSize(22, 22));
-    imgbtnSnap->setToolTip("Save snapshot picture");
+    imgbtnSnap = PictureButton(this, "imgbtnSnap", "Save snapshot picture", PictureOf(TPicture::Snapshot),
+                               QSize(22, 22));
     imgbtnSnap->setAutoRaise(true);
     imgbtnSnap->setGeometry(Margin, Top, 32, 30);
 
@@ -143,6 +143,24 @@ void TfrmProgress::FormShow() {
     progbarFile->setFormat("%p%");
     Timer1->start();
 }
+
+void TfrmProgress::ShowProgress(const TProgressFigures& Figures) {
+    progbarFile->setValue(Figures.Percent);
+    progbarFile->setFormat(Figures.Pace.empty() ? "%p%" : "%p%   " + QString::fromStdString(Figures.Pace));
+    lblTime->setText(QString("%1 Second").arg(Figures.CurrentMs / 1000));
+    lblLength->setText(QString("%1 Second").arg(Figures.TotalMs / 1000));
+    lblSize->setText(QString("%1 kb").arg(Figures.SizeBytes / 1000));
+    lblProgress->setText(QString("[%1/%2]").arg(Figures.Job + 1).arg(Figures.JobCount));
+    lblOutput->setText(QString::fromStdString(ProgressOutputText(Figures.Output)));
+    // The label is narrower than some names of 50 characters.
+    lblOutput->setToolTip(QString::fromStdString(Figures.Output));
+}
+
+void TfrmProgress::ShowJobFinished() { progbarFile->setValue(100); }
+
+bool TfrmProgress::OpenFolderChosen() const { return ckOpen->isChecked(); }
+
+bool TfrmProgress::ShutDownChosen() const { return ckShutDown->isChecked(); }
 
 QString TfrmProgress::OutputShown() const {
     if (auto* Label = dynamic_cast<const TElidedLabel*>(lblOutput)) return Label->Shown();

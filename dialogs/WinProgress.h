@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,16 +20,24 @@ class QToolButton;
 class TBitmap;
 class TPictureView;
 
+// The figures of the running job that the dialog shows.
+struct TProgressFigures {
+    int Percent = 0;            // of the job, for the bar
+    int CurrentMs = 0;          // output time reached
+    int TotalMs = 0;            // the job's output length
+    int64_t SizeBytes = 0;      // output written so far
+    int Job = 0, JobCount = 0;  // the job's index from 0, and the batch's jobs
+    std::string Output;         // the job's output path
+    std::string Pace;           // speed and time left; empty while unknown
+};
+
+// The output name as the dialog shows it: whole up to 50 characters, else
+// the first 44, "..", and the extension.
+std::string ProgressOutputText(const std::string& Path);
+
 class TfrmProgress : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int ShownWidth = 420;
-    static constexpr int ShownHeight = 460;
-    static constexpr int PreviewWidth = 372;
-    static constexpr int PreviewHeight = 210;
-    // The output path has a line of its own, as wide as the picture.
-    static constexpr int OutputLabelWidth = PreviewWidth;
-
     explicit TfrmProgress(QWidget* Parent = nullptr);
     ~TfrmProgress() override;
 
@@ -41,21 +50,25 @@ public:
     std::function<std::shared_ptr<TBitmap>()> CapturedFrame;
     std::string SettingsIni;
 
+    // The running job's figures: the bar with the pace after its
+    // percentage, "N Second" of time and length, "N kb", "[job/jobs]" and
+    // the output path (whole in its tooltip).
+    void ShowProgress(const TProgressFigures& Figures);
+    // A job has finished: the bar stands at 100.
+    void ShowJobFinished();
+    // What the user chose for the end of the batch.
+    bool OpenFolderChosen() const;
+    bool ShutDownChosen() const;
+
     TPictureView* imgPreview = nullptr;
     QLabel *lblTime = nullptr, *lblLength = nullptr, *lblSize = nullptr, *lblProgress = nullptr,
            *lblOutput = nullptr;
     QProgressBar* progbarFile = nullptr;
     QCheckBox *ckShutDown = nullptr, *ckOpen = nullptr;
     QPushButton *btnPause = nullptr, *btnResume = nullptr, *btnCancel = nullptr;
-    QToolButton* imgbtnSnap = nullptr;
     QTimer* Timer1 = nullptr;
 
-    void FormShow();
-    void btnPauseClick();
-    void btnResumeClick();
-    void btnCancelClick();
     void Timer1Timer();
-    void imgbtnSnapClick();
 
     // Every way of closing ends here: the jobs stop, the timer stops.
     void done(int Result) override;
@@ -68,5 +81,19 @@ protected:
     void showEvent(QShowEvent* Event) override;
 
 private:
+    static constexpr int ShownWidth = 420;
+    static constexpr int ShownHeight = 460;
+    static constexpr int PreviewWidth = 372;
+    static constexpr int PreviewHeight = 210;
+    // The output path has a line of its own, as wide as the picture.
+    static constexpr int OutputLabelWidth = PreviewWidth;
+
+    void FormShow();
+    void btnPauseClick();
+    void btnResumeClick();
+    void btnCancelClick();
+    void imgbtnSnapClick();
     QLabel* Caption(const char* Text, int Left, int Top, int Width);
+
+    QToolButton* imgbtnSnap = nullptr;
 };

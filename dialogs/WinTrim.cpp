@@ -1,14 +1,10 @@
 #include "dialogs/WinTrim.h"
 
-#include <QApplication>
 #include <QFocusEvent>
 #include <QLabel>
-#include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
-#include <QStyle>
-#include <QTimer>
 #include <QToolButton>
 
 #include <cstdio>
@@ -16,9 +12,6 @@
 #include "app/GlobalUnit.h"
 #include "app/PreviewMath.h"
 #include "dialogs/FormControls.h"
-#include "widgets/ElidedLabel.h"
-#include "widgets/PathText.h"
-#include "widgets/PictureView.h"
 #include "widgets/PreviewPlayer.h"
 #include "widgets/Theme.h"
 
@@ -26,10 +19,6 @@ namespace {
 
 constexpr int64_t UsPerSecond = 1000000;
 const char* const TimeMask = "99:99:99;0";
-
-// Source paths up to this length are shown whole.
-constexpr size_t SourceWhole = 50;
-constexpr size_t SourceKeep = 44;
 
 int GroupValue(const std::string& Group, bool IsSeconds) {
     const bool Blank = IsSeconds ? Group == "  " : Group.find_first_not_of(' ') == std::string::npos;
@@ -128,7 +117,7 @@ std::string TTrimTimes::EndExit() {
     return Message;
 }
 
-bool TTrimTimes::Apply(TlvFilesRecord& Record, std::string& ColumnText) const {
+bool TTrimTimes::Apply(TlvFilesRecord& Record, int& Seconds) const {
     const int64_t L = (S >= 0 && E > 0 && S < E && E <= D) ? E - S : 0;
     if (L <= 0) {
         Record.TrimStart = 0;
@@ -138,7 +127,7 @@ bool TTrimTimes::Apply(TlvFilesRecord& Record, std::string& ColumnText) const {
     Record.TrimStart = S > 0 ? static_cast<int>(S) : 0;
     // Less than a second left at the end runs to the end.
     Record.TrimLength = (L < 1000 || D - L < 1000 || L == D) ? 0 : static_cast<int>(L);
-    ColumnText = std::to_string(L / 1000);
+    Seconds = static_cast<int>(L / 1000);
     return true;
 }
 
@@ -151,38 +140,19 @@ void TTrimTimes::Reset(TlvFilesRecord& Record) {
     Record.TrimLength = 0;
 }
 
-TfrmTrim::TfrmTrim(QWidget* Parent) : QDialog(Parent) {
+TfrmTrim::TfrmTrim(QWidget* Parent) : TPlayerDialog(pwTrim, "Tiem:", "Source Name:", Parent) {
     setObjectName("frmTrim");
     setWindowTitle("Trim");
-    setFixedSize(ShownWidth, ShownHeight);
 
-    imgPreview = new TPictureView(this);
-    imgPreview->setObjectName("imgPreview");
-    imgPreview->setGeometry(10, 10, DialogPreviewWidth, DialogPreviewHeight);
-    trcPreview = new QSlider(Qt::Horizontal, this);
-    trcPreview->setObjectName("trcPreview");
-    trcPreview->setGeometry(10, 268, DialogPreviewWidth, 26);
-
-    imgbtnPlay = ImageButton(this, QStyle::SP_MediaPlay, "imgbtnPlay", "Play", 10, 298);
-    imgbtnpause = ImageButton(this, QStyle::SP_MediaPause, "imgbtnpause", "Pause", 44, 298);
-    imgLeft = ImageButton(this, QStyle::SP_ArrowLeft, "imgLeft", "Left", 78, 298);
-    imgRight = ImageButton(this, QStyle::SP_ArrowRight, "imgRight", "Right", 112, 298);
+    imgLeft = PictureButton(this, "imgLeft", "Left", PictureOf(TPicture::StepBack));
+    imgRight = PictureButton(this, "imgRight", "Right", PictureOf(TPicture::StepForward));
+    PlacePictureButtons({imgbtnPlay, imgbtnpause, imgLeft, imgRight});
     imgLeft->hide();
     imgRight->hide();
     btnSetStart = Button(this, "Set Start", "btnSetStart", 210, 297, 82);
     btnSetEnd = Button(this, "Set End", "btnSetEnd", 298, 297, 82);
     btnSetStart->setToolTip("Start the trim at the picture shown");
     btnSetEnd->setToolTip("End the trim at the picture shown");
-
-    Caption(this, "Tiem:", 10, 338);
-    lblPTS = Caption(this, "", 60, 338, 120);
-    lblPTS->setObjectName("lblPTS");
-    Caption(this, "Length:", 190, 338);
-    lblLength = Caption(this, "", 250, 338, 130);
-    lblLength->setObjectName("lblLength");
-    Caption(this, "Source Name:", 10, 364);
-    lblSourceName = PathLabel(this, 100, 364, SourceLabelWidth);
-    lblSourceName->setObjectName("lblSourceName");
 
     const int RX = 398;
     Caption(this, "Set Start Time:", RX, 18);
@@ -207,16 +177,6 @@ TfrmTrim::TfrmTrim(QWidget* Parent) : QDialog(Parent) {
     btnOk->setDefault(true);
     btnCancel = Button(this, "Cancel", "btnCancel", 512, 394);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(PreviewTimerInterval);
-
-    FPlayer = new TPreviewPlayer(TPreviewRules::For(pwTrim), imgPreview, trcPreview, lblPTS, Timer1, this);
-    FPlayer->SetProbe(&VxAVC.Probe);
-
-    connect(trcPreview, &QSlider::valueChanged, this, &TfrmTrim::trcPreviewChange);
-    connect(Timer1, &QTimer::timeout, this, &TfrmTrim::Timer1Timer);
-    connect(imgbtnPlay, &QToolButton::clicked, this, &TfrmTrim::imgbtnPlayClick);
-    connect(imgbtnpause, &QToolButton::clicked, this, &TfrmTrim::imgbtnpauseClick);
     connect(imgLeft, &QToolButton::clicked, this, &TfrmTrim::imgLeftClick);
     connect(imgRight, &QToolButton::clicked, this, &TfrmTrim::imgRightClick);
     connect(btnOk1, &QPushButton::clicked, this, &TfrmTrim::btnOk1Click);
@@ -231,35 +191,17 @@ TfrmTrim::TfrmTrim(QWidget* Parent) : QDialog(Parent) {
     maskedtEndTime->installEventFilter(this);
 }
 
-TfrmTrim::~TfrmTrim() {
-    Timer1->stop();
-    VxAVC.ClearJobs();
-    VxAVC.Probe.CloseFile();
-}
-
 void TfrmTrim::SetRow(TlvFilesRecord* Record, TColumnSetter SetTrimmedLength) {
     FRecord = Record;
     FSetTrimmedLength = std::move(SetTrimmedLength);
 }
 
-void TfrmTrim::showEvent(QShowEvent* Event) {
-    FormShow();
-    QDialog::showEvent(Event);
-}
-
-bool TfrmTrim::OpenSource() { return OpenDialogSource(VxAVC, *FPlayer, FRecord->SourceFile); }
-
 void TfrmTrim::FormShow() {
-    setFixedSize(ShownWidth, ShownHeight);
-    ApplyCurrentTheme(this);
+    BeginShow();
     QPalette Light = maskedtLength->palette();
     Light.setColor(QPalette::Base, Colour3DLight);
     Light.setColor(QPalette::Text, Qt::black);
     maskedtLength->setPalette(Light);
-    lblSourceName->clear();
-    lblSourceName->setToolTip(QString());
-    lblPTS->clear();
-    lblLength->clear();
     if (!FRecord) return;
 
     FOpened = OpenSource();
@@ -275,19 +217,14 @@ void TfrmTrim::FormShow() {
                                                       btnSetStart, btnSetEnd})
         W->setEnabled(FOpened);
 
-    if (FOpened && VxAVC.Probe.VideoStreamCount() > 0) {
+    if (FOpened && VxAVC.Probe.VideoStreamCount() > 0)
         FPlayer->Start();
-    } else {
-        FPlayer->State().TimerOn = false;
-        Timer1->stop();
-    }
-    lblSourceName->setText(QString::fromStdString(ShortenPath(FRecord->SourceFile, SourceWhole, SourceKeep, true)));
-    lblSourceName->setToolTip(QString::fromStdString(FRecord->SourceFile));
-    lblSourceName->resize(SourceLabelWidth, lblSourceName->height());
+    else
+        StopTimer();
+    ShowSource(FOpened);
 
     FTimes.Open(*FRecord, DurationUs / 1000);
     WriteFields();
-    if (FOpened) lblLength->setText(QString::fromStdString(SecondsText(DurationUs) + " Second"));
     maskedtStartTime->setFocus();
 }
 
@@ -342,8 +279,8 @@ void TfrmTrim::btnSetEndClick() {
 void TfrmTrim::btnOkClick() {
     if (FRecord) {
         ReadFields();
-        std::string Column;
-        if (FTimes.Apply(*FRecord, Column) && FSetTrimmedLength) FSetTrimmedLength(Column);
+        int Seconds = 0;
+        if (FTimes.Apply(*FRecord, Seconds) && FSetTrimmedLength) FSetTrimmedLength(Seconds);
     }
     accept();
 }
@@ -358,34 +295,13 @@ void TfrmTrim::btnResetClick() {
 
 void TfrmTrim::btnDefaultClick() { btnResetClick(); }
 
-void TfrmTrim::trcPreviewChange(int Position) { FPlayer->SliderChanged(Position); }
-
-void TfrmTrim::Timer1Timer() { FPlayer->Tick(); }
-
-void TfrmTrim::imgbtnPlayClick() {
-    if (FPlayer->Paused()) {
-        FPlayer->Resume();
-        return;
-    }
-    if (FRecord && OpenSource()) FPlayer->Start();
-}
-
-void TfrmTrim::imgbtnpauseClick() { FPlayer->Pause(); }
-
 void TfrmTrim::imgLeftClick() { trcPreview->setValue(StepLeft(trcPreview->value())); }
 
 void TfrmTrim::imgRightClick() { trcPreview->setValue(StepRight(trcPreview->value(), trcPreview->maximum())); }
 
-void TfrmTrim::FormCloseQuery() {
-    VxAVC.ClearJobs();
-    Timer1->stop();
-    FPlayer->State().TimerOn = false;
-}
-
 void TfrmTrim::done(int Result) {
-    FValidating = true;  // leaving the fields while closing validates nothing
-    FormCloseQuery();
-    QDialog::done(Result);
+    FValidating = true;
+    TPlayerDialog::done(Result);
     FValidating = false;
 }
 
@@ -401,12 +317,3 @@ bool TfrmTrim::eventFilter(QObject* Watched, QEvent* Event) {
     return QDialog::eventFilter(Watched, Event);
 }
 
-void TfrmTrim::ReportOpenFailure() {
-    const std::string Reason = VxAVC.Probe.LastError().empty() ? "Cannot open " + FRecord->SourceFile + "."
-                                                                : VxAVC.Probe.LastError();
-    // The box comes once the dialog is on screen, so it stands over it.
-    QPointer<TfrmTrim> Self(this);
-    QTimer::singleShot(0, this, [Self, Reason] {
-        if (Self) ShowMessageBox("Warning", Reason, TMessageKind::Warning);
-    });
-}

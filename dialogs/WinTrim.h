@@ -7,23 +7,16 @@
 // any widgets; the dialog copies its fields in and out around each rule.
 #pragma once
 
-#include <QDialog>
-
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "app/FilesRecord.h"
-#include "component/VxAVConverter.h"
+#include "dialogs/PlayerDialog.h"
 
-class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSlider;
-class QTimer;
 class QToolButton;
-class TPictureView;
-class TPreviewPlayer;
 
 // HH:MM:SS of a time in µs as six digits without colons ("011530").
 std::string TimeDigits(int64_t Microseconds);
@@ -54,47 +47,43 @@ struct TTrimTimes {
     std::string StartExit();
     std::string EndExit();
     // OK: writes the trim into Record; returns true when the "Trimmed
-    // Length" column gets ColumnText.
-    bool Apply(TlvFilesRecord& Record, std::string& ColumnText) const;
+    // Length" column gets Seconds.
+    bool Apply(TlvFilesRecord& Record, int& Seconds) const;
     // Clears the trim in the fields and at once in Record.
     void Reset(TlvFilesRecord& Record);
 };
 
-class TfrmTrim : public QDialog {
+class TfrmTrim : public TPlayerDialog {
     Q_OBJECT
 public:
-    static constexpr int ShownWidth = 615;
-    static constexpr int ShownHeight = 435;
-    static constexpr int SourceLabelWidth = 290;
-
-    using TColumnSetter = std::function<void(const std::string& Text)>;
+    using TColumnSetter = std::function<void(int Seconds)>;
 
     explicit TfrmTrim(QWidget* Parent = nullptr);
-    ~TfrmTrim() override;
 
     // The row the next opening edits: its record (null when the file list
     // is empty) and how to set its "Trimmed Length" column. The record must
     // outlive the dialog's showing.
     void SetRow(TlvFilesRecord* Record, TColumnSetter SetTrimmedLength);
     const TTrimTimes& Times() const { return FTimes; }
-    TPreviewPlayer* Player() const { return FPlayer; }
 
-    TPictureView* imgPreview = nullptr;
-    QSlider* trcPreview = nullptr;
-    QLabel *lblPTS = nullptr, *lblLength = nullptr, *lblSourceName = nullptr;
     QLineEdit *maskedtStartTime = nullptr, *maskedtEndTime = nullptr, *maskedtLength = nullptr;
     QPushButton *btnOk1 = nullptr, *btnOk2 = nullptr, *btnReset = nullptr, *btnDefault = nullptr;
     QPushButton *btnOk = nullptr, *btnCancel = nullptr;
-    QPushButton *btnSetStart = nullptr, *btnSetEnd = nullptr;
-    QToolButton *imgbtnPlay = nullptr, *imgbtnpause = nullptr, *imgLeft = nullptr, *imgRight = nullptr;
-    QTimer* Timer1 = nullptr;
-    TVxAVConverter VxAVC;
+    QPushButton* btnSetStart = nullptr;
 
-    void FormShow();
-    void FormCloseQuery();
+    void btnOk1Click();
+
+public slots:
+    // Leaving a field while closing validates nothing.
+    void done(int Result) override;
+
+protected:
+    void FormShow() override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
     void btnOkClick();
     void btnCancelClick();
-    void btnOk1Click();
     void btnOk2Click();
     void maskedtStartTimeExit();
     void maskedtEndTimeExit();
@@ -102,34 +91,17 @@ public:
     void btnDefaultClick();
     void btnSetStartClick();
     void btnSetEndClick();
-    void trcPreviewChange(int Position);
-    void Timer1Timer();
-    void imgbtnPlayClick();
-    void imgbtnpauseClick();
     void imgLeftClick();
     void imgRightClick();
 
-public slots:
-    // Every way of closing passes the close query.
-    void done(int Result) override;
-
-protected:
-    void showEvent(QShowEvent* Event) override;
-    bool eventFilter(QObject* Watched, QEvent* Event) override;
-
-private:
-    // Empties the job list, adds and opens the source; true with a preview.
-    bool OpenSource();
-    // Says why the source did not open, once the dialog shows.
-    void ReportOpenFailure();
     void ReadFields();
     void WriteFields();
     void Refused(const std::string& Message, QLineEdit* Field);
     // The time at the slider in ms (the duration at its end).
     int64_t SliderTimeMs() const;
 
-    TPreviewPlayer* FPlayer = nullptr;
-    TlvFilesRecord* FRecord = nullptr;
+    QPushButton* btnSetEnd = nullptr;
+    QToolButton *imgLeft = nullptr, *imgRight = nullptr;
     TColumnSetter FSetTrimmedLength;
     TTrimTimes FTimes;
     bool FOpened = false;

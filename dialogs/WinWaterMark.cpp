@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "widgets/Controls.h"
 #include "widgets/PathText.h"
 #include "widgets/Theme.h"
 
@@ -64,12 +65,8 @@ QIcon ButtonIcon(TButtonPicture Kind) {
 }
 
 QToolButton* MakeImageButton(QWidget* Parent, const char* Name, TButtonPicture Kind) {
-    auto* Button = new QToolButton(Parent);
-    Button->setObjectName(Name);
-    Button->setIcon(ButtonIcon(Kind));
-    Button->setIconSize(QSize(32, 32));
+    QToolButton* Button = PictureButton(Parent, Name, QString(), ButtonIcon(Kind), QSize(32, 32));
     Button->setFixedSize(44, 44);
-    Button->setAutoRaise(false);
     return Button;
 }
 

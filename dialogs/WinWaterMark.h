@@ -17,7 +17,6 @@ class TfrmWaterMark : public QDialog {
 public:
     static constexpr int ShownWidth = 480;
     static constexpr int ShownHeight = 420;
-    static constexpr int SourceLabelWidth = 330;
 
     explicit TfrmWaterMark(QWidget* Parent = nullptr);
 
@@ -26,11 +25,26 @@ public:
     const std::string& SourceFile() const { return FSourceFile; }
 
     QLabel* lblSourceName = nullptr;
-    QCheckBox* ckTextScrol2 = nullptr;  // "Add Text:"
-    QGroupBox* grpAddText = nullptr;
     QLineEdit* edtAddText = nullptr;
     QLineEdit* edtPosX = nullptr;
     QLineEdit* edtPosY = nullptr;
+    QPushButton* btnBrows1 = nullptr;
+    QPushButton* btnDefault = nullptr;
+    QPushButton* btnOk = nullptr;
+    QPushButton* btnCancel = nullptr;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+
+private:
+    static constexpr int SourceLabelWidth = 330;
+
+    void FormShow();
+    void btnCancelClick();
+    void btnBrows1Click();
+
+    QCheckBox* ckTextScrol2 = nullptr;  // "Add Text:"
+    QGroupBox* grpAddText = nullptr;
     QCheckBox* ckTextScrol1 = nullptr;  // "Text Scrolling"
     QCheckBox* ckTextScrol3 = nullptr;  // "Add Image:"
     QGroupBox* grpAddImage = nullptr;
@@ -40,21 +54,9 @@ public:
     QCheckBox* ckTextScrol4 = nullptr;  // "Add Water Mark Image:"
     QGroupBox* grpAddWatermark = nullptr;
     QLineEdit* edtAddWatermark = nullptr;
-    QPushButton* btnBrows1 = nullptr;
     QToolButton* imgbtnText = nullptr;
     QToolButton* imgbtnImage = nullptr;
     QToolButton* imgbtnWatermark = nullptr;
-    QPushButton* btnDefault = nullptr;
-    QPushButton* btnOk = nullptr;
-    QPushButton* btnCancel = nullptr;
 
-    void FormShow();
-    void btnCancelClick();
-    void btnBrows1Click();
-
-protected:
-    void showEvent(QShowEvent* Event) override;
-
-private:
     std::string FSourceFile;
 };

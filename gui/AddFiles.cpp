@@ -46,8 +46,8 @@ QString OneLine(QString Text) {
     return Text;
 }
 
-}  // namespace
-
+// The open dialog's filter in Qt's "description (patterns);;..." form,
+// every pattern in upper and lower case.
 QString AddFilesFilter() {
     const QString Video = QString::fromLatin1(VideoPatterns);
     const QString Audio = QString::fromLatin1(AudioPatterns);
@@ -60,6 +60,8 @@ QString AddFilesFilter() {
         "All Files (*)",
     }.join(";;");
 }
+
+}  // namespace
 
 QString FailureStatus(int Failures) {
     if (Failures <= 0) return {};
@@ -148,7 +150,7 @@ int TfrmMain::AddFilesNow(const QStringList& Paths) {
         Progress.setValue(I);
 
         const std::string Source = Path.toStdString();
-        if (FolderExists(Source) || FModel->FindSource(Path) >= 0) continue;
+        if (FolderExists(Source) || FModel->FindSource(Source) >= 0) continue;
         const std::string Output = MakeOutputFileName(FSettingsIni, Source, Suffix);
         const int Job = VxAVC.AddInputFile(Source, nullptr);
         if (Job < 0) {
@@ -174,8 +176,7 @@ int TfrmMain::AddFilesNow(const QStringList& Paths) {
         Record.SourceFile = Source;
         Record.OutputFile = Output;
         Record.Duration = Seconds;
-        FModel->AddRow(Record, {Path, QString::number(Seconds), QString::number(Seconds),
-                                QString::fromStdString(ExtractFileName(Output)), QString()});
+        FModel->AddRow(Record);
         ++Added;
         btnClear->setEnabled(true);
         btnRemove->setEnabled(true);

@@ -39,8 +39,6 @@ TlvFilesRecord* TfrmMain::SelectedRecord() const { return FModel->Record(Selecte
 
 TlvFilesRecord* TfrmMain::RowRecord(int Row) const { return FModel->Record(Row); }
 
-void TfrmMain::SetRowText(int Row, int Column, const QString& Text) { FModel->SetText(Row, Column, Text); }
-
 QString TfrmMain::RowText(int Row, int Column) const { return FModel->Text(Row, Column); }
 
 void TfrmMain::AppendLog(const QString& Line) { mmoLog->appendPlainText(Line); }
@@ -92,12 +90,12 @@ void TfrmMain::btnSettingsClick() {
     FSettings->exec();
 }
 
-void TfrmMain::Options1Click() {
+void TfrmMain::ShowPreferences() {
     if (!FPreference) FPreference = new TfrmPreference(FSettingsIni, this);
     FPreference->exec();
 }
 
-void TfrmMain::Infomation1Click() {
+void TfrmMain::ShowFileInfo() {
     if (!FFileInfo) FFileInfo = new TfrmFileInfo(this);
     const TlvFilesRecord* Row = SelectedRecord();
     FFileInfo->SetSourceFile(Row ? Row->SourceFile : std::string());
@@ -111,7 +109,7 @@ void TfrmMain::AboutClick() {
     FAbout->exec();
 }
 
-void TfrmMain::WaterMark1Click() {
+void TfrmMain::EditWaterMark() {
     if (!FWaterMark) FWaterMark = new TfrmWaterMark(this);
     const TlvFilesRecord* Record = SelectedRecord();
     FWaterMark->SetSourceFile(Record ? Record->SourceFile : std::string());
@@ -120,29 +118,29 @@ void TfrmMain::WaterMark1Click() {
 
 // Check boxes.
 
-void TfrmMain::CheckAll1Click() { FModel->SetAllChecked(true); }
-void TfrmMain::UncheckAll1Click() { FModel->SetAllChecked(false); }
-void TfrmMain::ReserveCheck1Click() { FModel->ReverseChecks(); }
+void TfrmMain::CheckAll() { FModel->SetAllChecked(true); }
+void TfrmMain::UncheckAll() { FModel->SetAllChecked(false); }
+void TfrmMain::ReverseChecks() { FModel->ReverseChecks(); }
 
-void TfrmMain::Check1Click() {
+void TfrmMain::CheckSelected() {
     const int Row = SelectedRow();
     if (Row >= 0) FModel->SetChecked(Row, true);
 }
 
-void TfrmMain::Uncheck1Click() {
+void TfrmMain::UncheckSelected() {
     const int Row = SelectedRow();
     if (Row >= 0) FModel->SetChecked(Row, false);
 }
 
 // Menus.
 
-void TfrmMain::Edit2Popup() {
+void TfrmMain::EditMenuOpening() {
     WaterMark1->setVisible(false);
     const bool Rows = FModel->Count() > 0;
     for (QAction* A : {Crop1, Trim1, CheckAll1, UncheckAll1, ReserveCheck1, Check1, Uncheck1}) A->setEnabled(Rows);
 }
 
-void TfrmMain::PopupMenu1Popup() {
+void TfrmMain::ListMenuOpening() {
     WaterMark2->setVisible(false);
     const bool Rows = FModel->Count() > 0 && SelectedRow() >= 0;
     for (QAction* A : {Crop2, Trim2, WaterMark2, Infomation1, Remove2, Clear2, Start2}) A->setEnabled(Rows);
@@ -150,7 +148,7 @@ void TfrmMain::PopupMenu1Popup() {
 }
 
 void TfrmMain::lvFilesContextPopup(const QPoint& Position) {
-    PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(Position));
+    ListMenu->popup(lvFiles->viewport()->mapToGlobal(Position));
 }
 
 // Output profile and folder.

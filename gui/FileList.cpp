@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QUrl>
 
+#include "common/Files.h"
 #include "widgets/Theme.h"
 
 // The model.
@@ -39,8 +40,11 @@ QVariant TFilesModel::data(const QModelIndex& Index, int Role) const {
     if (!Index.isValid() || !ValidRow(Index.row()) || Index.column() < 0 || Index.column() >= fcCount) return {};
     const TRow& R = *FRows[static_cast<size_t>(Index.row())];
     switch (Role) {
-        case Qt::DisplayRole: return R.Texts[static_cast<size_t>(Index.column())];
-        case Qt::ToolTipRole: return Index.column() == fcSource ? QVariant(R.Texts[fcSource]) : QVariant();
+        case Qt::DisplayRole: return Text(Index.row(), Index.column());
+        case Qt::ToolTipRole:
+            if (Index.column() == fcSource) return QString::fromStdString(R.Record.SourceFile);
+            if (Index.column() == fcProgress && R.Status.State == rsFailed) return R.Status.Reason;
+            return {};
         case Qt::CheckStateRole:
             return Index.column() == fcSource ? QVariant(R.Checked ? Qt::Checked : Qt::Unchecked) : QVariant();
         case Qt::TextAlignmentRole: return QVariant(int(Qt::AlignLeft | Qt::AlignVCenter));
@@ -49,16 +53,10 @@ QVariant TFilesModel::data(const QModelIndex& Index, int Role) const {
 }
 
 bool TFilesModel::setData(const QModelIndex& Index, const QVariant& Value, int Role) {
-    if (!Index.isValid() || !ValidRow(Index.row())) return false;
-    if (Role == Qt::CheckStateRole && Index.column() == fcSource) {
-        SetChecked(Index.row(), Value.toInt() == Qt::Checked);
-        return true;
-    }
-    if (Role == Qt::EditRole || Role == Qt::DisplayRole) {
-        SetText(Index.row(), Index.column(), Value.toString());
-        return true;
-    }
-    return false;
+    if (!Index.isValid() || !ValidRow(Index.row()) || Role != Qt::CheckStateRole || Index.column() != fcSource)
+        return false;
+    SetChecked(Index.row(), Value.toInt() == Qt::Checked);
+    return true;
 }
 
 QVariant TFilesModel::headerData(int Section, Qt::Orientation Orientation, int Role) const {
@@ -75,7 +73,7 @@ Qt::ItemFlags TFilesModel::flags(const QModelIndex& Index) const {
     return F;
 }
 
-int TFilesModel::AddRow(const TlvFilesRecord& Record, const QStringList& Texts) {
+int TFilesModel::AddRow(const TlvFilesRecord& Record) {
     if (!FColumns) {
         beginInsertColumns(QModelIndex(), 0, fcCount - 1);
         FColumns = true;
@@ -83,7 +81,7 @@ int TFilesModel::AddRow(const TlvFilesRecord& Record, const QStringList& Texts) 
     }
     auto Row = std::make_unique<TRow>();
     Row->Record = Record;
-    for (int C = 0; C < fcCount && C < Texts.size(); ++C) Row->Texts[static_cast<size_t>(C)] = Texts[C];
+    Row->TrimmedSeconds = Record.Duration;
     int Position = Count();
     beginInsertRows(QModelIndex(), Position, Position);
     FRows.push_back(std::move(Row));
@@ -115,23 +113,47 @@ TlvFilesRecord* TFilesModel::Record(int Row) const {
     return ValidRow(Row) ? &FRows[static_cast<size_t>(Row)]->Record : nullptr;
 }
 
-int TFilesModel::FindSource(const QString& Path) const {
+int TFilesModel::FindSource(const std::string& Path) const {
     for (int R = 0; R < Count(); ++R)
-        if (FRows[static_cast<size_t>(R)]->Texts[fcSource] == Path) return R;
+        if (FRows[static_cast<size_t>(R)]->Record.SourceFile == Path) return R;
     return -1;
 }
 
 QString TFilesModel::Text(int Row, int Column) const {
-    if (!ValidRow(Row) || Column < 0 || Column >= fcCount) return {};
-    return FRows[static_cast<size_t>(Row)]->Texts[static_cast<size_t>(Column)];
+    if (!ValidRow(Row)) return {};
+    const TRow& R = *FRows[static_cast<size_t>(Row)];
+    switch (Column) {
+        case fcSource: return QString::fromStdString(R.Record.SourceFile);
+        case fcLength: return QString::number(R.Record.Duration);
+        case fcTrimmedLength: return QString::number(R.TrimmedSeconds);
+        case fcDestination: return QString::fromStdString(ExtractFileName(R.Record.OutputFile));
+        case fcProgress:
+            switch (R.Status.State) {
+                case rsWaiting: return {};
+                case rsConverting: return QString("%1%").arg(R.Status.Percent);
+                case rsDone: return "100%";
+                case rsFailed: return "Failed";
+            }
+            return {};
+        default: return {};
+    }
 }
 
-void TFilesModel::SetText(int Row, int Column, const QString& Text) {
-    if (!ValidRow(Row) || Column < 0 || Column >= fcCount) return;
-    QString& Slot = FRows[static_cast<size_t>(Row)]->Texts[static_cast<size_t>(Column)];
-    if (Slot == Text) return;
-    Slot = Text;
-    RowChanged(Row, Column, Column, {Qt::DisplayRole});
+void TFilesModel::SetTrimmedLength(int Row, int Seconds) {
+    if (!ValidRow(Row) || FRows[static_cast<size_t>(Row)]->TrimmedSeconds == Seconds) return;
+    FRows[static_cast<size_t>(Row)]->TrimmedSeconds = Seconds;
+    RowChanged(Row, fcTrimmedLength, fcTrimmedLength, {Qt::DisplayRole});
+}
+
+const TRowStatus& TFilesModel::Status(int Row) const {
+    static const TRowStatus Outside;
+    return ValidRow(Row) ? FRows[static_cast<size_t>(Row)]->Status : Outside;
+}
+
+void TFilesModel::SetStatus(int Row, TRowStatus Status) {
+    if (!ValidRow(Row)) return;
+    FRows[static_cast<size_t>(Row)]->Status = std::move(Status);
+    RowChanged(Row, fcProgress, fcProgress, {Qt::DisplayRole, Qt::ToolTipRole});
 }
 
 bool TFilesModel::Checked(int Row) const { return ValidRow(Row) && FRows[static_cast<size_t>(Row)]->Checked; }
@@ -334,7 +356,6 @@ void TFilesView::mousePressEvent(QMouseEvent* Event) {
     const QRect Row = RowBounds(visualRect(Index));
     if (Event->position().x() >= Row.left() && Event->position().x() < Row.left() + TFilesDelegate::CheckAreaWidth) {
         FilesModel()->ToggleChecked(Index.row());
-        emit CheckToggled(Index.row());
     }
 }
 
@@ -343,7 +364,6 @@ void TFilesView::keyPressEvent(QKeyEvent* Event) {
         const QModelIndex Current = currentIndex();
         if (Current.isValid() && FilesModel()) {
             FilesModel()->ToggleChecked(Current.row());
-            emit CheckToggled(Current.row());
         }
         Event->accept();
         return;

@@ -10,8 +10,8 @@
 #include <QStyledItemDelegate>
 #include <QTreeView>
 
-#include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/FilesRecord.h"
@@ -19,6 +19,40 @@
 // Columns of the list, created with the first row and removed with the last.
 enum TFileColumn { fcSource, fcLength, fcTrimmedLength, fcDestination, fcProgress, fcCount };
 
+// Where a row stands after the batch runs that took it: not converted yet,
+// converting (its job's percentage), done (with the file written) or
+// failed (with the reason).
+enum TRowState { rsWaiting, rsConverting, rsDone, rsFailed };
+
+struct TRowStatus {
+    TRowState State = rsWaiting;
+    int Percent = 0;       // rsConverting
+    std::string Written;   // rsDone: the output file
+    QString Reason;        // rsFailed
+
+    static TRowStatus Converting(int Percent) {
+        TRowStatus S;
+        S.State = rsConverting;
+        S.Percent = Percent;
+        return S;
+    }
+    static TRowStatus Done(std::string Written) {
+        TRowStatus S;
+        S.State = rsDone;
+        S.Written = std::move(Written);
+        return S;
+    }
+    static TRowStatus Failed(QString Reason) {
+        TRowStatus S;
+        S.State = rsFailed;
+        S.Reason = std::move(Reason);
+        return S;
+    }
+};
+
+// The rows of the list. Each row owns its record, its check state, the
+// trimmed length the trim dialog chose and its status; data() formats the
+// five columns from them, so nothing reads a row's state back from its texts.
 class TFilesModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -30,26 +64,32 @@ public:
 
     int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
+    // Display: the column's text. Tooltip: the source's path on the first
+    // column, the reason on the "Progress" column of a failed row.
     QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex& Index, const QVariant& Value, int Role = Qt::EditRole) override;
     QVariant headerData(int Section, Qt::Orientation Orientation, int Role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& Index) const override;
 
     int Count() const { return static_cast<int>(FRows.size()); }
-    // Appends a checked row; the texts are the five columns. The first row
-    // creates the columns. Returns the row's position.
-    int AddRow(const TlvFilesRecord& Record, const QStringList& Texts);
+    // Appends a checked, waiting row whose trimmed length is the record's
+    // duration. The first row creates the columns. Returns the row's position.
+    int AddRow(const TlvFilesRecord& Record);
     // Releases the row and its record; the last row takes the columns with it.
     void RemoveRow(int Row);
     void Clear();
 
     // The row's record; it stays at the same address while the row lives.
     TlvFilesRecord* Record(int Row) const;
-    // The row whose caption (source path) equals Path exactly, or -1.
-    int FindSource(const QString& Path) const;
-
+    // The row whose source path equals Path exactly, or -1.
+    int FindSource(const std::string& Path) const;
+    // The text of a cell as the list shows it; empty outside the list.
     QString Text(int Row, int Column) const;
-    void SetText(int Row, int Column, const QString& Text);
+
+    // The "Trimmed Length" column, in whole seconds.
+    void SetTrimmedLength(int Row, int Seconds);
+    const TRowStatus& Status(int Row) const;
+    void SetStatus(int Row, TRowStatus Status);
 
     bool Checked(int Row) const;
     void SetChecked(int Row, bool Checked);
@@ -61,7 +101,8 @@ private:
     struct TRow {
         TlvFilesRecord Record;
         bool Checked = true;
-        std::array<QString, fcCount> Texts;
+        int TrimmedSeconds = 0;
+        TRowStatus Status;
     };
     bool ValidRow(int Row) const { return Row >= 0 && Row < Count(); }
     void RowChanged(int Row, int FirstColumn, int LastColumn, const QList<int>& Roles);
@@ -83,9 +124,6 @@ public:
     // Width at the left of the first column taken by the check box.
     static constexpr int CheckAreaWidth = 16;
 
-    static QColor RowColour(int Row, bool Selected, bool Focused, int Theme);
-    static QColor FrameColour(bool Focused);
-
     void paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
     QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
     // The view toggles check boxes itself, by the hand-drawn box's area.
@@ -93,6 +131,9 @@ public:
                      const QModelIndex& Index) override;
 
 private:
+    static QColor RowColour(int Row, bool Selected, bool Focused, int Theme);
+    static QColor FrameColour(bool Focused);
+
     TFilesView* FView;
 };
 
@@ -111,14 +152,9 @@ public:
     void SetBackgroundPicture(const QImage& Picture);
     const QImage& BackgroundPicture() const { return FBackground; }
 
-    // The local files among the URLs, in their order.
-    static QStringList LocalFiles(const QList<QUrl>& Urls);
-
 signals:
     // Files dropped on the list, to be added as the Add command adds them.
     void FilesDropped(const QStringList& Paths);
-    // A check box changed by click or Space.
-    void CheckToggled(int Row);
 
 protected:
     void drawRow(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
@@ -132,6 +168,8 @@ protected:
     void dropEvent(QDropEvent* Event) override;
 
 private:
+    // The local files among the URLs, in their order.
+    static QStringList LocalFiles(const QList<QUrl>& Urls);
     void ColumnsChanged();
 
     QImage FBackground;

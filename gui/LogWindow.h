@@ -15,8 +15,6 @@ public:
     explicit TfrmLog(QPlainTextEdit* Source, QWidget* Parent = nullptr);
 
     QPlainTextEdit* mmoText = nullptr;
-    QPushButton* btnCopy = nullptr;
-    QPushButton* btnClose = nullptr;
 
 protected:
     void showEvent(QShowEvent* Event) override;
@@ -24,6 +22,8 @@ protected:
 private:
     void Refresh();
 
+    QPushButton* btnCopy = nullptr;
+    QPushButton* btnClose = nullptr;
     QPointer<QPlainTextEdit> FSource;
     QTimer* FRefresh = nullptr;
 };

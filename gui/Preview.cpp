@@ -46,10 +46,10 @@ private:
 }  // namespace
 
 void TfrmMain::CreatePreview() {
-    Preview = new TPreviewPlayer(TPreviewRules::For(pwMain), imgPreview, trcPreview, lblPTS, Timer1, this);
-    Preview->SetProbe(&VxAVC.Probe);
-    connect(Preview, &TPreviewPlayer::Finished, this, [this] { FStopped = true; });
-    connect(Preview, &TPreviewPlayer::ButtonsReset, this, [this] {
+    FPreview = new TPreviewPlayer(TPreviewRules::For(pwMain), imgPreview, trcPreview, lblPTS, Timer1, this);
+    FPreview->SetProbe(&VxAVC.Probe);
+    connect(FPreview, &TPreviewPlayer::Finished, this, [this] { FStopped = true; });
+    connect(FPreview, &TPreviewPlayer::ButtonsReset, this, [this] {
         imgbtnPlay->setEnabled(true);
         imgbtnStop->setEnabled(false);
         imgbtnPause->setEnabled(false);
@@ -58,23 +58,23 @@ void TfrmMain::CreatePreview() {
 }
 
 void TfrmMain::PreviewFlagsIn() {
-    Preview->SetStopped(FStopped);
-    Preview->SetPaused(FPaused);
+    FPreview->SetStopped(FStopped);
+    FPreview->SetPaused(FPaused);
 }
 
 void TfrmMain::PreviewFlagsOut() {
-    FStopped = Preview->Stopped();
-    FPaused = Preview->Paused();
+    FStopped = FPreview->Stopped();
+    FPaused = FPreview->Paused();
 }
 
 void TfrmMain::PreviewFile(TAVProbe& Probe) {
     // A still picture ends, and closes its file, within the set-up.
     const QString Info = QString::fromStdString(Probe.GetInfoText());
-    Preview->SetProbe(&Probe);
-    Preview->SetUp();
+    FPreview->SetProbe(&Probe);
+    FPreview->SetUp();
     mmoLog->setPlainText(Info);
     // A job's probe goes with its job; later slider moves must not reach it.
-    if (&Probe != &VxAVC.Probe) Preview->SetProbe(nullptr);
+    if (&Probe != &VxAVC.Probe) FPreview->SetProbe(nullptr);
     PreviewFlagsOut();
 }
 
@@ -87,7 +87,7 @@ void TfrmMain::PlaySelected(bool FromList) {
     // Paused while stopped only happens after Clear; that Play must open a
     // file rather than resume nothing.
     if (FPaused && !FStopped) {
-        Preview->Resume();
+        FPreview->Resume();
         if (!FromList) imgbtnPause->setEnabled(true);
         PreviewFlagsOut();
         return;
@@ -106,13 +106,13 @@ void TfrmMain::PlaySelected(bool FromList) {
     if (!Record) return;
 
     VxAVC.ClearJobs();
-    Preview->SetProbe(&VxAVC.Probe);
+    FPreview->SetProbe(&VxAVC.Probe);
     if (VxAVC.Probe.OpenFile(Record->SourceFile)) {
         PreviewFile(VxAVC.Probe);
     } else {
         AppendLog(QString::fromStdString("Cannot preview " + Record->SourceFile + ": " + VxAVC.Probe.LastError()));
     }
-    Preview->Start();
+    FPreview->Start();
     PreviewFlagsOut();
     imgbtnStop->setEnabled(true);
     imgbtnPause->setEnabled(true);
@@ -123,7 +123,7 @@ void TfrmMain::PlaySelected(bool FromList) {
 
 void TfrmMain::imgbtnPauseClick() {
     PreviewFlagsIn();
-    Preview->Pause();
+    FPreview->Pause();
     PreviewFlagsOut();
     imgbtnPlay->setEnabled(true);
     imgbtnStop->setEnabled(true);
@@ -134,7 +134,7 @@ void TfrmMain::imgbtnPauseClick() {
 void TfrmMain::imgbtnStopClick() {
     if (FStopped) return;
     PreviewFlagsIn();
-    Preview->Stop();
+    FPreview->Stop();
     PreviewFlagsOut();
     imgbtnPlay->setEnabled(true);
     imgbtnStop->setEnabled(false);
@@ -145,20 +145,20 @@ void TfrmMain::imgbtnStopClick() {
 
 void TfrmMain::trcPreviewChange(int Position) {
     PreviewFlagsIn();
-    Preview->SliderChanged(Position);
+    FPreview->SliderChanged(Position);
     PreviewFlagsOut();
 }
 
 void TfrmMain::Timer1Timer() {
     PreviewFlagsIn();
-    Preview->Tick();
+    FPreview->Tick();
     PreviewFlagsOut();
 }
 
 void TfrmMain::imgbtnSnapClick() {
     // Copies: the player keeps drawing while the files are written.
-    const TBitmap Full(Preview->FrameCopy());
-    const TBitmap Small = Preview->CanvasBitmap();
+    const TBitmap Full(FPreview->FrameCopy());
+    const TBitmap Small = FPreview->CanvasBitmap();
     const std::vector<std::string> Written = SaveSnapshot(FSettingsIni, Full, Small);
     for (const std::string& Path : Written) AppendLog(QString::fromStdString("Snapshot saved: " + Path));
 }

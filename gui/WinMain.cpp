@@ -29,40 +29,16 @@
 #include "common/Files.h"
 #include "dialogs/WinCrop.h"
 #include "dialogs/WinTrim.h"
+#include "gui/BatchRun.h"
 #include "gui/FileList.h"
 #include "gui/LogWindow.h"
 #include "widgets/Artwork.h"
+#include "widgets/Controls.h"
 #include "widgets/PictureView.h"
 #include "widgets/Platform.h"
 #include "widgets/Theme.h"
 
 namespace {
-
-QIcon ThemedIcon(const char* Name, QStyle::StandardPixmap Fallback) {
-    return QIcon::fromTheme(QString::fromLatin1(Name), QApplication::style()->standardIcon(Fallback));
-}
-
-QToolButton* ToolButton(QWidget* Parent, const char* Name, const QString& Caption, const QIcon& Icon) {
-    auto* B = new QToolButton(Parent);
-    B->setObjectName(QString::fromLatin1(Name));
-    B->setText(Caption);
-    B->setIcon(Icon);
-    B->setIconSize(QSize(24, 24));
-    B->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    B->setAutoRaise(true);
-    return B;
-}
-
-QToolButton* ImageButton(QWidget* Parent, const char* Name, const QString& Hint, const QIcon& Icon) {
-    auto* B = new QToolButton(Parent);
-    B->setObjectName(QString::fromLatin1(Name));
-    B->setText(Hint);
-    B->setToolTip(Hint);
-    B->setIcon(Icon);
-    B->setIconSize(QSize(20, 20));
-    B->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    return B;
-}
 
 QAction* Entry(QMenu* Menu, const char* Name, const QString& Caption) {
     QAction* A = Menu->addAction(Caption);
@@ -94,8 +70,8 @@ double WallClock() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-const char* const SkinObjectNames[ThemeCount] = {"Default1", "Gray1",  "Orange1",   "Purple1",
-                                                  "Red1",     "Green1", "Lightblue1"};
+const char* const SkinObjectNames[ThemeCount] = {"SkinDefault", "SkinGray",  "SkinOrange",   "SkinPurple",
+                                                  "SkinRed",     "SkinGreen", "SkinLightBlue"};
 
 }  // namespace
 
@@ -147,20 +123,33 @@ TfrmMain::TfrmMain(const TStartOptions& Options, QWidget* Parent) : QMainWindow(
     CreatePreview();
     ReadStartState();
     SetPreviewStartState();
-    SetUpBatch();
+    CreateBatch();
     setFixedSize(FormWidth, FormHeight);
 }
 
 TfrmMain::~TfrmMain() {
     // Closing normally ran the close query; a window destroyed without it
-    // must not leave events aimed at it.
+    // must not leave events aimed at it. The batch run detaches its own.
     VxAVC.OnLog = nullptr;
-    VxAVC.OnProgress = nullptr;
-    VxAVC.OnTerminate = nullptr;
-    VxAVC.OnBeforeHook = nullptr;
-    VxAVC.OnCustomHook = nullptr;
-    ReleaseSleepLock();
     if (GlobalObject == FGlobal.get()) GlobalObject = nullptr;
+}
+
+void TfrmMain::CreateBatch() {
+    FBatch = std::make_unique<TBatchRun>(
+        VxAVC, *FModel, TBatchRun::TButtons{btnAdd, btnRemove, btnClear, btnStart, btnPause, btnResume, btnStop},
+        FSettingsIni, FFormatIni, this);
+    connect(FBatch.get(), &TBatchRun::RowOpened, this, &TfrmMain::PreviewFile);
+    // The preview counts as stopped once the batch is built.
+    connect(FBatch.get(), &TBatchRun::Built, this, [this] {
+        FStopped = true;
+        PreviewFlagsIn();
+    });
+    connect(FBatch.get(), &TBatchRun::Log, this, &TfrmMain::AppendLog);
+    connect(FBatch.get(), &TBatchRun::OpenFolderWanted, this, &TfrmMain::btnOpenClick);
+}
+
+void TfrmMain::btnStartClick() {
+    if (!FClosing) FBatch->Start(cbOutputFormat->currentIndex());
 }
 
 void TfrmMain::CreateControls() {
@@ -168,13 +157,15 @@ void TfrmMain::CreateControls() {
     Client->setObjectName("pnlClient");
     setCentralWidget(Client);
 
-    btnAdd = ToolButton(Client, "btnAdd", "&Add", ThemedIcon("list-add", QStyle::SP_DialogOpenButton));
-    btnRemove = ToolButton(Client, "btnRemove", "&Remove", ThemedIcon("list-remove", QStyle::SP_DialogDiscardButton));
-    btnClear = ToolButton(Client, "btnClear", "&Clear", ThemedIcon("edit-clear", QStyle::SP_DialogResetButton));
-    btnSettings =
-        ToolButton(Client, "btnSettings", "&Settings", ThemedIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
-    btnStart = ToolButton(Client, "btnStart", "&Start", ThemedIcon("system-run", QStyle::SP_MediaSeekForward));
-    btnExit = ToolButton(Client, "btnExit", "&Exit", ThemedIcon("application-exit", QStyle::SP_DialogCloseButton));
+    btnAdd = CommandButton(Client, "btnAdd", "&Add", ThemedIcon("list-add", QStyle::SP_DialogOpenButton));
+    btnRemove =
+        CommandButton(Client, "btnRemove", "&Remove", ThemedIcon("list-remove", QStyle::SP_DialogDiscardButton));
+    btnClear = CommandButton(Client, "btnClear", "&Clear", ThemedIcon("edit-clear", QStyle::SP_DialogResetButton));
+    btnSettings = CommandButton(Client, "btnSettings", "&Settings",
+                                ThemedIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
+    btnStart = CommandButton(Client, "btnStart", "&Start", ThemedIcon("system-run", QStyle::SP_MediaSeekForward));
+    btnExit =
+        CommandButton(Client, "btnExit", "&Exit", ThemedIcon("application-exit", QStyle::SP_DialogCloseButton));
     btnAdd->setToolTip("Add video, audio or picture files to the list");
     btnRemove->setToolTip("Remove the selected file from the list");
     btnClear->setToolTip("Remove all files from the list");
@@ -213,7 +204,7 @@ void TfrmMain::CreateControls() {
     lblStatus->setToolTip("Click to show the log (Tools > Show Log)");
     lblStatus->installEventFilter(this);
 
-    lblOutputFormat = new QLabel("Output Format:", Client);
+    auto* lblOutputFormat = new QLabel("Output Format:", Client);
     lblOutputFormat->setObjectName("lblOutputFormat");
     lblOutputFormat->setGeometry(8, 434, 112, 26);
     cbOutputFormat = new QComboBox(Client);
@@ -225,7 +216,7 @@ void TfrmMain::CreateControls() {
     btnOptions->setObjectName("btnOptions");
     btnOptions->setGeometry(438, 434, 92, 26);
 
-    lblDirectory = new QLabel("Output Directory:", Client);
+    auto* lblDirectory = new QLabel("Output Directory:", Client);
     lblDirectory->setObjectName("lblDirectory");
     lblDirectory->setGeometry(8, 468, 112, 26);
     edDirectory = new QLineEdit(Client);
@@ -246,7 +237,7 @@ void TfrmMain::CreateControls() {
     btnOpen->setGeometry(438, 468, 92, 26);
     btnOpen->setToolTip("Open the output folder in the file manager");
 
-    grpPreview = new QGroupBox("Fast preview", Client);
+    auto* grpPreview = new QGroupBox("Fast preview", Client);
     grpPreview->setObjectName("grpPreview");
     grpPreview->setGeometry(540, 62, 238, 344);
     imgPreview = new TPictureView(grpPreview);
@@ -267,15 +258,13 @@ void TfrmMain::CreateControls() {
     trcPreview->setRange(0, 0);
     // Ticks come with a file to preview.
     trcPreview->setTickPosition(QSlider::NoTicks);
-    imgbtnPlay = ImageButton(grpPreview, "imgbtnPlay", "Play", ThemedIcon("media-playback-start", QStyle::SP_MediaPlay));
-    imgbtnPause =
-        ImageButton(grpPreview, "imgbtnPause", "Pause", ThemedIcon("media-playback-pause", QStyle::SP_MediaPause));
-    imgbtnStop = ImageButton(grpPreview, "imgbtnStop", "Stop", ThemedIcon("media-playback-stop", QStyle::SP_MediaStop));
-    imgbtnSnap = ImageButton(grpPreview, "imgbtnSnap", "Save snapshot picture.",
-                             ThemedIcon("camera-photo", QStyle::SP_DialogSaveButton));
+    imgbtnPlay = PictureButton(grpPreview, "imgbtnPlay", "Play", PictureOf(TPicture::Play));
+    imgbtnPause = PictureButton(grpPreview, "imgbtnPause", "Pause", PictureOf(TPicture::Pause));
+    imgbtnStop = PictureButton(grpPreview, "imgbtnStop", "Stop", PictureOf(TPicture::Stop));
+    imgbtnSnap = PictureButton(grpPreview, "imgbtnSnap", "Save snapshot picture.", PictureOf(TPicture::Snapshot));
     X = 19;
     for (QToolButton* B : {imgbtnPlay, imgbtnPause, imgbtnStop, imgbtnSnap}) {
-        B->setGeometry(X, 290, 44, 34);
+        B->move(X, 290);
         X += 52;
     }
 
@@ -310,16 +299,20 @@ void TfrmMain::CreateControls() {
 }
 
 void TfrmMain::CreateMenus() {
+    // Entries that nothing else changes are wired here and kept nowhere.
+    auto Command = [this](QMenu* Menu, const char* Name, const QString& Caption, void (TfrmMain::*Slot)()) {
+        connect(Entry(Menu, Name, Caption), &QAction::triggered, this, Slot);
+    };
     QMenuBar* Bar = menuBar();
-    File1 = Bar->addMenu("&File");
-    File1->setObjectName("File1");
-    Edit1 = Entry(File1, "Edit1", "&Add");
-    Remove1 = Entry(File1, "Remove1", "&Remove");
-    Clear1 = Entry(File1, "Clear1", "&Clear");
-    Start1 = Entry(File1, "Start1", "&Start");
-    File1->addSeparator();
-    Settings1 = Entry(File1, "Settings1", "Se&ttings");
-    Exit2 = Entry(File1, "Exit2", "&Exit");
+    QMenu* FileMenu = Bar->addMenu("&File");
+    FileMenu->setObjectName("FileMenu");
+    Command(FileMenu, "Edit1", "&Add", &TfrmMain::btnAddClick);
+    Command(FileMenu, "Remove1", "&Remove", &TfrmMain::btnRemoveClick);
+    Command(FileMenu, "Clear1", "&Clear", &TfrmMain::btnClearClick);
+    Command(FileMenu, "Start1", "&Start", &TfrmMain::btnStartClick);
+    FileMenu->addSeparator();
+    Command(FileMenu, "Settings1", "Se&ttings", &TfrmMain::btnSettingsClick);
+    Command(FileMenu, "Exit2", "&Exit", &TfrmMain::btnExitClick);
 
     Edit2 = Bar->addMenu("&Edit");
     Edit2->setObjectName("Edit2");
@@ -334,38 +327,39 @@ void TfrmMain::CreateMenus() {
     Check1 = Entry(Edit2, "Check1", "C&heck");
     Uncheck1 = Entry(Edit2, "Uncheck1", "U&ncheck");
 
-    Tools1 = Bar->addMenu("&Tools");
-    Tools1->setObjectName("Tools1");
-    Options1 = Entry(Tools1, "Options1", "&Preference");
-    Skin1 = Tools1->addMenu("&Skin");
+    QMenu* ToolsMenu = Bar->addMenu("&Tools");
+    ToolsMenu->setObjectName("ToolsMenu");
+    Command(ToolsMenu, "Options1", "&Preference", &TfrmMain::ShowPreferences);
+    Skin1 = ToolsMenu->addMenu("&Skin");
     Skin1->setObjectName("Skin1");
-    Skin1->menuAction()->setObjectName("Skin1Entry");
     for (int I = 0; I < ThemeCount; ++I) {
-        SkinEntries[static_cast<size_t>(I)] = Entry(Skin1, SkinObjectNames[I], QString::fromLatin1(ThemeName(I)));
-        SkinEntries[static_cast<size_t>(I)]->setCheckable(true);
+        QAction* Skin = Entry(Skin1, SkinObjectNames[I], QString::fromLatin1(ThemeName(I)));
+        Skin->setCheckable(true);
+        connect(Skin, &QAction::triggered, this, [this, I] { SkinClick(I); });
+        SkinEntries[static_cast<size_t>(I)] = Skin;
     }
-    Tools1->addSeparator();
-    ShowLog1 = Entry(Tools1, "ShowLog1", "Show &Log");
+    ToolsMenu->addSeparator();
+    Command(ToolsMenu, "ShowLog", "Show &Log", &TfrmMain::ShowLog);
 
-    Help1 = Bar->addMenu("&Help");
-    Help1->setObjectName("Help1");
-    Help2 = Entry(Help1, "Help2", "&Help");
-    Help1->addSeparator();
-    WebSite1 = Entry(Help1, "WebSite1", "&Web Site");
-    SupportandContact1 = Entry(Help1, "SupportandContact1", "&Support and Contact");
-    About = Entry(Help1, "About", "&About");
+    QMenu* HelpMenu = Bar->addMenu("&Help");
+    HelpMenu->setObjectName("HelpMenu");
+    Command(HelpMenu, "Help2", "&Help", &TfrmMain::ShowHelp);
+    HelpMenu->addSeparator();
+    Command(HelpMenu, "WebSite1", "&Web Site", &TfrmMain::ShowHomePage);
+    Command(HelpMenu, "SupportandContact1", "&Support and Contact", &TfrmMain::ShowSupportPage);
+    Command(HelpMenu, "About", "&About", &TfrmMain::AboutClick);
 
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName("PopupMenu1");
-    Crop2 = Entry(PopupMenu1, "Crop2", "&Crop");
-    Trim2 = Entry(PopupMenu1, "Trim2", "&Trim");
-    WaterMark2 = Entry(PopupMenu1, "WaterMark2", "&Water Mark");
-    Infomation1 = Entry(PopupMenu1, "Infomation1", "Video Infomation");
-    PopupMenu1->addSeparator();
-    AddFiles1 = Entry(PopupMenu1, "AddFiles1", "Add");
-    Remove2 = Entry(PopupMenu1, "Remove2", "Remove");
-    Clear2 = Entry(PopupMenu1, "Clear2", "Clear");
-    Start2 = Entry(PopupMenu1, "Start2", "Start");
+    ListMenu = new QMenu(this);
+    ListMenu->setObjectName("ListMenu");
+    Crop2 = Entry(ListMenu, "Crop2", "&Crop");
+    Trim2 = Entry(ListMenu, "Trim2", "&Trim");
+    WaterMark2 = Entry(ListMenu, "WaterMark2", "&Water Mark");
+    Infomation1 = Entry(ListMenu, "Infomation1", "Video Infomation");
+    ListMenu->addSeparator();
+    AddFiles1 = Entry(ListMenu, "AddFiles1", "Add");
+    Remove2 = Entry(ListMenu, "Remove2", "Remove");
+    Clear2 = Entry(ListMenu, "Clear2", "Clear");
+    Start2 = Entry(ListMenu, "Start2", "Start");
 
     // The watermark feature is not offered.
     WaterMark1->setVisible(false);
@@ -374,49 +368,34 @@ void TfrmMain::CreateMenus() {
 
 void TfrmMain::ConnectCommands() {
     connect(btnAdd, &QToolButton::clicked, this, &TfrmMain::btnAddClick);
-    connect(Edit1, &QAction::triggered, this, &TfrmMain::btnAddClick);
     connect(AddFiles1, &QAction::triggered, this, &TfrmMain::btnAddClick);
     connect(btnRemove, &QToolButton::clicked, this, &TfrmMain::btnRemoveClick);
-    connect(Remove1, &QAction::triggered, this, &TfrmMain::btnRemoveClick);
     connect(Remove2, &QAction::triggered, this, &TfrmMain::btnRemoveClick);
     connect(btnClear, &QToolButton::clicked, this, &TfrmMain::btnClearClick);
-    connect(Clear1, &QAction::triggered, this, &TfrmMain::btnClearClick);
     connect(Clear2, &QAction::triggered, this, &TfrmMain::btnClearClick);
     connect(btnStart, &QToolButton::clicked, this, &TfrmMain::btnStartClick);
     connect(btnStartBelow, &QPushButton::clicked, this, &TfrmMain::btnStartClick);
-    connect(Start1, &QAction::triggered, this, &TfrmMain::btnStartClick);
     connect(Start2, &QAction::triggered, this, &TfrmMain::btnStartClick);
     connect(btnSettings, &QToolButton::clicked, this, &TfrmMain::btnSettingsClick);
-    connect(Settings1, &QAction::triggered, this, &TfrmMain::btnSettingsClick);
     connect(btnOptions, &QPushButton::clicked, this, &TfrmMain::btnSettingsClick);
     connect(btnExit, &QToolButton::clicked, this, &TfrmMain::btnExitClick);
-    connect(Exit2, &QAction::triggered, this, &TfrmMain::btnExitClick);
-    connect(Options1, &QAction::triggered, this, &TfrmMain::Options1Click);
 
-    connect(Crop1, &QAction::triggered, this, &TfrmMain::Crop1Click);
-    connect(Crop2, &QAction::triggered, this, &TfrmMain::Crop1Click);
-    connect(Trim1, &QAction::triggered, this, &TfrmMain::Trim1Click);
-    connect(Trim2, &QAction::triggered, this, &TfrmMain::Trim1Click);
-    connect(WaterMark1, &QAction::triggered, this, &TfrmMain::WaterMark1Click);
-    connect(WaterMark2, &QAction::triggered, this, &TfrmMain::WaterMark1Click);
-    connect(Infomation1, &QAction::triggered, this, &TfrmMain::Infomation1Click);
-    connect(CheckAll1, &QAction::triggered, this, &TfrmMain::CheckAll1Click);
-    connect(UncheckAll1, &QAction::triggered, this, &TfrmMain::UncheckAll1Click);
-    connect(ReserveCheck1, &QAction::triggered, this, &TfrmMain::ReserveCheck1Click);
-    connect(Check1, &QAction::triggered, this, &TfrmMain::Check1Click);
-    connect(Uncheck1, &QAction::triggered, this, &TfrmMain::Uncheck1Click);
+    connect(Crop1, &QAction::triggered, this, &TfrmMain::EditCrop);
+    connect(Crop2, &QAction::triggered, this, &TfrmMain::EditCrop);
+    connect(Trim1, &QAction::triggered, this, &TfrmMain::EditTrim);
+    connect(Trim2, &QAction::triggered, this, &TfrmMain::EditTrim);
+    connect(WaterMark1, &QAction::triggered, this, &TfrmMain::EditWaterMark);
+    connect(WaterMark2, &QAction::triggered, this, &TfrmMain::EditWaterMark);
+    connect(Infomation1, &QAction::triggered, this, &TfrmMain::ShowFileInfo);
+    connect(CheckAll1, &QAction::triggered, this, &TfrmMain::CheckAll);
+    connect(UncheckAll1, &QAction::triggered, this, &TfrmMain::UncheckAll);
+    connect(ReserveCheck1, &QAction::triggered, this, &TfrmMain::ReverseChecks);
+    connect(Check1, &QAction::triggered, this, &TfrmMain::CheckSelected);
+    connect(Uncheck1, &QAction::triggered, this, &TfrmMain::UncheckSelected);
 
-    connect(Help2, &QAction::triggered, this, &TfrmMain::Help2Click);
-    connect(WebSite1, &QAction::triggered, this, &TfrmMain::WebSite1Click);
-    connect(SupportandContact1, &QAction::triggered, this, &TfrmMain::SupportandContact1Click);
-    connect(About, &QAction::triggered, this, &TfrmMain::AboutClick);
-    connect(ShowLog1, &QAction::triggered, this, &TfrmMain::ShowLog1Click);
-    for (int I = 0; I < ThemeCount; ++I)
-        connect(SkinEntries[static_cast<size_t>(I)], &QAction::triggered, this, [this, I] { SkinClick(I); });
-
-    connect(Edit2, &QMenu::aboutToShow, this, &TfrmMain::Edit2Popup);
-    connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
-    connect(Skin1, &QMenu::aboutToShow, this, &TfrmMain::Skin1Popup);
+    connect(Edit2, &QMenu::aboutToShow, this, &TfrmMain::EditMenuOpening);
+    connect(ListMenu, &QMenu::aboutToShow, this, &TfrmMain::ListMenuOpening);
+    connect(Skin1, &QMenu::aboutToShow, this, &TfrmMain::SkinMenuOpening);
 
     connect(cbOutputFormat, &QComboBox::currentIndexChanged, this, &TfrmMain::cbOutputFormatChange);
     connect(edDirectory, &QLineEdit::textChanged, this, &TfrmMain::edDirectoryChange);
@@ -463,7 +442,6 @@ void TfrmMain::showEvent(QShowEvent* Event) {
     setFixedSize(FormWidth, FormHeight);
     if (FShownOnce) return;
     FShownOnce = true;
-    FFrameCopy = std::make_unique<TBitmap>();
     Timer1->start();
     if (QWindow* Handle = windowHandle()) Handle->installEventFilter(this);
     if (!FInitialFiles.isEmpty()) QTimer::singleShot(0, this, &TfrmMain::AddInitialFiles);
@@ -476,10 +454,9 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
             std::printf("TARN shown %.6f\n", WallClock());
             std::fflush(stdout);
         }
-        emit FirstShown();
     }
     if (Watched == lblStatus && Event->type() == QEvent::MouseButtonRelease && !lblStatus->text().isEmpty())
-        ShowLog1Click();
+        ShowLog();
     return QMainWindow::eventFilter(Watched, Event);
 }
 
@@ -498,15 +475,8 @@ void TfrmMain::AddInitialFiles() {
 void TfrmMain::closeEvent(QCloseEvent* Event) {
     FClosing = true;
     VxAVC.OnLog = nullptr;
-    VxAVC.OnProgress = nullptr;
-    VxAVC.OnTerminate = nullptr;
-    VxAVC.OnBeforeHook = nullptr;
-    VxAVC.OnCustomHook = nullptr;
-    VxAVC.Stop();
-    CloseBatch();
+    FBatch->Close();
     Timer1->stop();
-    FFrameCopy.reset();
-    FQueuedRows.clear();
     if (GlobalObject == FGlobal.get()) GlobalObject = nullptr;
     FGlobal.reset();
     Event->accept();
@@ -517,7 +487,7 @@ void TfrmMain::SetSkinChecks(int Index) {
     for (int I = 0; I < ThemeCount; ++I) SkinEntries[static_cast<size_t>(I)]->setChecked(I == Index);
 }
 
-void TfrmMain::Skin1Popup() { SetSkinChecks(TAppSettings(FSettingsIni).SkinIndex()); }
+void TfrmMain::SkinMenuOpening() { SetSkinChecks(TAppSettings(FSettingsIni).SkinIndex()); }
 
 void TfrmMain::SkinClick(int Index) {
     if (Index < 0 || Index >= ThemeCount) return;
@@ -538,11 +508,11 @@ void TfrmMain::OpenPage(const std::string& Url) {
         ShowMessageBox("Warning", "Cannot open " + Url + ".", TMessageKind::Warning);
 }
 
-void TfrmMain::Help2Click() { OpenPage(FHelpPageURL); }
-void TfrmMain::WebSite1Click() { OpenPage(FHomePageURL); }
-void TfrmMain::SupportandContact1Click() { OpenPage(FSupportPageURL); }
+void TfrmMain::ShowHelp() { OpenPage(FHelpPageURL); }
+void TfrmMain::ShowHomePage() { OpenPage(FHomePageURL); }
+void TfrmMain::ShowSupportPage() { OpenPage(FSupportPageURL); }
 
-void TfrmMain::ShowLog1Click() {
+void TfrmMain::ShowLog() {
     if (!FLog) FLog = new TfrmLog(mmoLog, this);
     FLog->show();
     FLog->raise();
@@ -551,19 +521,17 @@ void TfrmMain::ShowLog1Click() {
 
 // The trim and crop dialogs edit the selected row; without one there is
 // nothing to edit.
-void TfrmMain::Trim1Click() {
+void TfrmMain::EditTrim() {
     const int Row = SelectedRow();
     TlvFilesRecord* Record = RowRecord(Row);
     if (!Record) return;
     if (!FTrim) FTrim = new TfrmTrim(this);
-    FTrim->SetRow(Record, [this, Row](const std::string& Text) {
-        SetRowText(Row, fcTrimmedLength, QString::fromStdString(Text));
-    });
+    FTrim->SetRow(Record, [this, Row](int Seconds) { FModel->SetTrimmedLength(Row, Seconds); });
     FTrim->exec();
     if (FTrim) FTrim->SetRow(nullptr, {});
 }
 
-void TfrmMain::Crop1Click() {
+void TfrmMain::EditCrop() {
     TlvFilesRecord* Record = SelectedRecord();
     if (!Record) return;
     if (!FCrop) FCrop = new TfrmCrop(this);

@@ -1,6 +1,18 @@
 // TfrmMain, the main window: the file list with its commands, the output
 // profile and folder, the preview group, the menus and the log.
 //
+// Where things live. A row of the list is a row of TFilesModel
+// (gui/FileList.h): it holds the row's TlvFilesRecord, its check box, the
+// trimmed length the trim dialog chose and its TRowStatus (waiting,
+// converting with a percentage, done with the file written, failed with the
+// reason); the model formats the five columns from these, and nothing reads
+// a row's state back from its texts. The batch runs in TBatchRun
+// (gui/BatchRun.h), which this window owns and btnStartClick starts: it
+// builds a job per checked row, handles the converter's events, drives the
+// progress dialog, sets the rows' statuses and locks this window's list
+// commands while it runs. This window previews each file as the batch opens
+// it and writes the lines the run logs.
+//
 // Implementation files:
 //   WinMain.cpp     creation, layout, menus, close query, themes, help
 //   Commands.cpp    the list commands, folder commands, menu enabling
@@ -15,16 +27,14 @@
 #include <array>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/FilesRecord.h"
-#include "common/Bitmap.h"
 #include "component/VxAVConverter.h"
 #include "gui/StartOptions.h"
+#include "widgets/Theme.h"
 
 class QAction;
 class QComboBox;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -33,6 +43,7 @@ class QPushButton;
 class QSlider;
 class QTimer;
 class QToolButton;
+class TBatchRun;
 class TFilesModel;
 class TFilesView;
 class TGlobalObject;
@@ -40,35 +51,25 @@ class TPictureView;
 class TPreviewPlayer;
 class TfmDirectory;
 class TfrmAbout;
-class TfrmProgress;
-struct TBatchShared;
-class TfrmLog;
-class TfrmWaterMark;
-class TfrmTrim;
-class TfrmSettings;
-class TfrmPreference;
-class TfrmFileInfo;
 class TfrmCrop;
+class TfrmFileInfo;
+class TfrmLog;
+class TfrmPreference;
+class TfrmSettings;
+class TfrmTrim;
+class TfrmWaterMark;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr int FormWidth = 786;
-    static constexpr int FormHeight = 534;
-
     // Creates GlobalObject, reads the settings (the files of Options when
     // given), applies the stored theme. Options.Files are added once the
     // window shows.
     explicit TfrmMain(const TStartOptions& Options = {}, QWidget* Parent = nullptr);
     ~TfrmMain() override;
 
-    // The settings and profile files in use.
+    // The settings file in use.
     const std::string& SettingsIni() const { return FSettingsIni; }
-    const std::string& FormatIni() const { return FFormatIni; }
-    // The page addresses Help, Web Site and Support open.
-    const std::string& HelpPageURL() const { return FHelpPageURL; }
-    const std::string& HomePageURL() const { return FHomePageURL; }
-    const std::string& SupportPageURL() const { return FSupportPageURL; }
 
     // Adds files as the Add command adds those chosen in its dialog (no
     // dialog): loads the libraries on first use, skips folders and paths
@@ -77,61 +78,37 @@ public:
     int AddFiles(const QStringList& Paths);
     // How long an add runs before its progress dialog shows (500 ms).
     void SetAddProgressDelay(int Milliseconds) { FAddProgressDelay = Milliseconds; }
+    // Files that did not open in the last add command.
+    int LastAddFailures() const { return FLastAddFailures; }
 
     TFilesModel* FilesModel() const { return FModel; }
-    // The preview set-up for a probe opened on a file: background, slider,
-    // first picture, and the log replaced by the file's information text.
-    // A probe other than the component's own serves only this set-up.
-    void PreviewFile(TAVProbe& Probe);
-    // The player behind the "Fast preview" group.
-    TPreviewPlayer* Preview = nullptr;
     // The selected row, or -1.
     int SelectedRow() const;
     void SelectRow(int Row);
     // The selected row's record, or null; it lives as long as the row.
     TlvFilesRecord* SelectedRecord() const;
     TlvFilesRecord* RowRecord(int Row) const;
-    // Sets the text of one column of a row (see TFileColumn).
-    void SetRowText(int Row, int Column, const QString& Text);
+    // The text of one column of a row as the list shows it (see TFileColumn).
     QString RowText(int Row, int Column) const;
 
-    void AppendLog(const QString& Line);
     QString LogText() const;
     // The line under the list; empty when nothing needs saying.
     QString StatusText() const;
 
     TVxAVConverter& Converter() { return VxAVC; }
+    // The player behind the "Fast preview" group.
+    TPreviewPlayer* Preview() const { return FPreview; }
+    // The batch conversion run, which the Start commands start.
+    TBatchRun* Batch() const { return FBatch.get(); }
 
-    // Batch.cpp: the batch conversion run. The progress dialog is created
-    // on first use; RowMap gives the list row of each job of the batch.
-    TfrmProgress* ProgressDialog();
-    const std::vector<int>& RowMap() const { return FQueuedRows; }
-    // Why the row's last conversion failed; empty unless it shows "Failed".
-    QString RowFailure(int Row) const;
-    // The latest picture of the running conversion; null after closing.
-    std::shared_ptr<TBitmap> CapturedFrame() const;
-    // Batch jobs hand pictures to the progress dialog (on by default).
-    void SetLivePicture(bool On);
-    // The progress dialog runs its own loop (the program) or is only opened
-    // (tests drive the window's loop themselves).
-    void SetProgressModalLoop(bool Loop) { FProgressLoop = Loop; }
-    // Files that did not open in the last add command.
-    int LastAddFailures() const { return FLastAddFailures; }
-
-    // Controls, named as the window's code and tests know them.
+    // The controls that the tests drive and read; the menus and the other
+    // controls are reached by their object names.
     TFilesView* lvFiles = nullptr;
     QPlainTextEdit* mmoLog = nullptr;
     QLabel* lblStatus = nullptr;
-    QToolButton *btnAdd = nullptr, *btnRemove = nullptr, *btnClear = nullptr, *btnSettings = nullptr,
-                *btnStart = nullptr, *btnExit = nullptr;
-    QPushButton* btnStartBelow = nullptr;
-    QLabel* lblOutputFormat = nullptr;
+    QToolButton *btnAdd = nullptr, *btnRemove = nullptr, *btnClear = nullptr, *btnStart = nullptr;
     QComboBox* cbOutputFormat = nullptr;
-    QPushButton* btnOptions = nullptr;
-    QLabel* lblDirectory = nullptr;
     QLineEdit* edDirectory = nullptr;
-    QPushButton *btnBrows = nullptr, *btnOpen = nullptr;
-    QGroupBox* grpPreview = nullptr;
     TPictureView* imgPreview = nullptr;
     QLabel* imgPreview1 = nullptr;
     QLabel* lblPTS = nullptr;
@@ -140,137 +117,122 @@ public:
     QPushButton *btnPause = nullptr, *btnResume = nullptr, *btnStop = nullptr;
     QTimer* Timer1 = nullptr;
 
-    // Menus and their entries.
-    QMenu *File1 = nullptr, *Edit2 = nullptr, *Tools1 = nullptr, *Help1 = nullptr, *Skin1 = nullptr,
-          *PopupMenu1 = nullptr;
-    QAction *Edit1 = nullptr, *Remove1 = nullptr, *Clear1 = nullptr, *Start1 = nullptr, *Settings1 = nullptr,
-            *Exit2 = nullptr;
-    QAction *Crop1 = nullptr, *Trim1 = nullptr, *WaterMark1 = nullptr, *CheckAll1 = nullptr,
-            *UncheckAll1 = nullptr, *ReserveCheck1 = nullptr, *Check1 = nullptr, *Uncheck1 = nullptr;
-    QAction *Options1 = nullptr, *ShowLog1 = nullptr;
-    std::array<QAction*, 7> SkinEntries{};
-    QAction *Help2 = nullptr, *WebSite1 = nullptr, *SupportandContact1 = nullptr, *About = nullptr;
-    QAction *Crop2 = nullptr, *Trim2 = nullptr, *WaterMark2 = nullptr, *Infomation1 = nullptr, *AddFiles1 = nullptr,
-            *Remove2 = nullptr, *Clear2 = nullptr, *Start2 = nullptr;
-
 public slots:
     // File commands.
     void btnAddClick();
     void btnRemoveClick();
     void btnClearClick();
-    // The batch conversion run fills this.
+    // Starts the batch run with the selected output profile.
     void btnStartClick();
-    // The hidden batch buttons, mirrored by the progress dialog.
-    void btnPauseClick();
-    void btnResumeClick();
-    void btnStopClick();
-    // The profile settings dialog fills this.
-    void btnSettingsClick();
-    void btnExitClick();
-    // The preferences dialog fills this.
-    void Options1Click();
 
-    // Edit commands on the selected row; the crop, trim and file
-    // information dialogs fill these three.
-    void Crop1Click();
-    void Trim1Click();
-    void Infomation1Click();
-    void WaterMark1Click();
-    void CheckAll1Click();
-    void UncheckAll1Click();
-    void ReserveCheck1Click();
-    void Check1Click();
-    void Uncheck1Click();
-
-    // Help.
-    void Help2Click();
-    void WebSite1Click();
-    void SupportandContact1Click();
-    void AboutClick();
-    void ShowLog1Click();
-
-    // Themes: Index 0..6 in the Skin menu's order.
-    void SkinClick(int Index);
-
-    // Output profile and folder.
-    void cbOutputFormatChange(int Index);
+    // The output folder.
     void btnBrowsClick();
     void btnOpenClick();
-    void edDirectoryChange(const QString& Text);
 
-    // Menu enabling when a menu opens.
-    void Edit2Popup();
-    void PopupMenu1Popup();
-    void Skin1Popup();
     // The right-click menu at Position (viewport coordinates of the list).
     void lvFilesContextPopup(const QPoint& Position);
 
     // The preview player fills these: double click on the list, the
-    // preview buttons, the slider and the 500 ms tick.
+    // preview buttons and the 500 ms tick.
     void lvFilesDblClick();
     void imgbtnPlayClick();
     void imgbtnPauseClick();
     void imgbtnStopClick();
     void imgbtnSnapClick();
-    void trcPreviewChange(int Position);
     void Timer1Timer();
 
 signals:
-    // The window was exposed on screen for the first time.
-    void FirstShown();
     // The files of the command line have been added.
     void InitialFilesAdded(int Added);
-    // The whole batch has ended and the window is usable again.
-    void BatchEnded();
 
 protected:
     void showEvent(QShowEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
-    // Preview state for the preview player: true at start-up, after Stop,
-    // at the end of a file, after Clear and while a batch is built.
-    bool FStopped = true;
-    bool FPaused = false;
-    // The copy of the latest decoded picture, created when the window shows.
-    std::unique_ptr<TBitmap> FFrameCopy;
-    // Rows queued by the batch run.
-    std::vector<int> FQueuedRows;
-
 private:
+    static constexpr int FormWidth = 786;
+    static constexpr int FormHeight = 534;
+
     void CreateControls();
     void CreateMenus();
     void ConnectCommands();
+    void CreateBatch();
     void ReadStartState();
     void SetPreviewStartState();
     void SetSkinChecks(int Index);
     void SetStatus(const QString& Text);
+    void AppendLog(const QString& Line);
     void OpenPage(const std::string& Url);
     bool LoadLibraries();
     int AddFilesNow(const QStringList& Paths);
     void AddInitialFiles();
     // The list became empty: columns go, the preview stops.
     void ListEmptied();
-    // Preview.cpp: the player, Play and double click, the flags shared with
-    // the other commands.
+
+    // Commands of the menus and the other buttons.
+    void btnSettingsClick();
+    void btnExitClick();
+    void ShowPreferences();
+    // The crop, trim, watermark and file information dialogs on the
+    // selected row.
+    void EditCrop();
+    void EditTrim();
+    void EditWaterMark();
+    void ShowFileInfo();
+    void CheckAll();
+    void UncheckAll();
+    void ReverseChecks();
+    void CheckSelected();
+    void UncheckSelected();
+    void ShowHelp();
+    void ShowHomePage();
+    void ShowSupportPage();
+    void AboutClick();
+    void ShowLog();
+    // Themes: Index 0..6 in the Skin menu's order.
+    void SkinClick(int Index);
+    void cbOutputFormatChange(int Index);
+    void edDirectoryChange(const QString& Text);
+    // Menu enabling as a menu opens.
+    void EditMenuOpening();
+    void ListMenuOpening();
+    void SkinMenuOpening();
+
+    // Preview.cpp: the player, Play and double click, the slider, the flags
+    // shared with the other commands.
     void CreatePreview();
+    // The preview set-up for a probe opened on a file: background, slider,
+    // first picture, and the log replaced by the file's information text.
+    // A probe other than the component's own serves only this set-up.
+    void PreviewFile(TAVProbe& Probe);
     void PlaySelected(bool FromList);
+    void trcPreviewChange(int Position);
     void PreviewFlagsIn();
     void PreviewFlagsOut();
-    // Batch.cpp.
-    void SetUpBatch();
-    void CloseBatch();
-    void ReleaseSleepLock();
-    void VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration,
-                       const std::string& AOutput, int AJobCount);
-    void VxAVCTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage, int AJobCount);
-    void MarkRowFailed(int Row, const std::string& Reason);
-    void ShutDownComputer();
-    std::shared_ptr<TBatchShared> FBatch;
-    QPointer<TfrmProgress> FProgress;
-    bool FProgressLoop = true;
+
+    // Controls only the window's own code uses.
+    QToolButton *btnSettings = nullptr, *btnExit = nullptr;
+    QPushButton* btnStartBelow = nullptr;
+    QPushButton* btnOptions = nullptr;
+    QPushButton *btnBrows = nullptr, *btnOpen = nullptr;
+    // The menus whose entries change as they open, and those entries.
+    QMenu *Edit2 = nullptr, *Skin1 = nullptr, *ListMenu = nullptr;
+    QAction *Crop1 = nullptr, *Trim1 = nullptr, *WaterMark1 = nullptr, *CheckAll1 = nullptr,
+            *UncheckAll1 = nullptr, *ReserveCheck1 = nullptr, *Check1 = nullptr, *Uncheck1 = nullptr;
+    std::array<QAction*, ThemeCount> SkinEntries{};
+    QAction *Crop2 = nullptr, *Trim2 = nullptr, *WaterMark2 = nullptr, *Infomation1 = nullptr, *AddFiles1 = nullptr,
+            *Remove2 = nullptr, *Clear2 = nullptr, *Start2 = nullptr;
+
+    // Preview state for the preview player: true at start-up, after Stop,
+    // at the end of a file, after Clear and while a batch is built.
+    bool FStopped = true;
+    bool FPaused = false;
+    TPreviewPlayer* FPreview = nullptr;
 
     TVxAVConverter VxAVC;
+    // Destroyed before the converter, whose events it handles.
+    std::unique_ptr<TBatchRun> FBatch;
     TFilesModel* FModel = nullptr;
     std::unique_ptr<TGlobalObject> FGlobal;
     std::string FSettingsIni, FFormatIni;

@@ -7,22 +7,7 @@
 #include "app/PreviewMath.h"
 #include "common/Bitmap.h"
 #include "common/Geometry.h"
-
-namespace {
-
-// Holds a bitmap's lock for as long as its rows are read in place.
-class TBitmapLock {
-public:
-    explicit TBitmapLock(TBitmap& Bitmap) : FBitmap(Bitmap) { FBitmap.Lock(); }
-    ~TBitmapLock() { FBitmap.Unlock(); }
-    TBitmapLock(const TBitmapLock&) = delete;
-    TBitmapLock& operator=(const TBitmapLock&) = delete;
-
-private:
-    TBitmap& FBitmap;
-};
-
-}  // namespace
+#include "widgets/BitmapLock.h"
 
 TPictureView::TPictureView(QWidget* Parent) : QWidget(Parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -31,11 +16,9 @@ TPictureView::TPictureView(QWidget* Parent) : QWidget(Parent) {
 
 void TPictureView::ClearCanvas() {
     FitCanvasToWidget();
-    if (!FCanvas.isNull()) FCanvas.fill(FBackground);
+    if (!FCanvas.isNull()) FCanvas.fill(PreviewBackground);
     update();
 }
-
-void TPictureView::SetBackground(const QColor& Colour) { FBackground = Colour; }
 
 void TPictureView::DrawBitmap(TBitmap& Bitmap) {
     TBitmapLock Guard(Bitmap);
@@ -74,7 +57,7 @@ void TPictureView::paintEvent(QPaintEvent* Event) {
     QPainter Painter(this);
     const QRect Dirty = Event->rect();
     // Outside the canvas (only while a resize is pending) shows the background.
-    Painter.fillRect(Dirty, FBackground);
+    Painter.fillRect(Dirty, PreviewBackground);
     if (!FCanvas.isNull()) Painter.drawImage(Dirty.topLeft(), FCanvas, Dirty);
 }
 
@@ -92,7 +75,7 @@ void TPictureView::FitCanvasToWidget() {
     if (FCanvas.size() == NewSize) return;
     // What was drawn stays where it was; new area gets the background.
     QImage Grown(NewSize, QImage::Format_RGB32);
-    Grown.fill(FBackground);
+    Grown.fill(PreviewBackground);
     if (!FCanvas.isNull()) {
         QPainter Painter(&Grown);
         Painter.drawImage(0, 0, FCanvas);

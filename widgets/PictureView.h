@@ -20,12 +20,9 @@ public:
 
     // Fills the whole canvas with the background colour.
     void ClearCanvas();
-    void SetBackground(const QColor& Colour);
     // Draws the bitmap fitted into the canvas, holding its lock meanwhile and
     // reading its rows in place; an empty bitmap draws nothing.
     void DrawBitmap(TBitmap& Bitmap);
-    // Draws an image fitted into the canvas (the placeholder picture).
-    void DrawImage(const QImage& Image);
     const QImage& Canvas() const { return FCanvas; }
 
 protected:
@@ -33,10 +30,11 @@ protected:
     void resizeEvent(QResizeEvent* Event) override;
 
 private:
+    // Draws an image fitted into the canvas.
+    void DrawImage(const QImage& Image);
     // Gives the canvas the widget's size, keeping what was drawn; a widget
     // not shown yet gets no resize events, so drawing calls this too.
     void FitCanvasToWidget();
 
     QImage FCanvas;
-    QColor FBackground = PreviewBackground;
 };

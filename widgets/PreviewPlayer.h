@@ -53,7 +53,6 @@ public:
     // probe left behind first gives up the picture the player borrows from
     // it. Null: the slider and label still work, nothing is decoded.
     void SetProbe(TAVProbe* Probe);
-    TAVProbe* Probe() const { return FProbe; }
 
     // Opens FileName in the probe and, on success, sets the preview up
     // (SetUp). On failure nothing changes on screen and the probe's
@@ -105,10 +104,6 @@ public:
     const TSliderSetup& Slider() const { return FSlider; }
     int64_t DurationUs() const { return FDurationUs; }
     int VideoStream() const { return FVideoStream; }
-    bool StillPicture() const { return FStill; }
-    // The probe has its file open (in owner mode) and a video stream to decode.
-    bool HasVideo() const;
-    bool SettingUp() const { return FSettingUp; }
 
     // The copy of the latest picture shown, for snapshots (empty until a
     // picture was decoded). Kept across the end of the file. The picture is
@@ -117,11 +112,6 @@ public:
     const TBitmap& FrameCopy();
     // The picture area as shown, margins included, as a 24-bit bitmap.
     TBitmap CanvasBitmap() const;
-
-    TPictureView* Canvas() const { return FCanvas; }
-    QSlider* SliderControl() const { return FSliderControl; }
-    QLabel* TimeLabel() const { return FTimeLabel; }
-    QTimer* Timer() const { return FTimer; }
 
 signals:
     // The last position was shown with the main window's rules: the probe's
@@ -137,6 +127,8 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
+    // The probe has its file open (in owner mode) and a video stream to decode.
+    bool HasVideo() const;
     // Runs the timer when the dialogs' rules want it running.
     void SyncTimer();
 

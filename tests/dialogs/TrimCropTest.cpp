@@ -76,16 +76,16 @@ struct TTrimCase {
     const char* StartAfter;  // field texts after the edits
     const char* EndAfter;
     int TrimStart, TrimLength;
-    std::optional<std::string> Column;
+    std::optional<int> Column;  // seconds
 };
 
 TEST(TrimTimes, ValidatesFieldsAndStoresTheTrimAsTheRowExpects) {
     const int64_t TwoMin = 120400, Long = 4530000, TwoHours = 7200000;
     const TTrimCase Cases[] = {
-        {"end at 01:15:30 accepted", Long, 0, 0, {{'e', "011530", ""}}, "000000", "011530", 0, 0, "4530"},
+        {"end at 01:15:30 accepted", Long, 0, 0, {{'e', "011530", ""}}, "000000", "011530", 0, 0, 4530},
         {"start 10 s, end at the duration", TwoMin, 0, 0, {{'s', "000010", ""}}, "000010", "000200",
-         10000, static_cast<int>(TwoMin - 10000), std::to_string(TwoMin / 1000 - 10)},
-        {"whole file stores no trim", TwoMin, 0, 0, {}, "000000", "000200", 0, 0, std::to_string(TwoMin / 1000)},
+         10000, static_cast<int>(TwoMin - 10000), static_cast<int>(TwoMin / 1000 - 10)},
+        {"whole file stores no trim", TwoMin, 0, 0, {}, "000000", "000200", 0, 0, static_cast<int>(TwoMin / 1000)},
         {"start in the end's second", TwoMin, 0, 0,
          {{'e', "000010", ""}, {'s', "000010", "The start time cannot equal to the end time!"}}, "000000", "000010",
          0, 0, std::nullopt},
@@ -95,7 +95,7 @@ TEST(TrimTimes, ValidatesFieldsAndStoresTheTrimAsTheRowExpects) {
          0, 0, std::nullopt},
         {"75 minutes is no start", TwoHours, 0, 0, {{'s', "007500", "Incorrect start time!"}}, "000000", "020000",
          // S keeps the refused value; OK stores from it.
-         4500000, static_cast<int>(TwoHours - 4500000), std::to_string((TwoHours - 4500000) / 1000)},
+         4500000, static_cast<int>(TwoHours - 4500000), static_cast<int>((TwoHours - 4500000) / 1000)},
         {"end 0 with start 0 is silent", TwoMin, 0, 0, {{'e', "000000", ""}}, "000000", "000000", 0, 0, std::nullopt},
         {"end past the duration", TwoMin, 0, 0, {{'e', "000500", "Incorrect end time!"}}, "000000", "000200", 0, 0,
          std::nullopt},
@@ -104,9 +104,9 @@ TEST(TrimTimes, ValidatesFieldsAndStoresTheTrimAsTheRowExpects) {
          0, 0, std::nullopt},
         {"start after the end", TwoMin, 0, 0,
          {{'e', "000030", ""}, {'s', "000100", "Incorrect start time!"}}, "000000", "000030", 0, 0, std::nullopt},
-        {"stored trim opens in the fields", TwoMin, 5000, 3000, {}, "000005", "000008", 5000, 3000, "3"},
+        {"stored trim opens in the fields", TwoMin, 5000, 3000, {}, "000005", "000008", 5000, 3000, 3},
         {"less than a second left runs to the end", 10500, 0, 0, {{'e', "000010", ""}}, "000000", "000010", 0, 0,
-         "10"},
+         10},
     };
     for (const TTrimCase& C : Cases) {
         SCOPED_TRACE(C.Name);
@@ -128,11 +128,11 @@ TEST(TrimTimes, ValidatesFieldsAndStoresTheTrimAsTheRowExpects) {
         }
         EXPECT_EQ(T.StartText, C.StartAfter);
         EXPECT_EQ(T.EndText, C.EndAfter);
-        std::string Column;
+        int Column = -1;
         const bool SetsColumn = T.Apply(Record, Column);
         EXPECT_EQ(Record.TrimStart, C.TrimStart);
         EXPECT_EQ(Record.TrimLength, C.TrimLength);
-        EXPECT_EQ(SetsColumn ? std::optional<std::string>(Column) : std::nullopt, C.Column);
+        EXPECT_EQ(SetsColumn ? std::optional<int>(Column) : std::nullopt, C.Column);
     }
 }
 
@@ -302,7 +302,7 @@ protected:
     }
     TfrmTrim& OpenTrim(TlvFilesRecord& Record) {
         if (!Trim) Trim = std::make_unique<TfrmTrim>();
-        Trim->SetRow(&Record, [this](const std::string& Text) { Column = Text; });
+        Trim->SetRow(&Record, [this](int Seconds) { Column = Seconds; });
         Trim->open();
         return *Trim;
     }
@@ -319,7 +319,7 @@ protected:
         return R;
     }
     std::vector<std::string> Messages;
-    std::optional<std::string> Column;
+    std::optional<int> Column;
     std::unique_ptr<TfrmTrim> Trim;
     std::unique_ptr<TfrmCrop> Crop;
 };
@@ -352,7 +352,7 @@ TEST_F(TrimCropDialogs, TrimFieldsMessagesAndColumnGoThroughTheDialog) {
     EXPECT_FALSE(D.isVisible());
     EXPECT_EQ(R.TrimStart, 1000);
     EXPECT_EQ(R.TrimLength, 2008);
-    EXPECT_EQ(Column, "2");
+    EXPECT_EQ(Column, 2);
     EXPECT_EQ(D.VxAVC.JobCount(), 0);
     EXPECT_FALSE(D.Timer1->isActive());
 

@@ -10,10 +10,11 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+
+#include <functional>
 #include <QToolButton>
 
 #include "dialogs/WinProgress.h"
-#include "gui/Batch.h"
 #include "probe/AVProbe.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "widgets/PictureView.h"
@@ -48,13 +49,13 @@ class BatchTest : public TWindowFixture {
 protected:
     TfrmMain& Ready(const QStringList& Files, int Profile = 0) {
         TfrmMain& W = OpenShown();
-        W.SetProgressModalLoop(false);
+        W.Batch()->SetModalLoop(false);
         W.cbOutputFormat->setCurrentIndex(Profile);
         EXPECT_EQ(W.AddFiles(Files), Files.size());
         return W;
     }
     bool WaitForEnd(TfrmMain& W, QSignalSpy& Ended) {
-        return Ended.count() > 0 || (Ended.wait(BatchTimeoutMs) && !W.ProgressDialog()->isVisible());
+        return Ended.count() > 0 || (Ended.wait(BatchTimeoutMs) && !W.Batch()->ProgressDialog()->isVisible());
     }
     std::string Out(const char* Name) const { return OutputDir + "/" + Name; }
 };
@@ -63,14 +64,14 @@ TEST_F(BatchTest, CheckedRowsBecomeJobsAndTheLastOneOpensTheFolderAndShutsDown) 
     TAppSettings(SettingsIni).SetPriority(3);
     TfrmMain& W = Ready(MediaList({"tone.mp3", "short.avi", "tone.wav", "clip.avi", "still.png"}));
     for (int Row : {0, 2, 4}) W.FilesModel()->SetChecked(Row, false);
-    // The destination column's old profile suffix plays no part.
-    W.SetRowText(3, fcDestination, "clip_(new)_ipod.mp4");
-    QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+    // The name formed when the row was added plays no part.
+    W.RowRecord(3)->OutputFile = Out("clip_(other)_ipod.avi");
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
 
     W.btnStart->click();
     EXPECT_EQ(W.Converter().ThreadPriority(), tpLowest);
-    EXPECT_EQ(W.RowMap(), (std::vector<int>{1, 3}));
-    TfrmProgress* Dialog = W.ProgressDialog();
+    EXPECT_EQ(W.Batch()->RowMap(), (std::vector<int>{1, 3}));
+    TfrmProgress* Dialog = W.Batch()->ProgressDialog();
     ASSERT_TRUE(Dialog->isVisible());
     EXPECT_FALSE(W.btnStart->isEnabled());
     EXPECT_TRUE(Dialog->ckOpen->isChecked());
@@ -82,6 +83,8 @@ TEST_F(BatchTest, CheckedRowsBecomeJobsAndTheLastOneOpensTheFolderAndShutsDown) 
 
     EXPECT_EQ(W.RowText(1, fcProgress), "100%");
     EXPECT_EQ(W.RowText(3, fcProgress), "100%");
+    EXPECT_EQ(W.FilesModel()->Status(1).Written, Out("short_(new).mp4"));
+    EXPECT_EQ(W.FilesModel()->Status(3).Written, Out("clip_(new).mp4"));
     for (int Row : {0, 2, 4}) EXPECT_TRUE(W.RowText(Row, fcProgress).isEmpty()) << Row;
     EXPECT_EQ(Desktop.Folders.size(), 1u);
     EXPECT_EQ(Desktop.PowerOffs, 1);
@@ -99,21 +102,84 @@ TEST_F(BatchTest, NoCheckedRowDoesNothingVisible) {
     TAppSettings(SettingsIni).SetPriority(0);
     TfrmMain& W = Ready(MediaList({"short.avi"}));
     W.FilesModel()->SetChecked(0, false);
+    QSignalSpy Started(W.Batch(), &TBatchRun::Started);
     W.btnStart->click();
+    EXPECT_EQ(Started.count(), 0);
     EXPECT_EQ(W.Converter().ThreadPriority(), tpIdle);
-    EXPECT_FALSE(W.ProgressDialog()->isVisible());
+    EXPECT_FALSE(W.Batch()->ProgressDialog()->isVisible());
     EXPECT_TRUE(W.btnStart->isEnabled());
     EXPECT_TRUE(W.RowText(0, fcProgress).isEmpty());
     EXPECT_TRUE(Messages.List.empty());
 }
 
-TEST_F(BatchTest, OutputNameIsShortenedPastFiftyCharacters) {
+// The window's list and batch buttons through a run: locked while it runs,
+// Pause and Resume trading places, only Add usable once Stop is pressed,
+// everything but the batch buttons back at the end.
+TEST_F(BatchTest, ButtonsFollowTheRunFromStartToStopAndEnd) {
+    TfrmMain& W = Ready(MediaList({"long35.avi"}), 26);
+    QSignalSpy Started(W.Batch(), &TBatchRun::Started);
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
+    const std::vector<QAbstractButton*> Buttons = {W.btnAdd,   W.btnRemove, W.btnClear, W.btnStart,
+                                                   W.btnPause, W.btnResume, W.btnStop};
+    auto States = [&] {
+        std::string S;
+        for (QAbstractButton* B : Buttons) S += B->isEnabled() ? '1' : '0';
+        return S;
+    };
+    //                                  Add Remove Clear Start Pause Resume Stop
+    const struct {
+        const char* Step;
+        std::function<void()> Act;
+        const char* Enabled;
+    } Steps[] = {
+        {"start", [&] { W.btnStart->click(); }, "0000101"},
+        {"pause", [&] { W.btnPause->click(); }, "0000011"},
+        {"resume", [&] { W.btnResume->click(); }, "0000101"},
+        {"stop", [&] { W.btnStop->click(); }, "1000000"},
+        {"end", [&] { ASSERT_TRUE(Ended.count() > 0 || Ended.wait(BatchTimeoutMs)); }, "1111000"},
+    };
+    for (const auto& Step : Steps) {
+        SCOPED_TRACE(Step.Step);
+        Step.Act();
+        EXPECT_EQ(States(), Step.Enabled);
+    }
+    EXPECT_EQ(Started.count(), 1);
+    EXPECT_EQ(Ended.count(), 1);
+    EXPECT_NE(W.RowText(0, fcProgress), "100%");
+}
+
+// The dialog shows the running job's figures as the batch hands them over.
+TEST(ProgressDialogTest, ShowsTheFiguresOfTheRunningJob) {
     const std::string Fifty = "/" + std::string(45, 'a') + ".mp4";
     const std::string Sixty = "/" + std::string(55, 'b') + ".mp4";
     ASSERT_EQ(Fifty.size(), 50u);
     ASSERT_EQ(Sixty.size(), 60u);
     EXPECT_EQ(ProgressOutputText(Fifty), Fifty);
     EXPECT_EQ(ProgressOutputText(Sixty), Sixty.substr(0, 44) + ".." + ".mp4");
+
+    struct TCase {
+        TProgressFigures Figures;
+        QStringList Labels;  // time, length, size, progress, output
+        const char* Format;
+    } Cases[] = {
+        {{0, 0, 35000, 0, 0, 1, "/tmp/a.mp4", ""}, {"0 Second", "35 Second", "0 kb", "[1/1]", "/tmp/a.mp4"}, "%p%"},
+        {{42, 12999, 30500, 1234567, 1, 5, Sixty, "1.5x, 00:00:12 left, batch 00:01:40"},
+         {"12 Second", "30 Second", "1234 kb", "[2/5]", QString::fromStdString(Sixty.substr(0, 44) + "...mp4")},
+         "%p%   1.5x, 00:00:12 left, batch 00:01:40"},
+    };
+    TfrmProgress Dialog;
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Format);
+        Dialog.ShowProgress(C.Figures);
+        const QStringList Labels = {Dialog.lblTime->text(), Dialog.lblLength->text(), Dialog.lblSize->text(),
+                                    Dialog.lblProgress->text(), Dialog.lblOutput->text()};
+        EXPECT_EQ(Labels, C.Labels);
+        EXPECT_EQ(Dialog.lblOutput->toolTip().toStdString(), C.Figures.Output);
+        EXPECT_EQ(Dialog.progbarFile->value(), C.Figures.Percent);
+        EXPECT_EQ(Dialog.progbarFile->format(), C.Format);
+    }
+    Dialog.ShowJobFinished();
+    EXPECT_EQ(Dialog.progbarFile->value(), 100);
 }
 
 TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
@@ -121,14 +187,14 @@ TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
     fs::copy_file(MediaPath("short.avi"), Gone);
     TfrmMain& W = Ready({Media("short.avi"), QString::fromStdString(Gone.string()), Media("clip.mp4")});
     fs::remove(Gone);
-    QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
     W.btnStart->click();
     ASSERT_TRUE(WaitForEnd(W, Ended));
 
     EXPECT_EQ(W.RowText(0, fcProgress), "100%");
     EXPECT_EQ(W.RowText(1, fcProgress), "Failed");
-    EXPECT_FALSE(W.RowFailure(1).isEmpty());
-    EXPECT_TRUE(W.RowFailure(0).isEmpty());
+    EXPECT_FALSE(W.FilesModel()->Status(1).Reason.isEmpty());
+    EXPECT_TRUE(W.FilesModel()->Status(0).Reason.isEmpty());
     EXPECT_EQ(W.RowText(2, fcProgress), "100%");
     ExpectDecodesToItsEnd(Out("short_(new).mp4"), 0.5, 1.3);
     ExpectDecodesToItsEnd(Out("clip_(new).mp4"), 2.5, 3.5);
@@ -143,7 +209,9 @@ TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
     ASSERT_TRUE(WaitForEnd(W, Ended));
     EXPECT_EQ(W.RowText(2, fcProgress), "100%");
     EXPECT_EQ(W.RowText(3, fcProgress), "Failed");
-    EXPECT_EQ(W.RowFailure(3), "The PSP plays only files with both picture and sound; this file has no sound.");
+    // The reason is the failed cell's tooltip.
+    EXPECT_EQ(W.FilesModel()->index(3, fcProgress).data(Qt::ToolTipRole).toString(),
+              "The PSP plays only files with both picture and sound; this file has no sound.");
 }
 
 TEST_F(BatchTest, ClosingTheWindowMidJobLeavesACompleteFile) {
@@ -154,16 +222,16 @@ TEST_F(BatchTest, ClosingTheWindowMidJobLeavesACompleteFile) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return W.RowText(0, fcProgress).remove('%').toInt() >= 5; }, BatchTimeoutMs));
     ASSERT_NE(W.RowText(0, fcProgress), "100%");
     W.close();
-    EXPECT_FALSE(W.ProgressDialog()->isVisible());
+    EXPECT_FALSE(W.Batch()->ProgressDialog()->isVisible());
     Window.reset();  // the component waits for its job to finish the file
     ExpectDecodesToItsEnd(Out("long35_(new).mp4"), 0.2, 34.0);
 }
 
 TEST_F(BatchTest, PauseThenCancelStopsAndTheNextBatchOpensRunning) {
     TfrmMain& W = Ready(MediaList({"long35.avi", "short.avi"}), 26);
-    QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
     W.btnStart->click();
-    TfrmProgress* Dialog = W.ProgressDialog();
+    TfrmProgress* Dialog = W.Batch()->ProgressDialog();
     // Before the first picture the preview is the background colour.
     EXPECT_EQ(Dialog->imgPreview->Canvas().pixelColor(186, 105), PreviewBackground);
     Dialog->ckOpen->setChecked(false);

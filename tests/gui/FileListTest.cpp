@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressDialog>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QPlainTextEdit>
 #include <QToolButton>
@@ -92,7 +93,7 @@ TEST_P(AddFilesTest, AddsOpenableFilesOnceAndLogsTheOthers) {
 
     const QString Log = W.LogText();
     for (const QString& Path : All) {
-        const int Row = W.FilesModel()->FindSource(Path);
+        const int Row = W.FilesModel()->FindSource(Path.toStdString());
         bool Bad = Path.endsWith("LOCKED.avi") && !LockedReadable;
         for (const char* End : Unlistable) Bad = Bad || Path.endsWith(End);
         if (Bad) {
@@ -132,6 +133,52 @@ TEST_P(AddFilesTest, AddsOpenableFilesOnceAndLogsTheOthers) {
 
 INSTANTIATE_TEST_SUITE_P(Gui, AddFilesTest, ::testing::ValuesIn(AddCases),
                          [](const auto& Info) { return std::string(Info.param.Name); });
+
+// The columns are formatted from the row's record, its trimmed length and
+// its status; a failed row explains itself in the tooltip of its cell.
+TEST(FilesModelTest, ColumnsComeFromTheRecordAndTheStatus) {
+    TFilesModel Model;
+    TlvFilesRecord Record;
+    Record.SourceFile = "/clips/holiday trip.avi";
+    Record.OutputFile = "/out/holiday trip_(new)_ipod.mp4";
+    Record.Duration = 95;
+    ASSERT_EQ(Model.AddRow(Record), 0);
+    const QStringList Fixed = {"/clips/holiday trip.avi", "95", "95", "holiday trip_(new)_ipod.mp4"};
+    for (int C = fcSource; C < fcProgress; ++C) EXPECT_EQ(Model.Text(0, C), Fixed[C]) << C;
+    EXPECT_EQ(Model.index(0, fcSource).data(Qt::ToolTipRole).toString(), "/clips/holiday trip.avi");
+    Model.SetTrimmedLength(0, 41);
+    EXPECT_EQ(Model.index(0, fcTrimmedLength).data().toString(), "41");
+    EXPECT_EQ(Model.Text(0, fcLength), "95");
+
+    struct TCase {
+        TRowStatus Status;
+        const char* Progress;
+        const char* Tip;
+    };
+    const TCase Cases[] = {
+        {TRowStatus(), "", ""},
+        {TRowStatus::Converting(0), "0%", ""},
+        {TRowStatus::Converting(37), "37%", ""},
+        {TRowStatus::Done("/out/holiday trip_(new_1).mp4"), "100%", ""},
+        {TRowStatus::Failed("Disk full."), "Failed", "Disk full."},
+        {TRowStatus(), "", ""},
+    };
+    QSignalSpy Changed(&Model, &QAbstractItemModel::dataChanged);
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Progress);
+        Model.SetStatus(0, C.Status);
+        const QModelIndex Cell = Model.index(0, fcProgress);
+        EXPECT_EQ(Cell.data().toString(), C.Progress);
+        EXPECT_EQ(Cell.data(Qt::ToolTipRole).toString(), C.Tip);
+        ASSERT_FALSE(Changed.isEmpty());
+        EXPECT_EQ(Changed.takeLast().at(0).toModelIndex(), Cell);
+        // The other columns stay as they were.
+        EXPECT_EQ(Model.Text(0, fcDestination), Fixed[fcDestination]);
+    }
+    EXPECT_EQ(Model.FindSource("/clips/holiday trip.avi"), 0);
+    EXPECT_EQ(Model.FindSource("/clips/Holiday trip.avi"), -1);
+    EXPECT_TRUE(Model.Text(1, fcSource).isEmpty());
+}
 
 TEST_F(FileListTest, SelectionIndexIsThePositionInTheSelection) {
     TfrmMain& W = Open();
@@ -231,18 +278,18 @@ namespace {
 
 struct TCheckCase {
     const char* Name;
-    void (TfrmMain::*Command)();
+    const char* Entry;  // of the Edit menu
     int Selected;
     std::vector<bool> After;  // from the start pattern checked, unchecked, checked
 };
 
 const TCheckCase CheckCases[] = {
-    {"ReverseCheckInvertsEachRow", &TfrmMain::ReserveCheck1Click, 0, {false, true, false}},
-    {"CheckAll", &TfrmMain::CheckAll1Click, 0, {true, true, true}},
-    {"UncheckAll", &TfrmMain::UncheckAll1Click, 0, {false, false, false}},
-    {"CheckSelected", &TfrmMain::Check1Click, 1, {true, true, true}},
-    {"UncheckSelected", &TfrmMain::Uncheck1Click, 2, {true, false, false}},
-    {"CheckWithoutSelection", &TfrmMain::Check1Click, -1, {true, false, true}},
+    {"ReverseCheckInvertsEachRow", "ReserveCheck1", 0, {false, true, false}},
+    {"CheckAll", "CheckAll1", 0, {true, true, true}},
+    {"UncheckAll", "UncheckAll1", 0, {false, false, false}},
+    {"CheckSelected", "Check1", 1, {true, true, true}},
+    {"UncheckSelected", "Uncheck1", 2, {true, false, false}},
+    {"CheckWithoutSelection", "Check1", -1, {true, false, true}},
 };
 
 class CheckTest : public TWindowFixture, public ::testing::WithParamInterface<TCheckCase> {};
@@ -260,7 +307,8 @@ TEST_P(CheckTest, CommandSetsTheCheckBoxes) {
     QTest::keyClick(W.lvFiles, Qt::Key_Space);
     ASSERT_EQ(Checks(), (std::vector<bool>{true, false, true}));
     W.SelectRow(Case.Selected);
-    (W.*Case.Command)();
+    MenuOpening(W, "Edit2");
+    Child<QAction>(W, Case.Entry)->trigger();
     EXPECT_EQ(Checks(), Case.After);
 }
 
@@ -332,7 +380,7 @@ class RowDrawingTest : public TWindowFixture, public ::testing::WithParamInterfa
 TEST_P(RowDrawingTest, RowsAreTintedCheckedAndFramedByHand) {
     const TTintCase& Case = GetParam();
     TfrmMain& W = OpenShown();
-    W.SkinClick(Case.Theme);
+    SkinEntry(W, Case.Theme)->trigger();
     W.AddFiles(MediaList({"clip.avi", "tone.mp3", "tone.wav"}));
     ASSERT_EQ(Rows(), 3);
     W.FilesModel()->SetChecked(1, false);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTest>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "app/GlobalUnit.h"
+#include "gui/BatchRun.h"
 #include "gui/FileList.h"
 #include "gui/WinMain.h"
 #include "tests/TestMedia.h"
@@ -31,6 +34,27 @@ inline std::string ReadWhole(const fs::path& Path) {
     std::stringstream S;
     S << In.rdbuf();
     return S.str();
+}
+
+// A child of the window by its object name: a menu, a menu entry or a
+// control the window keeps to itself. Fails the test when there is none.
+template <class T>
+T* Child(const QObject& Window, const char* Name) {
+    T* Found = Window.findChild<T*>(QString::fromLatin1(Name));
+    EXPECT_NE(Found, nullptr) << "no " << Name;
+    return Found;
+}
+
+// Enables the entries of the window's menu Name as its opening does,
+// without showing it.
+inline void MenuOpening(const QObject& Window, const char* Name) {
+    if (QMenu* Menu = Child<QMenu>(Window, Name)) emit Menu->aboutToShow();
+}
+
+// The Skin menu's entry for theme Index.
+inline QAction* SkinEntry(const QObject& Window, int Index) {
+    QMenu* Skin = Child<QMenu>(Window, "Skin1");
+    return Skin && Index < Skin->actions().size() ? Skin->actions()[Index] : nullptr;
 }
 
 // Collects every message box while it lives.

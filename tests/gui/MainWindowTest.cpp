@@ -13,6 +13,8 @@
 #include <QToolButton>
 
 #include "dialogs/Directory.h"
+#include "dialogs/WinCrop.h"
+#include "dialogs/WinTrim.h"
 #include "gui/LogWindow.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "widgets/PictureView.h"
@@ -41,6 +43,32 @@ TEST_F(MainWindowTest, StartUpStateOnShowing) {
     EXPECT_EQ(W.lvFiles->parentWidget()->childAt(W.mmoLog->geometry().center()),
               W.lvFiles->viewport());
     EXPECT_TRUE(W.StatusText().isEmpty());
+}
+
+// Play and Pause are one button each wherever a preview plays: the trim and
+// crop dialogs show them as large as the main window does, with the same
+// picture and hint.
+TEST_F(MainWindowTest, PreviewButtonsLookTheSameInTheDialogs) {
+    TfrmMain& W = OpenShown();
+    TfrmTrim Trim(&W);
+    TfrmCrop Crop(&W);
+    const struct {
+        QToolButton* Main;
+        std::vector<QToolButton*> Dialogs;
+    } Cases[] = {{W.imgbtnPlay, {Trim.imgbtnPlay, Crop.imgbtnPlay}},
+                 {W.imgbtnPause, {Trim.imgbtnpause, Crop.imgbtnpause}}};
+    for (const auto& Case : Cases) {
+        const QImage Picture = Case.Main->icon().pixmap(Case.Main->iconSize()).toImage();
+        ASSERT_FALSE(Picture.isNull());
+        for (QToolButton* B : Case.Dialogs) {
+            SCOPED_TRACE(B->window()->objectName().toStdString() + "." + B->objectName().toStdString());
+            EXPECT_EQ(B->size(), Case.Main->size());
+            EXPECT_EQ(B->iconSize(), Case.Main->iconSize());
+            EXPECT_EQ(B->toolTip(), Case.Main->toolTip());
+            EXPECT_EQ(B->autoRaise(), Case.Main->autoRaise());
+            EXPECT_EQ(B->icon().pixmap(B->iconSize()).toImage(), Picture);
+        }
+    }
 }
 
 namespace {
@@ -74,21 +102,23 @@ TEST_P(MenuTest, EntriesFollowTheListAndWaterMarkNeverShows) {
     const QPoint At(30, 150);
     QContextMenuEvent Click(QContextMenuEvent::Mouse, At, W.lvFiles->viewport()->mapToGlobal(At));
     QApplication::sendEvent(W.lvFiles->viewport(), &Click);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return W.PopupMenu1->isVisible(); }));
+    QMenu* ListMenu = Child<QMenu>(W, "ListMenu");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ListMenu->isVisible(); }));
     std::vector<std::string> Enabled;
-    for (QAction* A : W.PopupMenu1->actions())
+    for (QAction* A : ListMenu->actions())
         if (!A->isSeparator() && A->isVisible() && A->isEnabled()) Enabled.push_back(A->objectName().toStdString());
-    W.PopupMenu1->hide();
+    ListMenu->hide();
     const std::vector<std::string> All = {"Crop2", "Trim2", "Infomation1", "AddFiles1", "Remove2", "Clear2", "Start2"};
     EXPECT_EQ(Enabled, Case.PopupEnabled ? All : std::vector<std::string>{"AddFiles1"});
-    EXPECT_FALSE(W.WaterMark2->isVisible());
+    EXPECT_FALSE(Child<QAction>(W, "WaterMark2")->isVisible());
 
-    W.Edit2->popup(W.mapToGlobal(QPoint(40, 40)));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return W.Edit2->isVisible(); }));
-    for (QAction* A : {W.Crop1, W.Trim1, W.CheckAll1, W.UncheckAll1, W.ReserveCheck1, W.Check1, W.Uncheck1})
-        EXPECT_EQ(A->isEnabled(), Case.EditEnabled) << A->objectName().toStdString();
-    EXPECT_FALSE(W.WaterMark1->isVisible());
-    W.Edit2->hide();
+    QMenu* Edit = Child<QMenu>(W, "Edit2");
+    Edit->popup(W.mapToGlobal(QPoint(40, 40)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Edit->isVisible(); }));
+    for (const char* Name : {"Crop1", "Trim1", "CheckAll1", "UncheckAll1", "ReserveCheck1", "Check1", "Uncheck1"})
+        EXPECT_EQ(Child<QAction>(W, Name)->isEnabled(), Case.EditEnabled) << Name;
+    EXPECT_FALSE(Child<QAction>(W, "WaterMark1")->isVisible());
+    Edit->hide();
 }
 
 INSTANTIATE_TEST_SUITE_P(Gui, MenuTest, ::testing::ValuesIn(MenuCases),
@@ -136,9 +166,7 @@ TEST_F(MainWindowTest, OpenShowsTheStoredFolderAndReportsAFailure) {
 TEST_F(MainWindowTest, HelpWebSiteAndSupportOpenTheShippedPage) {
     TfrmMain& W = Open();
     const std::string Page = "file://" + std::string(TEST_BINARY_DIR) + "/help/index.html";
-    W.Help2->trigger();
-    W.WebSite1->trigger();
-    W.SupportandContact1->trigger();
+    for (const char* Entry : {"Help2", "WebSite1", "SupportandContact1"}) Child<QAction>(W, Entry)->trigger();
     EXPECT_EQ(Desktop.Urls, (std::vector<std::string>{Page, Page + "#project", Page + "#support"}));
     ASSERT_NE(GlobalObject, nullptr);
     EXPECT_EQ(GlobalObject->HelpPageURL(), Page);
@@ -164,25 +192,26 @@ TEST_F(MainWindowTest, SkinEntriesSwitchTheThemeOnlyWhenNotChecked) {
     TfrmMain& W = OpenShown();
     THideCounter Counter;
     W.installEventFilter(&Counter);
-    W.Skin1->popup(QPoint(10, 10));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return W.Skin1->isVisible(); }));
-    W.Skin1->hide();
-    ASSERT_TRUE(W.SkinEntries[0]->isChecked());
+    QMenu* Skin = Child<QMenu>(W, "Skin1");
+    Skin->popup(QPoint(10, 10));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Skin->isVisible(); }));
+    Skin->hide();
+    ASSERT_TRUE(SkinEntry(W, 0)->isChecked());
 
     // The checked entry: nothing hides, nothing is written.
     const std::string Before = ReadWhole(SettingsIni);
-    W.SkinEntries[0]->trigger();
+    SkinEntry(W, 0)->trigger();
     EXPECT_EQ(ReadWhole(SettingsIni), Before);
     EXPECT_EQ(Counter.Hides, 0);
-    EXPECT_TRUE(W.SkinEntries[0]->isChecked());
+    EXPECT_TRUE(SkinEntry(W, 0)->isChecked());
     EXPECT_EQ(CurrentTheme(), 0);
 
-    W.SkinEntries[5]->trigger();
+    SkinEntry(W, 5)->trigger();
     EXPECT_EQ(Counter.Hides, 1);
     EXPECT_TRUE(W.isVisible());
     EXPECT_EQ(CurrentTheme(), 5);
     EXPECT_EQ(TAppSettings(SettingsIni).SkinIndex(), 5);
-    for (int I = 0; I < ThemeCount; ++I) EXPECT_EQ(W.SkinEntries[static_cast<size_t>(I)]->isChecked(), I == 5);
+    for (int I = 0; I < ThemeCount; ++I) EXPECT_EQ(SkinEntry(W, I)->isChecked(), I == 5);
     W.removeEventFilter(&Counter);
 }
 
@@ -201,7 +230,7 @@ TEST_F(MainWindowTest, FailedAddIsExplainedInTheStatusLineAndTheLogWindow) {
     W.AddFiles({Media("no_such_file.avi")});
     EXPECT_TRUE(QTest::qWaitFor([&] { return Log->mmoText->toPlainText().contains("no_such_file.avi"); }));
     Log->close();
-    W.ShowLog1->trigger();
+    Child<QAction>(W, "ShowLog")->trigger();
     EXPECT_TRUE(Log->isVisible());
     EXPECT_EQ(W.findChildren<TfrmLog*>().size(), 1);
 }

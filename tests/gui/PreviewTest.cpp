@@ -39,7 +39,7 @@ protected:
         return QColor(Canvas.pixel(Canvas.width() / 2, Canvas.height() / 2)) != PreviewBackground;
     }
     static QString Label(const TfrmMain& W, int Position) {
-        return QString::fromStdString(TimeLabel(W.Preview->Rules(), Position, W.Preview->Slider().Unit));
+        return QString::fromStdString(TimeLabel(W.Preview()->Rules(), Position, W.Preview()->Slider().Unit));
     }
     static void ExpectButtons(const TfrmMain& W, bool Play, bool Pause, bool Stop) {
         EXPECT_EQ(W.imgbtnPlay->isEnabled(), Play);
@@ -78,17 +78,17 @@ TEST_F(PreviewTest, PlayAndTheFirstTickFollowTheKindOfFile) {
         const int Max = W.trcPreview->maximum();
         if (Case.EndsOnFirstTick) {
             EXPECT_EQ(W.trcPreview->value(), Max);
-            EXPECT_TRUE(W.Preview->Stopped());
+            EXPECT_TRUE(W.Preview()->Stopped());
             EXPECT_EQ(W.Converter().Probe.Context(), nullptr) << "the end closes the file";
             W.Timer1Timer();
             EXPECT_EQ(W.trcPreview->value(), 0);
             ExpectButtons(W, true, false, false);
         } else if (Case.Slider) {
-            const int Step = OneSecondSteps(Max, W.Preview->DurationUs());
+            const int Step = OneSecondSteps(Max, W.Preview()->DurationUs());
             EXPECT_GT(Step, 0);
             EXPECT_EQ(W.trcPreview->value(), Step);
             EXPECT_EQ(W.lblPTS->text(), Label(W, Step));
-            EXPECT_FALSE(W.Preview->Stopped());
+            EXPECT_FALSE(W.Preview()->Stopped());
             // Dragging the slider shows that position and its time.
             W.trcPreview->setValue(Max / 2);
             EXPECT_EQ(W.lblPTS->text(), Label(W, Max / 2));
@@ -105,7 +105,7 @@ TEST_F(PreviewTest, StillPictureIsDecodedOnceAndShownAgainOnTheNextPlay) {
     W.imgbtnPlayClick();
     EXPECT_TRUE(ShowsPicture(W));
     EXPECT_EQ(W.Converter().Probe.Context(), nullptr) << "the only picture is the last one";
-    EXPECT_FALSE(W.Preview->FrameCopy().Empty()) << "the snapshot has the still picture";
+    EXPECT_FALSE(W.Preview()->FrameCopy().Empty()) << "the snapshot has the still picture";
 
     W.imgPreview->ClearCanvas();
     W.lvFilesDblClick();
@@ -129,10 +129,10 @@ TEST_F(PreviewTest, PauseThenPlayContinuesFromThePausedPosition) {
 
     W.imgbtnPlayClick();
     EXPECT_TRUE(W.imgbtnPause->isEnabled());
-    EXPECT_FALSE(W.Preview->Paused());
+    EXPECT_FALSE(W.Preview()->Paused());
     EXPECT_EQ(W.trcPreview->value(), Paused) << "Play after Pause does not reopen the file";
     W.Timer1Timer();
-    EXPECT_EQ(W.trcPreview->value(), Paused + OneSecondSteps(W.trcPreview->maximum(), W.Preview->DurationUs()));
+    EXPECT_EQ(W.trcPreview->value(), Paused + OneSecondSteps(W.trcPreview->maximum(), W.Preview()->DurationUs()));
 
     W.imgbtnStopClick();
     EXPECT_EQ(W.trcPreview->value(), 0);
@@ -147,7 +147,7 @@ TEST_F(PreviewTest, RemovingTheLastRowAndClearStopThePreview) {
     W.imgbtnPlayClick();
     W.Timer1Timer();
     W.btnRemoveClick();
-    EXPECT_TRUE(W.Preview->Stopped());
+    EXPECT_TRUE(W.Preview()->Stopped());
     EXPECT_FALSE(W.imgPreview1->isHidden());
     ExpectButtons(W, true, false, false);
 
@@ -164,8 +164,8 @@ TEST_F(PreviewTest, RemovingTheLastRowAndClearStopThePreview) {
     W.AddFiles(MediaList({"clip.mp4"}));
     W.SelectRow(0);
     W.imgbtnPlayClick();
-    EXPECT_FALSE(W.Preview->Stopped());
-    EXPECT_FALSE(W.Preview->Paused());
+    EXPECT_FALSE(W.Preview()->Stopped());
+    EXPECT_FALSE(W.Preview()->Paused());
     EXPECT_NE(W.Converter().Probe.Context(), nullptr);
 }
 
@@ -175,14 +175,14 @@ TEST_F(PreviewTest, KeyboardPlaysTogglesAndSteps) {
     const bool Checked = W.FilesModel()->Checked(1);
     QTest::keyClick(W.lvFiles, Qt::Key_Space);
     EXPECT_NE(W.FilesModel()->Checked(1), Checked);
-    EXPECT_TRUE(W.Preview->Stopped()) << "Space does not play";
+    EXPECT_TRUE(W.Preview()->Stopped()) << "Space does not play";
 
     QTest::keyClick(W.lvFiles, Qt::Key_Return);
-    EXPECT_FALSE(W.Preview->Stopped());
+    EXPECT_FALSE(W.Preview()->Stopped());
     EXPECT_EQ(W.Converter().Probe.GetFileName(), W.RowRecord(1)->SourceFile);
 
     const int Line = W.trcPreview->singleStep();
-    EXPECT_EQ(Line, W.Preview->Slider().LineSize);
+    EXPECT_EQ(Line, W.Preview()->Slider().LineSize);
     W.imgPreview->setFocus();
     QTest::keyClick(W.imgPreview, Qt::Key_Right);
     QTest::keyClick(W.imgPreview, Qt::Key_Right);

@@ -5,6 +5,7 @@
 // Run it under xvfb-run (the combo box's open list is taken from the screen).
 // The second form saves the whole screen, with whatever other programs show
 // on the same display.
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -31,6 +32,7 @@
 #include "dialogs/WinProgress.h"
 #include "dialogs/WinTrim.h"
 #include "dialogs/WinWaterMark.h"
+#include "gui/BatchRun.h"
 #include "gui/FileList.h"
 #include "gui/LogWindow.h"
 #include "gui/WinMain.h"
@@ -148,7 +150,7 @@ int main(int argc, char** argv) {
             Clip.CropTop = Clip.CropBottom = 40;
             Clip.CropLeft = 24;
             TfrmTrim TrimBox(&Main);
-            TrimBox.SetRow(&Clip, [](const std::string&) {});
+            TrimBox.SetRow(&Clip, [](int) {});
             TrimBox.show();
             TrimBox.imgbtnpauseClick();
             Shoot(&TrimBox, "trim_" + ThemeFileName(Theme));
@@ -163,12 +165,12 @@ int main(int argc, char** argv) {
         if (Theme == 0 || Theme == 3) {
             // The progress dialog during a batch, with the live picture.
             TfrmMain Batching(FreshSettings(Scratch, Theme));
-            Batching.SetProgressModalLoop(false);
+            Batching.Batch()->SetModalLoop(false);
             Batching.show();
             Batching.cbOutputFormat->setCurrentIndex(26);
             Batching.AddFiles({QDir(Media).filePath("long35.avi")});
             Batching.btnStartClick();
-            TfrmProgress* Progress = Batching.ProgressDialog();
+            TfrmProgress* Progress = Batching.Batch()->ProgressDialog();
             QElapsedTimer Waited;
             Waited.start();
             while (Waited.elapsed() < 60000 &&
@@ -190,14 +192,15 @@ int main(int argc, char** argv) {
             if (QScreen* Screen = Main.screen()) Save(Screen->grabWindow(0), "main_profiles_open");
             Main.cbOutputFormat->hidePopup();
             // The Skin menu with its check mark, the right-click menu.
-            Main.Skin1->popup(Main.mapToGlobal(QPoint(120, 30)));
+            auto* Skin = Main.findChild<QMenu*>("Skin1");
+            Skin->popup(Main.mapToGlobal(QPoint(120, 30)));
             Settle(200);
             if (QScreen* Screen = Main.screen()) Save(Screen->grabWindow(0).copy(0, 0, 800, 560), "menu_skin");
-            Main.Skin1->hide();
+            Skin->hide();
             Main.lvFilesContextPopup(QPoint(60, 40));
             Settle(200);
             if (QScreen* Screen = Main.screen()) Save(Screen->grabWindow(0).copy(0, 0, 800, 560), "menu_popup");
-            Main.PopupMenu1->hide();
+            Main.findChild<QMenu*>("ListMenu")->hide();
             // The open dialog with its filter.
             QTimer::singleShot(400, [&] {
                 if (auto* Open = Main.findChild<QWidget*>("dlgOpen")) {
@@ -206,7 +209,7 @@ int main(int argc, char** argv) {
                 }
             });
             Main.btnAddClick();
-            Main.ShowLog1Click();
+            Main.findChild<QAction*>("ShowLog")->trigger();
             if (auto* Log = Main.findChild<TfrmLog*>()) {
                 Shoot(Log, "log_window");
                 Log->close();

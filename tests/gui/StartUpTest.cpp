@@ -52,9 +52,8 @@ TEST_P(StartTest, ShowsTheStoredChoicesAndWritesNothing) {
 
     EXPECT_EQ(W.cbOutputFormat->currentIndex(), Case.Profile);
     EXPECT_EQ(CurrentTheme(), Case.Theme);
-    W.Skin1Popup();
-    for (int I = 0; I < ThemeCount; ++I)
-        EXPECT_EQ(W.SkinEntries[static_cast<size_t>(I)]->isChecked(), I == Case.Checked) << I;
+    MenuOpening(W, "Skin1");
+    for (int I = 0; I < ThemeCount; ++I) EXPECT_EQ(SkinEntry(W, I)->isChecked(), I == Case.Checked) << I;
     const std::string Expected = Case.DefaultFolder ? (Folder / "home" / "videoconverter").string() : "/srv/videos";
     EXPECT_EQ(W.edDirectory->text().toStdString(), Expected);
     // Showing the stored values writes nothing back.

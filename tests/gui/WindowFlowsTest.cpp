@@ -47,15 +47,16 @@ void WhenOpen(TfrmMain& W, bool& Answered, std::function<void(TDialog&)> Act) {
     });
 }
 
-// Runs Entry with a dialog answered by Act; false when no dialog came.
+// Runs menu entry Entry with a dialog answered by Act; false when no dialog
+// came.
 template <class TDialog>
-bool RunCommand(TfrmMain& W, QAction* Entry, std::function<void(TDialog&)> Act) {
+bool RunCommand(TfrmMain& W, const char* Entry, std::function<void(TDialog&)> Act) {
     bool Answered = false;
     WhenOpen<TDialog>(W, Answered, std::move(Act));
     // The menus enable their entries as they open.
-    W.Edit2Popup();
-    W.PopupMenu1Popup();
-    Entry->trigger();
+    MenuOpening(W, "Edit2");
+    MenuOpening(W, "ListMenu");
+    Child<QAction>(W, Entry)->trigger();
     QCoreApplication::processEvents();
     return Answered;
 }
@@ -96,12 +97,12 @@ class WindowFlows : public TWindowFixture {
 protected:
     TfrmMain& Ready(const QStringList& Files) {
         TfrmMain& W = OpenShown();
-        W.SetProgressModalLoop(false);
+        W.Batch()->SetModalLoop(false);
         EXPECT_EQ(W.AddFiles(Files), Files.size());
         return W;
     }
     bool RunBatch(TfrmMain& W) {
-        QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+        QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
         W.btnStart->click();
         return Ended.count() > 0 || Ended.wait(BatchTimeoutMs);
     }
@@ -152,7 +153,7 @@ void ExpectCrop(TfrmMain& W, int Top, int Bottom) {
 const TCommandCase CommandCases[] = {
     {"TrimOkStoresTheTrim",
      [](TfrmMain& W) {
-         return RunCommand<TfrmTrim>(W, W.Trim1, [](TfrmTrim& D) {
+         return RunCommand<TfrmTrim>(W, "Trim1", [](TfrmTrim& D) {
              SetTrim(D, "000001", "000002");
              D.btnOk->click();
          });
@@ -160,7 +161,7 @@ const TCommandCase CommandCases[] = {
      [](TfrmMain& W, const std::string&, const QString&) { ExpectTrim(W, 1000, 1000, "1"); }},
     {"TrimCancelStoresNothing",
      [](TfrmMain& W) {
-         return RunCommand<TfrmTrim>(W, W.Trim2, [](TfrmTrim& D) {
+         return RunCommand<TfrmTrim>(W, "Trim2", [](TfrmTrim& D) {
              SetTrim(D, "000001", "000002");
              D.btnCancel->click();
          });
@@ -168,7 +169,7 @@ const TCommandCase CommandCases[] = {
      [](TfrmMain& W, const std::string&, const QString& Column) { ExpectTrim(W, 0, 0, Column); }},
     {"CropOkStoresTheBorders",
      [](TfrmMain& W) {
-         return RunCommand<TfrmCrop>(W, W.Crop2, [](TfrmCrop& D) {
+         return RunCommand<TfrmCrop>(W, "Crop2", [](TfrmCrop& D) {
              EXPECT_EQ(D.FrameHeight(), 480);
              SetCropRows(D, 40, 80);
              D.btnOk->click();
@@ -177,7 +178,7 @@ const TCommandCase CommandCases[] = {
      [](TfrmMain& W, const std::string&, const QString&) { ExpectCrop(W, 40, 80); }},
     {"CropCancelStoresNothing",
      [](TfrmMain& W) {
-         return RunCommand<TfrmCrop>(W, W.Crop1, [](TfrmCrop& D) {
+         return RunCommand<TfrmCrop>(W, "Crop1", [](TfrmCrop& D) {
              SetCropRows(D, 40, 80);
              D.btnCancel->click();
          });
@@ -185,7 +186,7 @@ const TCommandCase CommandCases[] = {
      [](TfrmMain& W, const std::string&, const QString&) { ExpectCrop(W, 0, 0); }},
     {"PreferencesOkStoresInTheSettingsFile",
      [](TfrmMain& W) {
-         return RunCommand<TfrmPreference>(W, W.Options1, [](TfrmPreference& D) {
+         return RunCommand<TfrmPreference>(W, "Options1", [](TfrmPreference& D) {
              D.spedJobs->setValue(D.spedJobs->maximum());
              D.btnOk->click();
          });
@@ -196,7 +197,7 @@ const TCommandCase CommandCases[] = {
      }},
     {"PreferencesCancelStoresNothing",
      [](TfrmMain& W) {
-         return RunCommand<TfrmPreference>(W, W.Options1, [](TfrmPreference& D) {
+         return RunCommand<TfrmPreference>(W, "Options1", [](TfrmPreference& D) {
              D.spedJobs->setValue(D.spedJobs->maximum());
              D.btnCancel->click();
          });
@@ -206,7 +207,7 @@ const TCommandCase CommandCases[] = {
      }},
     {"SettingsOkStoresTheProfileAndSelectsIt",
      [](TfrmMain& W) {
-         return RunCommand<TfrmSettings>(W, W.Settings1, [](TfrmSettings& D) {
+         return RunCommand<TfrmSettings>(W, "Settings1", [](TfrmSettings& D) {
              EXPECT_EQ(D.cbOutputFormat->currentIndex(), 0);
              D.cbOutputFormat->setCurrentIndex(5);
              ASSERT_GT(D.cmbVideoBitRate->count(), 1);
@@ -224,7 +225,7 @@ const TCommandCase CommandCases[] = {
      }},
     {"InformationShowsTheSelectedFile",
      [](TfrmMain& W) {
-         return RunCommand<TfrmFileInfo>(W, W.Infomation1, [&W](TfrmFileInfo& D) {
+         return RunCommand<TfrmFileInfo>(W, "Infomation1", [&W](TfrmFileInfo& D) {
              EXPECT_EQ(D.SourceFile(), W.RowRecord(1)->SourceFile);
              EXPECT_EQ(D.lblSourceName->toolTip().toStdString(), W.RowRecord(1)->SourceFile);
              EXPECT_EQ(D.edtResloution->text(), "640x480");
@@ -264,11 +265,11 @@ TEST_F(WindowFlows, TrimAndCropSetInTheDialogsShapeTheBatchOutput) {
 
     TfrmMain& W = Ready({QString::fromStdString(Source)});
     W.SelectRow(0);
-    ASSERT_TRUE(RunCommand<TfrmTrim>(W, W.Trim1, [](TfrmTrim& D) {
+    ASSERT_TRUE(RunCommand<TfrmTrim>(W, "Trim1", [](TfrmTrim& D) {
         SetTrim(D, "000002", "000005");
         D.btnOk->click();
     }));
-    ASSERT_TRUE(RunCommand<TfrmCrop>(W, W.Crop1, [](TfrmCrop& D) {
+    ASSERT_TRUE(RunCommand<TfrmCrop>(W, "Crop1", [](TfrmCrop& D) {
         ASSERT_EQ(D.FrameHeight(), 576);
         SetCropRows(D, 16, 16);
         D.btnOk->click();
@@ -314,7 +315,7 @@ TEST_P(WindowJobs, ConversionsAtOnceSetInPreferencesRunThatManyJobsTogether) {
     const fs::path Copy = Folder / "second.avi";
     fs::copy_file(MediaPath("long35.avi"), Copy);
     TfrmMain& W = Ready({Media("long35.avi"), QString::fromStdString(Copy.string())});
-    ASSERT_TRUE(RunCommand<TfrmPreference>(W, W.Options1, [&Case](TfrmPreference& D) {
+    ASSERT_TRUE(RunCommand<TfrmPreference>(W, "Options1", [&Case](TfrmPreference& D) {
         D.spedJobs->setValue(Case.Jobs);
         D.btnOk->click();
     }));
@@ -335,9 +336,9 @@ TEST_P(WindowJobs, ConversionsAtOnceSetInPreferencesRunThatManyJobsTogether) {
         if (Inner) Inner(AIndex, AFrame, AFps, ACurrent, AQuality, ABitRate, ASize, ATotal);
     };
 
-    QSignalSpy Ended(&W, &TfrmMain::BatchEnded);
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
     W.btnStart->click();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(W.ProgressDialog()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(W.Batch()->ProgressDialog()));
     // Someone who turned to another program hears of the end of the batch;
     // someone watching does not.
     if (Case.Away) QApplication::setActiveWindow(nullptr);

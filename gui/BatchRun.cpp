@@ -1,0 +1,378 @@
+#include "gui/BatchRun.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QWidget>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+
+#include "app/ConsoleProgress.h"
+#include "app/GlobalUnit.h"
+#include "app/Profiles.h"
+#include "common/Bitmap.h"
+#include "common/IniFile.h"
+#include "component/VxAVConverter.h"
+#include "dialogs/WinPreference.h"
+#include "dialogs/WinProgress.h"
+#include "gui/FileList.h"
+#include "widgets/BitmapLock.h"
+#include "widgets/Platform.h"
+
+// What the converter's worker threads share with the run: the captured
+// frame and the pace of the live picture.
+struct TBatchShared {
+    // At most this many pictures a second reach the dialog.
+    static constexpr int64_t PictureSpacingMs = 100;
+
+    // The captured frame; the pointer is guarded by FrameLock, the pixels
+    // by the bitmap's own lock. Null once the window has closed.
+    std::shared_ptr<TBitmap> Frame() {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        return FFrame;
+    }
+    void SetFrame(std::shared_ptr<TBitmap> Value) {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        FFrame = std::move(Value);
+    }
+    // True when a picture is due now; the caller then hands one over.
+    bool PictureDue();
+
+    std::atomic<bool> LivePicture{true};
+    std::atomic<int64_t> LastPictureMs{INT64_MIN / 2};
+
+private:
+    std::mutex FrameLock;
+    std::shared_ptr<TBitmap> FFrame;
+};
+
+namespace {
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The body of the notification at the end of a batch: "3 files converted.",
+// "2 files converted, 1 failed."
+std::string BatchEndText(int Converted, int Failed) {
+    std::string Text = std::to_string(Converted) + (Converted == 1 ? " file" : " files") + " converted";
+    if (Failed > 0) Text += ", " + std::to_string(Failed) + " failed";
+    return Text + ".";
+}
+
+}  // namespace
+
+bool TBatchShared::PictureDue() {
+    const int64_t Now = NowMs();
+    int64_t Last = LastPictureMs.load();
+    if (Now - Last < PictureSpacingMs) return false;
+    // One thread wins a due picture.
+    return LastPictureMs.compare_exchange_strong(Last, Now);
+}
+
+TBatchRun::TBatchRun(TVxAVConverter& Converter, TFilesModel& Rows, const TButtons& Buttons, std::string SettingsIni,
+                     std::string FormatIni, QWidget* Window)
+    : FConverter(Converter), FRows(Rows), FButtons(Buttons), FSettingsIni(std::move(SettingsIni)),
+      FFormatIni(std::move(FormatIni)), FWindow(Window), FSelf(this), FShared(std::make_shared<TBatchShared>()) {
+    FShared->SetFrame(std::make_shared<TBitmap>());
+    connect(FButtons.Pause, &QAbstractButton::clicked, this, &TBatchRun::Pause);
+    connect(FButtons.Resume, &QAbstractButton::clicked, this, &TBatchRun::Resume);
+    connect(FButtons.Stop, &QAbstractButton::clicked, this, &TBatchRun::Stop);
+
+    FConverter.OnProgress = [this](int AIndex, int, int, int ACurrentDuration, float, float, int64_t ACurrentSize,
+                                   int ATotalOutputDuration) {
+        VxAVCProgress(AIndex, ACurrentDuration, ACurrentSize, ATotalOutputDuration);
+    };
+    FConverter.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+        VxAVCTerminate(AIndex, AFinished, AException, AMessage);
+    };
+    // The engine asks first, so pictures that are not due are not even
+    // converted to 24-bit colour.
+    std::shared_ptr<TBatchShared> Shared = FShared;
+    FConverter.OnBeforeHook = [Shared](int, int64_t, THookAction& AHookAction) {
+        AHookAction = Shared->LivePicture && Shared->PictureDue() ? haContinue : haIgnore;
+    };
+    FConverter.OnCustomHook = [Shared](int, TBitmap* ABitmap, int, int64_t, bool& AUpdate, bool&) {
+        VxAVCCustomHook(*Shared, ABitmap, AUpdate);
+    };
+}
+
+TBatchRun::~TBatchRun() {
+    // A window destroyed without its close query must not leave events
+    // aimed at this run.
+    DetachHandlers();
+    if (FProgress) {
+        FProgress->OnPause = FProgress->OnResume = FProgress->OnStop = nullptr;
+        FProgress->CapturedFrame = nullptr;
+    }
+    ReleaseSleepLock();
+}
+
+void TBatchRun::DetachHandlers() {
+    FConverter.OnProgress = nullptr;
+    FConverter.OnTerminate = nullptr;
+    FConverter.OnBeforeHook = nullptr;
+    FConverter.OnCustomHook = nullptr;
+}
+
+void TBatchRun::VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration) {
+    std::string Output;
+    int Count = 0;
+    try {
+        TOutputOptions Options;
+        FConverter.GetOutputOptions(AIndex, Options);
+        Output = Options.FileName;
+        Count = FConverter.JobCount();
+    } catch (const std::exception&) {
+        return;  // the job is gone
+    }
+    QMetaObject::invokeMethod(
+        qApp,
+        [Self = FSelf, AIndex, ACurrentDuration, ACurrentSize, ATotalOutputDuration, Output, Count] {
+            if (Self) Self->ShowProgress(AIndex, ACurrentDuration, ACurrentSize, ATotalOutputDuration, Output, Count);
+        },
+        Qt::QueuedConnection);
+}
+
+void TBatchRun::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+    const int Count = FConverter.JobCount();
+    QMetaObject::invokeMethod(
+        qApp,
+        [Self = FSelf, AIndex, AFinished, AException, AMessage, Count] {
+            if (Self) Self->ShowTermination(AIndex, AFinished, AException, AMessage, Count);
+        },
+        Qt::QueuedConnection);
+}
+
+void TBatchRun::VxAVCCustomHook(TBatchShared& Shared, TBitmap* ABitmap, bool& AUpdate) {
+    // The picture goes on to the encoder as it was decoded: passing it back
+    // through 24-bit colour would cost time and detail.
+    AUpdate = false;
+    if (!ABitmap || ABitmap->Width() <= 0 || ABitmap->Height() <= 0) return;
+    std::shared_ptr<TBitmap> Frame = Shared.Frame();
+    if (!Frame) return;
+    TBitmapLock Guard(*Frame);
+    Frame->Assign(*ABitmap);
+}
+
+void TBatchRun::SetLivePicture(bool On) { FShared->LivePicture = On; }
+
+std::vector<int> TBatchRun::RowMap() const {
+    std::vector<int> Rows;
+    for (const TBatchJob& Job : FJobs) Rows.push_back(Job.Row);
+    return Rows;
+}
+
+int TBatchRun::JobRow(int AIndex) const {
+    return AIndex >= 0 && AIndex < static_cast<int>(FJobs.size()) ? FJobs[static_cast<size_t>(AIndex)].Row : -1;
+}
+
+void TBatchRun::SetRunning(bool Running) {
+    for (QAbstractButton* B : {FButtons.Add, FButtons.Remove, FButtons.Clear, FButtons.Start})
+        B->setEnabled(!Running);
+    FButtons.Stop->setEnabled(Running);
+    FButtons.Pause->setEnabled(Running);
+    FButtons.Resume->setEnabled(false);
+}
+
+void TBatchRun::MarkRowFailed(int Row, const std::string& Reason) {
+    if (!FRows.Record(Row)) return;
+    const QString Text = QString::fromStdString(Reason).trimmed();
+    ++FFailed;
+    FRows.SetStatus(Row, TRowStatus::Failed(Text.isEmpty() ? "The conversion failed." : Text));
+}
+
+TfrmProgress* TBatchRun::ProgressDialog() {
+    if (!FProgress) {
+        FProgress = new TfrmProgress(FWindow);
+        FProgress->OnPause = [this] { Pause(); };
+        FProgress->OnResume = [this] { Resume(); };
+        FProgress->OnStop = [this] { FConverter.Stop(); };
+        std::weak_ptr<TBatchShared> Shared = FShared;
+        FProgress->CapturedFrame = [Shared]() -> std::shared_ptr<TBitmap> {
+            auto S = Shared.lock();
+            return S ? S->Frame() : nullptr;
+        };
+    }
+    FProgress->SettingsIni = FSettingsIni;
+    return FProgress;
+}
+
+void TBatchRun::Start(int Profile) {
+    if (FClosed || (FProgress && FProgress->isVisible())) return;
+    FConverter.SetLogLevel(llInfo);
+    TAppSettings Settings(FSettingsIni);
+    FConverter.SetThreadPriority(PriorityFromSetting(Settings.Priority(), FConverter.ThreadPriority()));
+
+    int Checked = 0;
+    for (int Row = 0; Row < FRows.Count(); ++Row)
+        if (FRows.Checked(Row)) ++Checked;
+    if (Checked == 0) return;
+
+    FJobs.clear();
+    FJobs.reserve(static_cast<size_t>(Checked));
+    FConverter.ClearJobs();
+    FConverted = FFailed = 0;
+    if (std::shared_ptr<TBitmap> Frame = FShared->Frame()) {
+        // The dialog shows the background until this batch's first picture.
+        TBitmapLock Guard(*Frame);
+        Frame->SetSize(0, 0);
+    }
+    if (!QueueJobs(Profile) || FJobs.empty()) return;
+
+    SetRunning(true);
+    if (FSleepLock < 0) FSleepLock = Platform().InhibitSleep("Converting files");
+    // Until a job reports its own length, the list's trimmed length stands in.
+    std::vector<int64_t> Totals;
+    for (const TBatchJob& Job : FJobs) {
+        const TlvFilesRecord* R = FRows.Record(Job.Row);
+        Totals.push_back(!R ? 0 : R->TrimLength > 0 ? R->TrimLength : int64_t(R->Duration) * 1000 - R->TrimStart);
+    }
+    FTiming.Start(std::move(Totals), std::chrono::steady_clock::now());
+    FConverter.Start(TfrmPreference::StoredJobs(FSettingsIni));
+    emit Started();
+
+    TfrmProgress* Dialog = ProgressDialog();
+    if (FModalLoop)
+        Dialog->exec();
+    else
+        Dialog->open();
+}
+
+bool TBatchRun::QueueJobs(int Profile) {
+    const std::string Folder = EnsureFolder(FSettingsIni, SettingsKeys::OutputDir);
+    const std::string Ext = "." + ProfileFileExt(IniFile(FFormatIni), Profile);
+    TBatchBuilder Builder(FConverter, TProfileFiles{FSettingsIni, FFormatIni}, Profile, Folder, Ext);
+    std::shared_ptr<TBatchShared> Shared = FShared;
+    Builder.OnRow = [this, Shared](int, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
+        emit RowOpened(Probe);
+        // Copied streams are not decoded, so they have no pictures to show.
+        const bool Pictures = Probe.VideoStreamCount() > 0 && !Output.DisableVideo && Output.VideoCodec != "copy";
+        Output.CustomHook = Pictures && Shared->LivePicture;
+        Output.BeforeHook = Output.CustomHook;
+    };
+    try {
+        for (int Row = 0; Row < FRows.Count(); ++Row) {
+            if (!FRows.Checked(Row)) continue;
+            FRows.SetStatus(Row, TRowStatus());
+            const TlvFilesRecord& Record = *FRows.Record(Row);
+            FConverter.LastError.clear();
+            const TBatchAddResult Result = Builder.Add(Row, Record.SourceFile, Record);
+            if (Result == baAdded) {
+                emit Log(QString::fromStdString(FConverter.LastError));
+            } else if (Result == baNotSuitable) {
+                MarkRowFailed(Row, Builder.Reason());
+                emit Log(QString::fromStdString("***" + Record.SourceFile + ": " + Builder.Reason()));
+            } else {
+                // The other files are still converted; this row says why
+                // it was not.
+                MarkRowFailed(Row, Builder.Reason());
+                emit Log(QString::fromStdString("***File open error: " + Builder.Reason()));
+            }
+        }
+    } catch (const std::exception& E) {
+        // A profile value that is not a number: nothing of this batch runs.
+        FConverter.ClearJobs();
+        FJobs.clear();
+        emit Built();
+        ShowException(E, FWindow ? FWindow->windowTitle().toStdString() : std::string());
+        return false;
+    }
+    FJobs = Builder.Jobs();
+    emit Built();
+    return true;
+}
+
+void TBatchRun::ShowProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration,
+                             const std::string& AOutput, int AJobCount) {
+    const int Percent = std::max(ProgressPercent(ACurrentDuration, ATotalOutputDuration), 0);
+    FRows.SetStatus(JobRow(AIndex), TRowStatus::Converting(Percent));
+    if (!FProgress) return;
+    FTiming.Report(AIndex, ACurrentDuration, ATotalOutputDuration, std::chrono::steady_clock::now());
+    FProgress->ShowProgress({
+        .Percent = Percent,
+        .CurrentMs = ACurrentDuration,
+        .TotalMs = ATotalOutputDuration,
+        .SizeBytes = ACurrentSize,
+        .Job = AIndex,
+        .JobCount = AJobCount,
+        .Output = AOutput,
+        .Pace = BatchProgressText(FTiming.Speed(AIndex), FTiming.JobLeftMs(AIndex), FTiming.BatchLeftMs()),
+    });
+}
+
+void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, const std::string& AMessage,
+                                int AJobCount) {
+    if (AIndex < 0) {
+        SetRunning(false);
+        FConverter.ClearJobs();
+        // Asked before the dialog closes: while one of the program's windows
+        // has the focus, the user is watching.
+        const bool Watching = QApplication::activeWindow() != nullptr;
+        if (FProgress && FProgress->isVisible()) FProgress->close();
+        ReleaseSleepLock();
+        // Someone who turned to other work learns that the batch is over.
+        if (!Watching) Platform().Notify("Conversion finished", BatchEndText(FConverted, FFailed));
+        emit Ended();
+        return;
+    }
+    const int Row = JobRow(AIndex);
+    if (AException) {
+        if (Row >= 0) MarkRowFailed(Row, AMessage);
+    } else if (AFinished) {
+        ++FConverted;
+        FTiming.Finished(AIndex, std::chrono::steady_clock::now());
+        if (Row >= 0) FRows.SetStatus(Row, TRowStatus::Done(FJobs[static_cast<size_t>(AIndex)].Output));
+        if (FProgress) FProgress->ShowJobFinished();
+        if (AIndex + 1 == AJobCount && FProgress) {
+            if (FProgress->OpenFolderChosen()) emit OpenFolderWanted();
+            if (FProgress->ShutDownChosen()) ShutDownComputer();
+        }
+    }
+    if (AException)
+        ShowMessageBox(FWindow ? FWindow->windowTitle().toStdString() : std::string(), AMessage,
+                       TMessageKind::Warning);
+}
+
+void TBatchRun::Pause() {
+    FButtons.Pause->setEnabled(false);
+    FButtons.Resume->setEnabled(true);
+    FTiming.Pause(std::chrono::steady_clock::now());
+    FConverter.Pause();
+}
+
+void TBatchRun::Resume() {
+    FButtons.Pause->setEnabled(true);
+    FButtons.Resume->setEnabled(false);
+    FTiming.Resume(std::chrono::steady_clock::now());
+    FConverter.Resume();
+}
+
+void TBatchRun::Stop() {
+    SetRunning(false);
+    for (QAbstractButton* B : {FButtons.Remove, FButtons.Clear, FButtons.Start}) B->setEnabled(false);
+    FConverter.Stop();
+}
+
+void TBatchRun::ShutDownComputer() {
+    if (!Platform().PowerOff()) emit Log("The computer could not be shut down.");
+}
+
+void TBatchRun::Close() {
+    FClosed = true;
+    DetachHandlers();
+    FConverter.Stop();
+    if (FProgress && FProgress->isVisible()) FProgress->close();
+    ReleaseSleepLock();
+    FShared->SetFrame(nullptr);
+    FJobs.clear();
+}
+
+void TBatchRun::ReleaseSleepLock() {
+    if (FSleepLock < 0) return;
+    Platform().ReleaseSleep(FSleepLock);
+    FSleepLock = -1;
+}
