@@ -199,8 +199,8 @@ void TfrmTrim::SetRow(TlvFilesRecord* Record, TColumnSetter SetTrimmedLength) {
 void TfrmTrim::FormShow() {
     BeginShow();
     QPalette Light = maskedtLength->palette();
-    Light.setColor(QPalette::Base, Colour3DLight);
-    Light.setColor(QPalette::Text, Qt::black);
+    Light.setColor(QPalette::Base, Colour3DLight());
+    Light.setColor(QPalette::Text, Colour3DLightText());
     maskedtLength->setPalette(Light);
     if (!FRecord) return;
 

@@ -219,7 +219,7 @@ void TfrmWaterMark::FormShow() {
     lblSourceName->clear();
     for (QLineEdit* Edit : {edtAddText, edtPosX, edtPosY, edtAddImage, edtAddWatermark}) {
         QPalette P = Edit->palette();
-        P.setColor(QPalette::Base, Colour3DLight);
+        P.setColor(QPalette::Base, Colour3DLight());
         Edit->setPalette(P);
     }
     if (!FSourceFile.empty()) {

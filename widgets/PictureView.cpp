@@ -8,6 +8,7 @@
 #include "common/Bitmap.h"
 #include "common/Geometry.h"
 #include "widgets/BitmapLock.h"
+#include "widgets/Theme.h"
 
 TPictureView::TPictureView(QWidget* Parent) : QWidget(Parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -16,7 +17,7 @@ TPictureView::TPictureView(QWidget* Parent) : QWidget(Parent) {
 
 void TPictureView::ClearCanvas() {
     FitCanvasToWidget();
-    if (!FCanvas.isNull()) FCanvas.fill(PreviewBackground);
+    if (!FCanvas.isNull()) FCanvas.fill(PictureBackground());
     update();
 }
 
@@ -57,7 +58,7 @@ void TPictureView::paintEvent(QPaintEvent* Event) {
     QPainter Painter(this);
     const QRect Dirty = Event->rect();
     // Outside the canvas (only while a resize is pending) shows the background.
-    Painter.fillRect(Dirty, PreviewBackground);
+    Painter.fillRect(Dirty, PictureBackground());
     if (!FCanvas.isNull()) Painter.drawImage(Dirty.topLeft(), FCanvas, Dirty);
 }
 
@@ -75,7 +76,7 @@ void TPictureView::FitCanvasToWidget() {
     if (FCanvas.size() == NewSize) return;
     // What was drawn stays where it was; new area gets the background.
     QImage Grown(NewSize, QImage::Format_RGB32);
-    Grown.fill(PreviewBackground);
+    Grown.fill(PictureBackground());
     if (!FCanvas.isNull()) {
         QPainter Painter(&Grown);
         Painter.drawImage(0, 0, FCanvas);
