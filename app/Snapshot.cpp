@@ -1,6 +1,8 @@
 #include "app/Snapshot.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <system_error>
 
@@ -81,6 +84,17 @@ std::atomic<unsigned> TemporaryCounter{0};
 
 }  // namespace
 
+#define TARN_TEXT(X) #X
+#define TARN_VERSION_TEXT(X) TARN_TEXT(X)
+
+std::string JpegLibraryVersion() {
+#ifdef LIBJPEG_TURBO_VERSION
+    return TARN_VERSION_TEXT(LIBJPEG_TURBO_VERSION);
+#else
+    return std::to_string(JPEG_LIB_VERSION / 10) + "." + std::to_string(JPEG_LIB_VERSION % 10);
+#endif
+}
+
 std::vector<uint8_t> EncodeBmp(const TBitmap& Picture) {
     std::vector<uint8_t> Bytes;
     if (Picture.Empty()) return Bytes;
@@ -139,7 +153,22 @@ bool EncodeJpeg(const TBitmap& Picture, int Quality, std::vector<uint8_t>& Bytes
     return Done;
 }
 
-bool WriteFileReplacing(const std::string& FileName, const std::vector<uint8_t>& Bytes, std::string& Error) {
+namespace {
+
+// Moves the finished temporary file to FileName: over it, or only when the
+// name is free. Returns 0 or the system's error.
+int PutInPlace(const std::string& Temporary, const std::string& FileName, bool Replace) {
+    if (Replace) return rename(Temporary.c_str(), FileName.c_str()) == 0 ? 0 : errno;
+    if (renameat2(AT_FDCWD, Temporary.c_str(), AT_FDCWD, FileName.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // File systems without the flag: a hard link fails on a taken name too.
+    if (link(Temporary.c_str(), FileName.c_str()) != 0) return errno;
+    unlink(Temporary.c_str());
+    return 0;
+}
+
+bool WriteThroughTemporary(const std::string& FileName, const std::vector<uint8_t>& Bytes, std::string& Error,
+                           bool Replace) {
     const std::string Folder = ExtractFilePath(FileName);
     const std::string Name = ExtractFileName(FileName);
     std::string Temporary;
@@ -169,13 +198,46 @@ bool WriteFileReplacing(const std::string& FileName, const std::vector<uint8_t>&
     }
     if (!Failure && fsync(File) != 0) Failure = errno;
     if (close(File) != 0 && !Failure) Failure = errno;
-    if (!Failure && rename(Temporary.c_str(), FileName.c_str()) != 0) Failure = errno;
+    if (!Failure) Failure = PutInPlace(Temporary, FileName, Replace);
     if (Failure) {
         unlink(Temporary.c_str());
-        Error = ErrorText(Failure);
+        Error = Failure == EEXIST ? "the name is taken" : ErrorText(Failure);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool WriteFileReplacing(const std::string& FileName, const std::vector<uint8_t>& Bytes, std::string& Error) {
+    return WriteThroughTemporary(FileName, Bytes, Error, true);
+}
+
+bool WriteNewFile(const std::string& FileName, const std::vector<uint8_t>& Bytes, std::string& Error) {
+    return WriteThroughTemporary(FileName, Bytes, Error, false);
+}
+
+std::vector<std::string> SnapshotNames(int Number) {
+    const std::string Stem = Number <= 0 ? "Snapshot_" : "Snapshot_" + std::to_string(Number) + "_";
+    return {Stem + "full.bmp", Stem + "small.bmp", Stem + "full.jpg", Stem + "small.jpg"};
+}
+
+int FreeSnapshotNumber(const std::string& Folder) {
+    const std::string Base = Folder.empty() || Folder.back() == '/' ? Folder : Folder + "/";
+    for (int Number = 0;; ++Number) {
+        bool Free = true;
+        for (const std::string& Name : SnapshotNames(Number)) {
+            struct stat Entry;
+            if (lstat((Base + Name).c_str(), &Entry) == 0) {
+                Free = false;
+                break;
+            }
+            // A folder that cannot be looked into has no free name either;
+            // the write that follows says why.
+            if (errno != ENOENT) return Number;
+        }
+        if (Free || Number == std::numeric_limits<int>::max()) return Number;
+    }
 }
 
 std::vector<std::string> SaveSnapshot(const std::string& SettingsIni, const TBitmap& FullPicture,
@@ -188,14 +250,15 @@ std::vector<std::string> SaveSnapshot(const std::string& SettingsIni, const TBit
 
     struct TFile {
         bool Selected;
-        const char* Name;
+        std::string Name;
         const TBitmap& Picture;
         bool Jpeg;
     };
-    const TFile Files[] = {{Full && Bmp, SnapshotFullBmp, FullPicture, false},
-                           {Small && Bmp, SnapshotSmallBmp, SmallPicture, false},
-                           {Full && Jpg, SnapshotFullJpg, FullPicture, true},
-                           {Small && Jpg, SnapshotSmallJpg, SmallPicture, true}};
+    const std::vector<std::string> Names = SnapshotNames(FreeSnapshotNumber(Folder));
+    const TFile Files[] = {{Full && Bmp, Names[0], FullPicture, false},
+                           {Small && Bmp, Names[1], SmallPicture, false},
+                           {Full && Jpg, Names[2], FullPicture, true},
+                           {Small && Jpg, Names[3], SmallPicture, true}};
 
     std::vector<std::string> Written;
     std::string Problems;
@@ -212,7 +275,7 @@ std::vector<std::string> SaveSnapshot(const std::string& SettingsIni, const TBit
             Ready = !Bytes.empty();
             if (!Ready) Reason = File.Picture.Empty() ? "there is no picture" : "the picture is too large for BMP";
         }
-        if (Ready && WriteFileReplacing(Path, Bytes, Reason)) {
+        if (Ready && WriteNewFile(Path, Bytes, Reason)) {
             Written.push_back(Path);
             continue;
         }
