@@ -1,13 +1,16 @@
 #include "dialogs/Directory.h"
 
+#include <QCompleter>
 #include <QDir>
 #include <QFileIconProvider>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/GlobalUnit.h"
@@ -41,7 +44,8 @@ std::string AppTitle() {
 
 TfmDirectory::TfmDirectory(QWidget* Parent) : QDialog(Parent) {
     setObjectName("fmDirectory");
-    setWindowTitle("Brows");
+    // The whole word: "Brows" reads as a title cut short.
+    setWindowTitle("Browse for Folder");
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
 
     lblPrompt = new QLabel("Please select an output directory:", this);
@@ -49,10 +53,24 @@ TfmDirectory::TfmDirectory(QWidget* Parent) : QDialog(Parent) {
 
     FModel = new QFileSystemModel(this);
     FModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    FModel->setReadOnly(true);
+    // Writable for the name of a new folder only: nothing else edits.
+    FModel->setReadOnly(false);
     FIcons = std::make_unique<TFolderIcons>();
     FModel->setIconProvider(FIcons.get());
     FModel->setRootPath("/");
+
+    edtPath = new QLineEdit(this);
+    edtPath->setObjectName("edtPath");
+    edtPath->setPlaceholderText("Type or paste a folder");
+    edtPath->setClearButtonEnabled(true);
+    lblPrompt->setBuddy(edtPath);
+    FCompletions = new QFileSystemModel(this);
+    FCompletions->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    FCompletions->setRootPath("/");
+    auto* Completer = new QCompleter(FCompletions, this);
+    Completer->setCompletionMode(QCompleter::PopupCompletion);
+    edtPath->setCompleter(Completer);
+    connect(edtPath, &QLineEdit::textEdited, this, &TfmDirectory::edtPathEdited);
 
     stview_selectdir = new QTreeView(this);
     stview_selectdir->setObjectName("stview_selectdir");
@@ -71,6 +89,21 @@ TfmDirectory::TfmDirectory(QWidget* Parent) : QDialog(Parent) {
     // by a click of either button or by the keyboard.
     connect(stview_selectdir->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { stview_selectdirClick(); });
+    // The folder selected at the opening shows once its parent is read.
+    connect(FModel, &QFileSystemModel::directoryLoaded, this, [this](const QString& Loaded) {
+        const QModelIndex Current = stview_selectdir->currentIndex();
+        if (!FScrollPending || !Current.isValid() || FModel->filePath(Current.parent()) != Loaded) return;
+        FScrollPending = false;
+        stview_selectdir->scrollTo(Current, QAbstractItemView::PositionAtCenter);
+    });
+    // A new folder's name given in the tree reaches the path field.
+    connect(FModel, &QFileSystemModel::fileRenamed, this, [this] { stview_selectdirClick(); });
+
+    btnNewFolder = new QPushButton("&New Folder", this);
+    btnNewFolder->setObjectName("btnNewFolder");
+    btnNewFolder->setAutoDefault(false);
+    btnNewFolder->setIcon(ThemedIcon("folder-new", QStyle::SP_FileDialogNewFolder));
+    connect(btnNewFolder, &QPushButton::clicked, this, [this] { NewFolder(); });
 
     btnOk = new QPushButton("Ok", this);
     btnOk->setObjectName("btnOk");
@@ -80,7 +113,10 @@ TfmDirectory::TfmDirectory(QWidget* Parent) : QDialog(Parent) {
     connect(btnOk, &QPushButton::clicked, this, &TfmDirectory::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfmDirectory::btnCancelClick);
 
+    btnCancel->setAutoDefault(false);
+
     auto* Buttons = new QHBoxLayout;
+    Buttons->addWidget(btnNewFolder);
     Buttons->addStretch();
     Buttons->addWidget(btnOk);
     Buttons->addWidget(btnCancel);
@@ -89,8 +125,14 @@ TfmDirectory::TfmDirectory(QWidget* Parent) : QDialog(Parent) {
     Main->setContentsMargins(10, 10, 10, 10);
     Main->setSpacing(6);
     Main->addWidget(lblPrompt);
+    Main->addWidget(edtPath);
     Main->addWidget(stview_selectdir, 1);
     Main->addLayout(Buttons);
+    setTabOrder(edtPath, stview_selectdir);
+    setTabOrder(stview_selectdir, btnNewFolder);
+    setTabOrder(btnNewFolder, btnOk);
+    setTabOrder(btnOk, btnCancel);
+    setMinimumSize(ShownWidth, ShownHeight);
     resize(ShownWidth, ShownHeight);
 }
 
@@ -98,6 +140,53 @@ TfmDirectory::~TfmDirectory() {
     // The model asks the icon provider until it is gone.
     stview_selectdir->setModel(nullptr);
     delete FModel;
+}
+
+QString TfmDirectory::CleanTyped(const QString& Text) {
+    QString Path = Text.trimmed();
+    if (Path.isEmpty()) return Path;
+    if (Path == "~" || Path.startsWith("~/")) Path = QDir::homePath() + Path.mid(1);
+    // A pasted file: address works too.
+    if (Path.startsWith("file://")) Path = QUrl(Path).toLocalFile();
+    if (QDir::isRelativePath(Path)) Path = QDir::home().absoluteFilePath(Path);
+    return QDir::cleanPath(Path);
+}
+
+std::string TfmDirectory::FieldFolder() const { return CleanTyped(edtPath->text()).toStdString(); }
+
+void TfmDirectory::edtPathEdited(const QString& Text) {
+    // The tree follows a typed folder that exists; the field keeps the
+    // user's text.
+    const QString Path = CleanTyped(Text);
+    FTyping = true;
+    if (!Path.isEmpty() && QFileInfo(Path).isDir()) SelectFolder(Path.toStdString());
+    FTyping = false;
+    const std::string Folder = Path.toStdString();
+    btnOk->setEnabled(!Folder.empty() && !IsReservedFolder(Folder));
+}
+
+std::string TfmDirectory::NewFolder() {
+    std::string Parent = FieldFolder();
+    if (Parent.empty() || !QFileInfo(QString::fromStdString(Parent)).isDir()) Parent = SelectedFolder();
+    if (Parent.empty() || IsReservedFolder(Parent)) Parent = HomeFolder();
+    QDir Folder(QString::fromStdString(Parent));
+    QString Name = "New Folder";
+    for (int N = 2; Folder.exists(Name); ++N) Name = QString("New Folder %1").arg(N);
+    if (!Folder.mkdir(Name)) {
+        ShowMessageBox(AppTitle(), "Cannot make a new folder in " + Parent + ".", TMessageKind::Warning);
+        return {};
+    }
+    const QString Made = Folder.absoluteFilePath(Name);
+    // The model learns of the folder through the file system; ask it now.
+    const QModelIndex Index = FModel->index(Made);
+    if (Index.isValid()) {
+        SelectFolder(Made.toStdString());
+        stview_selectdir->setFocus();
+        stview_selectdir->edit(Index);
+    } else {
+        edtPath->setText(Made);
+    }
+    return Made.toStdString();
 }
 
 bool TfmDirectory::IsReservedFolder(const std::string& Folder) {
@@ -129,20 +218,34 @@ void TfmDirectory::showEvent(QShowEvent* Event) {
 
 void TfmDirectory::FormShow() {
     resize(ShownWidth, ShownHeight);
-    if (!SelectFolder(HomeFolder())) SelectFolder("/");
+    // The folder in use, or what is left of it; else the home folder.
+    QString Start = FStartFolder.empty() ? QString() : CleanTyped(QString::fromStdString(FStartFolder));
+    while (!Start.isEmpty() && !QFileInfo(Start).isDir() && Start != "/") Start = QFileInfo(Start).absolutePath();
+    if (Start.isEmpty() || Start == "/" || !SelectFolder(Start.toStdString()))
+        if (!SelectFolder(HomeFolder())) SelectFolder("/");
     stview_selectdirClick();
+    FScrollPending = true;
     ApplyCurrentTheme(this);
     stview_selectdir->setFocus();
 }
 
 void TfmDirectory::stview_selectdirClick() {
     const std::string Folder = SelectedFolder();
+    if (!FTyping) {
+        edtPath->setText(QString::fromStdString(Folder));
+        edtPath->setCursorPosition(int(edtPath->text().size()));
+    }
     btnOk->setEnabled(!Folder.empty() && !IsReservedFolder(Folder));
 }
 
 void TfmDirectory::btnOkClick() {
-    const std::string Folder = SelectedFolder();
+    const std::string Folder = FieldFolder().empty() ? SelectedFolder() : FieldFolder();
     if (Folder.empty() || IsReservedFolder(Folder)) return;
+    if (!QFileInfo(QString::fromStdString(Folder)).isDir()) {
+        ShowMessageBox(AppTitle(), "The folder " + Folder + " does not exist.", TMessageKind::Information);
+        edtPath->setFocus();
+        return;
+    }
     FChosenFolder = Folder;
     if (Platform().IsCdRom(FChosenFolder)) {
         FChosenFolder.clear();
