@@ -8,6 +8,9 @@ set(APP_DESKTOP_DIR ${CMAKE_SOURCE_DIR}/data/desktop)
 install(TARGETS tarnconv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/data/tarnmp4format.ini ${CMAKE_SOURCE_DIR}/data/tarnmp4videoconverter.ini
         DESTINATION ${APP_SHARE_DIR})
+# The terms, where Debian keeps a package's: the GPL's text itself is the
+# system's copy in /usr/share/common-licenses.
+install(FILES ${CMAKE_SOURCE_DIR}/data/debian/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnmp4videoconverter)
 
 # The man page, compressed as Debian keeps them.
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/tarnconv.1.gz
@@ -37,6 +40,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarnmp4videoconverter)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Tarn developers <dev@tarn.example.org>")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch video converter for portable players, phones and consoles")
 set(CPACK_PACKAGE_DESCRIPTION
     "Converts video, audio and picture files with one of 36 device and format presets\n(MP4, AVI, M4V, M4A, MP3, AAC), with trimming, cropping, preview and snapshots.\nIncludes the command-line converter tarnconv.")

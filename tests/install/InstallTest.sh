@@ -30,13 +30,14 @@ esac
 
 id=org.tarn.Mp4VideoConverter
 share=$prefix/share
+source=$(cd "$(dirname "$0")/../.." && pwd)
 for f in bin/tarnconv bin/tarnmp4videoconverter \
          share/tarnmp4videoconverter/tarnmp4format.ini share/tarnmp4videoconverter/tarnmp4videoconverter.ini \
          share/tarnmp4videoconverter/skin/lvBack.bmp share/tarnmp4videoconverter/help/index.html \
          share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
          share/icons/hicolor/scalable/apps/$id.svg share/icons/hicolor/48x48/apps/$id.png \
          share/icons/hicolor/64x64/apps/$id.png share/icons/hicolor/128x128/apps/$id.png \
-         share/man/man1/tarnconv.1.gz; do
+         share/man/man1/tarnconv.1.gz share/doc/tarnmp4videoconverter/copyright; do
   [ -s "$prefix/$f" ] || fail "missing $f"
 done
 [ -x "$prefix/bin/tarnconv" ] || fail "tarnconv is not executable"
@@ -44,6 +45,21 @@ done
 desktop-file-validate "$share/applications/$id.desktop" || fail "desktop entry"
 grep -qx 'Exec=tarnmp4videoconverter %F' "$share/applications/$id.desktop" || fail "Exec line"
 appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml" || fail "metainfo"
+# The licence: the GPL 2 text in the source, its name in the metainfo, the
+# Debian copyright file in the tree, and the credits the about box opens.
+grep -q 'Version 2, June 1991' "$source/LICENSE" || fail "LICENSE is not the GPL version 2"
+if [ -f /usr/share/common-licenses/GPL-2 ]; then
+  cmp -s "$source/LICENSE" /usr/share/common-licenses/GPL-2 || fail "LICENSE differs from the GPL 2 text"
+fi
+grep -q '<project_license>GPL-2.0-or-later</project_license>' "$share/metainfo/$id.metainfo.xml" \
+  || fail "metainfo names no GPL-2.0-or-later licence"
+copyright=$share/doc/tarnmp4videoconverter/copyright
+head -1 "$copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  || fail "copyright is not in the machine-readable format"
+grep -qx 'License: GPL-2+' "$copyright" || fail "copyright names no GPL-2+ licence"
+grep -q '/usr/share/common-licenses/GPL-2' "$copyright" || fail "copyright does not point at the GPL text"
+grep -q 'id="credits"' "$share/tarnmp4videoconverter/help/index.html" || fail "the help page has no credits"
+
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$share/man/man1/tarnconv.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man page: $warnings"
 
