@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "common/Files.h"
+#include "common/Numbers.h"
 #include "engine/FFmpeg.h"
 
 TGlobalObject* GlobalObject = nullptr;
@@ -140,6 +141,29 @@ void ShowMessageBox(const std::string& Caption, const std::string& Text, TMessag
         DefaultMessage(Caption, Text, Kind);
 }
 
+namespace {
+
+TQuestionFunction QuestionFunction;
+
+}  // namespace
+
+void SetQuestionFunction(TQuestionFunction Function) {
+    std::lock_guard<std::mutex> Guard(MessageLock);
+    QuestionFunction = std::move(Function);
+}
+
+int AskQuestion(const std::string& Caption, const std::string& Text, const std::vector<std::string>& Answers,
+                int Default, int Cancel) {
+    TQuestionFunction Function;
+    {
+        std::lock_guard<std::mutex> Guard(MessageLock);
+        Function = QuestionFunction;
+    }
+    if (!Function) return Cancel;
+    const int Answer = Function(Caption, Text, Answers, Default, Cancel);
+    return Answer >= 0 && Answer < static_cast<int>(Answers.size()) ? Answer : Cancel;
+}
+
 std::string ExceptionText(const std::string& Message) {
     if (!Message.empty() && static_cast<unsigned char>(Message.back()) > static_cast<unsigned char>('.'))
         return Message + ".";
@@ -192,6 +216,65 @@ void TAppSettings::SetPriority(int Value) { FIni.WriteInteger(Section, SettingsK
 
 int TAppSettings::SkinIndex() const { return FIni.ReadInteger(Section, SettingsKeys::SkinIndex, 0); }
 void TAppSettings::SetSkinIndex(int Value) { FIni.WriteInteger(Section, SettingsKeys::SkinIndex, Value); }
+
+namespace {
+
+// "1,2,3" -> {1, 2, 3}; empty when any part is not a number.
+std::vector<int> ReadNumbers(const std::string& Text) {
+    std::vector<int> Numbers;
+    size_t Start = 0;
+    while (Start <= Text.size() && !Text.empty()) {
+        const size_t End = Text.find(',', Start);
+        int Value = 0;
+        if (!TryStrToInt(Text.substr(Start, End == std::string::npos ? std::string::npos : End - Start), Value))
+            return {};
+        Numbers.push_back(Value);
+        if (End == std::string::npos) break;
+        Start = End + 1;
+    }
+    return Numbers;
+}
+
+std::string JoinNumbers(const std::vector<int>& Numbers) {
+    std::string Text;
+    for (int N : Numbers) Text += (Text.empty() ? "" : ",") + std::to_string(N);
+    return Text;
+}
+
+}  // namespace
+
+bool TAppSettings::WindowPlace(TWindowPlace& Place) const {
+    const std::vector<int> N = ReadNumbers(FIni.ReadString(Section, SettingsKeys::WindowPlace, ""));
+    if (N.size() != 5 || N[2] <= 0 || N[3] <= 0) return false;
+    Place = {N[0], N[1], N[2], N[3], N[4] == 1};
+    return true;
+}
+
+void TAppSettings::SetWindowPlace(const TWindowPlace& Place) {
+    FIni.WriteString(Section, SettingsKeys::WindowPlace,
+                     JoinNumbers({Place.Left, Place.Top, Place.Width, Place.Height, Place.Maximized ? 1 : 0}));
+}
+
+std::vector<int> TAppSettings::ListColumns() const {
+    return ReadNumbers(FIni.ReadString(Section, SettingsKeys::ListColumns, ""));
+}
+
+void TAppSettings::SetListColumns(const std::vector<int>& Widths) {
+    FIni.WriteString(Section, SettingsKeys::ListColumns, JoinNumbers(Widths));
+}
+
+bool TAppSettings::KeepList() const { return FIni.ReadInteger(Section, SettingsKeys::KeepList, 1) == 1; }
+void TAppSettings::SetKeepList(bool Keep) { FIni.WriteInteger(Section, SettingsKeys::KeepList, Keep ? 1 : 0); }
+
+std::string TAppSettings::KeptList() const { return FIni.ReadString(Section, SettingsKeys::KeptList, ""); }
+
+void TAppSettings::SetKeptList(const std::string& Text) {
+    if (Text.empty()) {
+        if (FIni.ValueExists(Section, SettingsKeys::KeptList)) FIni.DeleteKey(Section, SettingsKeys::KeptList);
+        return;
+    }
+    FIni.WriteString(Section, SettingsKeys::KeptList, Text);
+}
 
 TThreadPriority PriorityFromSetting(int Value, TThreadPriority Current) {
     switch (Value) {

@@ -6,6 +6,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/IniFile.h"
 #include "engine/EngineThreads.h"
@@ -80,12 +81,29 @@ using TMessageFunction =
 void SetMessageFunction(TMessageFunction Function);
 void ShowMessageBox(const std::string& Caption, const std::string& Text, TMessageKind Kind);
 
+// Questions go the same way. Answers are the captions of the buttons, in
+// their order; Default is the one Return picks, Cancel the one Escape or
+// closing the box picks. Returns the index of the answer chosen. Without a
+// function installed (no one to ask) the answer is Cancel.
+using TQuestionFunction = std::function<int(const std::string& Caption, const std::string& Text,
+                                            const std::vector<std::string>& Answers, int Default, int Cancel)>;
+void SetQuestionFunction(TQuestionFunction Function);
+int AskQuestion(const std::string& Caption, const std::string& Text, const std::vector<std::string>& Answers,
+                int Default, int Cancel);
+
 // The text an exception is shown with: a full stop is added when the last
 // character sorts after ".", so "!" and "." stay alone.
 std::string ExceptionText(const std::string& Message);
 // Shows an exception as the application's handler does: the engine's
 // exceptions as warnings, any other as an error, both under Title.
 void ShowException(const std::exception& Error, const std::string& Title);
+
+// Where the main window stood at its last close: its normal geometry
+// (without the frame) and whether it was maximised.
+struct TWindowPlace {
+    int Left = 0, Top = 0, Width = 0, Height = 0;
+    bool Maximized = false;
+};
 
 // Typed access to the section "settings" of the settings file. Every call
 // opens and reads or rewrites the file; nothing is cached.
@@ -114,6 +132,19 @@ public:
     int SkinIndex() const;
     void SetSkinIndex(int Value);
 
+    // False when nothing usable is stored.
+    bool WindowPlace(TWindowPlace& Place) const;
+    void SetWindowPlace(const TWindowPlace& Place);
+    // Widths of the file list's columns; empty when none are stored.
+    std::vector<int> ListColumns() const;
+    void SetListColumns(const std::vector<int>& Widths);
+    // Whether Exit keeps the file list for the next start (default yes).
+    bool KeepList() const;
+    void SetKeepList(bool Keep);
+    // The kept file list (app/KeptList.h); an empty one removes the key.
+    std::string KeptList() const;
+    void SetKeptList(const std::string& Text);
+
 private:
     IniFile FIni;
 };
@@ -130,6 +161,10 @@ constexpr const char* SnapJpg = "snapJpg";
 constexpr const char* JpgQuality = "jpgCmp";
 constexpr const char* Priority = "priority";
 constexpr const char* SkinIndex = "skinIndex";
+constexpr const char* WindowPlace = "windowPlace";  // left,top,width,height,maximised (1 or 0)
+constexpr const char* ListColumns = "listColumns";  // widths, comma separated
+constexpr const char* KeepList = "keepList";        // 1: Exit keeps the file list
+constexpr const char* KeptList = "keptList";
 }  // namespace SettingsKeys
 
 // The worker priority for a "priority" value; other values keep Current.

@@ -105,6 +105,9 @@ TfrmPreference::TfrmPreference(const std::string& SettingsIni, QWidget* Parent)
     spedJobs = ArrowSpin(this, "spedJobs", 1, MaxJobs());
     spedJobs->setToolTip("How many files a batch converts at the same time (at most one per processor core).");
     JobsCaption->setBuddy(spedJobs);
+    ckKeepList = Check(this, "ckKeepList", "&Keep the file list for the next start");
+    ckKeepList->setToolTip("Files, checks, trims and crops in the list when the program closes are there again "
+                           "at its next start.");
 
     btnDefault = new QPushButton("&Default", this);
     btnDefault->setObjectName("btnDefault");
@@ -113,6 +116,8 @@ TfrmPreference::TfrmPreference(const std::string& SettingsIni, QWidget* Parent)
     btnCancel = new QPushButton("&Cancel", this);
     btnCancel->setObjectName("btnCancel");
     for (QPushButton* Button : {btnBrows, btnOpen, btnDefault, btnOk, btnCancel}) Button->setAutoDefault(false);
+    // Return takes the choices, Escape leaves them.
+    btnOk->setDefault(true);
 
     connect(btnOk, &QPushButton::clicked, this, &TfrmPreference::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmPreference::btnCancelClick);
@@ -172,6 +177,7 @@ TfrmPreference::TfrmPreference(const std::string& SettingsIni, QWidget* Parent)
     Main->addSpacing(4);
     Main->addWidget(rdGrpPriority);
     Main->addLayout(Jobs);
+    Main->addWidget(ckKeepList);
     Main->addStretch();
     Main->addLayout(Buttons);
     resize(ShownWidth, ShownHeight);
@@ -213,7 +219,7 @@ void TfrmPreference::FormShow() {
     edtSnapDirectory->setCursorPosition(0);
     edtSnapDirectory->setToolTip(edtSnapDirectory->text());
     QPalette Light = edtSnapDirectory->palette();
-    Light.setColor(QPalette::Base, Colour3DLight);
+    Light.setColor(QPalette::Base, Colour3DLight());
     edtSnapDirectory->setPalette(Light);
 
     ckFullSize->setChecked(Settings.SnapFullSize());
@@ -227,6 +233,7 @@ void TfrmPreference::FormShow() {
     SetPriorityIndex(Settings.Priority());
     spedJobs->setRange(1, MaxJobs());
     spedJobs->setValue(StoredJobs(FSettingsIni));
+    ckKeepList->setChecked(Settings.KeepList());
     // Focus starts on OK, so the folder field shows the start of its path.
     btnOk->setFocus();
 }
@@ -258,6 +265,7 @@ void TfrmPreference::spedCmpChange(int Value) {
 
 void TfrmPreference::btnBrowsClick() {
     if (!FChooser) FChooser = new TfmDirectory(this);
+    FChooser->SetStartFolder(edtSnapDirectory->text().toStdString());
     FChooser->exec();
     const std::string Chosen = FChooser->ChosenFolder();
     if (Chosen.empty() || QString::fromStdString(Chosen) == edtSnapDirectory->text()) return;
@@ -288,6 +296,7 @@ void TfrmPreference::btnDefaultClick() {
     spedCmp->setValue(DefaultQuality);
     trcCmp->setValue(DefaultQuality);
     spedJobs->setValue(1);
+    ckKeepList->setChecked(true);
 }
 
 void TfrmPreference::btnOkClick() {
@@ -297,6 +306,7 @@ void TfrmPreference::btnOkClick() {
     Settings.SetJpgQuality(spedCmp->value());
     Settings.SetPriority(PriorityIndex());
     Settings.Ini().WriteInteger(SettingsKeys::Section, JobsKey, spedJobs->value());
+    Settings.SetKeepList(ckKeepList->isChecked());
     accept();
 }
 

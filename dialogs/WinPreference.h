@@ -52,6 +52,8 @@ public:
     QGroupBox* rdGrpPriority = nullptr;
     QButtonGroup* rdGrpPriorityItems = nullptr;
     QSpinBox* spedJobs = nullptr;
+    // Exit keeps the file list for the next start ("keepList").
+    QCheckBox* ckKeepList = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancel = nullptr;
     QPushButton* btnDefault = nullptr;

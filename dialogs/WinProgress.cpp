@@ -1,6 +1,8 @@
 #include "dialogs/WinProgress.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -180,6 +182,23 @@ void TfrmProgress::btnResumeClick() {
 }
 
 void TfrmProgress::btnCancelClick() { close(); }
+
+void TfrmProgress::closeEvent(QCloseEvent* Event) {
+    // Only the title bar's button comes from outside the program.
+    if (Event->spontaneous() && isVisible() && OnCloseQuery && !OnCloseQuery()) {
+        Event->ignore();
+        return;
+    }
+    QDialog::closeEvent(Event);
+}
+
+void TfrmProgress::keyPressEvent(QKeyEvent* Event) {
+    if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier && OnCloseQuery && !OnCloseQuery()) {
+        Event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(Event);
+}
 
 void TfrmProgress::done(int Result) {
     // Escape, the title bar, Cancel and the batch's own end all come here.

@@ -47,6 +47,9 @@ public:
     // conversion (null while there is none); SettingsIni holds the snapshot
     // settings.
     std::function<void()> OnPause, OnResume, OnStop;
+    // Asked before the title bar's close button or Escape closes the dialog
+    // (Cancel and the batch's own end do not ask); false keeps it open.
+    std::function<bool()> OnCloseQuery;
     std::function<std::shared_ptr<TBitmap>()> CapturedFrame;
     std::string SettingsIni;
 
@@ -79,6 +82,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
 
 private:
     static constexpr int ShownWidth = 420;

@@ -191,6 +191,9 @@ TfrmProgress* TBatchRun::ProgressDialog() {
         FProgress->OnPause = [this] { Pause(); };
         FProgress->OnResume = [this] { Resume(); };
         FProgress->OnStop = [this] { FConverter.Stop(); };
+        // Closing the dialog any other way than Cancel stops a batch only
+        // when the user says so.
+        FProgress->OnCloseQuery = [this] { return !FRunning || ConfirmStop(); };
         std::weak_ptr<TBatchShared> Shared = FShared;
         FProgress->CapturedFrame = [Shared]() -> std::shared_ptr<TBitmap> {
             auto S = Shared.lock();
@@ -199,6 +202,13 @@ TfrmProgress* TBatchRun::ProgressDialog() {
     }
     FProgress->SettingsIni = FSettingsIni;
     return FProgress;
+}
+
+bool TBatchRun::ConfirmStop() {
+    const std::string Title = FWindow ? FWindow->windowTitle().toStdString() : std::string();
+    enum { Stop, GoOn };
+    return AskQuestion(Title, "Stop converting? The part converted so far is kept.", {"Stop", "Continue"}, GoOn,
+                       GoOn) == Stop;
 }
 
 void TBatchRun::Start(int Profile) {
@@ -216,6 +226,7 @@ void TBatchRun::Start(int Profile) {
     FJobs.reserve(static_cast<size_t>(Checked));
     FConverter.ClearJobs();
     FConverted = FFailed = 0;
+    FRunning = false;
     if (std::shared_ptr<TBitmap> Frame = FShared->Frame()) {
         // The dialog shows the background until this batch's first picture.
         TBitmapLock Guard(*Frame);
@@ -224,6 +235,7 @@ void TBatchRun::Start(int Profile) {
     if (!QueueJobs(Profile) || FJobs.empty()) return;
 
     SetRunning(true);
+    FRunning = true;
     if (FSleepLock < 0) FSleepLock = Platform().InhibitSleep("Converting files");
     // Until a job reports its own length, the list's trimmed length stands in.
     std::vector<int64_t> Totals;
@@ -307,6 +319,7 @@ void TBatchRun::ShowProgress(int AIndex, int ACurrentDuration, int64_t ACurrentS
 void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, const std::string& AMessage,
                                 int AJobCount) {
     if (AIndex < 0) {
+        FRunning = false;
         SetRunning(false);
         FConverter.ClearJobs();
         // Asked before the dialog closes: while one of the program's windows
@@ -363,6 +376,7 @@ void TBatchRun::ShutDownComputer() {
 
 void TBatchRun::Close() {
     FClosed = true;
+    FRunning = false;
     DetachHandlers();
     FConverter.Stop();
     if (FProgress && FProgress->isVisible()) FProgress->close();

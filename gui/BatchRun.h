@@ -54,6 +54,14 @@ public:
     // for), the dialog closed and the captured frame dropped.
     void Close();
 
+    // Jobs of a batch are queued or running: from the start to the end of
+    // the batch.
+    bool Running() const { return FRunning; }
+    // Asks whether to stop the running batch ("Stop converting? The part
+    // converted so far is kept."); true for Stop. Ways of closing that
+    // would stop the batch ask this first.
+    bool ConfirmStop();
+
     // Created on first use and kept.
     TfrmProgress* ProgressDialog();
     // The list row of each job of the batch, in job order.
@@ -118,6 +126,7 @@ private:
     QPointer<TfrmProgress> FProgress;
     bool FModalLoop = true;
     bool FClosed = false;
+    bool FRunning = false;
 
     // The batch's jobs (the row map), its counts for the closing
     // notification, the handle that keeps the computer awake while it runs,

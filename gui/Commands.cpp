@@ -22,8 +22,12 @@
 // Rows and texts.
 
 int TfrmMain::SelectedRow() const {
-    const QModelIndexList Rows = lvFiles->selectionModel()->selectedRows();
-    return Rows.isEmpty() ? -1 : Rows.first().row();
+    // Of several selected rows, the one with the keyboard's focus counts.
+    const QModelIndex Current = lvFiles->currentIndex();
+    if (Current.isValid() && lvFiles->selectionModel()->isRowSelected(Current.row(), QModelIndex()))
+        return Current.row();
+    const QList<int> Rows = lvFiles->SelectedRows();
+    return Rows.isEmpty() ? -1 : Rows.first();
 }
 
 void TfrmMain::SelectRow(int Row) {
@@ -47,18 +51,38 @@ QString TfrmMain::LogText() const { return mmoLog->toPlainText(); }
 
 QString TfrmMain::StatusText() const { return lblStatus->text(); }
 
-void TfrmMain::SetStatus(const QString& Text) { lblStatus->setText(Text); }
+void TfrmMain::SetStatus(const QString& Text) {
+    FStatusClick = nullptr;
+    lblStatus->setText(Text);
+    lblStatus->setToolTip("Click to show the log (Tools > Show Log)");
+}
+
+void TfrmMain::SetStatusAction(const QString& Text, const QString& Hint, std::function<void()> OnClick) {
+    FStatusClick = std::move(OnClick);
+    lblStatus->setText(Text);
+    lblStatus->setToolTip(Hint);
+}
+
+void TfrmMain::StatusClick() {
+    if (lblStatus->text().isEmpty()) return;
+    if (FStatusClick)
+        FStatusClick();
+    else
+        ShowLog();
+}
 
 // File commands.
 
 void TfrmMain::btnRemoveClick() {
-    const int Row = SelectedRow();
-    if (Row < 0) return;
-    FModel->RemoveRow(Row);
+    // A batch holds its rows until it ends (Delete reaches here too).
+    if (!btnRemove->isEnabled()) return;
+    const QList<int> Rows = lvFiles->SelectedRows();
+    if (Rows.isEmpty()) return;
+    for (auto R = Rows.rbegin(); R != Rows.rend(); ++R) FModel->RemoveRow(*R);
     if (FModel->Count() == 0) {
         ListEmptied();
     } else {
-        SelectRow(std::min(Row, FModel->Count() - 1));
+        SelectRow(std::min(Rows.first(), FModel->Count() - 1));
         lvFiles->setFocus();
     }
     lvFiles->viewport()->update();
@@ -70,7 +94,7 @@ void TfrmMain::ListEmptied() {
 }
 
 void TfrmMain::btnClearClick() {
-    if (FModel->Count() == 0) return;
+    if (FModel->Count() == 0 || !btnClear->isEnabled()) return;
     VxAVC.ClearJobs();
     FModel->Clear();
     // The next tick resets the preview controls.
@@ -90,6 +114,11 @@ void TfrmMain::btnSettingsClick() {
     FSettings->exec();
 }
 
+void TfrmMain::SelectAll() {
+    lvFiles->selectAll();
+    lvFiles->setFocus();
+}
+
 void TfrmMain::ShowPreferences() {
     if (!FPreference) FPreference = new TfrmPreference(FSettingsIni, this);
     FPreference->exec();
@@ -105,7 +134,11 @@ void TfrmMain::ShowFileInfo() {
 void TfrmMain::btnExitClick() { close(); }
 
 void TfrmMain::AboutClick() {
-    if (!FAbout) FAbout = new TfrmAbout(this);
+    if (!FAbout) {
+        FAbout = new TfrmAbout(this);
+        // The box shows the versions of the libraries loaded.
+        FAbout->LoadLibraries = [this] { LoadLibraries(); };
+    }
     FAbout->exec();
 }
 
@@ -123,13 +156,11 @@ void TfrmMain::UncheckAll() { FModel->SetAllChecked(false); }
 void TfrmMain::ReverseChecks() { FModel->ReverseChecks(); }
 
 void TfrmMain::CheckSelected() {
-    const int Row = SelectedRow();
-    if (Row >= 0) FModel->SetChecked(Row, true);
+    for (int Row : lvFiles->SelectedRows()) FModel->SetChecked(Row, true);
 }
 
 void TfrmMain::UncheckSelected() {
-    const int Row = SelectedRow();
-    if (Row >= 0) FModel->SetChecked(Row, false);
+    for (int Row : lvFiles->SelectedRows()) FModel->SetChecked(Row, false);
 }
 
 // Menus.
@@ -137,7 +168,8 @@ void TfrmMain::UncheckSelected() {
 void TfrmMain::EditMenuOpening() {
     WaterMark1->setVisible(false);
     const bool Rows = FModel->Count() > 0;
-    for (QAction* A : {Crop1, Trim1, CheckAll1, UncheckAll1, ReserveCheck1, Check1, Uncheck1}) A->setEnabled(Rows);
+    for (QAction* A : {Crop1, Trim1, CheckAll1, UncheckAll1, ReserveCheck1, Check1, Uncheck1, SelectAll1})
+        A->setEnabled(Rows);
 }
 
 void TfrmMain::ListMenuOpening() {
@@ -161,6 +193,7 @@ void TfrmMain::edDirectoryChange(const QString& Text) { TAppSettings(FSettingsIn
 
 void TfrmMain::btnBrowsClick() {
     if (!FDirectory) FDirectory = new TfmDirectory(this);
+    FDirectory->SetStartFolder(edDirectory->text().toStdString());
     FDirectory->exec();
     const QString Chosen = QString::fromStdString(FDirectory->ChosenFolder());
     if (Chosen.isEmpty() || Chosen == edDirectory->text()) return;

@@ -10,6 +10,9 @@
 #include <QPainter>
 #include <QUrl>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "common/Files.h"
 #include "widgets/Theme.h"
 
@@ -145,6 +148,10 @@ void TFilesModel::SetTrimmedLength(int Row, int Seconds) {
     RowChanged(Row, fcTrimmedLength, fcTrimmedLength, {Qt::DisplayRole});
 }
 
+int TFilesModel::TrimmedLength(int Row) const {
+    return ValidRow(Row) ? FRows[static_cast<size_t>(Row)]->TrimmedSeconds : 0;
+}
+
 const TRowStatus& TFilesModel::Status(int Row) const {
     static const TRowStatus Outside;
     return ValidRow(Row) ? FRows[static_cast<size_t>(Row)]->Status : Outside;
@@ -185,13 +192,26 @@ void TFilesModel::RowChanged(int Row, int FirstColumn, int LastColumn, const QLi
 
 TFilesDelegate::TFilesDelegate(TFilesView* View) : QStyledItemDelegate(View), FView(View) {}
 
-QColor TFilesDelegate::RowColour(int Row, bool Selected, bool Focused, int Theme) {
-    if (Selected) return Focused ? QColor(185, 204, 236) : QColor(229, 236, 248);
-    return Row % 2 == 1 ? OddRowTint(Theme) : QColor(Qt::white);
-}
-
-QColor TFilesDelegate::FrameColour(bool Focused) {
-    return Focused ? QColor(122, 160, 218) : QColor(152, 181, 226);
+QString TFilesDelegate::ElidedSource(const QFontMetrics& Metrics, const QString& Path, int Width) {
+    if (Width <= 0 || Metrics.horizontalAdvance(Path) <= Width) return Path;
+    const int Slash = int(Path.lastIndexOf('/'));
+    const QString Name = Path.mid(Slash + 1);
+    const QString Ellipsis(QChar(0x2026));
+    const QString Tail = Ellipsis + "/" + Name;
+    if (Slash <= 0 || Metrics.horizontalAdvance(Tail) > Width) return Metrics.elidedText(Name, Qt::ElideMiddle, Width);
+    // As much of the folder's start as fits before the file name.
+    const QString Folder = Path.left(Slash);
+    int Keep = 0, Low = 0, High = int(Folder.size());
+    while (Low <= High) {
+        const int Mid = (Low + High) / 2;
+        if (Metrics.horizontalAdvance(Folder.left(Mid) + Tail) <= Width) {
+            Keep = Mid;
+            Low = Mid + 1;
+        } else {
+            High = Mid - 1;
+        }
+    }
+    return Folder.left(Keep) + Tail;
 }
 
 void TFilesDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const {
@@ -206,13 +226,15 @@ void TFilesDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option
     // Every cell paints the row-wide parts clipped to itself, so the row
     // comes out whole however the view splits it.
     Painter->setClipRect(Cell);
-    Painter->fillRect(QRect(QPoint(L + 1, T), QPoint(R - 2, B - 1)),
-                      RowColour(Index.row(), Selected, Focused, CurrentTheme()));
+    const TListColours Colours = ListColours(CurrentTheme());
+    const QColor Fill = Selected ? (Focused ? Colours.SelectedFocused : Colours.Selected)
+                                 : (Index.row() % 2 == 1 ? Colours.Odd : Colours.Even);
+    Painter->fillRect(QRect(QPoint(L + 1, T), QPoint(R - 2, B - 1)), Fill);
 
     QRect TextRect = Cell.adjusted(3, 0, -3, 0);
     if (Index.column() == fcSource) {
         Painter->setRenderHint(QPainter::Antialiasing, false);
-        Painter->setPen(QPen(Qt::black, 2));
+        Painter->setPen(QPen(Selected && Focused ? Colours.SelectedText : Colours.Check, 2));
         Painter->setBrush(Qt::NoBrush);
         // QPainter draws a QRect's outline one pixel past its right and bottom.
         Painter->drawRect(QRect(L + 2, T + 2, 11, (B - 2) - (T + 2) - 1));
@@ -226,15 +248,17 @@ void TFilesDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option
     const QString Text = Index.data(Qt::DisplayRole).toString();
     if (!Text.isEmpty() && TextRect.width() > 0) {
         Painter->setFont(Option.font);
-        Painter->setPen(Qt::black);
+        Painter->setPen(Selected && Focused ? Colours.SelectedText : Colours.Text);
         const Qt::Alignment Align =
             Qt::Alignment(Index.data(Qt::TextAlignmentRole).toInt()) & Qt::AlignHorizontal_Mask;
-        const QString Shown = Option.fontMetrics.elidedText(Text, Qt::ElideRight, TextRect.width());
+        const QString Shown = Index.column() == fcSource
+                                  ? ElidedSource(Option.fontMetrics, Text, TextRect.width())
+                                  : Option.fontMetrics.elidedText(Text, Qt::ElideRight, TextRect.width());
         Painter->drawText(TextRect, int(Align | Qt::AlignVCenter | Qt::TextSingleLine), Shown);
     }
 
     if (Selected) {
-        Painter->setPen(QPen(FrameColour(Focused), 1));
+        Painter->setPen(QPen(Focused ? Colours.FrameFocused : Colours.Frame, 1));
         Painter->setBrush(Qt::NoBrush);
         Painter->drawRect(QRect(L, T, R - L - 1, B - T - 1));
     }
@@ -259,7 +283,9 @@ TFilesView::TFilesView(QWidget* Parent) : QTreeView(Parent) {
     setUniformRowHeights(true);
     setAllColumnsShowFocus(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Ctrl+A, Shift and Ctrl clicks select several rows for Space, Remove
+    // and the check commands.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSortingEnabled(false);
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -272,6 +298,8 @@ TFilesView::TFilesView(QWidget* Parent) : QTreeView(Parent) {
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setHeaderHidden(true);
     setItemDelegate(new TFilesDelegate(this));
+    for (int C = 0; C < fcCount; ++C) FWidths << TFilesModel::ColumnWidth(C);
+    connect(header(), &QHeaderView::sectionResized, this, &TFilesView::SectionResized);
 }
 
 void TFilesView::setModel(QAbstractItemModel* Model) {
@@ -290,14 +318,57 @@ void TFilesView::ColumnsChanged() {
     const int Columns = model() ? model()->columnCount() : 0;
     // Without columns the list is a plain list: no header either.
     setHeaderHidden(Columns == 0);
-    // The designed widths, widened where a caption would be cut off in the
-    // font in use.
+    FApplyingWidths = true;
+    // The widths in use, each widened where its caption would be cut off in
+    // the font in use.
     const int Margin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header()) + 4;
-    for (int C = 0; C < Columns; ++C)
-        header()->resizeSection(
-            C, std::max(TFilesModel::ColumnWidth(C),
-                        header()->fontMetrics().horizontalAdvance(TFilesModel::ColumnCaption(C)) + Margin));
+    for (int C = 0; C < Columns && C < fcCount; ++C) {
+        const int Least = header()->fontMetrics().horizontalAdvance(TFilesModel::ColumnCaption(C)) + Margin;
+        if (C == fcSource) {
+            header()->setSectionResizeMode(C, QHeaderView::Stretch);
+            continue;
+        }
+        header()->setSectionResizeMode(C, QHeaderView::Interactive);
+        header()->resizeSection(C, std::max(FWidths[C], Least));
+    }
+    header()->setMinimumSectionSize(std::min(header()->minimumSectionSize(), 40));
+    FApplyingWidths = false;
     viewport()->update();
+}
+
+void TFilesView::SectionResized(int Column, int, int NewSize) {
+    if (FApplyingWidths || Column <= fcSource || Column >= fcCount || !model() || model()->columnCount() == 0) return;
+    FWidths[Column] = NewSize;
+}
+
+QList<int> TFilesView::ColumnWidths() const {
+    QList<int> Widths = FWidths;
+    if (model() && model()->columnCount() > 0) Widths[fcSource] = header()->sectionSize(fcSource);
+    return Widths;
+}
+
+void TFilesView::SetColumnWidths(const QList<int>& Widths) {
+    if (Widths.size() != fcCount) return;
+    for (int C = fcSource + 1; C < fcCount; ++C)
+        if (Widths[C] > 0) FWidths[C] = Widths[C];
+    ColumnsChanged();
+}
+
+QString TFilesView::ShownText(int Row, int Column) const {
+    const TFilesModel* Files = FilesModel();
+    if (!Files || Column < 0 || Column >= model()->columnCount()) return {};
+    const QString Text = Files->Text(Row, Column);
+    const int Width = header()->sectionSize(Column) - 6 - (Column == fcSource ? TFilesDelegate::CheckAreaWidth : 0);
+    if (Column == fcSource) return TFilesDelegate::ElidedSource(fontMetrics(), Text, Width);
+    return fontMetrics().elidedText(Text, Qt::ElideRight, Width);
+}
+
+QList<int> TFilesView::SelectedRows() const {
+    QList<int> Rows;
+    if (!selectionModel()) return Rows;
+    for (const QModelIndex& Index : selectionModel()->selectedRows()) Rows << Index.row();
+    std::sort(Rows.begin(), Rows.end());
+    return Rows;
 }
 
 QRect TFilesView::RowBounds(const QRect& CellRect) const {
@@ -313,7 +384,39 @@ QRect TFilesView::RowBounds(const QRect& CellRect) const {
 
 void TFilesView::SetBackgroundPicture(const QImage& Picture) {
     FBackground = Picture;
+    FDarkBackground = QImage();
     viewport()->update();
+}
+
+const QImage& TFilesView::DarkBackground() const {
+    // The light picture with its lightness turned over, hues kept, so that
+    // its white ground becomes the list's dark one.
+    const QColor Ground = ListColours(CurrentTheme()).Even;
+    if (FDarkBackground.isNull() || FDarkGround != Ground) {
+        FDarkGround = Ground;
+        FDarkBackground = FBackground.convertToFormat(QImage::Format_ARGB32);
+        const float Low = Ground.lightnessF();
+        // The picture's ground is its corner's colour.
+        const QRgb Paper = FDarkBackground.isNull() ? 0 : FDarkBackground.pixel(0, 0);
+        auto Near = [Paper](QRgb P) {
+            return std::abs(qRed(P) - qRed(Paper)) + std::abs(qGreen(P) - qGreen(Paper)) +
+                       std::abs(qBlue(P) - qBlue(Paper)) < 12;
+        };
+        for (int Y = 0; Y < FDarkBackground.height(); ++Y) {
+            QRgb* Line = reinterpret_cast<QRgb*>(FDarkBackground.scanLine(Y));
+            for (int X = 0; X < FDarkBackground.width(); ++X) {
+                if (Near(Line[X])) {
+                    Line[X] = Ground.rgb();
+                    continue;
+                }
+                const QColor C = QColor::fromRgba(Line[X]);
+                float H, S, L, A;
+                C.getHslF(&H, &S, &L, &A);
+                Line[X] = QColor::fromHslF(H < 0 ? 0 : H, S, Low + (1 - L) * (1 - Low), A).rgba();
+            }
+        }
+    }
+    return FDarkBackground;
 }
 
 QStringList TFilesView::LocalFiles(const QList<QUrl>& Urls) {
@@ -342,10 +445,29 @@ void TFilesView::drawRow(QPainter* Painter, const QStyleOptionViewItem& Option, 
 
 void TFilesView::paintEvent(QPaintEvent* Event) {
     QTreeView::paintEvent(Event);
-    if (model() && model()->rowCount() == 0 && !FBackground.isNull()) {
-        QPainter Painter(viewport());
-        Painter.drawImage(QPoint(0, 0), FBackground);
+    if (!model() || model()->rowCount() > 0) return;
+    QPainter Painter(viewport());
+    if (!FBackground.isNull()) Painter.drawImage(QPoint(0, 0), DarkColours() ? DarkBackground() : FBackground);
+    // An empty list shows that it has the keyboard: rows show it by their
+    // selection colours.
+    if (hasFocus()) {
+        Painter.setPen(QPen(palette().color(QPalette::Active, QPalette::Highlight), 2));
+        Painter.setBrush(Qt::NoBrush);
+        Painter.drawRect(viewport()->rect().adjusted(1, 1, -1, -1));
     }
+}
+
+bool TFilesView::event(QEvent* Event) {
+    const bool Result = QTreeView::event(Event);
+    // The frame around the list turns to the selection colour while the
+    // list has the keyboard.
+    if (Event->type() == QEvent::Paint && hasFocus() && frameWidth() > 0) {
+        QPainter Painter(this);
+        Painter.setPen(QPen(palette().color(QPalette::Active, QPalette::Highlight), 1));
+        Painter.setBrush(Qt::NoBrush);
+        Painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
+    return Result;
 }
 
 void TFilesView::mousePressEvent(QMouseEvent* Event) {
@@ -361,10 +483,10 @@ void TFilesView::mousePressEvent(QMouseEvent* Event) {
 
 void TFilesView::keyPressEvent(QKeyEvent* Event) {
     if (Event->key() == Qt::Key_Space && Event->modifiers() == Qt::NoModifier) {
-        const QModelIndex Current = currentIndex();
-        if (Current.isValid() && FilesModel()) {
-            FilesModel()->ToggleChecked(Current.row());
-        }
+        QList<int> Rows = SelectedRows();
+        if (Rows.isEmpty() && currentIndex().isValid()) Rows << currentIndex().row();
+        if (FilesModel())
+            for (int Row : Rows) FilesModel()->ToggleChecked(Row);
         Event->accept();
         return;
     }
@@ -373,11 +495,13 @@ void TFilesView::keyPressEvent(QKeyEvent* Event) {
 
 void TFilesView::focusInEvent(QFocusEvent* Event) {
     QTreeView::focusInEvent(Event);
+    update();
     viewport()->update();
 }
 
 void TFilesView::focusOutEvent(QFocusEvent* Event) {
     QTreeView::focusOutEvent(Event);
+    update();
     viewport()->update();
 }
 

@@ -88,6 +88,7 @@ public:
 
     // The "Trimmed Length" column, in whole seconds.
     void SetTrimmedLength(int Row, int Seconds);
+    int TrimmedLength(int Row) const;
     const TRowStatus& Status(int Row) const;
     void SetStatus(int Row, TRowStatus Status);
 
@@ -123,6 +124,11 @@ public:
 
     // Width at the left of the first column taken by the check box.
     static constexpr int CheckAreaWidth = 16;
+    // The Source column's text in Width: the whole path when it fits,
+    // otherwise shortened in its folders so that the file name shows; only
+    // a file name that alone is too wide is shortened in its middle.
+    static QString ElidedSource(const QFontMetrics& Metrics, const QString& Path, int Width);
+
 
     void paint(QPainter* Painter, const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
     QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override;
@@ -131,8 +137,6 @@ public:
                      const QModelIndex& Index) override;
 
 private:
-    static QColor RowColour(int Row, bool Selected, bool Focused, int Theme);
-    static QColor FrameColour(bool Focused);
 
     TFilesView* FView;
 };
@@ -152,6 +156,18 @@ public:
     void SetBackgroundPicture(const QImage& Picture);
     const QImage& BackgroundPicture() const { return FBackground; }
 
+    // The text of a cell as drawn at the column's present width.
+    QString ShownText(int Row, int Column) const;
+    // Rows selected, in list order.
+    QList<int> SelectedRows() const;
+
+    // Widths of the five columns. The Source column takes whatever the
+    // others leave of the list's width, so it grows with the window; the
+    // widths of the others are the user's, kept while the columns come and
+    // go with the rows.
+    QList<int> ColumnWidths() const;
+    void SetColumnWidths(const QList<int>& Widths);
+
 signals:
     // Files dropped on the list, to be added as the Add command adds them.
     void FilesDropped(const QStringList& Paths);
@@ -161,6 +177,7 @@ protected:
     void paintEvent(QPaintEvent* Event) override;
     void mousePressEvent(QMouseEvent* Event) override;
     void keyPressEvent(QKeyEvent* Event) override;
+    bool event(QEvent* Event) override;
     void focusInEvent(QFocusEvent* Event) override;
     void focusOutEvent(QFocusEvent* Event) override;
     void dragEnterEvent(QDragEnterEvent* Event) override;
@@ -171,6 +188,13 @@ private:
     // The local files among the URLs, in their order.
     static QStringList LocalFiles(const QList<QUrl>& Urls);
     void ColumnsChanged();
+    void SectionResized(int Column, int OldSize, int NewSize);
+    // The background picture made for dark themes.
+    const QImage& DarkBackground() const;
 
     QImage FBackground;
+    mutable QImage FDarkBackground;
+    mutable QColor FDarkGround;
+    QList<int> FWidths;
+    bool FApplyingWidths = false;
 };

@@ -49,5 +49,6 @@ int main(int argc, char** argv) {
     Main.show();
     const int Result = App.exec();
     SetMessageFunction({});
+    SetQuestionFunction({});
     return Result;
 }

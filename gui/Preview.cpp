@@ -13,10 +13,13 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/GlobalUnit.h"
 #include "app/Snapshot.h"
+#include "common/Files.h"
 #include "gui/FileList.h"
 #include "gui/WinMain.h"
 #include "widgets/PictureView.h"
+#include "widgets/Platform.h"
 #include "widgets/PreviewPlayer.h"
 
 namespace {
@@ -161,4 +164,16 @@ void TfrmMain::imgbtnSnapClick() {
     const TBitmap Small = FPreview->CanvasBitmap();
     const std::vector<std::string> Written = SaveSnapshot(FSettingsIni, Full, Small);
     for (const std::string& Path : Written) AppendLog(QString::fromStdString("Snapshot saved: " + Path));
+    if (Written.empty()) return;
+    // The line under the list tells where the pictures went; a click opens
+    // that folder.
+    const QString Folder = QString::fromStdString(ExtractFilePath(Written.front()));
+    const QString Name = QString::fromStdString(ExtractFileName(Written.front()));
+    const QString More = Written.size() > 1 ? QString(" and %1 more").arg(Written.size() - 1) : QString();
+    SetStatusAction(QString::fromUtf8("%1%2 saved in %3 \u2014 click to open the folder").arg(Name, More, Folder),
+                    "Open " + Folder, [Folder] {
+                        if (!Platform().OpenFolder(Folder.toStdString()))
+                            ShowMessageBox("Warning", "Cannot open the folder " + Folder.toStdString() + ".",
+                                           TMessageKind::Warning);
+                    });
 }

@@ -1,11 +1,14 @@
 #include "gui/WinMain.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,6 +16,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStyle>
 #include <QTimer>
@@ -20,11 +24,14 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/GlobalUnit.h"
+#include "app/KeptList.h"
 #include "app/Profiles.h"
 #include "common/Files.h"
 #include "dialogs/WinCrop.h"
@@ -36,6 +43,7 @@
 #include "widgets/Controls.h"
 #include "widgets/PictureView.h"
 #include "widgets/Platform.h"
+#include "widgets/PreviewPlayer.h"
 #include "widgets/Theme.h"
 
 namespace {
@@ -49,12 +57,12 @@ QAction* Entry(QMenu* Menu, const char* Name, const QString& Caption) {
 // The placeholder shown in the preview area while nothing plays.
 QPixmap PlaceholderPicture(const QSize& Size) {
     QPixmap Picture(Size);
-    Picture.fill(PreviewBackground);
+    Picture.fill(PictureBackground());
     QPainter Painter(&Picture);
     Painter.setRenderHint(QPainter::Antialiasing);
     const QPixmap Icon = ProductIcon(72);
     Painter.drawPixmap((Size.width() - Icon.width()) / 2, (Size.height() - Icon.height()) / 2 - 12, Icon);
-    Painter.setPen(QColor(40, 70, 120));
+    Painter.setPen(PictureCaption());
     Painter.drawText(QRect(0, Size.height() / 2 + 36, Size.width(), 24), Qt::AlignCenter, "Fast preview");
     return Picture;
 }
@@ -70,8 +78,23 @@ double WallClock() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-const char* const SkinObjectNames[ThemeCount] = {"SkinDefault", "SkinGray",  "SkinOrange",   "SkinPurple",
-                                                  "SkinRed",     "SkinGreen", "SkinLightBlue"};
+const char* const SkinObjectNames[ThemeCount] = {"SkinDefault", "SkinGray",  "SkinOrange", "SkinPurple", "SkinRed",
+                                                  "SkinGreen",   "SkinLightBlue", "SkinDark", "SkinSystem"};
+
+// The preview's picture area at the window's least size; it grows with the
+// window in this shape.
+constexpr int PreviewWidth = 217;
+constexpr int PreviewHeight = 188;
+// Of the width the window has beyond its least, the preview may take this
+// share; the list takes the rest.
+constexpr double PreviewShare = 0.35;
+
+// "1:02:03" or "2:03".
+QString ClockText(int64_t Seconds) {
+    const int64_t H = Seconds / 3600, M = Seconds / 60 % 60, S = Seconds % 60;
+    return H > 0 ? QString("%1:%2:%3").arg(H).arg(M, 2, 10, QChar('0')).arg(S, 2, 10, QChar('0'))
+                 : QString("%1:%2").arg(M).arg(S, 2, 10, QChar('0'));
+}
 
 }  // namespace
 
@@ -124,7 +147,9 @@ TfrmMain::TfrmMain(const TStartOptions& Options, QWidget* Parent) : QMainWindow(
     ReadStartState();
     SetPreviewStartState();
     CreateBatch();
-    setFixedSize(FormWidth, FormHeight);
+    setMinimumSize(FormWidth, FormHeight);
+    resize(FormWidth, FormHeight);
+    RestorePlace();
 }
 
 TfrmMain::~TfrmMain() {
@@ -177,7 +202,8 @@ void TfrmMain::CreateControls() {
         B->setGeometry(X, 2, 68, 54);
         X += B == btnClear ? 84 : 70;
     }
-    auto* Rule = new QFrame(Client);
+    Client->installEventFilter(this);
+    Rule = new QFrame(Client);
     Rule->setFrameShape(QFrame::HLine);
     Rule->setFrameShadow(QFrame::Sunken);
     Rule->setGeometry(8, 58, 770, 2);
@@ -203,8 +229,12 @@ void TfrmMain::CreateControls() {
     lblStatus->setCursor(Qt::PointingHandCursor);
     lblStatus->setToolTip("Click to show the log (Tools > Show Log)");
     lblStatus->installEventFilter(this);
+    lblCount = new QLabel(Client);
+    lblCount->setObjectName("lblCount");
+    lblCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblCount->setGeometry(330, 408, 200, 20);
 
-    auto* lblOutputFormat = new QLabel("Output Format:", Client);
+    lblOutputFormat = new QLabel("Output Format:", Client);
     lblOutputFormat->setObjectName("lblOutputFormat");
     lblOutputFormat->setGeometry(8, 434, 112, 26);
     cbOutputFormat = new QComboBox(Client);
@@ -216,17 +246,14 @@ void TfrmMain::CreateControls() {
     btnOptions->setObjectName("btnOptions");
     btnOptions->setGeometry(438, 434, 92, 26);
 
-    auto* lblDirectory = new QLabel("Output Directory:", Client);
+    lblDirectory = new QLabel("Output Directory:", Client);
     lblDirectory->setObjectName("lblDirectory");
     lblDirectory->setGeometry(8, 468, 112, 26);
     edDirectory = new QLineEdit(Client);
     edDirectory->setObjectName("edDirectory");
     edDirectory->setReadOnly(true);
     edDirectory->setGeometry(122, 468, 212, 26);
-    // The system's light 3-D colour of the classic desktop.
-    QPalette Field = edDirectory->palette();
-    Field.setColor(QPalette::Base, QColor(227, 227, 227));
-    edDirectory->setPalette(Field);
+    // The system's light 3-D colour of the classic desktop (ThemeChanged).
     edDirectory->setAutoFillBackground(true);
     btnBrows = new QPushButton("Brows", Client);
     btnBrows->setObjectName("btnBrows");
@@ -237,7 +264,7 @@ void TfrmMain::CreateControls() {
     btnOpen->setGeometry(438, 468, 92, 26);
     btnOpen->setToolTip("Open the output folder in the file manager");
 
-    auto* grpPreview = new QGroupBox("Fast preview", Client);
+    grpPreview = new QGroupBox("Fast preview", Client);
     grpPreview->setObjectName("grpPreview");
     grpPreview->setGeometry(540, 62, 238, 344);
     imgPreview = new TPictureView(grpPreview);
@@ -247,7 +274,6 @@ void TfrmMain::CreateControls() {
     imgPreview1 = new QLabel(grpPreview);
     imgPreview1->setObjectName("imgPreview1");
     imgPreview1->setGeometry(imgPreview->geometry());
-    imgPreview1->setPixmap(PlaceholderPicture(imgPreview->size()));
     imgPreview1->raise();
     lblPTS = new QLabel("Time:", grpPreview);
     lblPTS->setObjectName("lblPTS");
@@ -296,12 +322,191 @@ void TfrmMain::CreateControls() {
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(500);
+
+    connect(FModel, &QAbstractItemModel::rowsInserted, this, &TfrmMain::UpdateCount);
+    connect(FModel, &QAbstractItemModel::rowsRemoved, this, &TfrmMain::UpdateCount);
+    connect(FModel, &QAbstractItemModel::modelReset, this, &TfrmMain::UpdateCount);
+    connect(FModel, &QAbstractItemModel::dataChanged, this, &TfrmMain::UpdateCount);
+    ThemeChanged();
+}
+
+void TfrmMain::LayOutControls() {
+    if (!btnStartBelow || !FModel) return;
+    // What the window has beyond its least size goes to the list and the
+    // preview; at the least size every control stands where it always did.
+    const int ExtraW = std::max(0, width() - FormWidth), ExtraH = std::max(0, height() - FormHeight);
+    const double Scale = std::max(1.0, std::min((PreviewWidth + ExtraW * PreviewShare) / PreviewWidth,
+                                                double(PreviewHeight + ExtraH) / PreviewHeight));
+    const int PicW = int(std::lround(PreviewWidth * Scale)), PicH = int(std::lround(PreviewHeight * Scale));
+    const int GrowW = PicW - PreviewWidth, GrowH = PicH - PreviewHeight;
+    const int ListW = 522 + ExtraW - GrowW, Wider = ListW - 522;
+    const int GroupX = 540 + ExtraW - GrowW, GroupW = 238 + GrowW;
+
+    Rule->setGeometry(8, 58, 770 + ExtraW, 2);
+    lvFiles->setGeometry(8, 66, ListW, 340 + ExtraH);
+    mmoLog->setGeometry(lvFiles->geometry());
+    const int CountW = std::min(ListW / 2, lblCount->fontMetrics().horizontalAdvance(lblCount->text()) + 8);
+    lblCount->setGeometry(8 + ListW - CountW, 408 + ExtraH, CountW, 20);
+    lblStatus->setGeometry(10, 408 + ExtraH, ListW - CountW - 10, 20);
+    lblOutputFormat->move(8, 434 + ExtraH);
+    cbOutputFormat->setGeometry(122, 434 + ExtraH, 310 + Wider, 26);
+    btnOptions->move(438 + Wider, 434 + ExtraH);
+    lblDirectory->move(8, 468 + ExtraH);
+    edDirectory->setGeometry(122, 468 + ExtraH, 212 + Wider, 26);
+    btnBrows->move(340 + Wider, 468 + ExtraH);
+    btnOpen->move(438 + Wider, 468 + ExtraH);
+
+    grpPreview->setGeometry(GroupX, 62, GroupW, 344 + ExtraH);
+    const bool Grown = imgPreview->size() != QSize(PicW, PicH);
+    imgPreview->setGeometry(10, 26, PicW, PicH);
+    imgPreview1->setGeometry(imgPreview->geometry());
+    lblPTS->setGeometry(12, 222 + GrowH, 215 + GrowW, 20);
+    trcPreview->setGeometry(6, 246 + GrowH, 226 + GrowW, 28);
+    int X = 19 + GrowW / 2;
+    for (QToolButton* B : {imgbtnPlay, imgbtnPause, imgbtnStop, imgbtnSnap}) {
+        B->move(X, 290 + GrowH);
+        X += 52;
+    }
+    btnStartBelow->setGeometry(GroupX, 434 + ExtraH, GroupW, 60);
+    X = GroupX;
+    for (QPushButton* B : {btnPause, btnResume, btnStop}) {
+        B->move(X, 410 + ExtraH);
+        X += 81;
+    }
+    if (Grown) {
+        imgPreview1->setPixmap(PlaceholderPicture(imgPreview->size()));
+        RedrawPreview();
+    }
+}
+
+void TfrmMain::RedrawPreview() {
+    // The canvas takes its new size empty; a picture on show is drawn again.
+    imgPreview->ClearCanvas();
+    if (imgPreview1->isVisibleTo(grpPreview)) return;
+    TBitmap Shown(FPreview->FrameCopy());
+    imgPreview->DrawBitmap(Shown);
+}
+
+void TfrmMain::ThemeChanged() {
+    QPalette Field = edDirectory->palette();
+    Field.setColor(QPalette::Base, Colour3DLight());
+    Field.setColor(QPalette::Text, Colour3DLightText());
+    edDirectory->setPalette(Field);
+    imgPreview1->setPixmap(PlaceholderPicture(imgPreview->size()));
+    if (FPreview) RedrawPreview();
+}
+
+void TfrmMain::UpdateCount() {
+    int Checked = 0;
+    int64_t Seconds = 0;
+    for (int Row = 0; Row < FModel->Count(); ++Row) {
+        if (!FModel->Checked(Row)) continue;
+        ++Checked;
+        Seconds += FModel->TrimmedLength(Row);
+    }
+    QString Text;
+    if (FModel->Count() > 0)
+        Text = QString("%1 %2, %3 checked, %4")
+                   .arg(FModel->Count())
+                   .arg(FModel->Count() == 1 ? "file" : "files")
+                   .arg(Checked)
+                   .arg(ClockText(Seconds));
+    if (Text == lblCount->text()) return;
+    lblCount->setText(Text);
+    lblCount->setToolTip(Text.isEmpty() ? QString() : "Files in the list, files checked and their trimmed length");
+    LayOutControls();
+}
+
+QString TfrmMain::CountText() const { return lblCount->text(); }
+
+void TfrmMain::RestorePlace() {
+    TAppSettings Settings(FSettingsIni);
+    const std::vector<int> Columns = Settings.ListColumns();
+    TWindowPlace Place;
+    if (Settings.WindowPlace(Place)) {
+        QRect Wanted(Place.Left, Place.Top, std::max(Place.Width, FormWidth), std::max(Place.Height, FormHeight));
+        // A place on a screen that is gone is given up for the centre of
+        // the one at hand.
+        bool OnScreen = false;
+        for (QScreen* Screen : QGuiApplication::screens())
+            OnScreen = OnScreen || Screen->availableGeometry().intersects(Wanted.adjusted(0, 0, 0, -Wanted.height() + 40));
+        if (!OnScreen) {
+            if (QScreen* Screen = QGuiApplication::primaryScreen())
+                Wanted.moveCenter(Screen->availableGeometry().center());
+        }
+        setGeometry(Wanted);
+        if (Place.Maximized) setWindowState(windowState() | Qt::WindowMaximized);
+    }
+    if (Columns.size() == size_t(fcCount)) lvFiles->SetColumnWidths(QList<int>(Columns.begin(), Columns.end()));
+}
+
+void TfrmMain::SavePlace() {
+    TAppSettings Settings(FSettingsIni);
+    const QRect Normal = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
+    if (Normal.isValid())
+        Settings.SetWindowPlace({Normal.x(), Normal.y(), Normal.width(), Normal.height(), isMaximized()});
+    const QList<int> Widths = lvFiles->ColumnWidths();
+    Settings.SetListColumns(std::vector<int>(Widths.begin(), Widths.end()));
+}
+
+void TfrmMain::SaveKeptList() {
+    TAppSettings Settings(FSettingsIni);
+    std::vector<TKeptRow> Rows;
+    if (Settings.KeepList()) {
+        for (int Row = 0; Row < FModel->Count(); ++Row) Rows.push_back({FModel->Checked(Row), *FModel->Record(Row)});
+    }
+    Settings.SetKeptList(EncodeKeptList(Rows));
+}
+
+void TfrmMain::RestoreKeptList() {
+    TAppSettings Settings(FSettingsIni);
+    if (!Settings.KeepList()) return;
+    const std::vector<TKeptRow> Kept = DecodeKeptList(Settings.KeptList());
+    if (Kept.empty()) return;
+    QStringList Paths;
+    int Gone = 0;
+    for (const TKeptRow& Row : Kept) {
+        if (FileExists(Row.Record.SourceFile)) {
+            Paths << QString::fromStdString(Row.Record.SourceFile);
+            continue;
+        }
+        AppendLog(QString::fromStdString("***Kept file not found, left out of the list: " + Row.Record.SourceFile));
+        ++Gone;
+    }
+    AddFiles(Paths);
+    for (const TKeptRow& Row : Kept) {
+        const int At = FModel->FindSource(Row.Record.SourceFile);
+        TlvFilesRecord* Record = FModel->Record(At);
+        if (!Record) continue;
+        Record->TrimStart = Row.Record.TrimStart;
+        Record->TrimLength = Row.Record.TrimLength;
+        Record->ZoomMode = Row.Record.ZoomMode;
+        Record->CropTop = Row.Record.CropTop;
+        Record->CropLeft = Row.Record.CropLeft;
+        Record->CropBottom = Row.Record.CropBottom;
+        Record->CropRight = Row.Record.CropRight;
+        // The trimmed length as the trim dialog shows it.
+        const int64_t Ms = Record->TrimLength > 0 ? Record->TrimLength
+                                                  : std::max<int64_t>(0, int64_t(Record->Duration) * 1000 - Record->TrimStart);
+        FModel->SetTrimmedLength(At, int(Ms / 1000));
+        FModel->SetChecked(At, Row.Checked);
+    }
+    if (Gone > 0)
+        SetStatus(Gone == 1 ? QString::fromUtf8("1 file of the last list is gone — see the log")
+                            : QString::fromUtf8("%1 files of the last list are gone — see the log").arg(Gone));
 }
 
 void TfrmMain::CreateMenus() {
     // Entries that nothing else changes are wired here and kept nowhere.
     auto Command = [this](QMenu* Menu, const char* Name, const QString& Caption, void (TfrmMain::*Slot)()) {
         connect(Entry(Menu, Name, Caption), &QAction::triggered, this, Slot);
+    };
+    // Keys work wherever the focus is in the window; a field that uses the
+    // same key for itself (Delete, Ctrl+A in a text) keeps it.
+    auto Keys = [this](const char* Name, const QList<QKeySequence>& Sequences) {
+        QAction* A = findChild<QAction*>(QString::fromLatin1(Name));
+        A->setShortcuts(Sequences);
+        A->setShortcutContext(Qt::WindowShortcut);
     };
     QMenuBar* Bar = menuBar();
     QMenu* FileMenu = Bar->addMenu("&File");
@@ -313,6 +518,10 @@ void TfrmMain::CreateMenus() {
     FileMenu->addSeparator();
     Command(FileMenu, "Settings1", "Se&ttings", &TfrmMain::btnSettingsClick);
     Command(FileMenu, "Exit2", "&Exit", &TfrmMain::btnExitClick);
+    Keys("Edit1", {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    Keys("Remove1", {QKeySequence(Qt::Key_Delete)});
+    Keys("Start1", {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    Keys("Exit2", {QKeySequence(Qt::CTRL | Qt::Key_Q)});
 
     Edit2 = Bar->addMenu("&Edit");
     Edit2->setObjectName("Edit2");
@@ -326,24 +535,36 @@ void TfrmMain::CreateMenus() {
     Edit2->addSeparator();
     Check1 = Entry(Edit2, "Check1", "C&heck");
     Uncheck1 = Entry(Edit2, "Uncheck1", "U&ncheck");
+    Edit2->addSeparator();
+    SelectAll1 = Entry(Edit2, "SelectAll1", "Select &All");
+    Keys("SelectAll1", {QKeySequence(Qt::CTRL | Qt::Key_A)});
 
     QMenu* ToolsMenu = Bar->addMenu("&Tools");
     ToolsMenu->setObjectName("ToolsMenu");
     Command(ToolsMenu, "Options1", "&Preference", &TfrmMain::ShowPreferences);
+    Keys("Options1", {QKeySequence(Qt::CTRL | Qt::Key_Comma)});
     Skin1 = ToolsMenu->addMenu("&Skin");
     Skin1->setObjectName("Skin1");
+    // One theme at a time: the entries are a group of radio items.
+    auto* Skins = new QActionGroup(Skin1);
+    Skins->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
     for (int I = 0; I < ThemeCount; ++I) {
+        if (I == TintedThemeCount) Skin1->addSeparator();
         QAction* Skin = Entry(Skin1, SkinObjectNames[I], QString::fromLatin1(ThemeName(I)));
         Skin->setCheckable(true);
+        Skins->addAction(Skin);
         connect(Skin, &QAction::triggered, this, [this, I] { SkinClick(I); });
         SkinEntries[static_cast<size_t>(I)] = Skin;
     }
+    SkinEntries[ThemeDark]->setToolTip("A dark palette of the program's own");
+    SkinEntries[ThemeSystem]->setToolTip("The desktop's own style and colours");
     ToolsMenu->addSeparator();
     Command(ToolsMenu, "ShowLog", "Show &Log", &TfrmMain::ShowLog);
 
     QMenu* HelpMenu = Bar->addMenu("&Help");
     HelpMenu->setObjectName("HelpMenu");
     Command(HelpMenu, "Help2", "&Help", &TfrmMain::ShowHelp);
+    Keys("Help2", {QKeySequence(QKeySequence::HelpContents)});
     HelpMenu->addSeparator();
     Command(HelpMenu, "WebSite1", "&Web Site", &TfrmMain::ShowHomePage);
     Command(HelpMenu, "SupportandContact1", "&Support and Contact", &TfrmMain::ShowSupportPage);
@@ -392,6 +613,11 @@ void TfrmMain::ConnectCommands() {
     connect(ReserveCheck1, &QAction::triggered, this, &TfrmMain::ReverseChecks);
     connect(Check1, &QAction::triggered, this, &TfrmMain::CheckSelected);
     connect(Uncheck1, &QAction::triggered, this, &TfrmMain::UncheckSelected);
+    connect(SelectAll1, &QAction::triggered, this, &TfrmMain::SelectAll);
+    // Keys of the Edit menu follow the list, not only the menu's opening.
+    for (auto Signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(FModel, Signal, this, &TfrmMain::EditMenuOpening);
+    connect(FModel, &QAbstractItemModel::modelReset, this, &TfrmMain::EditMenuOpening);
 
     connect(Edit2, &QMenu::aboutToShow, this, &TfrmMain::EditMenuOpening);
     connect(ListMenu, &QMenu::aboutToShow, this, &TfrmMain::ListMenuOpening);
@@ -439,12 +665,15 @@ void TfrmMain::SetPreviewStartState() {
 
 void TfrmMain::showEvent(QShowEvent* Event) {
     QMainWindow::showEvent(Event);
-    setFixedSize(FormWidth, FormHeight);
+    LayOutControls();
     if (FShownOnce) return;
     FShownOnce = true;
     Timer1->start();
     if (QWindow* Handle = windowHandle()) Handle->installEventFilter(this);
-    if (!FInitialFiles.isEmpty()) QTimer::singleShot(0, this, &TfrmMain::AddInitialFiles);
+    // The list has the keyboard from the start: Ctrl+O, Delete and Space
+    // work at once.
+    lvFiles->setFocus();
+    QTimer::singleShot(0, this, &TfrmMain::AddInitialFiles);
 }
 
 bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
@@ -456,13 +685,18 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
         }
     }
     if (Watched == lblStatus && Event->type() == QEvent::MouseButtonRelease && !lblStatus->text().isEmpty())
-        ShowLog();
+        StatusClick();
+    if (Watched == centralWidget() && Event->type() == QEvent::Resize) LayOutControls();
     return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TfrmMain::AddInitialFiles() {
+    if (FClosing) return;
+    // The list of the last close comes first, the command line's files after.
+    RestoreKeptList();
     QStringList Files;
     Files.swap(FInitialFiles);
+    if (Files.isEmpty()) return;
     const double Begin = WallClock();
     const int Added = AddFiles(Files);
     if (ReportTimes()) {
@@ -473,6 +707,17 @@ void TfrmMain::AddInitialFiles() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event) {
+    if (FClosing) {
+        Event->accept();
+        return;
+    }
+    // A running batch goes on unless the user says stop.
+    if (FBatch->Running() && !FBatch->ConfirmStop()) {
+        Event->ignore();
+        return;
+    }
+    SavePlace();
+    SaveKeptList();
     FClosing = true;
     VxAVC.OnLog = nullptr;
     FBatch->Close();
@@ -498,6 +743,7 @@ void TfrmMain::SkinClick(int Index) {
     }
     hide();
     ApplyTheme(Index);
+    ThemeChanged();
     SetSkinChecks(Index);
     show();
     TAppSettings(FSettingsIni).SetSkinIndex(Index);

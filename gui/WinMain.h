@@ -25,6 +25,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,8 @@
 
 class QAction;
 class QComboBox;
+class QFrame;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -94,6 +97,12 @@ public:
     QString LogText() const;
     // The line under the list; empty when nothing needs saying.
     QString StatusText() const;
+    // A click on the line under the list: the log, or what the line offers
+    // (the folder of a snapshot).
+    void StatusClick();
+    // The count at the right of that line: files, checked files and their
+    // trimmed length.
+    QString CountText() const;
 
     TVxAVConverter& Converter() { return VxAVC; }
     // The player behind the "Fast preview" group.
@@ -106,6 +115,7 @@ public:
     TFilesView* lvFiles = nullptr;
     QPlainTextEdit* mmoLog = nullptr;
     QLabel* lblStatus = nullptr;
+    QLabel* lblCount = nullptr;
     QToolButton *btnAdd = nullptr, *btnRemove = nullptr, *btnClear = nullptr, *btnStart = nullptr;
     QComboBox* cbOutputFormat = nullptr;
     QLineEdit* edDirectory = nullptr;
@@ -147,14 +157,34 @@ signals:
 
 protected:
     void showEvent(QShowEvent* Event) override;
+    // The close query: during a batch it asks first; an accepted close keeps
+    // the window's place and the file list for the next start.
     void closeEvent(QCloseEvent* Event) override;
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
-private:
+public:
+    // The window opens at this size, which is also its least.
     static constexpr int FormWidth = 786;
     static constexpr int FormHeight = 534;
 
+private:
     void CreateControls();
+    // Places the controls for the window's size: the list and the preview
+    // take what the window has beyond its least size.
+    void LayOutControls();
+    // The window's place and the list's columns from the settings, and
+    // back at the close.
+    void RestorePlace();
+    void SavePlace();
+    // The file list of the last close, and back.
+    void RestoreKeptList();
+    void SaveKeptList();
+    void UpdateCount();
+    // A status line whose click runs OnClick instead of opening the log.
+    void SetStatusAction(const QString& Text, const QString& Hint, std::function<void()> OnClick);
+    // Colours that follow the theme but are set by hand.
+    void ThemeChanged();
+    void RedrawPreview();
     void CreateMenus();
     void ConnectCommands();
     void CreateBatch();
@@ -185,12 +215,13 @@ private:
     void ReverseChecks();
     void CheckSelected();
     void UncheckSelected();
+    void SelectAll();
     void ShowHelp();
     void ShowHomePage();
     void ShowSupportPage();
     void AboutClick();
     void ShowLog();
-    // Themes: Index 0..6 in the Skin menu's order.
+    // Themes: Index 0..8 in the Skin menu's order.
     void SkinClick(int Index);
     void cbOutputFormatChange(int Index);
     void edDirectoryChange(const QString& Text);
@@ -216,10 +247,14 @@ private:
     QPushButton* btnStartBelow = nullptr;
     QPushButton* btnOptions = nullptr;
     QPushButton *btnBrows = nullptr, *btnOpen = nullptr;
+    QFrame* Rule = nullptr;
+    QLabel *lblOutputFormat = nullptr, *lblDirectory = nullptr;
+    QGroupBox* grpPreview = nullptr;
     // The menus whose entries change as they open, and those entries.
     QMenu *Edit2 = nullptr, *Skin1 = nullptr, *ListMenu = nullptr;
     QAction *Crop1 = nullptr, *Trim1 = nullptr, *WaterMark1 = nullptr, *CheckAll1 = nullptr,
-            *UncheckAll1 = nullptr, *ReserveCheck1 = nullptr, *Check1 = nullptr, *Uncheck1 = nullptr;
+            *UncheckAll1 = nullptr, *ReserveCheck1 = nullptr, *Check1 = nullptr, *Uncheck1 = nullptr,
+            *SelectAll1 = nullptr;
     std::array<QAction*, ThemeCount> SkinEntries{};
     QAction *Crop2 = nullptr, *Trim2 = nullptr, *WaterMark2 = nullptr, *Infomation1 = nullptr, *AddFiles1 = nullptr,
             *Remove2 = nullptr, *Clear2 = nullptr, *Start2 = nullptr;
@@ -246,6 +281,7 @@ private:
     bool FAdding = false;
     bool FClosing = false;
     QStringList FPendingAdds;
+    std::function<void()> FStatusClick;
     int FLastAddFailures = 0;
     int FAddProgressDelay = 500;
 

@@ -7,5 +7,6 @@
 class QWidget;
 
 // Routes ShowMessageBox to modal QMessageBox windows over Parent (or the
-// active window): Information, Warning and Error icons, one OK button.
+// active window): Information, Warning and Error icons, one OK button; and
+// AskQuestion to a question box with one button per answer.
 void InstallMessageBoxes(QWidget* Parent = nullptr);

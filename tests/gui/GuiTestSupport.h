@@ -54,10 +54,16 @@ inline void MenuOpening(const QObject& Window, const char* Name) {
 // The Skin menu's entry for theme Index.
 inline QAction* SkinEntry(const QObject& Window, int Index) {
     QMenu* Skin = Child<QMenu>(Window, "Skin1");
-    return Skin && Index < Skin->actions().size() ? Skin->actions()[Index] : nullptr;
+    if (!Skin) return nullptr;
+    QList<QAction*> Entries;
+    for (QAction* A : Skin->actions())
+        if (!A->isSeparator()) Entries << A;
+    return Index < Entries.size() ? Entries[Index] : nullptr;
 }
 
-// Collects every message box while it lives.
+// Collects every message box while it lives, and answers questions: with
+// the next of Answers (captions) while there are any, else with the
+// question's Cancel answer.
 class TMessages {
 public:
     struct TMessage {
@@ -68,9 +74,25 @@ public:
         SetMessageFunction([this](const std::string& C, const std::string& T, TMessageKind K) {
             List.push_back({C, T, K});
         });
+        SetQuestionFunction([this](const std::string&, const std::string& T, const std::vector<std::string>& A,
+                                   int, int Cancel) {
+            Questions.push_back(T);
+            if (Answers.empty()) return Cancel;
+            const std::string Wanted = Answers.front();
+            Answers.erase(Answers.begin());
+            for (size_t I = 0; I < A.size(); ++I)
+                if (A[I] == Wanted) return static_cast<int>(I);
+            ADD_FAILURE() << "no answer " << Wanted << " to " << T;
+            return Cancel;
+        });
     }
-    ~TMessages() { SetMessageFunction({}); }
+    ~TMessages() {
+        SetMessageFunction({});
+        SetQuestionFunction({});
+    }
     std::vector<TMessage> List;
+    std::vector<std::string> Questions;
+    std::vector<std::string> Answers;
 };
 
 // Records addresses and folders instead of opening them.

@@ -1,5 +1,6 @@
-// Writes a PNG of the main window and the small dialogs, with real content,
-// under every theme:
+// Writes a PNG of the main window and the dialogs, with real content, under
+// every theme (every window under Default, Purple, Dark and System; the main
+// window under the others), and the main window at 1280 x 800 and maximised:
 //   screenshots OUTPUT_FOLDER [MEDIA_FOLDER]
 //   screenshots --screen FILE
 // Run it under xvfb-run (the combo box's open list is taken from the screen).
@@ -28,6 +29,7 @@
 #include "dialogs/WinAbout.h"
 #include "dialogs/WinCover.h"
 #include "dialogs/WinCrop.h"
+#include "dialogs/WinFileInfo.h"
 #include "dialogs/WinPreference.h"
 #include "dialogs/WinProgress.h"
 #include "dialogs/WinTrim.h"
@@ -36,6 +38,7 @@
 #include "gui/FileList.h"
 #include "gui/LogWindow.h"
 #include "gui/WinMain.h"
+#include "gui/WinSettings.h"
 #include "widgets/PictureView.h"
 #include "widgets/Theme.h"
 
@@ -111,6 +114,8 @@ int main(int argc, char** argv) {
                                QDir(Media).filePath("tone.mp3"), QDir(Media).filePath("random.bin")};
 
     for (int Theme = 0; Theme < ThemeCount; ++Theme) {
+        // Every window under these; the main window under the others.
+        const bool AllWindows = Theme == 0 || Theme == 3 || Theme == ThemeDark || Theme == ThemeSystem;
         TfrmMain Main(FreshSettings(Scratch, Theme));
         // The tool does not live beside the program: the list's picture
         // comes from the program's folder.
@@ -122,7 +127,7 @@ int main(int argc, char** argv) {
         Main.SelectRow(2);
         Main.lvFiles->setFocus();
         Shoot(&Main, "main_files_" + ThemeFileName(Theme));
-        if (Theme == 0 || Theme == 3) {
+        if (AllWindows) {
             // The preview group on a video, a still picture and an audio-only
             // file, two ticks into each; the timer is driven by hand.
             TfrmMain Previewing(FreshSettings(Scratch, Theme));
@@ -141,7 +146,7 @@ int main(int argc, char** argv) {
             }
             Previewing.close();
         }
-        if (Theme == 0 || Theme == 3) {
+        if (AllWindows) {
             // The trim and crop dialogs on a video with a trim and borders set.
             TlvFilesRecord Clip;
             Clip.SourceFile = QDir(Media).filePath("clip.mp4").toStdString();
@@ -162,7 +167,7 @@ int main(int argc, char** argv) {
             Shoot(&CropBox, "crop_" + ThemeFileName(Theme));
             CropBox.reject();
         }
-        if (Theme == 0 || Theme == 3) {
+        if (AllWindows) {
             // The progress dialog during a batch, with the live picture.
             TfrmMain Batching(FreshSettings(Scratch, Theme));
             Batching.Batch()->SetModalLoop(false);
@@ -182,6 +187,69 @@ int main(int argc, char** argv) {
             Shoot(Progress, "progress_" + ThemeFileName(Theme));
             Batching.close();
         }
+        if (Theme == 0 || Theme == ThemeDark) {
+            // The window grown: at 1280 x 800 and maximised (run the tool on
+            // a 1920 x 1080 screen for the latter).
+            TfrmMain Grown(FreshSettings(Scratch, Theme));
+            Grown.resize(1280, 800);
+            Grown.show();
+            Grown.AddFiles(Files);
+            QStringList Many;
+            for (const char* Name : {"short.avi", "clip.mp4", "still.png", "tone.wav", "long35.avi"})
+                Many << QDir(Media).filePath(Name);
+            Grown.AddFiles(Many);
+            Grown.SelectRow(1);
+            Grown.lvFilesDblClick();
+            Grown.Timer1->stop();
+            Grown.Timer1Timer();
+            Grown.lvFiles->setFocus();
+            Shoot(&Grown, "main_1280x800_" + ThemeFileName(Theme));
+            Grown.showMaximized();
+            Settle(400);
+            // Without a window manager nothing maximises: take the screen's
+            // room as one would.
+            if (Grown.screen() && Grown.size() != Grown.screen()->availableGeometry().size()) {
+                Grown.setGeometry(Grown.screen()->availableGeometry());
+                Settle(200);
+            }
+            Shoot(&Grown, "main_maximised_" + ThemeFileName(Theme));
+            Grown.close();
+        }
+        if (AllWindows) {
+            // The dialogs of the file list and the profile.
+            TfrmSettings Settings(TProfileFiles{Main.SettingsIni(), SOURCE_DIR "/data/tarnmp4format.ini"}, &Main);
+            Settings.show();
+            Shoot(&Settings, "settings_" + ThemeFileName(Theme));
+            Settings.reject();
+            TfrmFileInfo Info(&Main);
+            Info.SetSourceFile(QDir(Media).filePath("clip.avi").toStdString());
+            Info.show();
+            Shoot(&Info, "file_info_" + ThemeFileName(Theme));
+            Info.reject();
+            TfrmAbout AboutBox(&Main);
+            AboutBox.show();
+            Shoot(&AboutBox, "about_" + ThemeFileName(Theme));
+            AboutBox.reject();
+            TfmDirectory Chooser(&Main);
+            Chooser.SetStartFolder(Scratch.filePath("out").toStdString());
+            Chooser.show();
+            Shoot(&Chooser, "folder_chooser_" + ThemeFileName(Theme));
+            Chooser.reject();
+            TfrmWaterMark Mark(&Main);
+            Mark.SetSourceFile(Main.SelectedRecord() ? Main.SelectedRecord()->SourceFile : std::string());
+            Mark.show();
+            Shoot(&Mark, "watermark_" + ThemeFileName(Theme));
+            Mark.reject();
+            TfrmPreference Preference(Main.SettingsIni(), &Main);
+            Preference.show();
+            Shoot(&Preference, "preference_" + ThemeFileName(Theme));
+            Preference.reject();
+            Main.findChild<QAction*>("ShowLog")->trigger();
+            if (auto* Log = Main.findChild<TfrmLog*>()) {
+                Shoot(Log, "log_window_" + ThemeFileName(Theme));
+                Log->close();
+            }
+        }
         if (Theme == 0) {
             // The list without the focus: the lighter selection.
             Main.cbOutputFormat->setFocus();
@@ -197,6 +265,15 @@ int main(int argc, char** argv) {
             Settle(200);
             if (QScreen* Screen = Main.screen()) Save(Screen->grabWindow(0).copy(0, 0, 800, 560), "menu_skin");
             Skin->hide();
+            // The menus with their keys.
+            for (const char* Name : {"FileMenu", "Edit2", "ToolsMenu"}) {
+                auto* Menu = Main.findChild<QMenu*>(Name);
+                Menu->popup(Main.mapToGlobal(QPoint(20, 30)));
+                Settle(200);
+                if (QScreen* Screen = Main.screen())
+                    Save(Screen->grabWindow(0).copy(0, 0, 800, 560), QString("menu_%1").arg(Name).toLower());
+                Menu->hide();
+            }
             Main.lvFilesContextPopup(QPoint(60, 40));
             Settle(200);
             if (QScreen* Screen = Main.screen()) Save(Screen->grabWindow(0).copy(0, 0, 800, 560), "menu_popup");
@@ -209,30 +286,11 @@ int main(int argc, char** argv) {
                 }
             });
             Main.btnAddClick();
-            Main.findChild<QAction*>("ShowLog")->trigger();
-            if (auto* Log = Main.findChild<TfrmLog*>()) {
-                Shoot(Log, "log_window");
-                Log->close();
-            }
-            TfrmAbout AboutBox(&Main);
-            AboutBox.show();
-            Shoot(&AboutBox, "about");
-            TfmDirectory Chooser(&Main);
-            Chooser.show();
-            Chooser.SelectFolder(QDir::homePath().toStdString());
-            Shoot(&Chooser, "folder_chooser");
-            TfrmWaterMark Mark(&Main);
-            Mark.SetSourceFile(Main.SelectedRecord() ? Main.SelectedRecord()->SourceFile : std::string());
-            Mark.show();
-            Shoot(&Mark, "watermark");
-            TfrmPreference Preference(Main.SettingsIni(), &Main);
-            Preference.show();
-            Shoot(&Preference, "preference");
         }
         Main.close();
         Settle(50);
     }
-    for (int Theme : {0, 3}) {
+    for (int Theme : {0, 3, ThemeDark, ThemeSystem}) {
         ApplyTheme(Theme);
         TfrmCover Cover;
         Cover.ShowNow();
