@@ -242,6 +242,7 @@ void TfmDirectory::btnOkClick() {
     const std::string Folder = FieldFolder().empty() ? SelectedFolder() : FieldFolder();
     if (Folder.empty() || IsReservedFolder(Folder)) return;
     if (!QFileInfo(QString::fromStdString(Folder)).isDir()) {
+        FChosenFolder.clear();
         ShowMessageBox(AppTitle(), "The folder " + Folder + " does not exist.", TMessageKind::Information);
         edtPath->setFocus();
         return;

@@ -24,8 +24,8 @@ public:
     ~TfmDirectory() override;
 
     // The folder of the last successful OK (no trailing "/"); empty after
-    // Cancel, after closing without OK, after a refused CD-ROM folder and
-    // before any choice.
+    // Cancel, after closing without OK, after a refused CD-ROM folder or
+    // typed folder that does not exist, and before any choice.
     const std::string& ChosenFolder() const { return FChosenFolder; }
     // Where the next opening starts: the folder in use (its nearest
     // existing parent when it is gone); empty for the home folder.

@@ -181,11 +181,16 @@ void TfrmProgress::btnResumeClick() {
     btnResume->setEnabled(false);
 }
 
-void TfrmProgress::btnCancelClick() { close(); }
+void TfrmProgress::btnCancelClick() { CloseWithoutAsking(); }
+
+void TfrmProgress::CloseWithoutAsking() {
+    FClosingOurselves = true;
+    close();
+    FClosingOurselves = false;
+}
 
 void TfrmProgress::closeEvent(QCloseEvent* Event) {
-    // Only the title bar's button comes from outside the program.
-    if (Event->spontaneous() && isVisible() && OnCloseQuery && !OnCloseQuery()) {
+    if (!FClosingOurselves && isVisible() && OnCloseQuery && !OnCloseQuery()) {
         Event->ignore();
         return;
     }

@@ -47,9 +47,12 @@ public:
     // conversion (null while there is none); SettingsIni holds the snapshot
     // settings.
     std::function<void()> OnPause, OnResume, OnStop;
-    // Asked before the title bar's close button or Escape closes the dialog
-    // (Cancel and the batch's own end do not ask); false keeps it open.
+    // Asked before the dialog closes any other way than by Cancel or by
+    // CloseWithoutAsking (the title bar's button, Escape); false keeps it
+    // open.
     std::function<bool()> OnCloseQuery;
+    // Closes the dialog at once: the batch's own end.
+    void CloseWithoutAsking();
     std::function<std::shared_ptr<TBitmap>()> CapturedFrame;
     std::string SettingsIni;
 
@@ -101,4 +104,5 @@ private:
     QLabel* Caption(const char* Text, int Left, int Top, int Width);
 
     QToolButton* imgbtnSnap = nullptr;
+    bool FClosingOurselves = false;
 };

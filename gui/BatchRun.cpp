@@ -325,7 +325,7 @@ void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, con
         // Asked before the dialog closes: while one of the program's windows
         // has the focus, the user is watching.
         const bool Watching = QApplication::activeWindow() != nullptr;
-        if (FProgress && FProgress->isVisible()) FProgress->close();
+        if (FProgress && FProgress->isVisible()) FProgress->CloseWithoutAsking();
         ReleaseSleepLock();
         // Someone who turned to other work learns that the batch is over.
         if (!Watching) Platform().Notify("Conversion finished", BatchEndText(FConverted, FFailed));
@@ -379,7 +379,7 @@ void TBatchRun::Close() {
     FRunning = false;
     DetachHandlers();
     FConverter.Stop();
-    if (FProgress && FProgress->isVisible()) FProgress->close();
+    if (FProgress && FProgress->isVisible()) FProgress->CloseWithoutAsking();
     ReleaseSleepLock();
     FShared->SetFrame(nullptr);
     FJobs.clear();

@@ -164,6 +164,8 @@ void TfrmSettings::CreateControls() {
     btnCancel->setObjectName("btnCancel");
     // Enter in a list must not press a button the user did not choose.
     for (QPushButton* Button : {btnDefault, btnOk, btnCancel}) Button->setAutoDefault(false);
+    // Return takes the choices, Escape leaves them.
+    btnOk->setDefault(true);
     connect(btnDefault, &QPushButton::clicked, this, &TfrmSettings::btnDefaultClick);
     connect(btnOk, &QPushButton::clicked, this, &TfrmSettings::btnOkClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmSettings::btnCancelClick);

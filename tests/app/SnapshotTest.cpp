@@ -233,6 +233,8 @@ TEST_F(SnapshotTest, JpegQualityIsHonoured) {
     };
     auto Save = [&](const char* Quality) {
         Settings("jpgCmp", Quality);
+        // Each snapshot comes under a number of its own.
+        fs::remove_all(Out);
         EXPECT_EQ(SaveSnapshot(Ini, Full, Small), Paths({SnapshotFullJpg})) << Quality;
         TBitmap Back = ReadJpeg(Out / SnapshotFullJpg);
         EXPECT_EQ(Back.Width() * 1000 + Back.Height(), 320240) << Quality << " decodes";
@@ -276,11 +278,10 @@ TEST_F(SnapshotTest, FailedFilesAreReportedAndLeaveNothingHalfWritten) {
     };
     rlimit Saved{};
     getrlimit(RLIMIT_FSIZE, &Saved);
+    // The earlier snapshot's files (below) take number 0: this one is 1.
+    const std::vector<std::string> One = SnapshotNames(1);
+    auto In = [&](size_t I) { return (Out / One[I]).string(); };
     const TCase Cases[] = {
-        {"target name taken by a folder", [&] { fs::create_directories(Out / SnapshotSmallJpg); },
-         [&] { fs::remove_all(Out / SnapshotSmallJpg); }, Pattern(40, 30), Pattern(20, 20),
-         {SnapshotFullBmp, SnapshotSmallBmp, SnapshotFullJpg},
-         {"Cannot save snapshot " + (Out / SnapshotSmallJpg).string() + ": Is a directory."}},
         // Writes past 100000 bytes fail half-way: both BMP files.
         {"disk refuses the rest of the file",
          [&] {
@@ -293,18 +294,18 @@ TEST_F(SnapshotTest, FailedFilesAreReportedAndLeaveNothingHalfWritten) {
              setrlimit(RLIMIT_FSIZE, &Saved);
              signal(SIGXFSZ, SIG_DFL);
          },
-         Pattern(320, 240), Pattern(217, 188), {SnapshotFullJpg, SnapshotSmallJpg},
-         {"Cannot save snapshot " + (Out / SnapshotFullBmp).string() + ": File too large.",
-          "Cannot save snapshot " + (Out / SnapshotSmallBmp).string() + ": File too large."}},
+         Pattern(320, 240), Pattern(217, 188), {One[2].c_str(), One[3].c_str()},
+         {"Cannot save snapshot " + In(0) + ": File too large.",
+          "Cannot save snapshot " + In(1) + ": File too large."}},
         // An audio-only preview has no full picture, but its picture area.
-        {"no full picture", [] {}, [] {}, TBitmap(), Pattern(20, 20), {SnapshotSmallBmp, SnapshotSmallJpg},
-         {"Cannot save snapshot " + (Out / SnapshotFullBmp).string() + ": there is no picture.",
-          "Cannot save snapshot " + (Out / SnapshotFullJpg).string() + ": there is no picture."}},
+        {"no full picture", [] {}, [] {}, TBitmap(), Pattern(20, 20), {One[1].c_str(), One[3].c_str()},
+         {"Cannot save snapshot " + In(0) + ": there is no picture.",
+          "Cannot save snapshot " + In(2) + ": there is no picture."}},
     };
     for (const TCase& C : Cases) {
         fs::remove_all(Out);
         fs::create_directories(Out);
-        // Earlier snapshots survive a failed replacement.
+        // An earlier snapshot is left as it was.
         const std::string Old = "earlier snapshot";
         for (const char* Name : {SnapshotFullBmp, SnapshotSmallBmp, SnapshotFullJpg}) WriteText(Out / Name, Old);
         Catcher.Messages.clear();
@@ -323,12 +324,84 @@ TEST_F(SnapshotTest, FailedFilesAreReportedAndLeaveNothingHalfWritten) {
         for (const std::string& Name : FilesIn(Out))
             EXPECT_EQ(Name.find(".part"), std::string::npos) << C.Name << ": temporary file " << Name << " left";
         for (const char* Name : {SnapshotFullBmp, SnapshotSmallBmp, SnapshotFullJpg}) {
-            bool New = false;
-            for (const char* W : C.Written) New = New || std::string(Name) == W;
-            if (!New) {
-                EXPECT_EQ(ReadAll(Out / Name), std::vector<uint8_t>(Old.begin(), Old.end()))
-                    << C.Name << ": " << Name << " lost its earlier content";
-            }
+            EXPECT_EQ(ReadAll(Out / Name), std::vector<uint8_t>(Old.begin(), Old.end()))
+                << C.Name << ": " << Name << " lost its earlier content";
         }
     }
+}
+
+// A snapshot takes the first number none of whose four names is an entry
+// of the folder, whatever kind of entry it is.
+TEST_F(SnapshotTest, NextSnapshotTakesTheFirstNumberWithAllFourNamesFree) {
+    EXPECT_EQ(SnapshotNames(0),
+              std::vector<std::string>({SnapshotFullBmp, SnapshotSmallBmp, SnapshotFullJpg, SnapshotSmallJpg}));
+    EXPECT_EQ(SnapshotNames(12), std::vector<std::string>({"Snapshot_12_full.bmp", "Snapshot_12_small.bmp",
+                                                           "Snapshot_12_full.jpg", "Snapshot_12_small.jpg"}));
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Taken;  // "name" a file, "name/" a folder, "name@" a dangling link
+        int Number;
+    };
+    const TCase Cases[] = {
+        {"empty folder", {}, 0},
+        {"a whole first snapshot", {"Snapshot_full.bmp", "Snapshot_small.bmp", "Snapshot_full.jpg",
+                                    "Snapshot_small.jpg"}, 1},
+        {"only one file of the first", {"Snapshot_small.jpg"}, 1},
+        {"a folder takes a name", {"Snapshot_full.bmp/"}, 1},
+        {"a dangling link takes a name", {"Snapshot_full.jpg", "Snapshot_1_small.bmp@"}, 2},
+        {"a gap is filled", {"Snapshot_full.bmp", "Snapshot_2_full.bmp"}, 1},
+        {"other files do not count", {"snapshot_full.bmp", "Snapshot_full.png", "Snapshot_1_full.bmp.part"}, 0},
+    };
+    for (const TCase& C : Cases) {
+        fs::remove_all(Out);
+        fs::create_directories(Out);
+        for (std::string Entry : C.Taken) {
+            if (Entry.back() == '/') {
+                fs::create_directories(Out / Entry.substr(0, Entry.size() - 1));
+            } else if (Entry.back() == '@') {
+                fs::create_symlink(Out / "nowhere", Out / Entry.substr(0, Entry.size() - 1));
+            } else {
+                WriteText(Out / Entry, "x");
+            }
+        }
+        EXPECT_EQ(FreeSnapshotNumber(Out.string()), C.Number) << C.Name;
+    }
+}
+
+// The second snapshot leaves the first one's files as they were, and the
+// two share no name.
+TEST_F(SnapshotTest, SecondSnapshotLeavesTheFirstOnesFilesInPlace) {
+    const std::vector<std::string> First = SaveSnapshot(Ini, Pattern(64, 48), Pattern(21, 18));
+    ASSERT_EQ(First, Paths({SnapshotFullBmp, SnapshotSmallBmp, SnapshotFullJpg, SnapshotSmallJpg}));
+    std::vector<std::vector<uint8_t>> Before;
+    for (const std::string& Path : First) Before.push_back(ReadAll(Path));
+    const std::vector<std::string> Second = SaveSnapshot(Ini, Pattern(32, 24), Pattern(21, 18));
+    std::vector<std::string> Expected;
+    for (const std::string& Name : SnapshotNames(1)) Expected.push_back((Out / Name).string());
+    EXPECT_EQ(Second, Expected);
+    for (size_t I = 0; I < First.size(); ++I) EXPECT_EQ(ReadAll(First[I]), Before[I]) << First[I];
+    EXPECT_EQ(ReadBmp(Out / "Snapshot_1_full.bmp").Width(), 32);
+    EXPECT_EQ(FilesIn(Out).size(), 8u);
+    EXPECT_TRUE(Catcher.Messages.empty());
+}
+
+// A name taken after the number was chosen is not written over.
+TEST_F(SnapshotTest, NewFileNeverReplacesAnEntry) {
+    fs::create_directories(Out);
+    const std::vector<uint8_t> Bytes = {1, 2, 3};
+    std::string Error;
+    EXPECT_TRUE(WriteNewFile((Out / "a.bmp").string(), Bytes, Error)) << Error;
+    EXPECT_EQ(ReadAll(Out / "a.bmp"), Bytes);
+    WriteText(Out / "b.bmp", "old");
+    fs::create_symlink(Out / "nowhere", Out / "c.bmp");
+    fs::create_directories(Out / "d.bmp");
+    for (const char* Name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp"}) {
+        Error.clear();
+        EXPECT_FALSE(WriteNewFile((Out / Name).string(), {9, 9}, Error)) << Name;
+        EXPECT_FALSE(Error.empty()) << Name;
+    }
+    EXPECT_EQ(ReadAll(Out / "a.bmp"), Bytes);
+    EXPECT_EQ(ReadAll(Out / "b.bmp"), std::vector<uint8_t>({'o', 'l', 'd'}));
+    EXPECT_FALSE(fs::exists(Out / "nowhere"));
+    for (const std::string& Name : FilesIn(Out)) EXPECT_EQ(Name.find(".part"), std::string::npos) << Name;
 }

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +23,8 @@
 #include "dialogs/WinAbout.h"
 #include "dialogs/WinCover.h"
 #include "dialogs/WinWaterMark.h"
+#include "app/Credits.h"
+#include "binding/LibAV.h"
 #include "widgets/Platform.h"
 #include "widgets/Theme.h"
 
@@ -234,7 +238,8 @@ TEST_F(DialogsTest, AboutShowsTitleVersionAndOpensItsLink) {
         EXPECT_EQ(About.windowTitle(), "About");
         EXPECT_EQ(About.size(), QSize(TfrmAbout::ShownWidth, TfrmAbout::ShownHeight));
         EXPECT_EQ(About.lblAppNameVer->text().toStdString(), C.Title + C.Version);
-        EXPECT_EQ(About.lblRights->text(), "All Rights Reserved");
+        EXPECT_EQ(About.lblRights->text().toStdString(),
+                  "Free software under the GNU General Public License, version 2 or later");
         EXPECT_EQ(About.lblBuyNow1->Address().toStdString(), C.Home);
         Fake.Opened.clear();
         QTest::mouseClick(About.lblBuyNow1, Qt::LeftButton);
@@ -243,6 +248,145 @@ TEST_F(DialogsTest, AboutShowsTitleVersionAndOpensItsLink) {
         EXPECT_FALSE(About.isVisible());
         GlobalObject = nullptr;
     }
+}
+
+// The libraries the program stands on: FFmpeg's six with the versions the
+// binding loaded (asked of the box before it shows), the encoders and the
+// JPEG library with theirs, and Qt; Licences opens the help page's credits.
+TEST_F(DialogsTest, AboutListsTheLibrariesWithTheVersionsLoaded) {
+    bool Asked = false;
+    TfrmAbout About;
+    About.LoadLibraries = [&] {
+        Asked = true;
+        ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError();
+    };
+    About.open();
+    EXPECT_TRUE(Asked);
+    QTreeWidget* List = About.tvCredits;
+    auto RowOf = [&](const QString& Name) -> QTreeWidgetItem* {
+        for (int I = 0; I < List->topLevelItemCount(); ++I)
+            if (List->topLevelItem(I)->text(TfrmAbout::ccName) == Name) return List->topLevelItem(I);
+        ADD_FAILURE() << "no row " << Name.toStdString();
+        return nullptr;
+    };
+    const struct {
+        const char* Name;
+        std::string Version;  // empty: any, but shown
+        const char* FilePrefix;
+        const char* Licence;
+    } Rows[] = {
+        {"FFmpeg libavcodec", VersionText(av::avcodec_version()), "libavcodec.so.", "GPL-2.0-or-later"},
+        {"FFmpeg libavformat", VersionText(av::avformat_version()), "libavformat.so.", "GPL-2.0-or-later"},
+        {"FFmpeg libavutil", VersionText(av::avutil_version()), "libavutil.so.", "GPL-2.0-or-later"},
+        {"FFmpeg libavfilter", VersionText(av::avfilter_version()), "libavfilter.so.", "GPL-2.0-or-later"},
+        {"FFmpeg libswscale", VersionText(av::swscale_version()), "libswscale.so.", "GPL-2.0-or-later"},
+        {"FFmpeg libswresample", VersionText(av::swresample_version()), "libswresample.so.", "GPL-2.0-or-later"},
+        {"x264 (H.264 encoder)", "", "libx264.so.", "GPL-2.0-or-later"},
+        {"Xvid (MPEG-4 encoder)", "", "libxvidcore.so.", "GPL-2.0-or-later"},
+        {"LAME (MP3 encoder)", "", "libmp3lame.so.", "LGPL-2.0-or-later"},
+        {"libjpeg-turbo", "", "libjpeg.so.", "IJG AND BSD-3-Clause AND Zlib"},
+        {"Qt", qVersion(), "libQt6Core.so.", "LGPL-3.0-only"},
+    };
+    EXPECT_EQ(List->topLevelItemCount(), int(std::size(Rows)));
+    for (const auto& R : Rows) {
+        SCOPED_TRACE(R.Name);
+        QTreeWidgetItem* Item = RowOf(R.Name);
+        if (!Item) continue;
+        const QString Version = Item->text(TfrmAbout::ccVersion);
+        if (!R.Version.empty()) {
+            EXPECT_EQ(Version.toStdString(), R.Version);
+        }
+        EXPECT_FALSE(Version.isEmpty() || Version == "not loaded");
+        EXPECT_TRUE(Item->toolTip(TfrmAbout::ccVersion).startsWith(QString("Loaded from ") + R.FilePrefix))
+            << Item->toolTip(TfrmAbout::ccVersion).toStdString();
+        EXPECT_EQ(Item->text(TfrmAbout::ccLicence).toStdString(), R.Licence);
+    }
+    // The versions are the loaded libraries' own: libavcodec 59 is FFmpeg 5.1.
+    EXPECT_TRUE(RowOf("FFmpeg libavcodec")->text(TfrmAbout::ccVersion).startsWith("59."));
+    Fake.Opened.clear();
+    Click(About.btnLicences);
+    ASSERT_EQ(Fake.Opened.size(), 1u);
+    EXPECT_TRUE(QString::fromStdString(Fake.Opened[0]).endsWith("help/index.html#credits"));
+    About.reject();
+}
+
+// The folder chooser opens at the folder in use (or what is left of it),
+// takes a typed or pasted folder, refuses one that does not exist, and
+// makes new folders with free names.
+TEST_F(DialogsTest, FolderChooserTakesTypedFoldersAndMakesNewOnes) {
+    const fs::path Deep = Root / "disk" / "videos" / "converted";
+    fs::create_directories(Deep);
+    TfmDirectory Chooser;
+    EXPECT_EQ(Chooser.windowTitle(), "Browse for Folder");
+    EXPECT_GE(Chooser.fontMetrics().horizontalAdvance(Chooser.windowTitle()), 50) << "the whole word";
+    const struct {
+        const char* Name;
+        std::string Start;
+        std::string Opens;
+    } Starts[] = {
+        {"the folder in use", Deep.string(), Deep.string()},
+        {"its nearest existing parent", (Deep / "gone" / "deeper").string(), Deep.string()},
+        {"home without one", "", QDir::cleanPath(QString::fromStdString(HomeFolder())).toStdString()},
+    };
+    for (const auto& S : Starts) {
+        Chooser.SetStartFolder(S.Start);
+        Chooser.open();
+        EXPECT_EQ(Chooser.SelectedFolder(), S.Opens) << S.Name;
+        EXPECT_EQ(Chooser.edtPath->text().toStdString(), S.Opens) << S.Name;
+        Chooser.reject();
+    }
+
+    const struct {
+        const char* Name;
+        std::string Typed;
+        bool Taken;
+        std::string Chosen;
+    } Typed[] = {
+        {"a full path", (Root / "disk").string(), true, (Root / "disk").string()},
+        {"with a trailing slash and dots", (Root / "disk" / "videos" / ".." / "videos").string() + "/", true,
+         (Root / "disk" / "videos").string()},
+        {"a pasted address", "file://" + Deep.string(), true, Deep.string()},
+        {"a folder that is not there", (Root / "nowhere").string(), false, ""},
+    };
+    for (const auto& T : Typed) {
+        SCOPED_TRACE(T.Name);
+        Messages.clear();
+        Chooser.SetStartFolder(Deep.string());
+        Chooser.open();
+        Chooser.edtPath->clear();
+        QTest::keyClicks(Chooser.edtPath, QString::fromStdString(T.Typed));
+        QTest::keyClick(Chooser.edtPath, Qt::Key_Return);
+        EXPECT_EQ(Chooser.isVisible(), !T.Taken);
+        EXPECT_EQ(Chooser.ChosenFolder(), T.Chosen);
+        EXPECT_EQ(Messages.size(), T.Taken ? 0u : 1u);
+        if (!T.Taken) {
+            EXPECT_EQ(Messages[0].Text, "The folder " + T.Typed + " does not exist.");
+        } else {
+            // The tree followed the typing.
+            EXPECT_EQ(Chooser.SelectedFolder(), T.Chosen);
+        }
+        if (Chooser.isVisible()) Chooser.reject();
+    }
+
+    // New Folder makes "New Folder", then "New Folder 2", in the folder at
+    // hand, and selects it for its name to be typed.
+    Messages.clear();
+    Chooser.SetStartFolder((Root / "disk").string());
+    Chooser.open();
+    for (const char* Expected : {"New Folder", "New Folder 2"}) {
+        Chooser.SelectFolder((Root / "disk").string());
+        Click(Chooser.btnNewFolder);
+        EXPECT_TRUE(fs::is_directory(Root / "disk" / Expected)) << Expected;
+        EXPECT_EQ(Chooser.SelectedFolder(), (Root / "disk" / Expected).string());
+        EXPECT_EQ(Chooser.edtPath->text().toStdString(), (Root / "disk" / Expected).string());
+    }
+    // The name is being edited in the tree.
+    bool Editing = false;
+    for (QLineEdit* Editor : Chooser.stview_selectdir->findChildren<QLineEdit*>())
+        Editing = Editing || (Editor->isVisible() && Editor->text() == "New Folder 2");
+    EXPECT_TRUE(Editing);
+    Chooser.reject();
+    for (const TMessage& M : Messages) ADD_FAILURE() << M.Text;
 }
 
 TEST_F(DialogsTest, SplashHidesOnceTheMainWindowShows) {

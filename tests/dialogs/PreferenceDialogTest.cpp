@@ -248,15 +248,17 @@ TEST_F(PreferenceDialog, OpenShowsTheStoredFolder) {
 
 TEST_F(PreferenceDialog, DefaultThenOkStoresTheListedValues) {
     std::ofstream(Settings) << "[settings]\nsnapOutPutDir=/data/snaps\nsnapJpg=1\nsnapSmallSize=1\n"
-                               "jpgCmp=77\npriority=3\njobs=2\nskinIndex=4\n";
+                               "jpgCmp=77\npriority=3\njobs=2\nskinIndex=4\nkeepList=0\n";
     TfrmPreference& D = Open();
+    EXPECT_FALSE(D.ckKeepList->isChecked());
     Click(D.btnDefault);
     EXPECT_FALSE(D.spedCmp->isEnabled());
     Click(D.btnOk);
     EXPECT_FALSE(D.isVisible());
     const std::pair<const char*, std::string> Expected[] = {
         {"snapOutPutDir", DefaultOutputFolder()}, {"snapBmp", "1"}, {"snapJpg", "0"}, {"snapFullSize", "1"},
-        {"snapSmallSize", "0"}, {"jpgCmp", "20"}, {"priority", "1"}, {"jobs", "1"}, {"skinIndex", "4"}};
+        {"snapSmallSize", "0"}, {"jpgCmp", "20"}, {"priority", "1"}, {"jobs", "1"}, {"skinIndex", "4"},
+        {"keepList", "1"}};
     for (const auto& [Key, Value] : Expected) EXPECT_EQ(Read(Key), Value) << Key;
     const std::string Text = ReadAll(Settings);
     EXPECT_NE(Text.find("snapOutPutDir="), std::string::npos);
@@ -271,11 +273,13 @@ TEST_F(PreferenceDialog, OkStoresTheChoicesAndConversionsAtOnce) {
     D.trcCmp->setValue(64);
     D.rdGrpPriorityItems->button(0)->click();
     D.spedJobs->setValue(2);
+    EXPECT_TRUE(D.ckKeepList->isChecked()) << "kept unless turned off";
+    D.ckKeepList->click();
     D.edtSnapDirectory->clear();  // an empty field stores the default folder
     Click(D.btnOk);
     const std::pair<const char*, std::string> Expected[] = {
         {"SnapOutPutDir", DefaultOutputFolder()}, {"snapBmp", "0"}, {"snapJpg", "1"}, {"snapFullSize", "0"},
-        {"snapSmallSize", "1"}, {"jpgCmp", "64"}, {"Priority", "0"}, {"jobs", "2"}};
+        {"snapSmallSize", "1"}, {"jpgCmp", "64"}, {"Priority", "0"}, {"jobs", "2"}, {"keepList", "0"}};
     for (const auto& [Key, Value] : Expected) EXPECT_EQ(Read(Key), Value) << Key;
     EXPECT_EQ(TfrmPreference::StoredJobs(Settings), 2);
 }

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QWindow>
 
 #include <functional>
 #include <QToolButton>
@@ -221,11 +222,101 @@ TEST_F(BatchTest, ClosingTheWindowMidJobLeavesACompleteFile) {
     // Some seconds of the 35 are written when the window closes.
     ASSERT_TRUE(QTest::qWaitFor([&] { return W.RowText(0, fcProgress).remove('%').toInt() >= 5; }, BatchTimeoutMs));
     ASSERT_NE(W.RowText(0, fcProgress), "100%");
+    // A close during a batch asks first; Stop closes as it always did.
+    Messages.Answers = {"Stop"};
     W.close();
+    EXPECT_EQ(Messages.Questions.size(), 1u);
+    EXPECT_FALSE(W.isVisible());
     EXPECT_FALSE(W.Batch()->ProgressDialog()->isVisible());
     Window.reset();  // the component waits for its job to finish the file
     ExpectDecodesToItsEnd(Out("long35_(new).mp4"), 0.2, 34.0);
 }
+
+namespace {
+
+// The ways of closing that would stop a running batch.
+enum TClosePath { cpProgressTitleBar, cpProgressEscape, cpMainWindow, cpExit };
+
+struct TCloseCase {
+    const char* Name;
+    TClosePath Path;
+    const char* Answer;
+};
+
+const TCloseCase CloseCases[] = {
+    {"ProgressTitleBarStop", cpProgressTitleBar, "Stop"},
+    {"ProgressTitleBarContinue", cpProgressTitleBar, "Continue"},
+    {"ProgressEscapeContinue", cpProgressEscape, "Continue"},
+    {"MainWindowStop", cpMainWindow, "Stop"},
+    {"MainWindowContinue", cpMainWindow, "Continue"},
+    {"ExitStop", cpExit, "Stop"},
+    {"ExitContinue", cpExit, "Continue"},
+};
+
+class BatchCloseTest : public BatchTest, public ::testing::WithParamInterface<TCloseCase> {};
+
+}  // namespace
+
+// Closing the progress dialog by its title bar or Escape, closing the main
+// window or choosing Exit during a batch asks first. Stop stops, and the
+// file being written is complete as far as it got; the other answer goes
+// on with the batch, nothing closed.
+TEST_P(BatchCloseTest, AsksFirstThenStopsOrGoesOn) {
+    const TCloseCase& Case = GetParam();
+    TfrmMain& W = Ready(MediaList({"long35.avi"}));
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
+    W.btnStart->click();
+    TfrmProgress* Dialog = W.Batch()->ProgressDialog();
+    // Held where it is, so that the question comes in the middle of the
+    // file however fast the machine.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !W.RowText(0, fcProgress).isEmpty(); }, BatchTimeoutMs));
+    Dialog->btnPause->click();
+    ASSERT_EQ(Ended.count(), 0);
+    ASSERT_TRUE(W.Batch()->Running());
+
+    Messages.Answers = {Case.Answer};
+    switch (Case.Path) {
+        case cpProgressTitleBar:
+            // What the window manager's close button sends.
+            Dialog->windowHandle()->close();
+            break;
+        case cpProgressEscape:
+            QTest::keyClick(Dialog, Qt::Key_Escape);
+            break;
+        case cpMainWindow:
+            W.close();
+            break;
+        case cpExit:
+            Child<QToolButton>(W, "btnExit")->click();
+            break;
+    }
+    ASSERT_EQ(Messages.Questions, std::vector<std::string>{"Stop converting? The part converted so far is kept."});
+    const bool MainPath = Case.Path == cpMainWindow || Case.Path == cpExit;
+    if (std::string(Case.Answer) == "Continue") {
+        // Nothing closed; the batch goes on to the end of the file.
+        EXPECT_TRUE(Dialog->isVisible());
+        EXPECT_TRUE(W.isVisible());
+        EXPECT_TRUE(W.Batch()->Running());
+        Dialog->btnResume->click();
+        EXPECT_TRUE(WaitForEnd(W, Ended));
+        EXPECT_EQ(W.RowText(0, fcProgress), "100%");
+        EXPECT_EQ(Messages.Questions.size(), 1u);
+        ExpectDecodesToItsEnd(Out("long35_(new).mp4"), 34.0, 36.0);
+        return;
+    }
+    EXPECT_FALSE(Dialog->isVisible());
+    EXPECT_EQ(W.isVisible(), !MainPath);
+    if (MainPath) {
+        Window.reset();  // the component waits for its job to finish the file
+    } else {
+        EXPECT_TRUE(Ended.count() > 0 || Ended.wait(BatchTimeoutMs));
+        EXPECT_NE(W.RowText(0, fcProgress), "100%");
+    }
+    ExpectDecodesToItsEnd(Out("long35_(new).mp4"), 0.2, 34.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gui, BatchCloseTest, ::testing::ValuesIn(CloseCases),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(BatchTest, PauseThenCancelStopsAndTheNextBatchOpensRunning) {
     TfrmMain& W = Ready(MediaList({"long35.avi", "short.avi"}), 26);

@@ -235,6 +235,38 @@ TEST_F(PreviewTest, SnapshotWritesTheSelectedFilesAtTheirSizes) {
     }
 }
 
+// A second snapshot leaves the first one's files as they were and comes
+// under the next number; the line under the list says where they went, and
+// a click on it opens that folder.
+TEST_F(PreviewTest, SecondSnapshotKeepsTheFirstAndTheStatusLineOpensItsFolder) {
+    const fs::path Snaps = Folder / "snaps";
+    IniFile(SettingsIni).WriteString(SettingsKeys::Section, SettingsKeys::SnapOutputDir, Snaps.string());
+    TfrmMain& W = Shown({"clip.mp4"});
+    W.imgbtnPlayClick();
+    W.Timer1Timer();
+    W.imgbtnSnapClick();
+    const std::vector<std::string> First = SnapshotNames(0), Second = SnapshotNames(1);
+    std::vector<std::string> Before;
+    for (const std::string& Name : First) Before.push_back(ReadWhole(Snaps / Name));
+    const QString Where = QString::fromStdString(Snaps.string() + "/");
+    EXPECT_TRUE(W.StatusText().startsWith("Snapshot_full.bmp and 3 more saved in " + Where))
+        << W.StatusText().toStdString();
+
+    W.Timer1Timer();
+    W.imgbtnSnapClick();
+    for (size_t I = 0; I < First.size(); ++I) EXPECT_EQ(ReadWhole(Snaps / First[I]), Before[I]) << First[I];
+    for (const std::string& Name : Second) EXPECT_TRUE(fs::exists(Snaps / Name)) << Name;
+    EXPECT_TRUE(W.StatusText().startsWith("Snapshot_1_full.bmp and 3 more saved in " + Where))
+        << W.StatusText().toStdString();
+    QTest::mouseClick(W.lblStatus, Qt::LeftButton);
+    EXPECT_EQ(Desktop.Folders, std::vector<std::string>{Where.toStdString()});
+    EXPECT_TRUE(Messages.List.empty());
+    // A later message takes the line back to the log.
+    W.AddFiles({Media("random.bin")});
+    QTest::mouseClick(W.lblStatus, Qt::LeftButton);
+    EXPECT_EQ(Desktop.Folders.size(), 1u);
+}
+
 TEST_F(PreviewTest, SnapshotThatCannotBeWrittenSaysSo) {
     const fs::path Blocked = Folder / "blocked";
     {

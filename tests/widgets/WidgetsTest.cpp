@@ -5,14 +5,18 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QStyle>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QSet>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <thread>
 
 #include "app/GlobalUnit.h"
 #include "common/Bitmap.h"
+#include "widgets/Controls.h"
 #include "widgets/MessageBox.h"
 #include "widgets/PathText.h"
 #include "widgets/PictureView.h"
@@ -73,13 +77,14 @@ TEST(Theme, NamesAndOddRowTints) {
         {0, "Default", QColor(226, 230, 246)}, {1, "Gray", QColor(236, 236, 236)},
         {2, "Orange", QColor(248, 242, 224)},  {3, "Purple", QColor(246, 230, 241)},
         {4, "Red", QColor(247, 225, 225)},     {5, "Green", QColor(226, 247, 225)},
-        {6, "Light blue", QColor(225, 240, 247)}, {7, "", QColor(235, 235, 235)},
-        {-1, "", QColor(235, 235, 235)},
+        {6, "Light blue", QColor(225, 240, 247)}, {7, "Dark", QColor(44, 46, 52)},
+        {9, "", QColor(235, 235, 235)},       {-1, "", QColor(235, 235, 235)},
     };
     for (const auto& T : Themes) {
         EXPECT_STREQ(ThemeName(T.Index), T.Name) << T.Index;
         EXPECT_EQ(OddRowTint(T.Index), T.Tint) << T.Index;
     }
+    EXPECT_STREQ(ThemeName(ThemeSystem), "System");
 }
 
 // WCAG contrast ratio of two colours.
@@ -94,7 +99,7 @@ static double Contrast(const QColor& A, const QColor& B) {
 
 TEST(Theme, EveryThemeIsFusionWithReadableColoursAndOutOfRangeKeepsIt) {
     QSet<QRgb> Windows;
-    for (int I = 0; I < ThemeCount; ++I) {
+    for (int I = 0; I < TintedThemeCount; ++I) {
         ApplyTheme(I);
         ASSERT_EQ(CurrentTheme(), I);
         EXPECT_EQ(QApplication::style()->name().toLower(), "fusion");
@@ -106,11 +111,11 @@ TEST(Theme, EveryThemeIsFusionWithReadableColoursAndOutOfRangeKeepsIt) {
         EXPECT_GE(Contrast(P.color(QPalette::HighlightedText), P.color(QPalette::Highlight)), 4.5) << ThemeName(I);
         Windows.insert(P.color(QPalette::Window).rgb());
     }
-    EXPECT_EQ(Windows.size(), ThemeCount) << "each theme tints its windows";
+    EXPECT_EQ(Windows.size(), TintedThemeCount) << "each theme tints its windows";
 
     ApplyTheme(3);
     const QColor Purple = QApplication::palette().color(QPalette::Window);
-    for (int Outside : {-1, 7, 100}) {
+    for (int Outside : {-1, ThemeCount, 100}) {
         ApplyTheme(Outside);
         EXPECT_EQ(CurrentTheme(), 3);
         EXPECT_EQ(QApplication::palette().color(QPalette::Window), Purple);
@@ -123,6 +128,95 @@ TEST(Theme, EveryThemeIsFusionWithReadableColoursAndOutOfRangeKeepsIt) {
     Window.setPalette(Own);
     ApplyCurrentTheme(&Window);
     EXPECT_EQ(Window.palette().color(QPalette::Window), Purple);
+    ApplyTheme(0);
+}
+
+// Under every theme, the seven, Dark and System alike: texts on their
+// grounds, the list's rows as it draws them, read-only fields and the
+// captions on picture backgrounds.
+TEST(Theme, EveryColourPairIsReadableUnderEveryTheme) {
+    const QString SystemStyle = QApplication::style()->name();
+    for (int I = 0; I < ThemeCount; ++I) {
+        SCOPED_TRACE(ThemeName(I));
+        ApplyTheme(I);
+        EXPECT_EQ(CurrentTheme(), I);
+        const QPalette P = QApplication::palette();
+        const TListColours L = ListColours(I);
+        // Under System the palette's own pairs are the desktop's choice;
+        // what the program makes of them is checked.
+        const bool Ours = I != ThemeSystem;
+        const struct {
+            const char* What;
+            QColor Text, Ground;
+            double Least;
+            bool Checked;
+        } Pairs[] = {
+            {"window text", P.color(QPalette::WindowText), P.color(QPalette::Window), 7.0, Ours},
+            {"button text", P.color(QPalette::ButtonText), P.color(QPalette::Button), 4.5, Ours},
+            {"field text", P.color(QPalette::Text), P.color(QPalette::Base), 7.0, Ours},
+            {"selection", P.color(QPalette::HighlightedText), P.color(QPalette::Highlight), 4.5, Ours},
+            {"even row", L.Text, L.Even, 7.0, true},
+            {"odd row", L.Text, L.Odd, 7.0, true},
+            {"selected row", L.SelectedText, L.SelectedFocused, 4.5, Ours},
+            {"unfocused selected row", L.Text, L.Selected, 4.5, true},
+            {"check box", L.Check, L.Odd, 4.5, true},
+            {"read-only field", Colour3DLightText(), Colour3DLight(), 7.0, true},
+            {"picture caption", PictureCaption(), PictureBackground(), 4.5, true},
+        };
+        for (const auto& Pair : Pairs) {
+            if (Pair.Checked) {
+                EXPECT_GE(Contrast(Pair.Text, Pair.Ground), Pair.Least) << Pair.What;
+            }
+        }
+        // The list can tell its rows apart.
+        EXPECT_NE(L.Even, L.Odd);
+        EXPECT_NE(L.SelectedFocused, L.Selected);
+    }
+    // Dark is dark everywhere, with picture grounds of its own; System
+    // brings back the style the program found.
+    ApplyTheme(ThemeDark);
+    EXPECT_TRUE(DarkColours());
+    EXPECT_LT(QApplication::palette().color(QPalette::Window).lightness(), 80);
+    EXPECT_LT(PictureBackground().lightness(), 80);
+    ApplyTheme(ThemeSystem);
+    EXPECT_EQ(QApplication::style()->name(), SystemStyle);
+    ApplyTheme(0);
+    EXPECT_FALSE(DarkColours());
+    EXPECT_EQ(PictureBackground(), PreviewBackground);
+    EXPECT_EQ(Colour3DLight(), QColor(227, 227, 227));
+}
+
+// The style's black glyphs (play, stop, close) turn light under a dark
+// theme; coloured pictures stay as they are.
+TEST(Theme, DarkGlyphIconsAreLightenedUnderDarkThemes) {
+    struct TCase {
+        const char* Name;
+        QStyle::StandardPixmap Picture;
+        bool Glyph;
+    } Cases[] = {{"play", QStyle::SP_MediaPlay, true}, {"stop", QStyle::SP_MediaStop, true},
+                 {"save", QStyle::SP_DialogSaveButton, false}};
+    auto Lightest = [](const QIcon& Icon) {
+        const QImage Image = Icon.pixmap(24, 24).toImage().convertToFormat(QImage::Format_ARGB32);
+        int Most = 0;
+        for (int Y = 0; Y < Image.height(); ++Y)
+            for (int X = 0; X < Image.width(); ++X)
+                if (qAlpha(Image.pixel(X, Y)) > 128) Most = std::max(Most, QColor(Image.pixel(X, Y)).lightness());
+        return Most;
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        ApplyTheme(0);
+        const QIcon Icon = ThemedIcon("no-such-icon-in-any-theme", C.Picture);
+        const QImage Light = Icon.pixmap(24, 24).toImage();
+        const int Before = Lightest(Icon);
+        ApplyTheme(ThemeDark);
+        if (C.Glyph) {
+            EXPECT_LT(Before, 110);
+            EXPECT_GT(Lightest(Icon), 170);
+        } else {
+            EXPECT_EQ(Icon.pixmap(24, 24).toImage(), Light);
+        }
+    }
     ApplyTheme(0);
 }
 
@@ -219,6 +313,43 @@ TEST(MessageBoxes, ShowCaptionTextAndIconByKind) {
         EXPECT_EQ(Icon, K.Icon);
     }
     SetMessageFunction({});
+    SetQuestionFunction({});
+}
+
+// Questions get one button per answer; the one clicked is the answer,
+// Escape gives the Cancel answer, Return the default one. Without a box
+// installed there is no one to ask: the answer is Cancel.
+TEST(MessageBoxes, QuestionsAnswerWithTheButtonChosen) {
+    const std::vector<std::string> Answers = {"Stop", "Continue"};
+    SetQuestionFunction({});
+    EXPECT_EQ(AskQuestion("Title", "Stop converting?", Answers, 1, 1), 1);
+    InstallMessageBoxes();
+    const struct {
+        const char* Name;
+        std::function<void(QMessageBox&)> Answer;
+        int Expected;
+    } Cases[] = {
+        {"click Stop", [](QMessageBox& Box) { Box.buttons()[0]->click(); }, 0},
+        {"Escape", [](QMessageBox& Box) { QTest::keyClick(&Box, Qt::Key_Escape); }, 1},
+        {"Return", [](QMessageBox& Box) { QTest::keyClick(&Box, Qt::Key_Return); }, 1},
+    };
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        QStringList Buttons;
+        QString Text;
+        QTimer::singleShot(0, [&] {
+            auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(Box, nullptr);
+            Text = Box->text();
+            for (QAbstractButton* B : Box->buttons()) Buttons << B->text();
+            C.Answer(*Box);
+        });
+        EXPECT_EQ(AskQuestion("Title", "Stop converting?", Answers, 1, 1), C.Expected);
+        EXPECT_EQ(Text, "Stop converting?");
+        EXPECT_EQ(Buttons, (QStringList{"Stop", "Continue"}));
+    }
+    SetMessageFunction({});
+    SetQuestionFunction({});
 }
 
 TEST(PlatformServices, ReplaceableAndCdRomTestOnOrdinaryFolders) {
