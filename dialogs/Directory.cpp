@@ -92,8 +92,11 @@ TfmDirectory::TfmDirectory(QWidget* Parent) : QDialog(Parent) {
     // The folder selected at the opening shows once its parent is read.
     connect(FModel, &QFileSystemModel::directoryLoaded, this, [this](const QString& Loaded) {
         const QModelIndex Current = stview_selectdir->currentIndex();
-        if (!FScrollPending || !Current.isValid() || FModel->filePath(Current.parent()) != Loaded) return;
-        FScrollPending = false;
+        if (!FScrollPending || !Current.isValid()) return;
+        const QString Path = FModel->filePath(Current);
+        if (Loaded != "/" && !Path.startsWith(Loaded + "/")) return;
+        // Each folder on the way read moves the rows; the last one settles them.
+        if (FModel->filePath(Current.parent()) == Loaded) FScrollPending = false;
         stview_selectdir->scrollTo(Current, QAbstractItemView::PositionAtCenter);
     });
     // A new folder's name given in the tree reaches the path field.
