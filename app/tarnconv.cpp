@@ -147,7 +147,7 @@ private:
     bool FBatchEnded = false;
     int FOpenFailures = 0;
     int FUnsuitable = 0;  // files the profile cannot hold
-    int FNotQueued = 0;   // files never looked at: the run was stopped first
+    int FNotQueued = 0;   // files of which nothing was written: never looked at, or stopped first
     size_t FNextStart = 0;  // the job that the next end of a job starts
 };
 
@@ -490,7 +490,8 @@ int TBatch::Run() {
         Say(stdout, StrFormat("[%zu/%zu] %s -> %s", I + 1, FJobs.size(), FJobs[I].Input.c_str(),
                               FJobs[I].Output.c_str()));
 
-    if (!FJobs.empty() && !Interrupted) {
+    const bool Started = !FJobs.empty() && !Interrupted;
+    if (Started) {
         {
             // The first jobs start at once; their clocks start here.
             std::lock_guard<std::mutex> Guard(FLock);
@@ -503,26 +504,32 @@ int TBatch::Run() {
     }
 
     int Finished = 0, Failed = 0, Stopped = 0;
+    // Jobs queued when the run was stopped before any started are files
+    // never converted, like those never looked at.
+    if (!Started) FNotQueued += static_cast<int>(FJobs.size());
     for (const TJob& J : FJobs) {
+        if (!Started) break;
         if (J.Finished)
             ++Finished;
         else if (J.Failed)
             ++Failed;
-        else
+        else if (J.Written)
             ++Stopped;
+        else
+            ++FNotQueued;  // stopped before it wrote anything: no file
     }
     std::string Summary =
-        StrFormat("%d of %zu converted", Finished, FJobs.size() + FOpenFailures + FUnsuitable + FNotQueued);
+        StrFormat("%d of %zu converted", Finished, FOptions.Files.size());
     if (Failed) Summary += StrFormat(", %d failed", Failed);
     if (FOpenFailures) Summary += StrFormat(", %d not opened", FOpenFailures);
     if (FUnsuitable) Summary += StrFormat(", %d not suited to the profile", FUnsuitable);
     if (Stopped) Summary += StrFormat(", %d stopped", Stopped);
-    if (FNotQueued) Summary += StrFormat(", %d not started", FNotQueued);
+    if (FNotQueued) Summary += StrFormat(", %d not converted", FNotQueued);
     Say(stdout, Summary + (Finished ? " into " + Folder : std::string()));
     FConverter.ClearJobs();
     SetMessageFunction({});
     if (Interrupted) return 130;
-    return Failed || FOpenFailures || FUnsuitable || Stopped ? 1 : 0;
+    return Failed || FOpenFailures || FUnsuitable || Stopped || FNotQueued ? 1 : 0;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -264,6 +265,79 @@ TEST_F(TarnconvOutputs, InterruptingSignalsLeaveAPlayableFileUnderItsName) {
         EXPECT_EQ(Scan.DecodeErrors, 0);
         // Every frame the file announces decodes.
         EXPECT_NEAR(Scan.VideoFrames / Rate, Info.Duration / 1e6, 0.1);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The numbers of a summary line "0 of 200 converted, 3 stopped, 197 not
+// converted" after "of": the total, and the sum of the parts.
+std::pair<int, int> SummaryCounts(const std::string& Out) {
+    std::smatch Line;
+    if (!std::regex_search(Out, Line, std::regex(R"((\d+) of (\d+) converted([^\n]*))"))) return {-1, -1};
+    int Sum = std::stoi(Line[1]);
+    std::string Rest = Line[3];
+    const std::regex Part(R"(, (\d+) )");
+    for (std::sregex_iterator It(Rest.begin(), Rest.end(), Part), End; It != End; ++It)
+        Sum += std::stoi((*It)[1]);
+    return {std::stoi(Line[2]), Sum};
+}
+
+TEST_F(TarnconvOutputs, AfterCtrlCTheSummaryCountsEveryFileAndNamesNoMissingOne) {
+    struct TRow {
+        const char* Name;
+        std::vector<std::string> Files;
+        std::function<bool(const TRun&, const fs::path&)> Ready;  // when Ctrl-C comes
+        std::function<void(const std::string& Out, const fs::path& Folder)> Check;
+    };
+    // Queueing two hundred files takes a while: Ctrl-C comes in the middle.
+    std::vector<std::string> Many;
+    for (int I = 0; I < 200; ++I) {
+        fs::path Link = Folder / ("many" + std::to_string(I) + ".avi");
+        fs::create_hard_link(MediaPath("short.avi"), Link);
+        Many.push_back(Link.string());
+    }
+    const std::vector<TRow> Rows = {
+        {"while queueing", Many,
+         [](const TRun& Run, const fs::path&) { return Run.Out().find("Profile") != std::string::npos; },
+         [](const std::string& Out, const fs::path& Folder) {
+             EXPECT_NE(Out.find("0 of 200 converted"), std::string::npos);
+             EXPECT_NE(Out.find(" not converted"), std::string::npos);
+             EXPECT_EQ(SummaryCounts(Out), std::make_pair(200, 200));
+             EXPECT_TRUE(Entries(Folder, false).empty());
+         }},
+        {"with a file still queued", {MediaPath("long35.avi"), MediaPath("short.avi")},
+         [](const TRun&, const fs::path& Folder) { return WaitForTemp(Folder, 30000); },
+         [](const std::string& Out, const fs::path& Folder) {
+             const fs::path Stopped = Folder / "long35_(new).mp4", Never = Folder / "short_(new).mp4";
+             EXPECT_NE(Out.find("[1/2] stopped: " + Stopped.string()), std::string::npos);
+             EXPECT_TRUE(fs::exists(Stopped));
+             // The queued file is named only where the plan is listed.
+             EXPECT_NE(Out.find("[2/2] stopped before anything was written: " + MediaPath("short.avi")),
+                       std::string::npos);
+             EXPECT_EQ(Out.find(Never.string()), Out.rfind(Never.string()));
+             EXPECT_FALSE(fs::exists(Never));
+             EXPECT_NE(Out.find("0 of 2 converted, 1 stopped, 1 not converted"), std::string::npos);
+         }},
+    };
+    for (const TRow& Row : Rows) {
+        SCOPED_TRACE(Row.Name);
+        fs::path Out = Folder / "out";
+        fs::remove_all(Out);
+        std::vector<std::string> A = Args({"-p", "26", "-o", Out.string(), "--threads", "1"});
+        A.insert(A.end(), Row.Files.begin(), Row.Files.end());
+        TRun Run(Folder, "summary", A);
+        auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!Row.Ready(Run, Out) && std::chrono::steady_clock::now() < Deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        Run.Signal(SIGINT);
+        EXPECT_EQ(Run.Wait(), 130) << Run.Err();
+        std::string Stdout = Run.Out();
+        SCOPED_TRACE(Stdout);
+        Row.Check(Stdout, Out);
+        EXPECT_TRUE(Entries(Out, true).empty());
     }
 }
 
