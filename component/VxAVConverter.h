@@ -38,6 +38,7 @@ public:
         OnBeforeHook = nullptr;
         OnCustomHook = nullptr;
         OnTerminate = nullptr;
+        OnPrepare = nullptr;
     }
 
     std::atomic<int> Index{-1};
@@ -55,6 +56,11 @@ private:
     enum TRunState { rsIdle, rsRunning, rsStopping, rsDone };
     TRunState RunState = rsIdle;
     bool Counted = false;     // its termination counts in the current run
+    // The files and whether records were given, for opening the files again
+    // when the job starts: a waiting job holds no file open.
+    std::string InputName, OutputName;
+    bool InputOptionsGiven = false, OutputOptionsGiven = false;
+    int RunV = 0, RunThreads = 1;  // the component's log level and codec threads for it
     bool StopWanted = false;  // Stop reached it; repeated if the start swallowed it
     // Deleted from the list while its termination was still to come: it
     // frees itself when that termination arrives.
@@ -267,5 +273,14 @@ public:
 
     void SetLogLevel(TLogLevel AValue);
     void SetProgressInterval(int AValue) { FProgressInterval = AValue <= 100 ? 100 : AValue; }
+
     std::string Version() const { return "2.2a"; }
+
+private:
+    // The input and the output of a job from its records; false with the
+    // engine's ErrorText set, and what the options raise passes through.
+    bool OpenJobInput(TFFmpeg& AJob);
+    bool OpenJobOutput(TFFmpeg& AJob);
+    // On the job's thread when it starts: its files open again.
+    void ReopenJob(TFFmpeg& AJob);
 };

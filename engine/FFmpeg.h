@@ -154,6 +154,9 @@ public:
 
     // Run control (FFmpegCore.cpp).
     void PrepareJob();
+    // The settings and job tables of PrepareJob, without touching the run
+    // state: for the files of a job that are opened when it starts.
+    void PrepareSettings();
     void ClearJob();
     // Returns the worker, suspended, when AThreaded and the job could start;
     // the caller resumes it. Returns nullptr otherwise.
@@ -217,6 +220,10 @@ public:
     TBeforeHookEvent OnBeforeHook;
     TCustomHookEvent OnCustomHook;
     TNotifyEvent OnTerminate;
+    // Called first when the job runs, on its thread: opens the job's files
+    // when they were not kept open while it waited. An exception fails the
+    // job with its message.
+    TNotifyEvent OnPrepare;
 
     // The job tables, statistics and hook state (engine/EngineState.h).
     TEngineState& State() { return *FState; }
