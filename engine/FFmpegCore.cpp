@@ -13,16 +13,12 @@ std::atomic<int> LibraryLogFilterLevel{1};
 
 namespace {
 
-// How long a stopped job's blocked write may take before it is cut off.
-constexpr int64_t StopWriteGrace = 10000000;  // µs
-
+// A stop cuts off a read that may wait for ever (a pipe, a slow device), never
+// a write: an output write always completes, and one cut off mid-flush would
+// leave the stopped file without its end.
 int InterruptCallback(void* AEngine) {
     TCustomFFmpeg* Engine = static_cast<TCustomFFmpeg*>(AEngine);
-    if (!Engine->StopRequested) return 0;
-    const TEngineState& State = Engine->State();
-    if (State.ReadInProgress) return 1;
-    int64_t Since = State.StopRequestedAt;
-    return Since != 0 && av::av_gettime_relative() - Since > StopWriteGrace ? 1 : 0;
+    return Engine->StopRequested && Engine->State().ReadInProgress ? 1 : 0;
 }
 
 void FreeSettingsAllocations(TEngineSettings& Settings, TEngineState& State) {
@@ -242,7 +238,6 @@ TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
     }
     Running = true;
     StopRequested = false;
-    FState->StopRequestedAt = 0;
     Finished = false;
     Terminated = false;
     if (!AThreaded) {
@@ -327,8 +322,6 @@ void TCustomFFmpeg::WaitWhilePaused() {
 AVIOInterruptCB InterruptHandler(TCustomFFmpeg& E) { return {&InterruptCallback, &E}; }
 
 void TCustomFFmpeg::MarkStopRequested() {
-    int64_t None = 0;
-    FState->StopRequestedAt.compare_exchange_strong(None, av::av_gettime_relative());
     StopRequested = true;
 }
 
