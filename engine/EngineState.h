@@ -24,6 +24,7 @@
 #include "common/Bitmap.h"
 #include "engine/FFmpeg.h"
 #include "engine/FrameHook.h"
+#include "engine/OutputTarget.h"
 
 constexpr int MAX_STREAMS = 20;  // streams per output file, stream index limit of itsscale
 constexpr int MAX_FILES = 20;    // entries of the input and output file tables
@@ -82,6 +83,10 @@ struct TEngineState {
     // The file system refused a write to the output: ClearJob removes the
     // unfinished file.
     bool OutputBroken[MAX_FILES] = {};
+    // The hidden file each output is written into, and whether its trailer
+    // was written: only a complete file gets its final name.
+    TOutputTarget OutputTargets[MAX_FILES];
+    bool OutputComplete[MAX_FILES] = {};
     int OutputFileCount = 0;
     TOutputStreamSetup OutputStreams[MAX_FILES][MAX_STREAMS];
     TStreamMap StreamMaps[MAX_STREAM_MAPS];

@@ -1,11 +1,15 @@
 // The engine object and its run control.
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "common/Files.h"
+#include "common/Text.h"
 #include "engine/EngineState.h"
 #include "engine/Transcode.h"
 
@@ -14,8 +18,9 @@ std::atomic<int> LibraryLogFilterLevel{1};
 namespace {
 
 // A stop cuts off a read that may wait for ever (a pipe, a slow device), never
-// a write: an output write always completes, and one cut off mid-flush would
-// leave the stopped file without its end.
+// a write: the output is a regular file of the job's own, whose writes do not
+// block, and a stopped file is completed however long its encoders take to
+// flush.
 int InterruptCallback(void* AEngine) {
     TCustomFFmpeg* Engine = static_cast<TCustomFFmpeg*>(AEngine);
     return Engine->StopRequested && Engine->State().ReadInProgress ? 1 : 0;
@@ -106,6 +111,8 @@ void TEngineState::Reset() {
     std::fill(std::begin(OutputFiles), std::end(OutputFiles), nullptr);
     std::fill(std::begin(MuxerOptions), std::end(MuxerOptions), nullptr);
     std::fill(std::begin(OutputBroken), std::end(OutputBroken), false);
+    std::fill(std::begin(OutputComplete), std::end(OutputComplete), false);
+    std::fill(std::begin(OutputTargets), std::end(OutputTargets), TOutputTarget());
     OutputFileCount = 0;
     for (auto& Row : OutputStreams) std::fill(std::begin(Row), std::end(Row), TOutputStreamSetup());
     std::fill(std::begin(StreamMaps), std::end(StreamMaps), TStreamMap());
@@ -136,6 +143,7 @@ void TCustomFFmpeg::PrepareJob() {
     Terminated = false;
     TerminatePending = false;
     TotalDuration = -1;
+    OutputFileNames.clear();
     FState->CreateOptionContexts(Settings.ScalerFlags);
 }
 
@@ -194,11 +202,25 @@ void TCustomFFmpeg::ClearJob() {
         }
         av::avformat_free_context(Output);
         State.OutputFiles[i] = nullptr;
-        // A job that failed before writing anything leaves no empty file,
-        // and one whose writes were refused leaves no file that looks
-        // finished (and gives the space back to the next job).
-        int64_t Size = FileName.empty() ? -1 : GetFileSizeOnDisk(FileName);
-        if (Size == 0 || (Size > 0 && State.OutputBroken[i])) unlink(FileName.c_str());
+        // Only a complete file gets its final name. A job that failed, was
+        // refused a write or never started leaves nothing behind.
+        TOutputTarget& Target = State.OutputTargets[i];
+        if (Target.Handle >= 0) {
+            struct stat Info {};
+            bool Written = fstat(Target.Handle, &Info) == 0 && Info.st_size > 0;
+            if (State.OutputComplete[i] && Written && !State.OutputBroken[i]) {
+                std::string Given = CommitOutputTarget(Target);
+                if (!Given.empty()) {
+                    if (i < static_cast<int>(OutputFileNames.size())) OutputFileNames[i] = Given;
+                } else {
+                    Log(0, StrFormat("Could not name the finished file '%s': %s; it is kept as '%s'",
+                                     FileName.c_str(), strerror(errno), Target.TempName.c_str()));
+                }
+            } else {
+                DiscardOutputTarget(Target);
+            }
+        }
+        State.OutputComplete[i] = false;
         State.OutputBroken[i] = false;
     }
     for (int i = 0; i < State.InputFileCount; ++i) {
