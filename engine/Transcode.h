@@ -190,6 +190,8 @@ private:
     void EncodeAudio(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, uint8_t* AData, int ASize);
     int KeptSamples(const TOutputStreamRecord& AOst, int ACount) const;
     void EnsureResampler(TOutputStreamRecord& AOst, TInputStreamRecord& AIst);
+    static bool PositionalAudio(const TOutputStreamRecord& AOst);
+    void LeadWithSilence(TOutputStreamRecord& AOst);
     void EncodeAudioFrames(TOutputStreamRecord& AOst, bool AFlush);
     void ApplyVolume(AVSampleFormat AFormat, uint8_t* AData, int ASize);
 

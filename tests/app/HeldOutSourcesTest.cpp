@@ -119,6 +119,56 @@ double CombedShare(const std::string& Path) {
     return Pictures ? double(Combed) / Pictures : -1;
 }
 
+// The time of the first sample louder than a quiet hum, in seconds, by the
+// decoded frames' own timestamps; -1 without sound.
+double SoundOnset(const std::string& Path) {
+    AVFormatContext* Context = nullptr;
+    if (av::avformat_open_input(&Context, Path.c_str(), nullptr, nullptr) < 0) return -1;
+    av::avformat_find_stream_info(Context, nullptr);
+    int Index = -1;
+    for (unsigned I = 0; I < Context->nb_streams && Index < 0; ++I)
+        if (Context->streams[I]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) Index = int(I);
+    double Onset = -1;
+    AVCodecContext* C = nullptr;
+    if (Index >= 0) {
+        const AVCodec* Codec = av::avcodec_find_decoder(Context->streams[Index]->codecpar->codec_id);
+        C = av::avcodec_alloc_context3(Codec);
+        av::avcodec_parameters_to_context(C, Context->streams[Index]->codecpar);
+        C->pkt_timebase = Context->streams[Index]->time_base;
+        if (av::avcodec_open2(C, Codec, nullptr) < 0) av::avcodec_free_context(&C);
+    }
+    AVPacket* Packet = av::av_packet_alloc();
+    AVFrame* Frame = av::av_frame_alloc();
+    auto Scan = [&] {
+        while (Onset < 0 && av::avcodec_receive_frame(C, Frame) == 0) {
+            if (Frame->format != AV_SAMPLE_FMT_FLTP && Frame->format != AV_SAMPLE_FMT_S16P &&
+                Frame->format != AV_SAMPLE_FMT_S16 && Frame->format != AV_SAMPLE_FMT_FLT)
+                continue;
+            const int64_t Pts = Frame->best_effort_timestamp == AV_NOPTS_VALUE ? 0 : Frame->best_effort_timestamp;
+            const double Start = double(Pts) * av_q2d(Context->streams[Index]->time_base);
+            for (int I = 0; I < Frame->nb_samples && Onset < 0; ++I) {
+                double V = 0;
+                switch (Frame->format) {
+                    case AV_SAMPLE_FMT_FLTP: V = reinterpret_cast<const float*>(Frame->data[0])[I]; break;
+                    case AV_SAMPLE_FMT_FLT: V = reinterpret_cast<const float*>(Frame->data[0])[I * Frame->ch_layout.nb_channels]; break;
+                    case AV_SAMPLE_FMT_S16P: V = reinterpret_cast<const int16_t*>(Frame->data[0])[I] / 32768.0; break;
+                    default: V = reinterpret_cast<const int16_t*>(Frame->data[0])[I * Frame->ch_layout.nb_channels] / 32768.0;
+                }
+                if (std::fabs(V) > 0.05) Onset = Start + double(I) / Frame->sample_rate;
+            }
+        }
+    };
+    while (C && Onset < 0 && av::av_read_frame(Context, Packet) >= 0) {
+        if (Packet->stream_index == Index && av::avcodec_send_packet(C, Packet) >= 0) Scan();
+        av::av_packet_unref(Packet);
+    }
+    av::av_frame_free(&Frame);
+    av::av_packet_free(&Packet);
+    av::avcodec_free_context(&C);
+    av::avformat_close_input(&Context);
+    return Onset;
+}
+
 // Where a point of the coded picture is shown, as the display matrix's own
 // definition says: (x' y' w') = (x y 1) M, with y growing downwards. The
 // answer is the corner of the shown picture the point is nearest: bit 0
@@ -230,7 +280,14 @@ TEST_F(HeldOutSources, OutputsShowWhatPlayersShowOfTheSource) {
         EXPECT_LT(Share, 0.05);
         EXPECT_GE(ScanFile(Output).VideoFrames, 24);
     };
+    // Sound keeps its place against the picture.
+    auto SoundInPlace = [](const std::string& Source, const std::string& Output, const std::string&) {
+        const double Expected = SoundOnset(Source);
+        EXPECT_NEAR(Expected, 2.0, 0.05);
+        EXPECT_NEAR(SoundOnset(Output), Expected, 0.040);
+    };
     const TSourceCase Cases[] = {
+        {"late_sound.mp4", {0, 17}, SoundInPlace},
         {"interlaced_tff.mpg", {17, 0}, Deinterlaced},
         {"interlaced_bff.mpg", {17}, Deinterlaced},
         {"cover.mp3", {0, 17}, CoverVideo},
