@@ -17,6 +17,7 @@
 
 #include "dialogs/WinProgress.h"
 #include "probe/AVProbe.h"
+#include "gui/ProfileList.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "widgets/PictureView.h"
 
@@ -51,7 +52,7 @@ protected:
     TfrmMain& Ready(const QStringList& Files, int Profile = 0) {
         TfrmMain& W = OpenShown();
         W.Batch()->SetModalLoop(false);
-        W.cbOutputFormat->setCurrentIndex(Profile);
+        SelectProfile(W.cbOutputFormat, Profile);
         EXPECT_EQ(W.AddFiles(Files), Files.size());
         return W;
     }
@@ -202,7 +203,7 @@ TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
     EXPECT_FALSE(fs::exists(Out("gone_(new).mp4")));
 
     // The PSP profile cannot hold a clip without sound: its row says why.
-    W.cbOutputFormat->setCurrentIndex(28);
+    SelectProfile(W.cbOutputFormat, 28);
     W.AddFiles({Media("long35.avi")});
     for (int Row = 0; Row < 4; ++Row) W.FilesModel()->SetChecked(Row, Row >= 2);
     Ended.clear();
