@@ -177,8 +177,14 @@ bool TBatch::LoadLibraries() {
 }
 
 int TBatch::ListProfiles(const IniFile& Formats) {
-    for (int N = 0; N < ProfileCount; ++N)
-        std::printf("%2d  %-45s %s\n", N, ProfileNames[N], ProfileFileExt(Formats, N).c_str());
+    // Grouped as the window's list shows them; -p takes the number.
+    bool First = true;
+    for (const TProfileGroup& Group : ProfileGroups()) {
+        std::printf("%s%s\n", First ? "" : "\n", Group.Heading);
+        First = false;
+        for (int N : Group.Profiles)
+            std::printf("  %2d  %-52s %s\n", N, ProfileNames[N], ProfileFileExt(Formats, N).c_str());
+    }
     return 0;
 }
 

@@ -129,7 +129,6 @@ struct TEngineState {
     std::list<std::string> HookArguments;
 
     // Stop requests and blocked I/O.
-    std::atomic<int64_t> StopRequestedAt{0};  // wall clock (µs) of the first stop request
     std::atomic<bool> ReadInProgress{false};  // the worker is inside a demuxer read
 
     // Empties the job tables and zeroes the statistics and the hook state;
@@ -157,8 +156,8 @@ struct TEngineState {
 std::recursive_mutex& CodecLock();
 
 // The library's interrupt callback for the engine's files: a stop request
-// ends a blocked read at once; writes get a grace period so that a stopped
-// job still finishes its file, and only a write blocked beyond it is cut off.
+// ends a blocked read at once and leaves writes alone, so that a stopped job
+// always finishes its file.
 AVIOInterruptCB InterruptHandler(TCustomFFmpeg& E);
 
 // Codec id of the named encoder or decoder; AV_CODEC_ID_NONE for an empty

@@ -91,6 +91,9 @@ struct TEngineSettings {
     unsigned vtag = 0;
     int sameq = 0;
     int deinterlace = 0;
+    // Pictures the decoder or the container marks interlaced go through a
+    // motion-adaptive deinterlacer before scaling; 0 leaves them as they are.
+    int autodeinterlace = 1;
     int top = -1;
     int me_threshold = 0;
     int dc = 8;

@@ -17,19 +17,13 @@ std::atomic<int> LibraryLogFilterLevel{1};
 
 namespace {
 
-// How long a stopped job's other blocked I/O may take before it is cut off.
-// Writes of the output are never cut off: the output is a regular file of
-// the job's own, whose writes do not block, and a stopped file is completed
-// however long its encoders take to flush.
-constexpr int64_t StopWriteGrace = 10000000;  // µs
-
+// A stop cuts off a read that may wait for ever (a pipe, a slow device), never
+// a write: the output is a regular file of the job's own, whose writes do not
+// block, and a stopped file is completed however long its encoders take to
+// flush.
 int InterruptCallback(void* AEngine) {
     TCustomFFmpeg* Engine = static_cast<TCustomFFmpeg*>(AEngine);
-    if (!Engine->StopRequested) return 0;
-    const TEngineState& State = Engine->State();
-    if (State.ReadInProgress) return 1;
-    int64_t Since = State.StopRequestedAt;
-    return Since != 0 && av::av_gettime_relative() - Since > StopWriteGrace ? 1 : 0;
+    return Engine->StopRequested && Engine->State().ReadInProgress ? 1 : 0;
 }
 
 void FreeSettingsAllocations(TEngineSettings& Settings, TEngineState& State) {
@@ -274,7 +268,6 @@ TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
     }
     Running = true;
     StopRequested = false;
-    FState->StopRequestedAt = 0;
     Finished = false;
     Terminated = false;
     if (!AThreaded) {
@@ -364,8 +357,6 @@ void TCustomFFmpeg::WaitWhilePaused() {
 AVIOInterruptCB InterruptHandler(TCustomFFmpeg& E) { return {&InterruptCallback, &E}; }
 
 void TCustomFFmpeg::MarkStopRequested() {
-    int64_t None = 0;
-    FState->StopRequestedAt.compare_exchange_strong(None, av::av_gettime_relative());
     StopRequested = true;
 }
 

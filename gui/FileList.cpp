@@ -1,4 +1,5 @@
 #include "gui/FileList.h"
+#include "gui/AddFiles.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -428,7 +429,9 @@ const QImage& TFilesView::DarkBackground() const {
 QStringList TFilesView::LocalFiles(const QList<QUrl>& Urls) {
     QStringList Paths;
     for (const QUrl& Url : Urls)
-        if (Url.isLocalFile()) Paths << Url.toLocalFile();
+        // The URL's bytes, not its text: a name need not be UTF-8.
+        if (Url.isLocalFile())
+            Paths << NameToQString(QByteArray::fromPercentEncoding(Url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
     return Paths;
 }
 
