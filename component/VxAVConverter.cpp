@@ -465,8 +465,8 @@ int TCustomAVConverter::JobThreadCount(int AThreadCount, int AConcurrentJobs, in
 }
 
 void TCustomAVConverter::PrepareRun(TFFmpeg* AJob) {
-    AJob->Settings.ThreadCount =
-        JobThreadCount(FThreadCount, std::min(ConcurrentJobs, Jobs.Count()), static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    const int Cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    AJob->Settings.ThreadCount = JobThreadCount(FThreadCount, std::min(ConcurrentJobs, Jobs.Count()), Cores);
     AJob->ProgressInterval = int64_t(FProgressInterval) * 1000;
     AJob->SetOption("v", std::to_string(int(FLogLevel) - 1));
 }
