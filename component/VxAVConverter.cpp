@@ -457,7 +457,16 @@ void TCustomAVConverter::StartNext() {
     }
 }
 
+int TCustomAVConverter::JobThreadCount(int AThreadCount, int AConcurrentJobs, int ACores) {
+    if (AThreadCount > 0 || AConcurrentJobs <= 1) return std::max(AThreadCount, 0);
+    // Each codec's own choice counts every core: jobs side by side would
+    // each start that many threads and crowd one another.
+    return std::max(1, ACores / AConcurrentJobs);
+}
+
 void TCustomAVConverter::PrepareRun(TFFmpeg* AJob) {
+    const int Cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    AJob->Settings.ThreadCount = JobThreadCount(FThreadCount, std::min(ConcurrentJobs, Jobs.Count()), Cores);
     AJob->ProgressInterval = int64_t(FProgressInterval) * 1000;
     AJob->RunV = int(FLogLevel) - 1;
     AJob->SetOption("v", std::to_string(int(FLogLevel) - 1));

@@ -176,10 +176,14 @@ public:
     int ProgressInterval() const { return FProgressInterval; }
     TConvertPriority ThreadPriority() const { return FThreadPriority; }
     void SetThreadPriority(TConvertPriority AValue) { FThreadPriority = AValue; }
-    // Codec threads of every job's decoders and encoders; 0 lets the
-    // library choose.
+    // Codec threads of every job's decoders and encoders. 0 lets the
+    // libraries choose for a job that runs alone and shares the cores
+    // among jobs that run at once; a number forces that many.
     int ThreadCount() const { return FThreadCount; }
     void SetThreadCount(int AValue) { FThreadCount = AValue < 0 ? 1 : AValue; }
+    // The codec thread count a job gets when AConcurrentJobs run at once
+    // on ACores cores (Start(0) runs one at a time).
+    static int JobThreadCount(int AThreadCount, int AConcurrentJobs, int ACores);
 
     // A complete library line for this component (the log handler).
     void DeliverLibraryLine(int32_t AThreadID, int ALevel, const std::string& AText);
@@ -239,7 +243,7 @@ protected:
     TLogLevel FLogLevel = llInfo;
     int FProgressInterval = 500;
     TConvertPriority FThreadPriority = tpNormal;
-    int FThreadCount = 1;
+    int FThreadCount = 0;
 
     std::shared_ptr<TConverterCore> FCore;
 

@@ -146,6 +146,9 @@ struct TEngineSettings {
     int ThreadCount = 1;
     int ScalerFlags = SWS_BICUBIC;
     std::vector<std::string> OptionNames;
+    // The texts given to flag options, in order ("+bitexact", "-cgop"): they
+    // are applied to each context relative to its own defaults.
+    std::vector<std::pair<std::string, std::string>> FlagTexts;
 };
 
 class TCustomFFmpeg {

@@ -25,7 +25,7 @@ TEST_F(ConverterTest, PropertiesHaveTheirDefaultsAndLimits) {
     EXPECT_EQ(C.LogLevel(), llInfo);
     EXPECT_EQ(C.ProgressInterval(), 500);
     EXPECT_EQ(C.ThreadPriority(), tpNormal);
-    EXPECT_EQ(C.ThreadCount(), 1);
+    EXPECT_EQ(C.ThreadCount(), 0);
     C.SetProgressInterval(50);
     EXPECT_EQ(C.ProgressInterval(), 100);
     C.SetProgressInterval(100);
