@@ -286,7 +286,51 @@ TEST_F(HeldOutSources, OutputsShowWhatPlayersShowOfTheSource) {
         EXPECT_NEAR(Expected, 2.0, 0.05);
         EXPECT_NEAR(SoundOnset(Output), Expected, 0.040);
     };
+    // One sound track, the default-flagged one, with its language; the
+    // rest is named in the job's line.
+    auto Tracks = [](const std::string&, const std::string& Output, const std::string& Line) {
+        EXPECT_NE(Line.find("(kept 1 of 2 sound tracks; subtitles not carried)"), std::string::npos) << Line;
+        AVFormatContext* Context = nullptr;
+        ASSERT_GE(av::avformat_open_input(&Context, Output.c_str(), nullptr, nullptr), 0);
+        av::avformat_find_stream_info(Context, nullptr);
+        int Sound = 0;
+        std::string Language;
+        // AVI has no place for a language.
+        const bool Avi = std::string(Context->iformat->name).find("avi") != std::string::npos;
+        for (unsigned I = 0; I < Context->nb_streams; ++I)
+            if (Context->streams[I]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+                ++Sound;
+                if (AVDictionaryEntry* E = av::av_dict_get(Context->streams[I]->metadata, "language", nullptr, 0))
+                    Language = E->value;
+            }
+        av::avformat_close_input(&Context);
+        EXPECT_EQ(Sound, 1);
+        if (!Avi) {
+            EXPECT_EQ(Language, "fra");
+        }
+    };
+    // The container's tags arrive; AVI has no place for a creation time.
+    auto Tags = [](const std::string&, const std::string& Output, const std::string&) {
+        AVFormatContext* Context = nullptr;
+        ASSERT_GE(av::avformat_open_input(&Context, Output.c_str(), nullptr, nullptr), 0);
+        auto Tag = [&](const char* Key) {
+            AVDictionaryEntry* E = av::av_dict_get(Context->metadata, Key, nullptr, 0);
+            return std::string(E ? E->value : "");
+        };
+        EXPECT_EQ(Tag("title"), "tagged.mp4");
+        EXPECT_EQ(Tag("artist"), "Some Band");
+        // AVI keeps the album as its "product" (IPRD).
+        EXPECT_EQ(Tag("album").empty() ? Tag("product") : Tag("album"), "Some Album");
+        EXPECT_EQ(Tag("date").substr(0, 4), "2021");
+        EXPECT_EQ(Tag("comment"), "Kept comment");
+        if (std::string(Context->iformat->name).find("avi") == std::string::npos) {
+            EXPECT_EQ(Tag("creation_time").substr(0, 19), "2021-05-06T07:08:09");
+        }
+        av::avformat_close_input(&Context);
+    };
     const TSourceCase Cases[] = {
+        {"tracks.mkv", {0, 17}, Tracks},
+        {"tagged.mp4", {0, 17}, Tags},
         {"late_sound.mp4", {0, 17}, SoundInPlace},
         {"interlaced_tff.mpg", {17, 0}, Deinterlaced},
         {"interlaced_bff.mpg", {17}, Deinterlaced},
