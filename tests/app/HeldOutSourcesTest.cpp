@@ -328,7 +328,39 @@ TEST_F(HeldOutSources, OutputsShowWhatPlayersShowOfTheSource) {
         }
         av::avformat_close_input(&Context);
     };
+    // An odd size comes out even with the source's shape; bars are video
+    // black, not below it.
+    auto EvenSize = [](const std::string&, const std::string& Output, const std::string&) {
+        TPictureRead P = FirstPicture(Output);
+        ASSERT_TRUE(P.Decoded);
+        EXPECT_EQ(P.Width % 2, 0);
+        EXPECT_EQ(P.Height % 2, 0);
+        AVFormatContext* Context = nullptr;
+        ASSERT_GE(av::avformat_open_input(&Context, Output.c_str(), nullptr, nullptr), 0);
+        av::avformat_find_stream_info(Context, nullptr);
+        AVRational Sar = Context->streams[0]->sample_aspect_ratio;
+        if (Sar.num <= 0) Sar = Context->streams[0]->codecpar->sample_aspect_ratio;
+        if (Sar.num <= 0) Sar = {1, 1};
+        av::avformat_close_input(&Context);
+        auto RowMean = [&](int Row) {
+            double Sum = 0;
+            for (int X = 0; X < P.Width; ++X) Sum += P.Y(X, Row);
+            return Sum / P.Width;
+        };
+        if (P.Width * av_q2d(Sar) / P.Height < 1366.0 / 767.0 - 0.05) {
+            // Taller than the picture: bars above and below.
+            const double Shown = double(P.Width) * av_q2d(Sar) * 767 / 1366;
+            ASSERT_LT(Shown, P.Height - 8);
+            for (int Row : {0, 2, P.Height - 3, P.Height - 1}) EXPECT_NEAR(RowMean(Row), 16.0, 3.0) << Row;
+            EXPECT_NEAR(RowMean(P.Height / 2), 60.0, 4.0);
+        } else {
+            EXPECT_NEAR(P.Width * av_q2d(Sar) / P.Height, 1366.0 / 767.0, 0.005);
+            EXPECT_NEAR(RowMean(P.Height - 1), 60.0, 4.0);
+        }
+        EXPECT_STREQ(CornerName(MarkerCorner(P)), "top left");
+    };
     const TSourceCase Cases[] = {
+        {"odd_1366x767.mkv", {17, 0}, EvenSize},
         {"tracks.mkv", {0, 17}, Tracks},
         {"tagged.mp4", {0, 17}, Tags},
         {"late_sound.mp4", {0, 17}, SoundInPlace},
