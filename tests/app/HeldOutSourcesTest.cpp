@@ -278,7 +278,7 @@ TEST_F(HeldOutSources, OutputsShowWhatPlayersShowOfTheSource) {
         const double Share = CombedShare(Output);
         EXPECT_GE(Share, 0.0);
         EXPECT_LT(Share, 0.05);
-        EXPECT_GE(ScanFile(Output).VideoFrames, 24);
+        EXPECT_GE(ScanFile(Output).VideoFrames, ScanFile(Source).VideoFrames - 1);
     };
     // Sound keeps its place against the picture.
     auto SoundInPlace = [](const std::string& Source, const std::string& Output, const std::string&) {
@@ -366,6 +366,7 @@ TEST_F(HeldOutSources, OutputsShowWhatPlayersShowOfTheSource) {
         {"late_sound.mp4", {0, 17}, SoundInPlace},
         {"interlaced_tff.mpg", {17, 0}, Deinterlaced},
         {"interlaced_bff.mpg", {17}, Deinterlaced},
+        {"dv_pal.avi", {17}, Deinterlaced},
         {"cover.mp3", {0, 17}, CoverVideo},
         {"cover.m4a", {0}, CoverVideo},
         {"marker_m90.mp4", {0, 17}, Upright},
