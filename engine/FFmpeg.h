@@ -208,6 +208,10 @@ public:
     std::string ErrorMessage;
     int TotalDuration = -1;  // ms
     std::string ErrorText;
+    // The name of each output file: the one asked for once it is created,
+    // the one it was given once it is complete (the next of its "_(new_N)"
+    // series when the name was taken meanwhile). Emptied by PrepareJob.
+    std::vector<std::string> OutputFileNames;
     int64_t ProgressInterval = 500000;  // µs
 
     // Events.

@@ -318,8 +318,9 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string
     if (Name.empty() || Value.empty() || !State.OptionCodecContexts[0]) return false;
     if (Name == "gop") Name = "g";
     // Muxer options of the old tables that are private to the mpeg muxers
-    // today; OpenOutputFile hands them to the next output file.
-    if (Name == "muxrate" || Name == "preload") {
+    // today, and the MP4 muxer's flags (the index at the front);
+    // OpenOutputFile hands them to the next output file.
+    if (Name == "muxrate" || Name == "preload" || Name == "movflags") {
         av::av_dict_set(&State.PrivateOptions.Muxer, Name.c_str(), Value.c_str(), 0);
         return true;
     }

@@ -140,7 +140,9 @@ void TTranscoder::FinishJob() {
     // refused is not finished, whatever else the job did.
     int Refused = -1, Code = 0;
     for (int i = 0; i < State.OutputFileCount; ++i) {
-        int Written = WriteError(i, av::av_write_trailer(State.OutputFiles[i]));
+        int Result = av::av_write_trailer(State.OutputFiles[i]);
+        State.OutputComplete[i] = Result >= 0;
+        int Written = WriteError(i, Result);
         if (Written != 0 && Refused < 0) {
             Refused = i;
             Code = Written;
