@@ -523,8 +523,10 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         if (H263 && std::string("704x576,352x288,176x144,160x120,128x96").find(Size) == std::string::npos)
             MoveToH263Size(Wt, Ht);
     } else {
-        Wt = Turned ? Hs : Ws;
-        Ht = Turned ? Ws : Hs;
+        // 4:2:0 encoders take even sizes only: an odd source is scaled to
+        // the even size below it, and keeps its shape through the aspect.
+        Wt = (Turned ? Hs : Ws) & ~1;
+        Ht = (Turned ? Ws : Hs) & ~1;
         // The source size is as foreign to the H.263 encoder as any other.
         if (H263) MoveToH263Size(Wt, Ht);
     }
@@ -565,6 +567,11 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         // The coded size kept as it is plays with the source's own shape.
         if (Sar != 1.0 && (SizeAsSource || Wt <= 0 || Ht <= 0 || Row.ZoomMode == "orig") && Wd > 0 && Hd > 0)
             Output.AspectRatio = SizeText(Wd, Hd, ':');
+        if (SizeAsSource && ((Ws | Hs) & 1) && Wt > 0 && Ht > 0) {
+            if (Output.FrameSize.empty()) Output.FrameSize = SizeText(Wt, Ht, 'x');
+            Output.AspectRatio =
+                SizeText(Sar == 1.0 ? Ws : static_cast<int>(std::lround(Ws * Sar)), Hs, ':');
+        }
     }
 
     if (Mpeg4Part2) {

@@ -65,8 +65,16 @@ struct TJob {
     bool Ended = false, Finished = false, Failed = false, Reported = false;
     bool Written = false;  // its output exists under its final name
     std::string Message;
+    std::string LeftOut;   // the engine's note of the tracks no output carries
     int PlainDecile = -1;  // last tenth printed as a plain line
 };
+
+// The engine's note of what a job leaves out: "kept 1 of 2 sound tracks",
+// "subtitles not carried", joined by "; ".
+bool IsLeftOutNote(const std::string& Text) {
+    return (Text.rfind("kept ", 0) == 0 && Text.find(" tracks") != std::string::npos) ||
+           Text.rfind("subtitles not carried", 0) == 0;
+}
 
 // The terminal: progress lines stay at the bottom, everything else is
 // printed above them.
@@ -283,11 +291,15 @@ void TBatch::ConnectEvents() {
         FWake.notify_all();
     };
     FConverter.OnLog = [this](int AIndex, TLogLevel ALogLevel, const std::string& AMsg) {
+        std::string Text = AMsg;
+        while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r')) Text.pop_back();
+        if (ALogLevel == llInfo && AIndex >= 0 && IsLeftOutNote(Text)) {
+            std::lock_guard<std::mutex> Guard(FLock);
+            if (AIndex < static_cast<int>(FJobs.size())) FJobs[static_cast<size_t>(AIndex)].LeftOut = Text;
+        }
         // The line of the exception that ended a job repeats its failure
         // message, which is printed with the job's end.
         if (ALogLevel == llQuiet || ALogLevel > FOptions.LogLevel) return;
-        std::string Text = AMsg;
-        while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r')) Text.pop_back();
         if (Text.empty()) return;
         std::lock_guard<std::mutex> Guard(FLock);
         FLines.emplace_back(stderr, AIndex >= 0 ? StrFormat("[%d] %s", AIndex + 1, Text.c_str()) : Text);
@@ -344,7 +356,8 @@ void TBatch::Report(bool Final) {
                 FConsole.Print(stderr, StrFormat("[%d/%d] failed: %s: %s", I + 1, Count, J.Input.c_str(),
                                                  OneLine(J.Message).c_str()));
             else if (J.Finished)
-                FConsole.Print(stdout, StrFormat("[%d/%d] done: %s", I + 1, Count, J.Output.c_str()));
+                FConsole.Print(stdout, StrFormat("[%d/%d] done: %s%s", I + 1, Count, J.Output.c_str(),
+                                                 J.LeftOut.empty() ? "" : (" (" + J.LeftOut + ")").c_str()));
             else if (J.Written)
                 FConsole.Print(stdout, StrFormat("[%d/%d] stopped: %s", I + 1, Count, J.Output.c_str()));
             else

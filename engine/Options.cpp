@@ -75,9 +75,13 @@ void SetPadColor(int (&APadColor)[3], int ARgb) {
     static const int VG = Coefficient(0.41869), VB = Coefficient(0.08131);
     int R = ARgb & 0xFF, G = (ARgb >> 8) & 0xFF, B = (ARgb >> 16) & 0xFF;
     // >> on a negative int rounds toward minus infinity (C++20).
-    APadColor[0] = (YR * R + YG * G + YB * B + 512) >> 10;
-    APadColor[1] = ((-UR * R - UG * G + UB * B + 511) >> 10) + 128;
-    APadColor[2] = ((UB * R - VG * G - VB * B + 511) >> 10) + 128;
+    const int Y = (YR * R + YG * G + YB * B + 512) >> 10;
+    const int U = ((-UR * R - UG * G + UB * B + 511) >> 10) + 128;
+    const int V = ((UB * R - VG * G - VB * B + 511) >> 10) + 128;
+    // The encoders take video-range pictures: black is 16, white 235.
+    APadColor[0] = 16 + static_cast<int>(std::lround(Y * 219.0 / 255.0));
+    APadColor[1] = 128 + static_cast<int>(std::lround((U - 128) * 224.0 / 255.0));
+    APadColor[2] = 128 + static_cast<int>(std::lround((V - 128) * 224.0 / 255.0));
 }
 
 void ParseMatrix(std::vector<uint16_t>& AMatrix, const std::string& AValue) {

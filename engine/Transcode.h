@@ -138,6 +138,7 @@ private:
     // TranscodeSetup.cpp
     void Setup();
     void BindStreams();
+    void NoteLeftOut();
     void SetUpCopy(TOutputStreamRecord& AOst, TInputStreamRecord& AIst);
     void SetUpEncoding(TOutputStreamRecord& AOst, TInputStreamRecord& AIst);
     void OpenPassLog(TOutputStreamRecord& AOst, int AIndex);

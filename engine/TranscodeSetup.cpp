@@ -106,6 +106,8 @@ void TTranscoder::Setup() {
     // 6.-7.
     BindStreams();
 
+    NoteLeftOut();
+
     // 8. Codec parameters.
     for (size_t k = 0; k < Outputs.size(); ++k) {
         TOutputStreamRecord& Ost = *Outputs[k];
@@ -208,8 +210,17 @@ void TTranscoder::BindStreams() {
                     }
                 }
             } else {
-                for (size_t c = 0; c < Inputs.size() && Source < 0; ++c)
-                    if (Inputs[c]->Discard && Inputs[c]->Codec->codec_type == Type) Source = int(c);
+                // A track flagged default goes before the others, a moving
+                // picture before a cover.
+                auto Rank = [&](size_t c) {
+                    const int Disposition = Inputs[c]->Stream->disposition;
+                    if (Type == AVMEDIA_TYPE_VIDEO) return (Disposition & AV_DISPOSITION_ATTACHED_PIC) ? 0 : 1;
+                    return (Disposition & AV_DISPOSITION_DEFAULT) ? 1 : 0;
+                };
+                for (int Wanted = 1; Wanted >= 0 && Source < 0; --Wanted)
+                    for (size_t c = 0; c < Inputs.size() && Source < 0; ++c)
+                        if (Inputs[c]->Discard && Inputs[c]->Codec->codec_type == Type && Rank(c) == Wanted)
+                            Source = int(c);
                 // Nothing left: share the last stream of the type.
                 for (size_t c = Inputs.size(); c-- > 0 && Source < 0;)
                     if (Inputs[c]->Codec->codec_type == Type) Source = int(c);
@@ -227,6 +238,28 @@ void TTranscoder::BindStreams() {
             Outputs.push_back(std::move(Ost));
         }
     }
+}
+
+// Says which of the input's sound tracks and subtitles no output carries.
+void TTranscoder::NoteLeftOut() {
+    int Sound = 0, SoundKept = 0, Subtitles = 0, SubtitlesKept = 0;
+    for (const auto& Ist : Inputs) {
+        const AVMediaType Type = Ist->Codec->codec_type;
+        const bool Kept = !Ist->Discard;
+        if (Type == AVMEDIA_TYPE_AUDIO) ++Sound, SoundKept += Kept;
+        if (Type == AVMEDIA_TYPE_SUBTITLE) ++Subtitles, SubtitlesKept += Kept;
+    }
+    std::vector<std::string> Parts;
+    // A job that leaves all sound out (an audio-free profile) asked for it.
+    if (SoundKept > 0 && SoundKept < Sound)
+        Parts.push_back(StrFormat("kept %d of %d sound tracks", SoundKept, Sound));
+    if (Subtitles > 0 && SubtitlesKept == 0)
+        Parts.push_back("subtitles not carried");
+    else if (SubtitlesKept < Subtitles)
+        Parts.push_back(StrFormat("kept %d of %d subtitle tracks", SubtitlesKept, Subtitles));
+    std::string Note;
+    for (const std::string& Part : Parts) Note += (Note.empty() ? "" : "; ") + Part;
+    if (!Note.empty()) E.Log(1, Note);
 }
 
 void TTranscoder::SetUpCopy(TOutputStreamRecord& AOst, TInputStreamRecord& AIst) {
@@ -489,6 +522,19 @@ void TTranscoder::OpenDecoders() {
 }
 
 void TTranscoder::CopyMetadata() {
+    // Without maps, each output gets the tags of the first input that it
+    // has not been given already.
+    if (State.MetaDataMapCount == 0 && State.InputFileCount > 0) {
+        AVDictionary* From = State.InputFiles[0]->metadata;
+        for (int i = 0; i < State.OutputFileCount; ++i) {
+            AVDictionary*& To = State.OutputFiles[i]->metadata;
+            for (const char* Key : {"title", "artist", "album_artist", "album", "date", "comment", "genre", "track",
+                                    "copyright", "creation_time"}) {
+                AVDictionaryEntry* Entry = av::av_dict_get(From, Key, nullptr, 0);
+                if (Entry && !av::av_dict_get(To, Key, nullptr, 0)) av::av_dict_set(&To, Key, Entry->value, 0);
+            }
+        }
+    }
     for (int i = 0; i < State.MetaDataMapCount; ++i) {
         const TMetaDataMap& M = State.MetaDataMaps[i];
         if (M.OutFile < 0 || M.OutFile >= State.OutputFileCount)

@@ -64,7 +64,7 @@ TEST_F(JobOptionsTest, FreshOutputRecordPassesOnlyTheAlwaysFields) {
     EXPECT_EQ(S.async, 0);
     EXPECT_EQ(S.vsync, -1);
     EXPECT_FALSE(S.copyts);
-    EXPECT_EQ(S.padcolor[0], 0);
+    EXPECT_EQ(S.padcolor[0], 16);
     EXPECT_EQ(S.padcolor[1], 128);
     EXPECT_EQ(S.padcolor[2], 128);
     // Nothing else moved away from the engine's defaults.
@@ -122,7 +122,7 @@ TEST_F(JobOptionsTest, FieldsReachTheirSettingsAndOverrideExtraOptions) {
     EXPECT_EQ(S.Year, 2009);
     EXPECT_EQ(S.Track, 7);
     EXPECT_EQ(S.vtag, MKTAG('D', 'I', 'V', 'X'));
-    EXPECT_EQ(S.padcolor[0], 255);
+    EXPECT_EQ(S.padcolor[0], 235);  // video-range white
     EXPECT_EQ(S.title, "A title");
     EXPECT_EQ(S.genre, std::string(31, 'g'));
     EXPECT_TRUE(O.FileName.empty());  // an empty path argument leaves it empty
@@ -352,7 +352,7 @@ TEST_F(JobOptionsTest, SystemPadColourIsResolvedBeforeThePad) {
     TOutputOptions O;
     O.PadColor = 0x80000005;  // window: white
     ApplyOutputOptions(Engine, O, "x");
-    EXPECT_EQ(Engine.Settings.padcolor[0], 255);
+    EXPECT_EQ(Engine.Settings.padcolor[0], 235);
     EXPECT_EQ(Engine.Settings.padcolor[1], 128);
     EXPECT_EQ(Engine.Settings.padcolor[2], 128);
 }

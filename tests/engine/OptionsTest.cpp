@@ -190,8 +190,9 @@ TEST_F(OptionsTest, PadColourIsConvertedToYuv) {
         const char* Rgb;
         int Y, U, V;
     };
-    for (const Case& C : {Case{"0", 0, 128, 128}, Case{"16777215", 255, 128, 128}, Case{"255", 76, 85, 255},
-                          Case{"16711680", 29, 255, 107}}) {
+    // Video range, as the encoders take it (Y 16..235, U and V 16..240).
+    for (const Case& C : {Case{"0", 16, 128, 128}, Case{"16777215", 235, 128, 128}, Case{"255", 81, 90, 240},
+                          Case{"16711680", 41, 240, 110}}) {
         Engine.SetOption("padcolor", C.Rgb);
         EXPECT_EQ(S.padcolor[0], C.Y) << C.Rgb;
         EXPECT_EQ(S.padcolor[1], C.U) << C.Rgb;

@@ -114,9 +114,9 @@ TEST_F(TranscodeTest, PaddingPaintsTheBordersInThePadColour) {
     TFileFacts Facts = ReadBack(Out("pad.avi"));
     EXPECT_EQ(Facts.First(AVMEDIA_TYPE_VIDEO)->Width, 320);
     EXPECT_EQ(Facts.First(AVMEDIA_TYPE_VIDEO)->Height, 240);
-    // White converts to full-scale luma.
-    EXPECT_NEAR(MeanLuma(Out("pad.avi"), 0, 0, 320, 8), 255, 6);
-    EXPECT_NEAR(MeanLuma(Out("pad.avi"), 0, 232, 320, 8), 255, 6);
+    // White converts to video-range white.
+    EXPECT_NEAR(MeanLuma(Out("pad.avi"), 0, 0, 320, 8), 235, 6);
+    EXPECT_NEAR(MeanLuma(Out("pad.avi"), 0, 232, 320, 8), 235, 6);
     EXPECT_LT(MeanLuma(Out("pad.avi"), 0, 100, 320, 40), 200);
 
     TCustomFFmpeg Black;
