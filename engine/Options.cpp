@@ -314,8 +314,9 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string
     if (Name.empty() || Value.empty() || !State.OptionCodecContexts[0]) return false;
     if (Name == "gop") Name = "g";
     // Muxer options of the old tables that are private to the mpeg muxers
-    // today; OpenOutputFile hands them to the next output file.
-    if (Name == "muxrate" || Name == "preload") {
+    // today, and the MP4 muxer's flags (the index at the front);
+    // OpenOutputFile hands them to the next output file.
+    if (Name == "muxrate" || Name == "preload" || Name == "movflags") {
         av::av_dict_set(&State.PrivateOptions.Muxer, Name.c_str(), Value.c_str(), 0);
         return true;
     }
@@ -427,7 +428,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
                            {"loop_output", &S::loop_output}, {"vsync", &S::vsync}, {"async", &S::async},
                            {"vglobal", &S::vglobal}, {"programid", &S::programid}, {"vdt", &S::vdt},
                            {"me_threshold", &S::me_threshold}, {"top", &S::top}, {"dc", &S::dc}, {"vol", &S::vol},
-                           {"vc", &S::vc}},
+                           {"vc", &S::vc}, {"autodeinterlace", &S::autodeinterlace}},
                           [](int& ASetting, const std::string& V) { ASetting = StrToInt(V); });
         StoreOptions<int64_t>(H, {{"fs", &S::fs}},
                               [](int64_t& ASetting, const std::string& V) { ASetting = StrToInt64(V); });

@@ -1,5 +1,7 @@
 #include "gui/WinMain.h"
 
+#include "gui/ProfileList.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -36,6 +38,7 @@
 #include "common/Files.h"
 #include "dialogs/WinCrop.h"
 #include "dialogs/WinTrim.h"
+#include "gui/AddFiles.h"
 #include "gui/BatchRun.h"
 #include "gui/FileList.h"
 #include "gui/LogWindow.h"
@@ -120,7 +123,7 @@ TfrmMain::TfrmMain(const TStartOptions& Options, QWidget* Parent) : QMainWindow(
     FHelpPageURL = FGlobal->HelpPageURL();
     FHomePageURL = FGlobal->HomePageURL();
     FSupportPageURL = FGlobal->SupportPageURL();
-    for (const std::string& F : Options.Files) FInitialFiles << QString::fromStdString(F);
+    for (const std::string& F : Options.Files) FInitialFiles << NameToQString(F);
 
     QApplication::setApplicationDisplayName(QString::fromStdString(FGlobal->AppTitle()));
     setWindowTitle(QString::fromStdString(FGlobal->AppTitle()));
@@ -174,7 +177,7 @@ void TfrmMain::CreateBatch() {
 }
 
 void TfrmMain::btnStartClick() {
-    if (!FClosing) FBatch->Start(cbOutputFormat->currentIndex());
+    if (!FClosing) FBatch->Start(SelectedProfile(cbOutputFormat));
 }
 
 void TfrmMain::CreateControls() {
@@ -240,8 +243,7 @@ void TfrmMain::CreateControls() {
     cbOutputFormat = new QComboBox(Client);
     cbOutputFormat->setObjectName("cbOutputFormat");
     cbOutputFormat->setGeometry(122, 434, 310, 26);
-    cbOutputFormat->setMaxVisibleItems(ProfileCount);
-    for (const char* Name : ProfileNames) cbOutputFormat->addItem(QString::fromLatin1(Name));
+    FillProfileList(cbOutputFormat, CatalogueNames());
     btnOptions = new QPushButton("Settings", Client);
     btnOptions->setObjectName("btnOptions");
     btnOptions->setGeometry(438, 434, 92, 26);
@@ -467,7 +469,7 @@ void TfrmMain::RestoreKeptList() {
     int Gone = 0;
     for (const TKeptRow& Row : Kept) {
         if (FileExists(Row.Record.SourceFile)) {
-            Paths << QString::fromStdString(Row.Record.SourceFile);
+            Paths << NameToQString(Row.Record.SourceFile);
             continue;
         }
         AppendLog(QString::fromStdString("***Kept file not found, left out of the list: " + Row.Record.SourceFile));
@@ -646,7 +648,7 @@ void TfrmMain::ReadStartState() {
     const QSignalBlocker BlockFormat(cbOutputFormat);
     const QSignalBlocker BlockDirectory(edDirectory);
     const int Format = Settings.OutputFormat();
-    cbOutputFormat->setCurrentIndex(Format >= 0 && Format < ProfileCount ? Format : -1);
+    SelectProfile(cbOutputFormat, Format >= 0 && Format < ProfileCount ? Format : -1);
     edDirectory->setText(QString::fromStdString(Settings.OutputDir()));
     edDirectory->setCursorPosition(0);
     SetSkinChecks(Settings.SkinIndex());
