@@ -187,9 +187,87 @@ TRect DrawFitted(const TBitmap& Frame, TBitmap& Canvas) {
     return DrawFitted(Frame, Canvas.Bits(), Canvas.Width(), Canvas.Height(), Canvas.Stride(), 3);
 }
 
+void DisplaySize(int W, int H, const TPictureShape& Shape, int& DW, int& DH) {
+    DW = W;
+    DH = H;
+    if (Shape.SarNum > 0 && Shape.SarDen > 0 && Shape.SarNum != Shape.SarDen && W > 0) {
+        DW = static_cast<int>((static_cast<int64_t>(W) * Shape.SarNum + Shape.SarDen / 2) / Shape.SarDen);
+        DW = std::max(DW, 1);
+    }
+    if (Shape.Turned()) std::swap(DW, DH);
+}
+
+void OrientPicture(const TBitmap& Source, const TPictureShape& Shape, TBitmap& Target) {
+    const int W = Source.Width(), H = Source.Height();
+    const int TW = Shape.Turned() ? H : W, TH = Shape.Turned() ? W : H;
+    if (Target.Width() != TW || Target.Height() != TH) Target.SetSize(TW, TH);
+    for (int Y = 0; Y < TH; ++Y) {
+        uint8_t* Out = Target.ScanLine(Y);
+        for (int X = 0; X < TW; ++X) {
+            const int DX = Shape.Mirrored ? TW - 1 - X : X;
+            int SX, SY;
+            switch (Shape.Rotation) {
+                case 90: SX = Y, SY = H - 1 - DX; break;
+                case 180: SX = W - 1 - DX, SY = H - 1 - Y; break;
+                case 270: SX = W - 1 - Y, SY = DX; break;
+                default: SX = DX, SY = Y; break;
+            }
+            std::memcpy(Out + 3 * X, Source.ScanLine(SY) + 3 * SX, 3);
+        }
+    }
+}
+
+TEdges ScreenEdges(const TEdges& S, const TPictureShape& Shape) {
+    // Turning clockwise brings the source's left edge to the top.
+    TEdges E;
+    switch (Shape.Rotation) {
+        case 90: E = {S.Left, S.Right, S.Bottom, S.Top}; break;
+        case 180: E = {S.Bottom, S.Top, S.Right, S.Left}; break;
+        case 270: E = {S.Right, S.Left, S.Top, S.Bottom}; break;
+        default: E = S; break;
+    }
+    if (Shape.Mirrored) std::swap(E.Left, E.Right);
+    return E;
+}
+
+TEdges SourceEdges(const TEdges& Screen, const TPictureShape& Shape) {
+    TEdges E = Screen;
+    if (Shape.Mirrored) std::swap(E.Left, E.Right);
+    switch (Shape.Rotation) {
+        case 90: return {E.Right, E.Left, E.Top, E.Bottom};
+        case 180: return {E.Bottom, E.Top, E.Right, E.Left};
+        case 270: return {E.Left, E.Right, E.Bottom, E.Top};
+        default: return E;
+    }
+}
+
+namespace {
+
+TRect DrawInto(const TBitmap& Frame, TRect Area, uint8_t* Canvas, int Stride, int PixelBytes);
+
+}  // namespace
+
+TRect DrawFitted(const TBitmap& Frame, const TPictureShape& Shape, TBitmap& Scratch, uint8_t* Canvas, int Width,
+                 int Height, int Stride, int PixelBytes) {
+    int DW = 0, DH = 0;
+    DisplaySize(Frame.Width(), Frame.Height(), Shape, DW, DH);
+    const TRect Area = FitPicture(DW, DH, Width, Height);
+    if (Area.IsEmpty() || !Canvas) return {};
+    if (Shape.Rotation == 0 && !Shape.Mirrored) return DrawInto(Frame, Area, Canvas, Stride, PixelBytes);
+    OrientPicture(Frame, Shape, Scratch);
+    return DrawInto(Scratch, Area, Canvas, Stride, PixelBytes);
+}
+
 TRect DrawFitted(const TBitmap& Frame, uint8_t* Canvas, int Width, int Height, int Stride, int PixelBytes) {
     TRect Area = FitPicture(Frame.Width(), Frame.Height(), Width, Height);
     if (Area.IsEmpty() || !Canvas) return {};
+    return DrawInto(Frame, Area, Canvas, Stride, PixelBytes);
+}
+
+namespace {
+
+// Frame stretched (bilinear) into Area of the canvas.
+TRect DrawInto(const TBitmap& Frame, TRect Area, uint8_t* Canvas, int Stride, int PixelBytes) {
     const int FW = Frame.Width(), FH = Frame.Height(), W = Area.Width(), H = Area.Height();
     const std::vector<TTap> Columns = Taps(W, FW, 3), Rows = Taps(H, FH, 1);
     // The vector path reads four bytes from each neighbour; the columns
@@ -235,3 +313,5 @@ TRect DrawFitted(const TBitmap& Frame, uint8_t* Canvas, int Width, int Height, i
     }
     return Area;
 }
+
+}  // namespace

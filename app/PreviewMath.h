@@ -128,6 +128,31 @@ int StepRight(int Position, int Max);
 // pixel on each side: the picture rectangle of the crop dialog.
 TRect PictureRectangle(int PW, int PH, int DW, int DH);
 
+// How players show a decoded picture: stretched by its sample aspect, then
+// turned clockwise by Rotation degrees, then mirrored left to right.
+struct TPictureShape {
+    int SarNum = 0, SarDen = 0;  // 0 or 1:1: square samples
+    int Rotation = 0;            // 0, 90, 180 or 270
+    bool Mirrored = false;
+    bool Turned() const { return Rotation == 90 || Rotation == 270; }
+    bool operator==(const TPictureShape&) const = default;
+};
+// The proportions a W x H picture is shown in, as a width and a height:
+// the sample aspect widens (or narrows) it, a quarter turn swaps the two.
+void DisplaySize(int W, int H, const TPictureShape& Shape, int& DW, int& DH);
+// The picture turned and mirrored as Shape says, still at its own samples.
+void OrientPicture(const TBitmap& Source, const TPictureShape& Shape, TBitmap& Target);
+
+// Borders of a picture: in source pixels (the decoded picture's edges) or
+// on screen (the edges of the picture as shown).
+struct TEdges {
+    int Top = 0, Bottom = 0, Left = 0, Right = 0;
+    bool operator==(const TEdges&) const = default;
+};
+// The source edge under each edge on screen, and back.
+TEdges ScreenEdges(const TEdges& Source, const TPictureShape& Shape);
+TEdges SourceEdges(const TEdges& Screen, const TPictureShape& Shape);
+
 // Draws Frame stretched (bilinear) into the FitPicture rectangle of Canvas;
 // the margins keep what they had. Returns the rectangle drawn, empty when
 // either bitmap is empty.
@@ -135,3 +160,7 @@ TRect DrawFitted(const TBitmap& Frame, TBitmap& Canvas);
 // The same into Width x Height pixels at Canvas, Stride bytes a row, of
 // PixelBytes each: 3 (B, G, R) or 4 (B, G, R, 255: a 32-bit RGB image).
 TRect DrawFitted(const TBitmap& Frame, uint8_t* Canvas, int Width, int Height, int Stride, int PixelBytes);
+// The same for a picture shown in Shape: fitted by its display proportions,
+// turned and mirrored. Scratch holds the turned picture between calls.
+TRect DrawFitted(const TBitmap& Frame, const TPictureShape& Shape, TBitmap& Scratch, uint8_t* Canvas, int Width,
+                 int Height, int Stride, int PixelBytes);

@@ -37,8 +37,9 @@ QSpinBox* Spin(QWidget* Parent, const char* Name, int X, int Y) {
     Box->setObjectName(Name);
     Box->setRange(-SpinLimit, SpinLimit);
     Box->setSingleStep(1);
-    // Arrows only: the text cannot be typed over.
-    if (auto* Text = Box->findChild<QLineEdit*>()) Text->setReadOnly(true);
+    // A typed value takes effect when it is complete (Return or leaving the
+    // field), not at each digit.
+    Box->setKeyboardTracking(false);
     Box->setGeometry(X, Y, 64, 24);
     return Box;
 }
@@ -138,6 +139,14 @@ TfrmCrop::TfrmCrop(QWidget* Parent) : TPlayerDialog(pwCrop, "Time:", "Source Fil
     cmbZoom->setGeometry(50, 208, 150, 24);
     cmbZoom->hide();
 
+    grpSourceCrop = new QGroupBox("In Source Pixels", this);
+    grpSourceCrop->setObjectName("grpSourceCrop");
+    grpSourceCrop->setGeometry(392, 268, 213, 112);
+    lblSourceCrop = new QLabel(grpSourceCrop);
+    lblSourceCrop->setObjectName("lblSourceCrop");
+    lblSourceCrop->setGeometry(10, 22, 196, 84);
+    lblSourceCrop->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
     btnDefault = Button(this, "&Default", "btnDefault", 318, 394);
     btnOk = Button(this, "Ok", "btnOk", 415, 394);
     btnOk->setDefault(true);
@@ -177,6 +186,44 @@ void TfrmCrop::SetSpins(int Up, int Down, int Left, int Right) {
     FLastDown = Down;
     FLastLeft = Left;
     FLastRight = Right;
+    UpdateSourceCrop();
+}
+
+TEdges TfrmCrop::ShownSourceBorders() const {
+    if (!FHasVideo || FW <= 0 || FH <= 0) return {};
+    return {BorderToSource(spedUp->value(), SourceDown(), FH), BorderToSource(spedDown->value(), SourceDown(), FH),
+            BorderToSource(spedLeft->value(), SourceAcross(), FW),
+            BorderToSource(spedRight->value(), SourceAcross(), FW)};
+}
+
+void TfrmCrop::UpdateSourceCrop() {
+    if (!FHasVideo) {
+        lblSourceCrop->setText("No picture to crop.");
+        return;
+    }
+    const TEdges B = ShownSourceBorders();
+    const int Across = std::max(SourceAcross() - B.Left - B.Right, 0);
+    const int Down = std::max(SourceDown() - B.Top - B.Bottom, 0);
+    lblSourceCrop->setText(QString("Up %1, Down %2\nLeft %3, Right %4\nSource picture: %5 x %6\nCropped picture: %7 x %8")
+                               .arg(B.Top)
+                               .arg(B.Bottom)
+                               .arg(B.Left)
+                               .arg(B.Right)
+                               .arg(SourceAcross())
+                               .arg(SourceDown())
+                               .arg(Across)
+                               .arg(Down));
+}
+
+void TfrmCrop::ShowSourceBorders(const TEdges& Source) {
+    const TEdges S = ScreenEdges(Source, FShape);
+    const int Up = BorderToPreview(S.Top, FH, SourceDown()), Down = BorderToPreview(S.Bottom, FH, SourceDown());
+    const int Left = BorderToPreview(S.Left, FW, SourceAcross());
+    const int Right = BorderToPreview(S.Right, FW, SourceAcross());
+    SetSpins(Up, Down, Left, Right);
+    FSavedTop = FY0 + Up;
+    FSavedLeft = FX0 + Left;
+    RectTracker->SetBounds(FX0 + Left, FY0 + Up, FW - Right - Left, FH - Down - Up);
 }
 
 void TfrmCrop::FormShow() {
@@ -197,8 +244,11 @@ void TfrmCrop::FormShow() {
                 FFrameW = Frame.Width();
                 FFrameH = Frame.Height();
             }
+            FShape = imgPreview->Shape();
             imgPreview->DrawBitmap(Frame);
-            const TRect R = PictureRectangle(FFrameW, FFrameH, imgPreview->width(), imgPreview->height());
+            int ShownW = 0, ShownH = 0;
+            DisplaySize(FFrameW, FFrameH, FShape, ShownW, ShownH);
+            const TRect R = PictureRectangle(ShownW, ShownH, imgPreview->width(), imgPreview->height());
             FHasVideo = !R.IsEmpty();
             if (FHasVideo) {
                 RectTracker->SetBounds(imgPreview->x() + R.Left, imgPreview->y() + R.Top, R.Width(), R.Height());
@@ -214,14 +264,7 @@ void TfrmCrop::FormShow() {
             SetSpins(0, 0, 0, 0);
             if (!Opened) ReportOpenFailure();
         } else {
-            const int Up = BorderToPreview(FRecord->CropTop, FH, FFrameH);
-            const int Down = BorderToPreview(FRecord->CropBottom, FH, FFrameH);
-            const int Left = BorderToPreview(FRecord->CropLeft, FW, FFrameW);
-            const int Right = BorderToPreview(FRecord->CropRight, FW, FFrameW);
-            SetSpins(Up, Down, Left, Right);
-            FSavedTop = FY0 + Up;
-            FSavedLeft = FX0 + Left;
-            RectTracker->SetBounds(FX0 + Left, FY0 + Up, FW - Right - Left, FH - Down - Up);
+            ShowSourceBorders({FRecord->CropTop, FRecord->CropBottom, FRecord->CropLeft, FRecord->CropRight});
             FPlayer->Start();
             EnableCrop(true);
         }
@@ -296,6 +339,10 @@ void TfrmCrop::SpinChanged(QSpinBox* Box) {
         return;
     }
     if (Box->value() < 0) Box->setValue(0);
+    // A typed border never leaves less than the tracker's smallest size.
+    QSpinBox* Other = Box == spedUp ? spedDown : Box == spedDown ? spedUp : Box == spedLeft ? spedRight : spedLeft;
+    const int Most = std::max((Vertical ? FH : FW) - Other->value() - TRectTracker::MinSize, 0);
+    if (Box->value() > Most) Box->setValue(Most);
     FSettingSpins = false;
     if (Vertical) {
         const int Up = spedUp->value(), Down = spedDown->value();
@@ -310,6 +357,7 @@ void TfrmCrop::SpinChanged(QSpinBox* Box) {
         FLastRight = Right;
         FSavedLeft = FX0 + Left;
     }
+    UpdateSourceCrop();
 }
 
 void TfrmCrop::spedUpChange() { SpinChanged(spedUp); }
@@ -350,27 +398,16 @@ void TfrmCrop::btnAutoClick() {
     if (!Found) Least = {};
     // The preview shows the picture at the slider again.
     FPlayer->ShowPosition(trcPreview->value());
-    const int Up = BorderToPreview(Least.Top, FH, FFrameH), Down = BorderToPreview(Least.Bottom, FH, FFrameH);
-    const int Left = BorderToPreview(Least.Left, FW, FFrameW), Right = BorderToPreview(Least.Right, FW, FFrameW);
-    SetSpins(Up, Down, Left, Right);
-    FSavedTop = FY0 + Up;
-    FSavedLeft = FX0 + Left;
-    RectTracker->SetBounds(FX0 + Left, FY0 + Up, FW - Right - Left, FH - Down - Up);
+    ShowSourceBorders({Least.Top, Least.Bottom, Least.Left, Least.Right});
 }
 
 void TfrmCrop::btnOkClick() {
     if (FRecord) {
-        int Top = 0, Bottom = 0, Left = 0, Right = 0;
-        if (FHasVideo) {
-            Top = BorderToSource(spedUp->value(), FFrameH, FH);
-            Bottom = BorderToSource(spedDown->value(), FFrameH, FH);
-            Left = BorderToSource(spedLeft->value(), FFrameW, FW);
-            Right = BorderToSource(spedRight->value(), FFrameW, FW);
-        }
-        FRecord->CropTop = Top;
-        FRecord->CropLeft = Left;
-        FRecord->CropBottom = Bottom;
-        FRecord->CropRight = Right;
+        const TEdges Source = SourceEdges(ShownSourceBorders(), FShape);
+        FRecord->CropTop = Source.Top;
+        FRecord->CropLeft = Source.Left;
+        FRecord->CropBottom = Source.Bottom;
+        FRecord->CropRight = Source.Right;
         FRecord->ZoomMode = ZoomCode(cmbZoom->currentIndex());
     }
     accept();

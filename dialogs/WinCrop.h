@@ -56,11 +56,19 @@ public:
     int PictureHeight() const { return FH; }
     int FrameWidth() const { return FFrameW; }
     int FrameHeight() const { return FFrameH; }
+    // How the source is shown: the picture the tracker lies on is turned
+    // and stretched as players show it.
+    const TPictureShape& Shape() const { return FShape; }
+    // The borders the dialog shows now, in source pixels per edge of the
+    // picture as shown (what OK stores, before turning them back).
+    TEdges ShownSourceBorders() const;
 
     TRectTracker* RectTracker = nullptr;
     QSpinBox *spedUp = nullptr, *spedLeft = nullptr, *spedDown = nullptr, *spedRight = nullptr;
     QPushButton *btnReset = nullptr, *btnAuto = nullptr;
     QPushButton *btnOk = nullptr, *btnCancel = nullptr, *btnDefault = nullptr;
+    // What the borders mean in the source's pixels and the picture left.
+    QLabel* lblSourceCrop = nullptr;
 
 protected:
     void FormShow() override;
@@ -83,6 +91,12 @@ private:
     void RectTrackerMouseMove(int X, int Y);
 
     void SetSpins(int Up, int Down, int Left, int Right);
+    // Spin values for borders in source pixels of the source's own edges.
+    void ShowSourceBorders(const TEdges& Source);
+    void UpdateSourceCrop();
+    // Source pixels along the picture's vertical and horizontal as shown.
+    int SourceDown() const { return FShape.Turned() ? FFrameW : FFrameH; }
+    int SourceAcross() const { return FShape.Turned() ? FFrameH : FFrameW; }
     void SpinChanged(QSpinBox* Spin);
     void EnableCrop(bool Enabled);
 
@@ -93,6 +107,8 @@ private:
     bool FHasVideo = false;
     int FX0 = 0, FY0 = 0, FW = 0, FH = 0;
     int FFrameW = 0, FFrameH = 0;
+    TPictureShape FShape;
+    QGroupBox* grpSourceCrop = nullptr;
     int FLastUp = 0, FLastDown = 0, FLastLeft = 0, FLastRight = 0;
     int FSavedTop = 0, FSavedLeft = 0;
     bool FDragging = false;

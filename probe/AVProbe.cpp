@@ -62,6 +62,7 @@ TAVProbe::TAVProbe() = default;
 TAVProbe::~TAVProbe() {
     CloseFile();
     if (FPicture) av::av_frame_free(&FPicture);
+    if (FPassed) av::av_frame_free(&FPassed);
     if (FPacket) av::av_packet_free(&FPacket);
 }
 
@@ -190,6 +191,7 @@ void TAVProbe::CloseFile() {
         FScaler = nullptr;
     }
     CloseDecoder();
+    ForgetTarget();
     if (FContext) {
         if (FOwnsContext) av::avformat_close_input(&FContext);
         FContext = nullptr;

@@ -121,9 +121,14 @@ public:
     // ("png_pipe", ...), which today's library picks for many picture files.
     bool IsStillImage() const;
 
+    // How the next DecodeFrame after a Seek finds its picture.
+    enum TSeekMode {
+        smExact,     // the picture shown at Position: decoded forward from the key frame before it
+        smKeyFrame,  // the key frame at or before Position: cheap, for a slider being dragged
+    };
     // Moves the read position to Position µs (negative StreamIndex: the
     // first video, audio or subtitle stream, else the container).
-    bool Seek(int StreamIndex, int64_t Position);
+    bool Seek(int StreamIndex, int64_t Position, TSeekMode Mode = smExact);
     // Decodes the next picture of the stream (negative: the first video
     // stream) into FrameBitmap, BGR24, top row first. Black at the end of
     // the file, 0 x 0 when there is nothing to decode or when no picture
@@ -180,6 +185,14 @@ private:
     void OpenDecoder(int StreamIndex);
     void CloseDecoder();
     bool ReceivePicture(int StreamIndex);
+    // With an exact seek pending: true when Picture ends before the target
+    // and is to be passed over.
+    bool BeforeTarget(const AVFrame* Picture) const;
+    // The decoder's first picture after an exact seek lies past the target,
+    // or the file ended before one came (null Picture): a demuxer without
+    // an index landed late, so this seeks further back once more.
+    bool SeekedTooLate(const AVFrame* Picture);
+    void ForgetTarget();
     bool ConvertPicture(const AVFrame* Picture);
     // Copies the frame bitmap into LastFrame if it holds a picture not yet
     // copied; called before the bitmap changes other than by a new picture.
@@ -206,6 +219,16 @@ private:
     AVFrame* FPicture = nullptr;
     AVPacket* FPacket = nullptr;
     SwsContext* FScaler = nullptr;
+    // The exact seek waiting for its picture: the target in the stream's
+    // time base, the timestamp sought, whether a picture came since, and
+    // the last picture passed over, which is the target's own when the
+    // file ends first.
+    int64_t FTargetTs = AV_NOPTS_VALUE;
+    int FTargetStream = -1;
+    int64_t FSoughtTs = AV_NOPTS_VALUE;
+    int FSeekRetries = 0;
+    bool FPictureSinceSeek = false;
+    AVFrame* FPassed = nullptr;
     std::unique_ptr<TBitmap> FFrameBitmap;
     std::unique_ptr<TBitmap> FLastFrame;
     // The frame bitmap holds the last real picture and LastFrame does not

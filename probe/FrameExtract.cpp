@@ -47,7 +47,7 @@ void TAVProbe::RunPictureKeeper() {
     Keep();
 }
 
-bool TAVProbe::Seek(int StreamIndex, int64_t Position) {
+bool TAVProbe::Seek(int StreamIndex, int64_t Position, TSeekMode Mode) {
     if (!FContext) {
         Log(1, "file not loaded.\n");
         FLastError = "file not loaded.";
@@ -74,28 +74,40 @@ bool TAVProbe::Seek(int StreamIndex, int64_t Position) {
         return false;
     }
 
-    int64_t Target, Base;
+    int64_t Target, Base, Shown = 0;
     if (Index < 0) {
         Target = Wanted;
         if (Target > FContext->duration && FContext->duration > 0) Target = FContext->duration;
         Base = FContext->start_time;
     } else {
         const AVStream* Stream = FContext->streams[Index];
-        Target = av::av_rescale_q(Wanted, MicrosecondBase, Stream->time_base);
+        // The picture shown at a time is the one that began at or before it.
+        Shown = av::av_rescale_q_rnd(Wanted, MicrosecondBase, Stream->time_base, AV_ROUND_DOWN);
+        Target = Shown;
         if (Target > Stream->duration && Stream->duration > 0) Target = Stream->duration;
         Base = Stream->start_time;
     }
-    if (Base != AV_NOPTS_VALUE) Target += Base;
+    if (Base != AV_NOPTS_VALUE) {
+        Target += Base;
+        Shown += Base;
+    }
 
     if (FDecoder) av::avcodec_flush_buffers(FDecoder);
     FDraining = false;
+    ForgetTarget();
 
     int Result;
     if (Position > 0) {
-        // Demuxers find no key frame after a target in the last group of
-        // pictures (the end of the file included); the one before it serves.
-        Result = av::av_seek_frame(FContext, Index, Target, 0);
-        if (Result < 0) Result = av::av_seek_frame(FContext, Index, Target, AVSEEK_FLAG_BACKWARD);
+        // The key frame at or before the target: the picture shown at the
+        // target is decoded forward from there. A target before the first
+        // key frame takes the first one.
+        Result = av::av_seek_frame(FContext, Index, Target, AVSEEK_FLAG_BACKWARD);
+        if (Result < 0) Result = av::av_seek_frame(FContext, Index, Target, 0);
+        if (Result >= 0 && Mode == smExact && Index >= 0) {
+            FTargetTs = Shown;
+            FTargetStream = Index;
+            FSoughtTs = Target;
+        }
     } else {
         Result = av::av_seek_frame(FContext, Index, 0, AVSEEK_FLAG_BACKWARD);
         // Timestamp 0 lies before the first key frame of a stream that
@@ -112,6 +124,50 @@ void TAVProbe::CloseDecoder() {
     if (FDecoder) av::avcodec_free_context(&FDecoder);
     FDecoderStream = -1;
     FDraining = false;
+}
+
+void TAVProbe::ForgetTarget() {
+    FTargetTs = AV_NOPTS_VALUE;
+    FTargetStream = -1;
+    FSoughtTs = AV_NOPTS_VALUE;
+    FSeekRetries = 0;
+    FPictureSinceSeek = false;
+    if (FPassed) av::av_frame_unref(FPassed);
+}
+
+bool TAVProbe::BeforeTarget(const AVFrame* Picture) const {
+    const int64_t Ts = Picture->best_effort_timestamp;
+    if (Ts == AV_NOPTS_VALUE) return false;
+    int64_t Duration = Picture->pkt_duration;
+    if (Duration <= 0) {
+        // Containers without packet durations: one picture at the stream's rate.
+        const AVStream* Stream = FContext->streams[FTargetStream];
+        AVRational Rate = Stream->avg_frame_rate.num > 0 ? Stream->avg_frame_rate : Stream->r_frame_rate;
+        Duration = Rate.num > 0 && Rate.den > 0 ? av::av_rescale_q(1, av_inv_q(Rate), Stream->time_base) : 1;
+        if (Duration <= 0) Duration = 1;
+    }
+    return Ts + Duration <= FTargetTs;
+}
+
+bool TAVProbe::SeekedTooLate(const AVFrame* Picture) {
+    // Steps back 1, 4, then 16 seconds from the target.
+    constexpr int MaxRetries = 3;
+    const int64_t Ts = Picture ? Picture->best_effort_timestamp : AV_NOPTS_VALUE;
+    if (FPictureSinceSeek || FSeekRetries >= MaxRetries) return false;
+    if (Picture && (Ts == AV_NOPTS_VALUE || Ts <= FTargetTs)) return false;
+    const AVStream* Stream = FContext->streams[FTargetStream];
+    const int64_t Start = Stream->start_time != AV_NOPTS_VALUE ? Stream->start_time : 0;
+    if (FSoughtTs <= Start) return false;
+    const int64_t Back = av::av_rescale_q(int64_t(1000000) << (2 * FSeekRetries), MicrosecondBase, Stream->time_base);
+    const int64_t Earlier = std::max(Start, FSoughtTs - Back);
+    // The start itself is found by a backward seek to timestamp 0, as Seek does.
+    if (av::av_seek_frame(FContext, FTargetStream, Earlier > Start ? Earlier : 0, AVSEEK_FLAG_BACKWARD) < 0)
+        return false;
+    av::avcodec_flush_buffers(FDecoder);
+    FDraining = false;
+    FSoughtTs = Earlier;
+    ++FSeekRetries;
+    return true;
 }
 
 void TAVProbe::OpenDecoder(int StreamIndex) {
@@ -205,6 +261,26 @@ bool TAVProbe::ReceivePicture(int StreamIndex) {
         // One packet may hold several pictures and the decoder may hold
         // pictures back, so pending output comes first.
         int Result = av::avcodec_receive_frame(FDecoder, FPicture);
+        if (Result >= 0 && FTargetStream == StreamIndex) {
+            // Demuxers without an index land anywhere: what the decoder
+            // gives before the first key frame is not a whole picture.
+            if ((!FPictureSinceSeek && !FPicture->key_frame && FSeekRetries < 3) || SeekedTooLate(FPicture)) {
+                av::av_frame_unref(FPicture);
+                continue;
+            }
+            FPictureSinceSeek = true;
+            if (BeforeTarget(FPicture)) {
+                // Referenced, not copied: most pictures are passed over.
+                if (!FPassed) FPassed = av::av_frame_alloc();
+                if (FPassed) {
+                    av::av_frame_unref(FPassed);
+                    av::av_frame_ref(FPassed, FPicture);
+                }
+                av::av_frame_unref(FPicture);
+                continue;
+            }
+            ForgetTarget();
+        }
         if (Result >= 0) {
             bool Converted = ConvertPicture(FPicture);
             av::av_frame_unref(FPicture);
@@ -217,7 +293,22 @@ bool TAVProbe::ReceivePicture(int StreamIndex) {
             FStillImage = IsStillImage();
             return true;
         }
-        if (Result == AVERROR_EOF || FDraining) break;
+        if (Result == AVERROR_EOF || FDraining) {
+            // The file ended before a whole picture came: the seek landed
+            // inside the last group of pictures.
+            if (FTargetStream == StreamIndex && SeekedTooLate(nullptr)) continue;
+            // A target past the last picture: the last one is shown there.
+            if (FTargetStream == StreamIndex && FPassed && FPassed->buf[0]) {
+                const bool Converted = ConvertPicture(FPassed);
+                ForgetTarget();
+                if (Converted) {
+                    FLastFramePending = true;
+                    FStillImage = IsStillImage();
+                    return true;
+                }
+            }
+            break;
+        }
 
         Result = av::av_read_frame(FContext, FPacket);
         if (Result < 0) {

@@ -30,9 +30,12 @@ void TPictureView::DrawBitmap(TBitmap& Bitmap) {
     // the time of a smooth QPainter stretch from a 24-bit image.
     FitCanvasToWidget();
     if (FCanvas.isNull()) return;
-    if (!DrawFitted(Bitmap, FCanvas.bits(), FCanvas.width(), FCanvas.height(), int(FCanvas.bytesPerLine()), 4)
-             .IsEmpty())
+    const TRect Area = DrawFitted(Bitmap, FShape, FTurned, FCanvas.bits(), FCanvas.width(), FCanvas.height(),
+                                  int(FCanvas.bytesPerLine()), 4);
+    if (!Area.IsEmpty()) {
+        FArea = Area;
         update();
+    }
 #else
     // The bitmap's rows are B,G,R bytes with a 4-byte aligned stride: the
     // image reads them where they are.

@@ -8,7 +8,8 @@
 #include <QImage>
 #include <QWidget>
 
-class TBitmap;
+#include "app/PreviewMath.h"
+#include "common/Bitmap.h"
 
 // Background of every preview area.
 inline const QColor PreviewBackground(166, 202, 240);
@@ -23,6 +24,11 @@ public:
     // Draws the bitmap fitted into the canvas, holding its lock meanwhile and
     // reading its rows in place; an empty bitmap draws nothing.
     void DrawBitmap(TBitmap& Bitmap);
+    // How the pictures drawn next are shown (sample aspect, turn, mirror).
+    void SetShape(const TPictureShape& Shape) { FShape = Shape; }
+    const TPictureShape& Shape() const { return FShape; }
+    // Where the last picture went on the canvas (empty before one).
+    TRect PictureArea() const { return FArea; }
     const QImage& Canvas() const { return FCanvas; }
 
 protected:
@@ -37,4 +43,7 @@ private:
     void FitCanvasToWidget();
 
     QImage FCanvas;
+    TPictureShape FShape;
+    TBitmap FTurned;  // the turned picture, kept to spare an allocation a step
+    TRect FArea;
 };

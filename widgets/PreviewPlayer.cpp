@@ -26,6 +26,12 @@ private:
 
 }  // namespace
 
+TPictureShape ShapeOf(TAVProbe& Probe, int VideoStream) {
+    TAVVideoStreamInfo Info;
+    Probe.GetVideoStreamInfo(VideoStream, Info);
+    return {Info.SarNum, Info.SarDen, Info.Rotation, Info.Mirrored};
+}
+
 TPreviewPlayer::TPreviewPlayer(const TPreviewRules& Rules, TPictureView* Canvas, QSlider* Slider,
                                QLabel* TimeLabel, QTimer* Timer, QObject* Parent)
     : QObject(Parent), FRules(Rules), FCanvas(Canvas), FSliderControl(Slider), FTimeLabel(TimeLabel), FTimer(Timer) {
@@ -34,6 +40,12 @@ TPreviewPlayer::TPreviewPlayer(const TPreviewRules& Rules, TPictureView* Canvas,
     FState.TimerOn = !FRules.StopAtEnd;
     FCanvas->setFocusPolicy(Qt::ClickFocus);
     FCanvas->installEventFilter(this);
+    // Key-frame pictures stand in while the slider is dragged; where it
+    // comes to rest gets its own picture.
+    connect(FSliderControl, &QSlider::sliderReleased, this, [this] {
+        if (!FSettingUp && SliderCanMove(FSliderControl->minimum(), FSliderControl->maximum()))
+            ShowPosition(FSliderControl->value());
+    });
 }
 
 TPreviewPlayer::~TPreviewPlayer() = default;
@@ -75,6 +87,7 @@ void TPreviewPlayer::SetUp() {
         FProbe->GetFileInfo(Info);
         FDurationUs = Info.Duration > 0 ? Info.Duration : 0;
     }
+    FCanvas->SetShape(FVideoStream >= 0 ? ShapeOf(*FProbe, FVideoStream) : TPictureShape{});
     {
         TFlagGuard Guard(FSettingUp);
         FSliderControl->setRange(0, 0);
@@ -102,7 +115,8 @@ void TPreviewPlayer::ShowPosition(int Position) {
     if (Step.Decode) {
         // This step's picture replaces the one the player still borrows.
         if (Step.CopyFrame) FProbe->ForgetPictureKeeper(this);
-        FProbe->Seek(FVideoStream, Step.SeekUs);
+        FProbe->Seek(FVideoStream, Step.SeekUs,
+                     FSliderControl->isSliderDown() ? TAVProbe::smKeyFrame : TAVProbe::smExact);
         TBitmap& Frame = FProbe->DecodeFrame(FVideoStream);
         if (Step.CopyFrame)
             FProbe->KeepPictureBeforeChange(this, [Copy = std::weak_ptr<TBitmap>(FFrameCopy), &Frame] {

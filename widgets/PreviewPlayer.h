@@ -32,6 +32,9 @@ class QTimer;
 class TAVProbe;
 class TPictureView;
 
+// How the probe's video stream is shown: sample aspect, turn and mirror.
+TPictureShape ShapeOf(TAVProbe& Probe, int VideoStream);
+
 class TPreviewPlayer : public QObject {
     Q_OBJECT
 public:

@@ -412,19 +412,19 @@ TEST_F(TrimCropDialogs, TrimPlayerTicksForStillsShortFilesAndLeavingAField) {
 }
 
 TEST_F(TrimCropDialogs, CropOpensConvertsAndStoresEvenSourceBorders) {
-    TlvFilesRecord R = Row("pal_16x15.mp4");  // 720 x 576
+    TlvFilesRecord R = Row("pal_16x15.mp4");  // 720 x 576 at 16:15, shown as 768 x 576
     R.CropTop = 16;
     R.ZoomMode = "zoom";
     TfrmCrop& D = OpenCrop(R);
     EXPECT_EQ(D.windowTitle(), "Crop");
     EXPECT_EQ(D.FrameWidth(), 720);
     EXPECT_EQ(D.FrameHeight(), 576);
-    EXPECT_EQ(D.PictureWidth(), 314);
+    EXPECT_EQ(D.PictureWidth(), 336);
     EXPECT_EQ(D.PictureHeight(), 251);
-    EXPECT_EQ(D.X0(), D.imgPreview->x() + 28);
+    EXPECT_EQ(D.X0(), D.imgPreview->x() + 17);
     EXPECT_EQ(D.Y0(), D.imgPreview->y() + 1);
     EXPECT_EQ(D.spedUp->value(), 7);
-    EXPECT_EQ(D.RectTracker->geometry(), QRect(D.X0(), D.Y0() + 7, 314, 244));
+    EXPECT_EQ(D.RectTracker->geometry(), QRect(D.X0(), D.Y0() + 7, 336, 244));
     EXPECT_TRUE(D.RectTracker->isVisible());
     QTest::mouseClick(D.btnOk, Qt::LeftButton);
     EXPECT_EQ(R.CropTop, 16);
@@ -435,17 +435,17 @@ TEST_F(TrimCropDialogs, CropOpensConvertsAndStoresEvenSourceBorders) {
     EXPECT_EQ(D.RectTracker->y(), D.Y0() + 10);
     D.spedLeft->stepBy(5);
     D.spedRight->stepBy(4);
-    EXPECT_EQ(D.RectTracker->geometry(), QRect(D.X0() + 5, D.Y0() + 10, 305, 241));
+    EXPECT_EQ(D.RectTracker->geometry(), QRect(D.X0() + 5, D.Y0() + 10, 327, 241));
     QTest::mouseClick(D.btnOk, Qt::LeftButton);
     EXPECT_EQ(R.CropTop, 22);
-    EXPECT_EQ(R.CropLeft, 10);   // 5 x 720 / 314 = 11.46 -> 11 -> 10
-    EXPECT_EQ(R.CropRight, 8);   // 9.17 -> 9 -> 8
+    EXPECT_EQ(R.CropLeft, 10);   // 5 x 720 / 336 = 10.71 -> 11 -> 10
+    EXPECT_EQ(R.CropRight, 8);   // 8.57 -> 9 -> 8
     EXPECT_EQ(R.CropBottom, 0);
 
     // Reset and Default clear the borders but not the record.
     OpenCrop(R);
     QTest::mouseClick(D.btnDefault, Qt::LeftButton);
-    EXPECT_EQ(D.RectTracker->geometry(), QRect(D.X0(), D.Y0(), 314, 251));
+    EXPECT_EQ(D.RectTracker->geometry(), QRect(D.X0(), D.Y0(), 336, 251));
     EXPECT_EQ(R.CropTop, 22);
     D.reject();
     EXPECT_EQ(D.VxAVC.JobCount(), 0);
@@ -481,18 +481,18 @@ TEST_F(TrimCropDialogs, CropDragsAreClampedToThePicture) {
     // The right edge pulled past the picture stops at its edge less Right.
     D.spedRight->setValue(6);
     Drag({T->width() - 2, T->height() / 2}, {40, 0});
-    EXPECT_EQ(T->x() + T->width(), D.X0() + 314 - 6);
+    EXPECT_EQ(T->x() + T->width(), D.X0() + 336 - 6);
     EXPECT_EQ(D.spedRight->value(), 6);
 
     // Moving the whole tracker out at the right and bottom puts it back
     // where it was pressed, reaching the picture's edges.
-    D.spedRight->setValue(104);
+    D.spedRight->setValue(126);
     D.spedLeft->setValue(10);
     D.spedUp->setValue(10);
     D.spedDown->setValue(41);
     ASSERT_EQ(T->geometry(), QRect(D.X0() + 10, D.Y0() + 10, 200, 200));
-    Drag({7, 7}, {120, 60});
-    EXPECT_EQ(T->geometry(), QRect(D.X0() + 10, D.Y0() + 10, 304, 241));
+    Drag({7, 7}, {150, 60});
+    EXPECT_EQ(T->geometry(), QRect(D.X0() + 10, D.Y0() + 10, 326, 241));
     EXPECT_EQ(D.spedRight->value(), 0);
     EXPECT_EQ(D.spedDown->value(), 0);
     EXPECT_EQ(D.spedUp->value(), 10);
@@ -505,7 +505,7 @@ TEST_F(TrimCropDialogs, CropDragsAreClampedToThePicture) {
     Drag({T->width() / 2, T->height() / 2}, {0, 12});
     EXPECT_EQ(T->y(), D.Y0() + 3);
     QTest::mouseClick(D.btnOk, Qt::LeftButton);
-    EXPECT_EQ(R.CropLeft, BorderToSource(5, 720, 314));
+    EXPECT_EQ(R.CropLeft, BorderToSource(5, 720, 336));
     EXPECT_EQ(R.CropTop, BorderToSource(3, 576, 251));
 }
 

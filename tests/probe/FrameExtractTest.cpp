@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 
+#include "tests/fixtures/PictureNumber.h"
 #include "tests/probe/ProbeTestSupport.h"
 
 namespace {
@@ -126,6 +128,62 @@ TEST_F(ProbeTest, EveryPictureOnceThenBlackWithTheLastFrameKept) {
     Probe.CloseFile();  // empties the frame, keeps the last picture
     EXPECT_TRUE(Probe.FrameBitmap().Empty());
     EXPECT_TRUE(SamePixels(Probe.LastFrame(), Previous));
+}
+
+int NumberIn(const TBitmap& Picture) {
+    return ReadPictureNumber([&](int Y) { return Picture.ScanLine(Y); }, Picture.Width(), Picture.Height());
+}
+
+TEST_F(ProbeTest, ExactSeekShowsThePictureOfTheTimeSought) {
+    // Each picture carries its number; at 25 pictures a second the picture
+    // shown at T us is number T * 25 / 1000000.
+    struct TClip {
+        const char* Name;
+        int Pictures, Gop;
+        bool IndexedKeyFrames;  // the demuxer seeks exactly to key frames
+    };
+    for (const TClip& Clip : {TClip{"numbered_gop250.mp4", 300, 250, true}, TClip{"numbered_gop12.mpg", 150, 12, false}}) {
+        SCOPED_TRACE(Clip.Name);
+        TAVProbe Probe;
+        ASSERT_TRUE(Probe.OpenFile(MediaPath(Clip.Name)));
+        // The last picture a straight decode gives: an MP4's edit list may
+        // hide the encoder's last one.
+        int LastNumber = -1;
+        for (int N = 0; N < 2000; ++N) {
+            const TBitmap& Picture = Probe.DecodeFrame(-1);
+            if (AllBlack(Picture)) break;
+            LastNumber = NumberIn(Picture);
+        }
+        ASSERT_GE(LastNumber, Clip.Pictures - 2);
+        const int64_t Length = int64_t(LastNumber + 1) * 40000;
+        std::mt19937 Random(23);
+        std::uniform_int_distribution<int64_t> Pick(1, Length - 1);
+        std::vector<int64_t> Times;
+        for (int I = 0; I < 20; ++I) Times.push_back(Pick(Random));
+        // Beside the random times: the edges of a picture, the first, the
+        // last, the picture before a key frame, and past the end.
+        for (int64_t T : {int64_t(40000), int64_t(39999), int64_t(Clip.Gop) * 40000 - 1, Length - 1})
+            Times.push_back(T);
+        for (int64_t T : Times) {
+            ASSERT_TRUE(Probe.Seek(-1, T));
+            EXPECT_EQ(NumberIn(Probe.DecodeFrame(-1)), T * 25 / 1000000) << "at " << T << " us";
+            // The next call gives the next picture.
+            if (T * 25 / 1000000 < LastNumber) {
+                EXPECT_EQ(NumberIn(Probe.DecodeFrame(-1)), T * 25 / 1000000 + 1);
+            }
+        }
+        ASSERT_TRUE(Probe.Seek(-1, Length + 5000000));
+        EXPECT_EQ(NumberIn(Probe.DecodeFrame(-1)), LastNumber) << "past the end";
+        EXPECT_TRUE(AllBlack(Probe.DecodeFrame(-1)));
+
+        // A dragged slider takes the key frame at or before the time.
+        if (!Clip.IndexedKeyFrames) continue;
+        for (int64_t T : Times) {
+            ASSERT_TRUE(Probe.Seek(-1, T, TAVProbe::smKeyFrame));
+            const int Wanted = static_cast<int>(T * 25 / 1000000);
+            EXPECT_EQ(NumberIn(Probe.DecodeFrame(-1)), Wanted / Clip.Gop * Clip.Gop) << "key frame at " << T << " us";
+        }
+    }
 }
 
 TEST_F(ProbeTest, SeekMovesTheReadPosition) {
