@@ -1,8 +1,10 @@
 #include "app/Batch.h"
 
+#include <ctime>
 #include <utility>
 
 #include "component/VxAVConverter.h"
+#include "engine/OutputTarget.h"
 #include "probe/AVProbe.h"
 
 namespace {
@@ -24,7 +26,11 @@ std::string UnsuitableReason(const TOutputOptions& Output, const TAVProbe& Probe
 TBatchBuilder::TBatchBuilder(TVxAVConverter& Converter, TProfileFiles Files, int Profile, std::string Folder,
                              std::string Ext)
     : FConverter(Converter), FFiles(std::move(Files)), FProfile(Profile), FFolder(std::move(Folder)),
-      FExt(std::move(Ext)) {}
+      FExt(std::move(Ext)) {
+    // What a killed or failed run of any process left in this folder goes
+    // now, unless it is still being written.
+    RemoveStaleOutputs(FFolder, time(nullptr));
+}
 
 TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFilesRecord& Record) {
     FReason.clear();

@@ -295,7 +295,10 @@ void FitTurned(const TlvFilesRecord& Row, const TSourcePicture& Source, double S
     }
     std::string Chain;
     if (CT + CB + CL + CR > 0) Chain = StrFormat("crop=%d:%d:%d:%d,", Cw, Ch, CL, CT);
-    Chain += Source.Rotation == 90 ? "transpose=clock" : Source.Rotation == 270 ? "transpose=cclock" : "hflip,vflip";
+    // Turned clockwise as players turn it, then mirrored left to right.
+    static const char* const Turns[2][4] = {{"null", "transpose=clock", "hflip,vflip", "transpose=cclock"},
+                                             {"hflip", "transpose=clock,hflip", "vflip", "transpose=cclock,hflip"}};
+    Chain += Turns[Source.Mirrored ? 1 : 0][(Source.Rotation / 90) & 3];
     // The turned picture in coded pixels and as it is shown.
     int Tw = Turned ? Ch : Cw, Th = Turned ? Cw : Ch;
     int Dw = Turned ? Ch : 2 * static_cast<int>(std::nearbyint(Cw * Sar / 2.0));
@@ -343,16 +346,6 @@ void FitTurned(const TlvFilesRecord& Row, const TSourcePicture& Source, double S
 }
 
 }  // namespace
-
-int DisplayMatrixRotation(const int32_t* Matrix) {
-    double ScaleX = std::hypot(Matrix[0] / 65536.0, Matrix[3] / 65536.0);
-    double ScaleY = std::hypot(Matrix[1] / 65536.0, Matrix[4] / 65536.0);
-    if (ScaleX == 0 || ScaleY == 0) return 0;
-    // The matrix turns counter-clockwise by its angle.
-    double CounterClockwise = std::atan2(Matrix[1] / ScaleY, Matrix[0] / ScaleX) * 180.0 / M_PI;
-    int Degrees = static_cast<int>(std::lround(-CounterClockwise / 90.0)) * 90;
-    return ((Degrees % 360) + 360) % 360;
-}
 
 std::string CappedSourceRate(int Num, int Den, int Cap) {
     if (Num <= 0 || Den <= 0 || Cap <= 0) return "";
@@ -501,6 +494,8 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     std::string Rate = Settings.ReadString(S, "paraFrameRate", "29.97");
     if (Rate != AsSource)
         Output.FrameRate = Rate;
+    else if (Source.Still)
+        Output.FrameRate = "25";
     else
         Output.FrameRate = CappedSourceRate(Source.RateNum, Source.RateDen, RateCap);
     AddDeviceOptions(Format, S, "MuxerOptions", Output);
@@ -544,7 +539,7 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         SizeAsSource = false;
     }
 
-    if (Source.Rotation != 0 && Ws > 0 && Hs > 0) {
+    if ((Source.Rotation != 0 || Source.Mirrored) && Ws > 0 && Hs > 0) {
         FitTurned(Row, Source, Sar, Wt, Ht, SizeAsSource, Output);
     } else {
         TFit Fit{SizeAsSource ? Ws : Wd,
@@ -641,9 +636,14 @@ void ReadStreamShape(TAVProbe& Probe, TSourcePicture& Source) {
     }
     for (int i = 0; i < Stream->nb_side_data; ++i) {
         const AVPacketSideData& Data = Stream->side_data[i];
-        if (Data.type == AV_PKT_DATA_DISPLAYMATRIX && Data.size >= 9 * static_cast<int>(sizeof(int32_t)))
-            Source.Rotation = DisplayMatrixRotation(reinterpret_cast<const int32_t*>(Data.data));
+        if (Data.type != AV_PKT_DATA_DISPLAYMATRIX || Data.size < 9 * static_cast<int>(sizeof(int32_t))) continue;
+        const TDisplayOrientation Shown = DisplayOrientation(reinterpret_cast<const int32_t*>(Data.data));
+        Source.Rotation = Shown.Rotation;
+        Source.Mirrored = Shown.Mirrored;
     }
+    // A cover picture has no rate of its own.
+    Source.Still = (Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    if (Source.Still) return;
     // The base rate: the average of a short file counts its last picture's
     // length wrongly (100 pictures in 1.98 s are not 50.5 a second).
     AVRational Rate = Stream->r_frame_rate.num > 0 && Stream->r_frame_rate.den > 0 ? Stream->r_frame_rate

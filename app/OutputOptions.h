@@ -17,13 +17,12 @@ struct TSourcePicture {
     int64_t VideoBitRate = -1;     // bit rate of the first video stream, -1 without one
     int SarNum = 0, SarDen = 0;    // sample aspect; 0 when unknown (taken as square)
     int Rotation = 0;              // clockwise degrees the picture is shown turned: 0, 90, 180, 270
+    bool Mirrored = false;         // shown mirrored left to right after the turn
     int RateNum = 0, RateDen = 0;  // pictures per second; 0 when unknown
+    bool Still = false;            // the picture is a cover, shown for the length of the sound
     int BitDepth = 8;              // bits of the first picture component
 };
 
-// The rotation a display matrix (nine 16.16 fixed-point numbers) asks for,
-// as clockwise degrees rounded to 0, 90, 180 or 270.
-int DisplayMatrixRotation(const int32_t* Matrix);
 // The frame rate "as source" becomes: halved until it is at most Cap pictures
 // a second, as "num/den"; empty for an unknown rate or one within the cap.
 std::string CappedSourceRate(int Num, int Den, int Cap = 30);

@@ -1,5 +1,11 @@
 #include "common/IniFile.h"
 
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -77,25 +83,110 @@ IniFile::Content IniFile::Load() const {
     return Text;
 }
 
-bool IniFile::Save(const Content& Text) const {
-    std::string Temporary = FFileName + ".tmp";
-    {
-        std::ofstream Out(Temporary, std::ios::binary | std::ios::trunc);
-        if (!Out) return false;
-        const char* Eol = Text.CrLf ? "\r\n" : "\n";
-        for (const std::string& Line : Text.Lines) Out << Line << Eol;
-        Out.flush();
-        if (!Out) {
-            Out.close();
-            std::remove(Temporary.c_str());
-            return false;
+namespace {
+
+// The file a write goes to: the end of a chain of symlinks, else the name.
+std::string WriteTarget(const std::string& Name) {
+    std::string Path = Name;
+    for (int Hops = 0; Hops < 40; ++Hops) {
+        struct stat Info;
+        if (::lstat(Path.c_str(), &Info) != 0 || !S_ISLNK(Info.st_mode)) return Path;
+        char Link[PATH_MAX];
+        const ssize_t Length = ::readlink(Path.c_str(), Link, sizeof Link - 1);
+        if (Length <= 0) return Path;
+        std::string Next(Link, static_cast<size_t>(Length));
+        if (Next[0] != '/') {
+            const size_t Slash = Path.rfind('/');
+            if (Slash != std::string::npos) Next = Path.substr(0, Slash + 1) + Next;
+        }
+        Path = Next;
+    }
+    return Path;
+}
+
+std::string FolderOf(const std::string& Path) {
+    const size_t Slash = Path.rfind('/');
+    if (Slash == std::string::npos) return ".";
+    return Slash == 0 ? "/" : Path.substr(0, Slash);
+}
+
+// The mode a new file gets: 0666 less the process's umask.
+mode_t NewFileMode() {
+    std::ifstream Status("/proc/self/status");
+    std::string Line;
+    while (std::getline(Status, Line))
+        if (Line.rfind("Umask:", 0) == 0) return 0666 & ~static_cast<mode_t>(std::strtol(Line.c_str() + 6, nullptr, 8));
+    return 0644;
+}
+
+class FileLock {
+public:
+    explicit FileLock(const std::string& Path) {
+        FFd = ::open(Path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (FFd < 0) return;
+        int Result;
+        do Result = ::flock(FFd, LOCK_EX);
+        while (Result != 0 && errno == EINTR);
+        if (Result != 0) {
+            ::close(FFd);
+            FFd = -1;
         }
     }
-    if (std::rename(Temporary.c_str(), FFileName.c_str()) != 0) {
-        std::remove(Temporary.c_str());
-        return false;
+    ~FileLock() {
+        if (FFd >= 0) ::close(FFd);
+    }
+    bool Held() const { return FFd >= 0; }
+
+private:
+    int FFd = -1;
+};
+
+bool WriteAllTo(int Fd, const std::string& Data) {
+    size_t Done = 0;
+    while (Done < Data.size()) {
+        const ssize_t N = ::write(Fd, Data.data() + Done, Data.size() - Done);
+        if (N < 0 && errno == EINTR) continue;
+        if (N <= 0) return false;
+        Done += static_cast<size_t>(N);
     }
     return true;
+}
+
+}  // namespace
+
+bool IniFile::Save(const std::string& Target, const Content& Text) const {
+    std::string Data;
+    const char* Eol = Text.CrLf ? "\r\n" : "\n";
+    for (const std::string& Line : Text.Lines) Data += Line + Eol;
+
+    struct stat Old;
+    const mode_t Mode = ::stat(Target.c_str(), &Old) == 0 ? (Old.st_mode & 07777) : NewFileMode();
+    std::string Temporary = FolderOf(Target) + "/." + Target.substr(Target.rfind('/') + 1) + ".XXXXXX";
+    const int Fd = ::mkostemp(Temporary.data(), O_CLOEXEC);
+    if (Fd < 0) return false;
+    bool Ok = ::fchmod(Fd, Mode) == 0 && WriteAllTo(Fd, Data) && ::fsync(Fd) == 0;
+    Ok = ::close(Fd) == 0 && Ok;
+    if (!Ok || ::rename(Temporary.c_str(), Target.c_str()) != 0) {
+        ::unlink(Temporary.c_str());
+        return false;
+    }
+    // The rename itself reaches the disk with the folder.
+    const int Folder = ::open(FolderOf(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Folder >= 0) {
+        ::fsync(Folder);
+        ::close(Folder);
+    }
+    return true;
+}
+
+template <class F>
+bool IniFile::Modify(F Change) {
+    const std::string Target = WriteTarget(FFileName);
+    FileLock Lock(Target + ".lock");
+    if (!Lock.Held()) return false;
+    Content Text = IniFile(Target).Load();
+    if (!Change(Text)) return true;
+    return Save(Target, Text);
 }
 
 std::string IniFile::ReadString(const std::string& Section, const std::string& Key,
@@ -135,22 +226,23 @@ double IniFile::ReadFloat(const std::string& Section, const std::string& Key,
 
 bool IniFile::WriteString(const std::string& Section, const std::string& Key,
                           const std::string& Value) {
-    Content Text = Load();
-    std::string NewLine = Key + "=" + Value;
-    size_t First, Last, At;
-    std::string Old;
-    if (!FindSection(Text.Lines, Section, First, Last)) {
-        Text.Lines.push_back("[" + Section + "]");
-        Text.Lines.push_back(NewLine);
-    } else if (FindKey(Text.Lines, First, Last, Key, At, Old)) {
-        Text.Lines[At] = NewLine;
-    } else {
-        // After the section's last non-blank line, so blank separators stay.
-        size_t Insert = Last;
-        while (Insert > First && Trim(Text.Lines[Insert - 1]).empty()) --Insert;
-        Text.Lines.insert(Text.Lines.begin() + static_cast<long>(Insert), NewLine);
-    }
-    return Save(Text);
+    return Modify([&](Content& Text) {
+        std::string NewLine = Key + "=" + Value;
+        size_t First, Last, At;
+        std::string Old;
+        if (!FindSection(Text.Lines, Section, First, Last)) {
+            Text.Lines.push_back("[" + Section + "]");
+            Text.Lines.push_back(NewLine);
+        } else if (FindKey(Text.Lines, First, Last, Key, At, Old)) {
+            Text.Lines[At] = NewLine;
+        } else {
+            // After the section's last non-blank line, so blank separators stay.
+            size_t Insert = Last;
+            while (Insert > First && Trim(Text.Lines[Insert - 1]).empty()) --Insert;
+            Text.Lines.insert(Text.Lines.begin() + static_cast<long>(Insert), NewLine);
+        }
+        return true;
+    });
 }
 
 bool IniFile::WriteInteger(const std::string& Section, const std::string& Key, int Value) {
@@ -190,12 +282,13 @@ std::vector<std::string> IniFile::ReadSections() const {
 }
 
 bool IniFile::DeleteKey(const std::string& Section, const std::string& Key) {
-    Content Text = Load();
-    size_t First, Last, At;
-    std::string Value;
-    if (!FindSection(Text.Lines, Section, First, Last) ||
-        !FindKey(Text.Lines, First, Last, Key, At, Value))
+    return Modify([&](Content& Text) {
+        size_t First, Last, At;
+        std::string Value;
+        if (!FindSection(Text.Lines, Section, First, Last) ||
+            !FindKey(Text.Lines, First, Last, Key, At, Value))
+            return false;
+        Text.Lines.erase(Text.Lines.begin() + static_cast<long>(At));
         return true;
-    Text.Lines.erase(Text.Lines.begin() + static_cast<long>(At));
-    return Save(Text);
+    });
 }

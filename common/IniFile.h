@@ -2,8 +2,13 @@
 // ignore letter case, a missing file, section or key gives the caller's
 // default, values are trimmed and may hold "=" and blanks, ";" starts a
 // comment line. Every read opens and parses the file; every write rewrites
-// it at once (through a temporary file and a rename), keeping all other
-// lines, comments and their order.
+// it at once, keeping all other lines, comments and their order.
+//
+// A write holds an flock on FILE.lock beside the file while it re-reads
+// the file, changes its one key and renames a uniquely named, fsynced
+// temporary file over it, so that programs saving at once lose nothing. A
+// file that is a symlink stays one (its target is rewritten), and the
+// file's permissions are kept.
 #pragma once
 
 #include <string>
@@ -36,7 +41,11 @@ private:
         bool CrLf = false;
     };
     Content Load() const;
-    bool Save(const Content& Text) const;
+    // Load, Change and save under the file's lock; false when Change
+    // declines or the file cannot be written (it is then unchanged).
+    template <class F>
+    bool Modify(F Change);
+    bool Save(const std::string& Target, const Content& Text) const;
 
     std::string FFileName;
 };

@@ -409,6 +409,9 @@ void TCustomAVConverter::DoTerminate(TFFmpeg* AJob) {
         } else {
             AJob->RunState = TFFmpeg::rsDone;
             AJob->Counted = true;
+            // The name the output really got, for the handlers to show.
+            if (!AJob->OutputFileNames.empty() && !AJob->OutputFileNames[0].empty())
+                AJob->OutputOptions.FileName = AJob->OutputFileNames[0];
             int Index = AJob->Index;
             bool Finished = AJob->Finished, Failed = AJob->ErrorOccurred;
             std::string Message = AJob->ErrorMessage;

@@ -147,6 +147,9 @@ public:
 
     int JobCount();
     TAVProbe& GetJobProbe(int AIndex);
+    // Once the job has ended, FileName is the name its output was given
+    // (the next free one of its "_(new_N)" series when the asked one was
+    // taken meanwhile).
     void GetOutputOptions(int AIndex, TOutputOptions& AOptions);
     // The job itself, for reading its engine state.
     TFFmpeg& Job(int AIndex);

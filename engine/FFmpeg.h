@@ -91,6 +91,9 @@ struct TEngineSettings {
     unsigned vtag = 0;
     int sameq = 0;
     int deinterlace = 0;
+    // Pictures the decoder or the container marks interlaced go through a
+    // motion-adaptive deinterlacer before scaling; 0 leaves them as they are.
+    int autodeinterlace = 1;
     int top = -1;
     int me_threshold = 0;
     int dc = 8;
@@ -205,6 +208,10 @@ public:
     std::string ErrorMessage;
     int TotalDuration = -1;  // ms
     std::string ErrorText;
+    // The name of each output file: the one asked for once it is created,
+    // the one it was given once it is complete (the next of its "_(new_N)"
+    // series when the name was taken meanwhile). Emptied by PrepareJob.
+    std::vector<std::string> OutputFileNames;
     int64_t ProgressInterval = 500000;  // µs
 
     // Events.

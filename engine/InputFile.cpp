@@ -3,6 +3,7 @@
 // settings for the output that follows.
 #include <cmath>
 
+#include "binding/LocalFile.h"
 #include "common/Files.h"
 #include "common/MediaText.h"
 #include "common/Text.h"
@@ -35,7 +36,12 @@ bool KnownMediaType(int AType) {
 // two apart; it runs on this failure path only.
 bool RecognisedByContent(const std::string& AFileName, const AVIOInterruptCB& AInterrupt) {
     AVIOContext* IO = nullptr;
-    if (av::avio_open2(&IO, AFileName.c_str(), AVIO_FLAG_READ, &AInterrupt, nullptr) < 0) return true;
+    AVDictionary* Options = nullptr;
+    AddLocalFileOptions(&Options, false);
+    const int Opened =
+        av::avio_open2(&IO, LocalFileUrl(AFileName).c_str(), AVIO_FLAG_READ, &AInterrupt, &Options);
+    av::av_dict_free(&Options);
+    if (Opened < 0) return true;
     const AVInputFormat* Format = nullptr;
     int Score = av::av_probe_input_buffer2(IO, &Format, nullptr, nullptr, 0, 0);
     av::avio_closep(&IO);
@@ -186,12 +192,18 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     if (!S.acodec.empty()) Context->audio_codec = av::avcodec_find_decoder_by_name(S.acodec.c_str());
     if (!S.scodec.empty()) Context->subtitle_codec = av::avcodec_find_decoder_by_name(S.scodec.c_str());
 
-    // 4. Open; the library frees the context when it fails.
+    // 4. Open; the library frees the context when it fails. The name is a
+    // local file, and a file that names other files is refused up front.
     if (Reader) {
         Context->pb = Reader;
         Context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    } else if (!S.InputFormat) {
+        const std::string Playlist = PlaylistFormat(AFileName, &Context->interrupt_callback);
+        if (!Playlist.empty()) return Fail(PlaylistRefusal(AFileName, Playlist));
     }
-    int Code = av::avformat_open_input(&Context, AFileName.c_str(), S.InputFormat, &Parameters);
+    AddLocalFileOptions(&Parameters);
+    const std::string Url = Reader ? AFileName : LocalFileUrl(AFileName);
+    int Code = av::avformat_open_input(&Context, Url.c_str(), S.InputFormat, &Parameters);
     if (Code < 0) {
         Context = nullptr;
         if (Code == AVERROR_INVALIDDATA && !S.InputFormat && !Reader &&
@@ -200,6 +212,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
         return Fail(ErrorCodeText(AFileName, Code));
     }
     av::av_dict_free(&Parameters);
+    if (!Reader) RestoreUserName(Context, AFileName);
 
     // 5. Keep one program only.
     if (S.programid)

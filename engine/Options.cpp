@@ -428,7 +428,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
                            {"loop_output", &S::loop_output}, {"vsync", &S::vsync}, {"async", &S::async},
                            {"vglobal", &S::vglobal}, {"programid", &S::programid}, {"vdt", &S::vdt},
                            {"me_threshold", &S::me_threshold}, {"top", &S::top}, {"dc", &S::dc}, {"vol", &S::vol},
-                           {"vc", &S::vc}},
+                           {"vc", &S::vc}, {"autodeinterlace", &S::autodeinterlace}},
                           [](int& ASetting, const std::string& V) { ASetting = StrToInt(V); });
         StoreOptions<int64_t>(H, {{"fs", &S::fs}},
                               [](int64_t& ASetting, const std::string& V) { ASetting = StrToInt64(V); });

@@ -65,6 +65,57 @@ QString AddFilesFilter() {
 
 }  // namespace
 
+QString NameToQString(const std::string& Name) {
+    QString Out;
+    const auto* P = reinterpret_cast<const unsigned char*>(Name.data());
+    const size_t N = Name.size();
+    for (size_t I = 0; I < N;) {
+        const unsigned char B = P[I];
+        int Length = 0;
+        char32_t Code = 0, Least = 0;
+        if (B < 0x80) {
+            Length = 1, Code = B;
+        } else if ((B & 0xE0) == 0xC0) {
+            Length = 2, Code = B & 0x1F, Least = 0x80;
+        } else if ((B & 0xF0) == 0xE0) {
+            Length = 3, Code = B & 0x0F, Least = 0x800;
+        } else if ((B & 0xF8) == 0xF0) {
+            Length = 4, Code = B & 0x07, Least = 0x10000;
+        }
+        bool Valid = Length > 0 && I + Length <= N;
+        for (int K = 1; Valid && K < Length; ++K) {
+            if ((P[I + K] & 0xC0) != 0x80) Valid = false;
+            Code = (Code << 6) | (P[I + K] & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        if (Valid && Length > 1 && (Code < Least || Code > 0x10FFFF || (Code >= 0xD800 && Code <= 0xDFFF)))
+            Valid = false;
+        if (!Valid) {
+            Out += QChar(char16_t(0xDC00 + B));
+            ++I;
+            continue;
+        }
+        Out += QString::fromUcs4(&Code, 1);
+        I += Length;
+    }
+    return Out;
+}
+
+std::string QStringToName(const QString& Text) {
+    std::string Out;
+    for (qsizetype I = 0; I < Text.size(); ++I) {
+        const char16_t U = Text[I].unicode();
+        if (U >= 0xDC80 && U <= 0xDCFF && !(I > 0 && QChar::isHighSurrogate(Text[I - 1].unicode()))) {
+            Out += static_cast<char>(U - 0xDC00);
+            continue;
+        }
+        qsizetype Length = QChar::isHighSurrogate(U) && I + 1 < Text.size() ? 2 : 1;
+        Out += Text.mid(I, Length).toStdString();
+        I += Length - 1;
+    }
+    return Out;
+}
+
 QString FailureStatus(int Failures) {
     if (Failures <= 0) return {};
     if (Failures == 1) return QString::fromUtf8("1 file could not be added \u2014 see the log");
@@ -151,7 +202,7 @@ int TfrmMain::AddFilesNow(const QStringList& Paths) {
                                   .arg(Paths.size()));
         Progress.setValue(I);
 
-        const std::string Source = Path.toStdString();
+        const std::string Source = QStringToName(Path);
         if (FolderExists(Source) || FModel->FindSource(Source) >= 0) continue;
         const std::string Output = MakeOutputFileName(FSettingsIni, Source, Suffix);
         const int Job = VxAVC.AddInputFile(Source, nullptr);

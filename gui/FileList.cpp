@@ -1,4 +1,5 @@
 #include "gui/FileList.h"
+#include "gui/AddFiles.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -161,6 +162,12 @@ void TFilesModel::SetStatus(int Row, TRowStatus Status) {
     if (!ValidRow(Row)) return;
     FRows[static_cast<size_t>(Row)]->Status = std::move(Status);
     RowChanged(Row, fcProgress, fcProgress, {Qt::DisplayRole, Qt::ToolTipRole});
+}
+
+void TFilesModel::SetDestination(int Row, const std::string& Output) {
+    if (!ValidRow(Row) || FRows[static_cast<size_t>(Row)]->Record.OutputFile == Output) return;
+    FRows[static_cast<size_t>(Row)]->Record.OutputFile = Output;
+    RowChanged(Row, fcDestination, fcDestination, {Qt::DisplayRole});
 }
 
 bool TFilesModel::Checked(int Row) const { return ValidRow(Row) && FRows[static_cast<size_t>(Row)]->Checked; }
@@ -422,7 +429,9 @@ const QImage& TFilesView::DarkBackground() const {
 QStringList TFilesView::LocalFiles(const QList<QUrl>& Urls) {
     QStringList Paths;
     for (const QUrl& Url : Urls)
-        if (Url.isLocalFile()) Paths << Url.toLocalFile();
+        // The URL's bytes, not its text: a name need not be UTF-8.
+        if (Url.isLocalFile())
+            Paths << NameToQString(QByteArray::fromPercentEncoding(Url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
     return Paths;
 }
 

@@ -38,6 +38,7 @@
 #include "common/Files.h"
 #include "dialogs/WinCrop.h"
 #include "dialogs/WinTrim.h"
+#include "gui/AddFiles.h"
 #include "gui/BatchRun.h"
 #include "gui/FileList.h"
 #include "gui/LogWindow.h"
@@ -122,7 +123,7 @@ TfrmMain::TfrmMain(const TStartOptions& Options, QWidget* Parent) : QMainWindow(
     FHelpPageURL = FGlobal->HelpPageURL();
     FHomePageURL = FGlobal->HomePageURL();
     FSupportPageURL = FGlobal->SupportPageURL();
-    for (const std::string& F : Options.Files) FInitialFiles << QString::fromStdString(F);
+    for (const std::string& F : Options.Files) FInitialFiles << NameToQString(F);
 
     QApplication::setApplicationDisplayName(QString::fromStdString(FGlobal->AppTitle()));
     setWindowTitle(QString::fromStdString(FGlobal->AppTitle()));
@@ -468,7 +469,7 @@ void TfrmMain::RestoreKeptList() {
     int Gone = 0;
     for (const TKeptRow& Row : Kept) {
         if (FileExists(Row.Record.SourceFile)) {
-            Paths << QString::fromStdString(Row.Record.SourceFile);
+            Paths << NameToQString(Row.Record.SourceFile);
             continue;
         }
         AppendLog(QString::fromStdString("***Kept file not found, left out of the list: " + Row.Record.SourceFile));

@@ -1,4 +1,5 @@
 #include "probe/AVProbe.h"
+#include "binding/LocalFile.h"
 
 #include <algorithm>
 #include <cmath>
@@ -91,8 +92,12 @@ int TAVProbe::MapOpenError(const std::string& FileName, int Code, AVIOContext* R
     AVIOContext* IO = Reader;
     if (Reader) {
         if (av::avio_seek(Reader, 0, SEEK_SET) < 0) return Code;
-    } else if (av::avio_open2(&IO, FileName.c_str(), AVIO_FLAG_READ, nullptr, nullptr) < 0) {
-        return Code;
+    } else {
+        AVDictionary* Options = nullptr;
+        AddLocalFileOptions(&Options, false);
+        const int Opened = av::avio_open2(&IO, LocalFileUrl(FileName).c_str(), AVIO_FLAG_READ, nullptr, &Options);
+        av::av_dict_free(&Options);
+        if (Opened < 0) return Code;
     }
     const AVInputFormat* Format = nullptr;
     int Score = av::av_probe_input_buffer2(IO, &Format, nullptr, nullptr, 0, 0);
@@ -126,17 +131,31 @@ bool TAVProbe::Open(const std::string& FileName, const std::string& FormatName, 
         FLastError = ErrorCodeText(FileName, AVERROR(ENOMEM));
         return false;
     }
+    // The name is a local file, and a file that names other files is
+    // refused up front.
     if (Reader) {
         Context->pb = Reader;
         Context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    } else if (!Format) {
+        const std::string Playlist = PlaylistFormat(FileName, nullptr);
+        if (!Playlist.empty()) {
+            FLastError = PlaylistRefusal(FileName, Playlist);
+            av::avformat_free_context(Context);
+            return false;
+        }
     }
+    AVDictionary* Options = nullptr;
+    AddLocalFileOptions(&Options);
+    const std::string Url = Reader ? FileName : LocalFileUrl(FileName);
     // On failure the open call frees the context and clears the pointer.
-    int Result = av::avformat_open_input(&Context, FileName.c_str(), Format, nullptr);
+    int Result = av::avformat_open_input(&Context, Url.c_str(), Format, &Options);
+    av::av_dict_free(&Options);
     if (Result < 0) {
         FLastError = ErrorCodeText(FileName, Format ? Result : MapOpenError(FileName, Result, Reader));
         CloseFile();
         return false;
     }
+    if (!Reader) RestoreUserName(Context, FileName);
     FContext = Context;
     FOwnsContext = true;
 

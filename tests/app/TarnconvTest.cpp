@@ -335,32 +335,3 @@ TEST_F(Tarnconv, UsageErrorsListAndInformation) {
     EXPECT_EQ(RunToEnd(Folder, "info_missing", Args({"--info", (Folder / "none.avi").string()})), 1);
 }
 
-TEST_F(Tarnconv, InterruptedRunLeavesAPlayableFile) {
-    fs::path Out = Folder / "out";
-    // 35 s at 1920x1080 on one thread takes long enough to be interrupted.
-    TRun Run(Folder, "interrupted",
-             Args({"-p", "26", "-o", Out.string(), "--threads", "1", MediaPath("long35.avi")}));
-    fs::path Output = Out / "long35_(new).mp4";
-    auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < Deadline &&
-           !(fs::exists(Output) && fs::file_size(Output) > 100000))
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(fs::exists(Output));
-    Run.Signal(SIGINT);
-    EXPECT_EQ(Run.Wait(), 130) << Run.Err();
-    EXPECT_NE(Run.Out().find("stopped"), std::string::npos) << Run.Out();
-
-    TAVProbe Probe;
-    ASSERT_TRUE(Probe.OpenFile(Output.string())) << Probe.LastError();
-    TAVFileInfo Info;
-    Probe.GetFileInfo(Info);
-    EXPECT_GT(Info.Duration, 0);
-    EXPECT_LT(Info.Duration, 34000000);
-    double Rate = av_q2d(Probe.Context()->streams[Probe.FirstVideoStream()]->r_frame_rate);
-    Probe.CloseFile();
-    TScan Scan = ScanFile(Output.string());
-    ASSERT_TRUE(Scan.Opened);
-    EXPECT_EQ(Scan.DecodeErrors, 0);
-    // Every frame the file announces decodes.
-    EXPECT_NEAR(Scan.VideoFrames / Rate, Info.Duration / 1e6, 0.1);
-}

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -114,4 +118,79 @@ TEST(IniFile, WriteIntoMissingFolderFails) {
     IniFile Ini((Folder / "missing" / "g.ini").string());
     EXPECT_FALSE(Ini.WriteString("a", "x", "1"));
     EXPECT_FALSE(std::filesystem::exists(Folder / "missing"));
+}
+
+TEST(IniFile, ConcurrentSavesLoseNothingAndKeepLinksAndPermissions) {
+    namespace fs = std::filesystem;
+    struct Row {
+        const char* Name;
+        bool Link;   // the settings file is a symlink to a file in another folder
+        mode_t Mode;
+        int Writers;  // processes saving at once, each its own section and key
+        int Saves;    // per process
+    };
+    const Row Rows[] = {
+        {"two processes", false, 0644, 2, 200},
+        {"three processes", false, 0644, 3, 20},
+        {"private file", false, 0600, 2, 10},
+        {"group readable", false, 0640, 1, 3},
+        {"symlink", true, 0600, 2, 20},
+    };
+    // 36 sections of 12 keys, as the profile sections make them.
+    std::string Original;
+    for (int S = 0; S < 36; ++S) {
+        Original += "[Profile" + std::to_string(S) + "]\n";
+        for (int K = 0; K < 12; ++K) Original += "key" + std::to_string(K) + "=value " + std::to_string(S * K) + "\n";
+    }
+    for (const Row& R : Rows) {
+        SCOPED_TRACE(R.Name);
+        const fs::path Folder = ScratchFolder(std::string("IniConcurrent_") + R.Name);
+        const fs::path Target = R.Link ? Folder / "real" / "settings.ini" : Folder / "settings.ini";
+        const fs::path Name = Folder / "settings.ini";
+        fs::create_directories(Target.parent_path());
+        WriteAll(Target, Original);
+        ASSERT_EQ(chmod(Target.c_str(), R.Mode), 0);
+        if (R.Link) fs::create_symlink("real/settings.ini", Name);
+
+        std::vector<pid_t> Children;
+        for (int W = 0; W < R.Writers; ++W) {
+            const pid_t Child = fork();
+            ASSERT_GE(Child, 0);
+            if (Child == 0) {
+                IniFile Ini(Name.string());
+                bool Ok = true;
+                for (int I = 0; I < R.Saves; ++I) {
+                    Ok = Ini.WriteString("Writer" + std::to_string(W), "Count", std::to_string(I)) && Ok;
+                    Ok = Ini.WriteInteger("Profile" + std::to_string(W), "key" + std::to_string(W), I) && Ok;
+                }
+                _exit(Ok ? 0 : 1);
+            }
+            Children.push_back(Child);
+        }
+        for (pid_t Child : Children) {
+            int Status = 0;
+            ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+            EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << "a save failed";
+        }
+
+        IniFile Ini(Name.string());
+        for (int S = 0; S < 36; ++S)
+            for (int K = 0; K < 12; ++K) {
+                const bool Written = S < R.Writers && K == S;
+                EXPECT_EQ(Ini.ReadString("Profile" + std::to_string(S), "key" + std::to_string(K), "gone"),
+                          Written ? std::to_string(R.Saves - 1) : "value " + std::to_string(S * K))
+                    << "[Profile" << S << "] key" << K;
+            }
+        for (int W = 0; W < R.Writers; ++W)
+            EXPECT_EQ(Ini.ReadString("Writer" + std::to_string(W), "Count", "gone"), std::to_string(R.Saves - 1));
+        EXPECT_EQ(fs::is_symlink(Name), R.Link);
+        struct stat Info;
+        ASSERT_EQ(stat(Target.c_str(), &Info), 0);
+        EXPECT_EQ(Info.st_mode & 07777, R.Mode);
+        // Nothing but the file, its lock and the link's folder is left.
+        for (const auto& Entry : fs::recursive_directory_iterator(Folder)) {
+            const std::string File = Entry.path().filename().string();
+            EXPECT_TRUE(File == "settings.ini" || File == "settings.ini.lock" || File == "real") << File;
+        }
+    }
 }

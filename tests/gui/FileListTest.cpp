@@ -16,6 +16,7 @@
 
 #include <fstream>
 
+#include "gui/AddFiles.h"
 #include "gui/ProfileList.h"
 #include "tests/gui/GuiTestSupport.h"
 
@@ -346,6 +347,60 @@ TEST_F(FileListTest, DroppedFilesAreAddedAsTheAddCommandAddsThem) {
     EXPECT_TRUE(W.LogText().contains("***File open error: "));
     EXPECT_EQ(W.LastAddFailures(), 1);
     delete Data;
+}
+
+TEST_F(FileListTest, AnyBytesNameTheirFileAndPlaylistsAreRefusedThroughAddAndDrop) {
+    TfrmMain& W = OpenShown();
+    struct TRow {
+        std::string Name;  // bytes, in the scratch folder
+        bool Drop;         // dropped on the list, else the add command
+        bool Playlist;     // holds an HLS list naming clip.avi, else a copy of clip.avi
+    };
+    const std::vector<TRow> Cases = {
+        {"caf\xe9 latin-1.avi", false, false},
+        {"caf\xe9 dropped.avi", true, false},
+        {"caf\xc3\xa9 utf-8 \xf0\x9f\x8e\xac.avi", true, false},
+        {"overlong \xc0\xaf and lone \xed\xa0\x80.avi", false, false},
+        {"concat:clip.avi|clip.avi", false, false},
+        {"data:,dropped.avi", true, false},
+        {"list.avi", false, true},
+        {"list \xff dropped.avi", true, true},
+    };
+    const std::string Hls = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10.0,\n" + MediaPath("clip.avi") +
+                            "\n#EXT-X-ENDLIST\n";
+    int Expected = 0;
+    for (const TRow& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        const std::string Path = (Folder / Case.Name).string();
+        if (Case.Playlist)
+            std::ofstream(Path, std::ios::binary) << Hls;
+        else
+            fs::copy_file(MediaPath("clip.avi"), Path);
+        if (Case.Drop) {
+            QByteArray Encoded = "file://" + QByteArray::fromStdString(Path).toPercentEncoding("/");
+            auto* Data = new QMimeData;
+            Data->setUrls({QUrl::fromEncoded(Encoded)});
+            QDragEnterEvent Enter(QPoint(20, 20), Qt::CopyAction, Data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(W.lvFiles->viewport(), &Enter);
+            EXPECT_TRUE(Enter.isAccepted());
+            QDropEvent Drop(QPointF(20, 20), Qt::CopyAction, Data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(W.lvFiles->viewport(), &Drop);
+            delete Data;
+        } else {
+            W.AddFiles({NameToQString(Path)});
+        }
+        if (Case.Playlist) {
+            EXPECT_EQ(W.FilesModel()->FindSource(Path), -1);
+            EXPECT_TRUE(W.LogText().contains("playlists are not supported (hls)")) << W.LogText().toStdString();
+            continue;
+        }
+        ++Expected;
+        ASSERT_EQ(Rows(), Expected) << W.LogText().toStdString();
+        const int Row = W.FilesModel()->FindSource(Path);
+        ASSERT_GE(Row, 0);
+        EXPECT_GT(W.RowRecord(Row)->Duration, 0);
+    }
+    EXPECT_EQ(W.LastAddFailures(), 1);
 }
 
 TEST_F(FileListTest, DragWithoutLocalFilesIsRefused) {
