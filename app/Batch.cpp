@@ -46,8 +46,14 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
         FReason = Probe.LastError();
         return baNotOpened;
     }
-    // The first picture gives the source size that the profile is fitted to.
-    if (Probe.VideoStreamCount() > 0) {
+    // The stream's parameters give the size, aspect and turn that the
+    // profile is fitted to. Only a stream whose probing found no size needs
+    // its first picture decoded: raw or headerless streams whose parameters
+    // come from the decoder alone, and files cut off before a key frame.
+    const int Video = Probe.FirstVideoStream();
+    const AVCodecParameters* Par =
+        Video >= 0 && Probe.Context() ? Probe.Context()->streams[Video]->codecpar : nullptr;
+    if (Probe.VideoStreamCount() > 0 && (!Par || Par->width <= 0 || Par->height <= 0)) {
         try {
             Probe.DecodeFrame(-1);
         } catch (const EAVProbeError&) {

@@ -134,7 +134,8 @@ Converts every FILE with one output profile into one output folder.
       --crop T,B,L,R     cut source pixels off the top, bottom, left, right
       --zoom MODE        lbox (letter box, default), cent, full, orig
   -j, --jobs N           files converted at once (default 1)
-      --threads N        codec threads per file (default: one per core)
+      --threads N        codec threads per file (default 0: the codecs choose,
+                         sharing the cores among the files of -j)
       --settings FILE    settings file to use
       --profiles FILE    profile file to use
       --list-profiles    list the output profiles

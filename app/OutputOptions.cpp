@@ -666,6 +666,11 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     if (Probe.FirstVideoStream() >= 0) {
         TAVVideoStreamInfo Info;
         Probe.GetVideoStreamInfo(-1, Info);
+        // The stream's own size; a decoded picture only where it has none.
+        if (Info.Width > 0 && Info.Height > 0) {
+            Source.Width = Info.Width;
+            Source.Height = Info.Height;
+        }
         Source.VideoBitRate = Info.BitRate;
         ReadStreamShape(Probe, Source);
     }

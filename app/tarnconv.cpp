@@ -460,8 +460,8 @@ int TBatch::Run() {
 
     FConverter.SetLogLevel(static_cast<TLogLevel>(FOptions.LogLevel));
     FConverter.SetThreadPriority(PriorityFromSetting(Settings.Priority(), FConverter.ThreadPriority()));
-    FConverter.SetThreadCount(FOptions.Threads >= 0 ? FOptions.Threads
-                                                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    // Unset: the codecs choose, sharing the cores among the jobs of -j.
+    FConverter.SetThreadCount(std::max(FOptions.Threads, 0));
     ConnectEvents();
     InstallInterruptHandler();
 

@@ -168,6 +168,10 @@ bool FindCodec(TCustomFFmpeg& E, const std::string& AName, AVMediaType AType, bo
 std::string ResolveOptionName(const TEngineState& AState, const std::string& AName, void* ADefaults, int AFlags);
 // Copies the generic options set so far from ADefaults into AContext.
 void ApplyOptionNames(TCustomFFmpeg& E, void* AContext, void* ADefaults, int AFlags);
+// Applies the texts given to the flag option AName to AContext; false when
+// none were recorded.
+bool ApplyFlagTexts(const TEngineSettings& ASettings, void* AContext, void* ADefaults, const std::string& AName,
+                    const std::string& AActual);
 
 // The stream makers (OutputFile.cpp): add a stream to AOutput with the
 // pending settings, which they consume.

@@ -146,6 +146,9 @@ struct TEngineSettings {
     int ThreadCount = 1;
     int ScalerFlags = SWS_BICUBIC;
     std::vector<std::string> OptionNames;
+    // The texts given to flag options, in order ("+bitexact", "-cgop"): they
+    // are applied to each context relative to its own defaults.
+    std::vector<std::pair<std::string, std::string>> FlagTexts;
 };
 
 class TCustomFFmpeg {
@@ -157,6 +160,9 @@ public:
 
     // Run control (FFmpegCore.cpp).
     void PrepareJob();
+    // The settings and job tables of PrepareJob, without touching the run
+    // state: for the files of a job that are opened when it starts.
+    void PrepareSettings();
     void ClearJob();
     // Returns the worker, suspended, when AThreaded and the job could start;
     // the caller resumes it. Returns nullptr otherwise.
@@ -220,6 +226,10 @@ public:
     TBeforeHookEvent OnBeforeHook;
     TCustomHookEvent OnCustomHook;
     TNotifyEvent OnTerminate;
+    // Called first when the job runs, on its thread: opens the job's files
+    // when they were not kept open while it waited. An exception fails the
+    // job with its message.
+    TNotifyEvent OnPrepare;
 
     // The job tables, statistics and hook state (engine/EngineState.h).
     TEngineState& State() { return *FState; }

@@ -135,13 +135,18 @@ void TEngineState::Reset() {
 
 void TCustomFFmpeg::PrepareJob() {
     if (!LibrariesLoaded()) return;
-    ClearJob();
-    ResetSettings();
+    PrepareSettings();
     Running = false;
     StopRequested = false;
     Finished = false;
     Terminated = false;
     TerminatePending = false;
+}
+
+void TCustomFFmpeg::PrepareSettings() {
+    if (!LibrariesLoaded()) return;
+    ClearJob();
+    ResetSettings();
     TotalDuration = -1;
     OutputFileNames.clear();
     FState->CreateOptionContexts(Settings.ScalerFlags);
@@ -246,7 +251,10 @@ void TCustomFFmpeg::SetHookRanges(std::vector<THookRange> ARanges) {
 TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
     if (Running || Terminated) return nullptr;
     const char* Missing = nullptr;
-    if (FState->OutputFileCount == 0)
+    // A job whose files open when it runs is checked then.
+    if (OnPrepare)
+        ;
+    else if (FState->OutputFileCount == 0)
         Missing = "Must supply at least one output file";
     else if (FState->InputFileCount == 0)
         Missing = "Must supply at least one input file";
@@ -288,6 +296,11 @@ void TEngineState::CloseOpenCodecs() {
 void TCustomFFmpeg::Run() {
     Finished = false;
     try {
+        if (OnPrepare) {
+            OnPrepare(this);
+            if (FState->OutputFileCount == 0) throw FFMpegException("Must supply at least one output file");
+            if (FState->InputFileCount == 0) throw FFMpegException("Must supply at least one input file");
+        }
         TTranscoder(*this).Run();
     } catch (const std::exception& E) {
         ErrorOccurred = true;

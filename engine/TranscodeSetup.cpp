@@ -408,6 +408,8 @@ void TTranscoder::OpenEncoders() {
         }
         AVDictionary* Options = nullptr;
         if (Ost->Setup->EncoderOptions) av::av_dict_copy(&Options, Ost->Setup->EncoderOptions, 0);
+        // The count in force when the job starts: 0 is the codec's own choice.
+        Enc->thread_count = S.ThreadCount;
         int Result;
         {
             std::lock_guard<std::recursive_mutex> Guard(CodecLock());
@@ -468,6 +470,7 @@ void TTranscoder::OpenDecoder(TInputStreamRecord& AIst) {
     if (!Codec)
         Fail(StrFormat("Unsupported codec (id=%d) for input stream #%d.%d", int(Dec->codec_id), AIst.FileIndex,
                        AIst.StreamIndex));
+    Dec->thread_count = S.ThreadCount;
     int Result;
     {
         std::lock_guard<std::recursive_mutex> Guard(CodecLock());

@@ -2,7 +2,10 @@
 // survive two runs at once, a kill and the signals that end a run.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -338,6 +341,76 @@ TEST_F(TarnconvOutputs, AfterCtrlCTheSummaryCountsEveryFileAndNamesNoMissingOne)
         SCOPED_TRACE(Stdout);
         Row.Check(Stdout, Out);
         EXPECT_TRUE(Entries(Out, true).empty());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A WAV file written byte by byte: 0.1 s of a 8 kHz mono tone, 16 bits.
+void WriteTinyWav(const fs::path& Path) {
+    const uint32_t Rate = 8000, Samples = 800;
+    std::string Data;
+    for (uint32_t I = 0; I < Samples; ++I) {
+        int16_t V = static_cast<int16_t>((I % 16 < 8) ? 8000 : -8000);
+        Data.append(reinterpret_cast<const char*>(&V), 2);
+    }
+    auto U32 = [](uint32_t V) { return std::string(reinterpret_cast<const char*>(&V), 4); };
+    auto U16 = [](uint16_t V) { return std::string(reinterpret_cast<const char*>(&V), 2); };
+    std::ofstream Out(Path, std::ios::binary);
+    Out << "RIFF" << U32(36 + static_cast<uint32_t>(Data.size())) << "WAVE" << "fmt " << U32(16) << U16(1) << U16(1)
+        << U32(Rate) << U32(Rate * 2) << U16(2) << U16(16) << "data" << U32(static_cast<uint32_t>(Data.size()))
+        << Data;
+}
+
+// Runs tarnconv with its open files limited to Limit; the exit status.
+int RunWithOpenFileLimit(rlim_t Limit, const fs::path& Folder, std::vector<std::string> Arguments) {
+    const std::string OutName = (Folder / "limited.out").string(), ErrName = (Folder / "limited.err").string();
+    Arguments.insert(Arguments.begin(), TARNCONV_PATH);
+    std::vector<char*> Argv;
+    for (std::string& A : Arguments) Argv.push_back(A.data());
+    Argv.push_back(nullptr);
+    pid_t Child = fork();
+    if (Child == 0) {
+        rlimit Files{Limit, Limit};
+        setrlimit(RLIMIT_NOFILE, &Files);
+        int Out = open(OutName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int Err = open(ErrName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(Out, 1);
+        dup2(Err, 2);
+        close(Out);
+        close(Err);
+        execv(TARNCONV_PATH, Argv.data());
+        _exit(127);
+    }
+    int Status = 0;
+    waitpid(Child, &Status, 0);
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+TEST_F(TarnconvOutputs, TwoThousandFilesConvertWithinAnOpenFileLimitOf256) {
+    const fs::path Sources = Folder / "sources", Out = Folder / "out";
+    fs::create_directories(Sources);
+    WriteTinyWav(Sources / "tone.wav");
+    std::vector<std::string> Files;
+    for (int I = 0; I < 2000; ++I) {
+        fs::path Link = Sources / ("t" + std::to_string(I) + ".wav");
+        if (I > 0) fs::create_hard_link(Sources / "tone.wav", Link);
+        else Link = Sources / "tone.wav";
+        Files.push_back(Link.string());
+    }
+    std::vector<std::string> A = Args({"-q", "-p", "34", "-o", Out.string()});
+    A.insert(A.end(), Files.begin(), Files.end());
+    EXPECT_EQ(RunWithOpenFileLimit(256, Folder, A), 0) << Slurp(Folder / "limited.err").substr(0, 2000);
+    EXPECT_NE(Slurp(Folder / "limited.out").find("2000 of 2000 converted"), std::string::npos);
+    std::vector<fs::path> Written = Entries(Out, false);
+    EXPECT_EQ(Written.size(), 2000u);
+    EXPECT_TRUE(Entries(Out, true).empty());
+    // Each is a whole file: a sample of them decodes to the source's end.
+    for (size_t I = 0; I < Written.size(); I += 250) {
+        SCOPED_TRACE(Written[I].string());
+        EXPECT_GE(DecodedEndUs(Written[I]), 90000);
     }
 }
 
