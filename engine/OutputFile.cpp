@@ -17,6 +17,26 @@
 #include "common/Text.h"
 #include "engine/EngineState.h"
 
+
+namespace {
+
+// Opens Url as the library asks, except the output's own name, which stands
+// for the hidden file the output is written into.
+int ReopenOwnOutput(AVFormatContext* AContext, AVIOContext** APb, const char* AUrl, int AFlags,
+                    AVDictionary** AOptions) {
+    std::string Url = AUrl ? AUrl : "";
+    if (AContext->url && Url == AContext->url)
+        Url = "file:/proc/self/fd/" + std::to_string(reinterpret_cast<intptr_t>(AContext->opaque));
+    AVDictionary* Options = nullptr;
+    if (AOptions) av::av_dict_copy(&Options, *AOptions, 0);
+    av::av_dict_set(&Options, "protocol_whitelist", "file", 0);
+    int Result = av::avio_open2(APb, Url.c_str(), AFlags, &AContext->interrupt_callback, &Options);
+    av::av_dict_free(&Options);
+    return Result;
+}
+
+}  // namespace
+
 namespace {
 
 // Frees an encoder context and its private options if they were not handed
@@ -554,6 +574,10 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
             Output->pb = nullptr;
             return Fail(StrFormat("Could not open '%s'", AFileName.c_str()));
         }
+        // The MP4 muxer reads its output again to put the index in front,
+        // asking for it by the final name, which does not exist yet.
+        Output->opaque = reinterpret_cast<void*>(static_cast<intptr_t>(Target.Handle));
+        Output->io_open = ReopenOwnOutput;
     }
 
     // 12.-13. Muxer parameters: the private options pending for the muxer,

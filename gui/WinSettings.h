@@ -27,7 +27,7 @@ class TfrmSettings : public QDialog {
     Q_OBJECT
 public:
     static constexpr int ShownWidth = 475;
-    static constexpr int ShownHeight = 440;
+    static constexpr int ShownHeight = 400;
 
     using TSelectProfile = std::function<void(int AIndex)>;
 

@@ -8,6 +8,7 @@
 // on the same display.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -222,6 +223,26 @@ int main(int argc, char** argv) {
             Settings.show();
             Shoot(&Settings, "settings_" + ThemeFileName(Theme));
             Settings.reject();
+            // A constant-quality profile: the quality slider and speed list.
+            Settings.SetCatalogue(CatalogueNames(), 36);
+            Settings.show();
+            Shoot(&Settings, "settings_quality_" + ThemeFileName(Theme));
+            Settings.reject();
+            // A player profile's bit rate with the quality mode chosen.
+            Settings.SetCatalogue(CatalogueNames(), 16);
+            Settings.show();
+            Settings.chkQuality->setChecked(true);
+            Shoot(&Settings, "settings_capped_quality_" + ThemeFileName(Theme));
+            Settings.reject();
+            if (Theme == 0 || Theme == ThemeDark) {
+                // The grouped profile list opened.
+                Main.cbOutputFormat->setFocus();
+                Main.cbOutputFormat->showPopup();
+                Settle(300);
+                if (QScreen* Screen = Main.screen())
+                    Save(Screen->grabWindow(0), "main_profiles_grouped_" + ThemeFileName(Theme));
+                Main.cbOutputFormat->hidePopup();
+            }
             TfrmFileInfo Info(&Main);
             Info.SetSourceFile(QDir(Media).filePath("clip.avi").toStdString());
             Info.show();

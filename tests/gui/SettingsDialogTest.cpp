@@ -3,12 +3,15 @@
 // conversions with the settings it writes, read back with the probe.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -525,4 +528,79 @@ TEST_F(SettingsDialog, CaptionsFitUnderEveryTheme) {
         D.reject();
     }
     ApplyTheme(0);
+}
+
+// The rate controls for each kind of profile: quality only (the newer
+// profiles), quality as a choice beside the bit rate (the H.264 players),
+// none (MPEG-4); what OK stores reaches the encoder's options.
+TEST_F(SettingsConversion, QualitySliderAndSpeedReachTheEncoder) {
+    struct TCase {
+        int Profile;
+        bool Choice;        // the check box is offered
+        bool ChooseQuality; // the test ticks it
+        int Quality;        // slider value set; -1: quality not shown
+        const char* Speed;
+        int Min, Max;
+        int BitDepth;
+        std::vector<std::string> Lines;  // expected among the extra options
+        int BitRate, MaxRate;            // expected in the built options
+        const char* PixFmt;
+    };
+    const TCase Cases[] = {
+        {36, false, false, 20, "fast", 0, 51, 8, {"crf=20", "preset=fast", "profile=high", "level=40"}, -1, 20000000,
+         "yuv420p"},
+        {16, true, true, 21, "slow", 0, 51, 8, {"crf=21", "preset=slow", "profile=main"}, -1, 5000000, "yuv420p"},
+        {16, true, false, -1, "", 0, 0, 8, {"profile=main", "level=31"}, 4000000, 5000000, "yuv420p"},
+        {0, false, false, -1, "", 0, 0, 8, {}, 768000, 768000, "yuv420p"},
+        {42, false, false, 30, "2", 0, 63, 8, {"vcodec=libvpx-vp9", "crf=30", "vb=0", "cpu-used=2"}, -1, -1,
+         "yuv420p"},
+        {38, false, false, 26, "veryfast", 0, 51, 10,
+         {"crf=26", "preset=veryfast", "profile=main10", "x265-params=log-level=error:level-idc=40"}, -1, 10000000,
+         "yuv420p10le"},
+    };
+    for (const TCase& C : Cases) {
+        SCOPED_TRACE(ProfileNames[C.Profile]);
+        TfrmSettings& D = Open(C.Profile);
+        Click(D.btnDefault);
+        EXPECT_EQ(D.chkQuality->isVisibleTo(&D), C.Choice);
+        if (C.ChooseQuality) D.chkQuality->setChecked(true);
+        const bool Quality = C.Quality >= 0;
+        EXPECT_EQ(D.trkQuality->isVisibleTo(&D), Quality);
+        EXPECT_EQ(D.cmbSpeed->isVisibleTo(&D), Quality);
+        EXPECT_EQ(D.cmbVideoBitRate->isVisibleTo(&D), !Quality);
+        if (Quality) {
+            EXPECT_EQ(D.trkQuality->minimum(), C.Min);
+            EXPECT_EQ(D.trkQuality->maximum(), C.Max);
+            EXPECT_TRUE(D.lblQualityHint->text().startsWith("lower is better, ")) << D.lblQualityHint->text().toStdString();
+            D.trkQuality->setValue(C.Quality);
+            EXPECT_EQ(D.lblQualityValue->text(), QString::number(C.Quality));
+            Choose(D.cmbSpeed, C.Speed);
+        }
+        Click(D.btnOk);
+        ASSERT_FALSE(D.isVisible());
+
+        TSourcePicture Source;
+        Source.Width = 1920;
+        Source.Height = 1080;
+        Source.RateNum = 25;
+        Source.RateDen = 1;
+        Source.BitDepth = C.BitDepth;
+        TlvFilesRecord Row;
+        Row.ZoomMode = "lbox";
+        TOutputOptions Output;
+        TInputOptions Input;
+        InitOutputOptions(Output);
+        InitInputOptions(Input);
+        BuildOutputOptions(Files, Row, C.Profile, Output, Source, Input);
+        std::vector<std::string> Lines;
+        for (const auto& [Name, Value] : ParseExtraOptions(Output.ExtraOptions)) Lines.push_back(Name + "=" + Value);
+        for (const std::string& Line : C.Lines)
+            EXPECT_NE(std::find(Lines.begin(), Lines.end(), Line), Lines.end()) << Line << " in " << Output.ExtraOptions;
+        if (!Quality) {
+            for (const std::string& Line : Lines) EXPECT_NE(Line.rfind("crf=", 0), 0u) << Line;
+        }
+        EXPECT_EQ(Output.VideoBitRate, C.BitRate);
+        EXPECT_EQ(Output.VideoMaxRate, C.MaxRate);
+        EXPECT_EQ(Output.PixelFormat, C.PixFmt);
+    }
 }
