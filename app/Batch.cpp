@@ -1,8 +1,10 @@
 #include "app/Batch.h"
 
+#include <ctime>
 #include <utility>
 
 #include "component/VxAVConverter.h"
+#include "engine/OutputTarget.h"
 #include "probe/AVProbe.h"
 
 namespace {
@@ -24,7 +26,11 @@ std::string UnsuitableReason(const TOutputOptions& Output, const TAVProbe& Probe
 TBatchBuilder::TBatchBuilder(TVxAVConverter& Converter, TProfileFiles Files, int Profile, std::string Folder,
                              std::string Ext)
     : FConverter(Converter), FFiles(std::move(Files)), FProfile(Profile), FFolder(std::move(Folder)),
-      FExt(std::move(Ext)) {}
+      FExt(std::move(Ext)) {
+    // What a killed or failed run of any process left in this folder goes
+    // now, unless it is still being written.
+    RemoveStaleOutputs(FFolder, time(nullptr));
+}
 
 TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFilesRecord& Record) {
     FReason.clear();
@@ -40,8 +46,14 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
         FReason = Probe.LastError();
         return baNotOpened;
     }
-    // The first picture gives the source size that the profile is fitted to.
-    if (Probe.VideoStreamCount() > 0) {
+    // The stream's parameters give the size, aspect and turn that the
+    // profile is fitted to. Only a stream whose probing found no size needs
+    // its first picture decoded: raw or headerless streams whose parameters
+    // come from the decoder alone, and files cut off before a key frame.
+    const int Video = Probe.FirstVideoStream();
+    const AVCodecParameters* Par =
+        Video >= 0 && Probe.Context() ? Probe.Context()->streams[Video]->codecpar : nullptr;
+    if (Probe.VideoStreamCount() > 0 && (!Par || Par->width <= 0 || Par->height <= 0)) {
         try {
             Probe.DecodeFrame(-1);
         } catch (const EAVProbeError&) {

@@ -127,14 +127,15 @@ std::string UsageText(const std::string& Program) {
     return "Usage: " + Program + R"( [options] FILE...
 Converts every FILE with one output profile into one output folder.
 
-  -p, --profile N        output profile 0..35 (default: the stored one)
+  -p, --profile N        output profile 0..48, see --list-profiles (default: the stored one)
   -o, --output-dir DIR   output folder (default: the stored one)
       --start MS         start this many milliseconds into each file
       --length MS        convert this many milliseconds
       --crop T,B,L,R     cut source pixels off the top, bottom, left, right
       --zoom MODE        lbox (letter box, default), cent, full, orig
   -j, --jobs N           files converted at once (default 1)
-      --threads N        codec threads per file (default: one per core)
+      --threads N        codec threads per file (default 0: the codecs choose,
+                         sharing the cores among the files of -j)
       --settings FILE    settings file to use
       --profiles FILE    profile file to use
       --list-profiles    list the output profiles

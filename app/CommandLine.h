@@ -49,7 +49,7 @@ struct TConvOptions {
     int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
     std::string Zoom = "lbox";
     int Jobs = 1;
-    int Threads = -1;           // -1: one per core
+    int Threads = -1;           // -1 or 0: the codecs choose
     std::string SettingsFile;   // empty: the default one
     std::string ProfilesFile;
     bool ListProfiles = false;

@@ -2,15 +2,17 @@
 
 #include "app/GlobalUnit.h"
 #include "common/Files.h"
+#include "engine/OutputTarget.h"
 
 std::string MakeOutputFileNameIn(const std::string& Folder, const std::string& SourcePath, const std::string& Suffix,
                                  const std::function<bool(const std::string&)>& Taken) {
     std::string Name = ExtractFileName(SourcePath);
     std::string Ext = ExtractFileExt(Name);
     std::string Base = Folder + Name.substr(0, Name.size() - Ext.size());
-    // Any existing entry counts, a folder of that name too.
+    // Any existing entry counts: a folder, a FIFO, a device, a link whether
+    // it leads anywhere or not.
     auto Free = [&](const std::string& Candidate) {
-        return !FileExists(Candidate) && !FolderExists(Candidate) && !(Taken && Taken(Candidate));
+        return !OutputNameTaken(Candidate) && !(Taken && Taken(Candidate));
     };
     std::string Candidate = Base + "_(new)" + Suffix;
     for (int N = 1; !Free(Candidate); ++N) Candidate = Base + "_(new_" + std::to_string(N) + ")" + Suffix;

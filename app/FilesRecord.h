@@ -19,10 +19,10 @@ struct TlvFilesRecord {
 };
 
 // Folder + the source's name without its extension + "_(new)" + Suffix, or
-// the first free "_(new_N)" name (N = 1, 2, ...). A name is taken when a
-// file of that name exists or Taken says so (names handed out earlier in
-// the same batch, whose files are not written yet). Folder ends with "/"
-// or is empty.
+// the first free "_(new_N)" name (N = 1, 2, ...). A name is taken when any
+// directory entry of that name exists (nothing is followed) or Taken says
+// so (names handed out earlier in the same batch, whose files are not
+// written yet). Folder ends with "/" or is empty.
 std::string MakeOutputFileNameIn(const std::string& Folder, const std::string& SourcePath, const std::string& Suffix,
                                  const std::function<bool(const std::string&)>& Taken = {});
 // The same in the folder "OutPutDir" of the settings file, made to exist by

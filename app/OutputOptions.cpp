@@ -50,7 +50,7 @@ void ReadAudio(const IniFile& Settings, const std::string& S, TOutputOptions& Ou
 // level, VBV rate and buffer, a quantiser ceiling, CABAC with the matching
 // profile, and the bit-exact flag. The vcodec line comes first so that the
 // encoder's private options are known when their lines are read.
-void ReadH264(const IniFile& Settings, const std::string& S, TOutputOptions& Output) {
+void ReadH264(const IniFile& Settings, const IniFile& Format, const std::string& S, TOutputOptions& Output) {
     std::string Extra = "vcodec=libx264";
     if (LowerCase(Settings.ReadString(S, "paraBitExact", "True")) == "true") Extra += "\nflags=+bitexact";
     int Value = 0;
@@ -60,7 +60,10 @@ void ReadH264(const IniFile& Settings, const std::string& S, TOutputOptions& Out
         Extra += "\nqmax=" + std::to_string(H264QuantiserForQscale(Value));
     if (TryStrToInt(Settings.ReadString(S, "paraCoder", "0"), Value) && Value >= 0) {
         bool Cabac = Value > 0;
-        Extra += Cabac ? "\ncoder=1\nprofile=main" : "\ncoder=0\nprofile=baseline";
+        // A profile named by the profile file wins over the one the coder implies.
+        std::string Named = Format.ReadString(S, "H264Profile", "");
+        Extra += Cabac ? "\ncoder=1\nprofile=" + (Named.empty() ? std::string("main") : Named)
+                       : "\ncoder=0\nprofile=baseline";
     }
     Output.ExtraOptions = Extra;
     // The rate limit never undercuts the chosen bit rate: the bit rate
@@ -198,6 +201,15 @@ std::string ProfileValue(const IniFile& Settings, const IniFile& Format, const s
     return Settings.ReadString(S, Key, Format.ReadString(S, Key, Default));
 }
 
+// A sound encoder's variable-rate quality (LAME's V0 to V9) in place of
+// its bit rate.
+void ReadAudioQuality(const IniFile& Settings, const IniFile& Format, const std::string& S, TOutputOptions& Output) {
+    std::string Quality = Trim(ProfileValue(Settings, Format, S, "paraAudioQuality", ""));
+    if (Quality.empty()) return;
+    AddExtra(Output, "aq=" + std::to_string(StrToInt(Quality)));
+    Output.AudioBitRate = -1;
+}
+
 // MPEG-4 Visual streams get a key-frame distance, a peak rate with its
 // buffer, and the Simple Profile level that their size, rate and bit rate
 // fit in, so that players which check the level accept them.
@@ -283,7 +295,10 @@ void FitTurned(const TlvFilesRecord& Row, const TSourcePicture& Source, double S
     }
     std::string Chain;
     if (CT + CB + CL + CR > 0) Chain = StrFormat("crop=%d:%d:%d:%d,", Cw, Ch, CL, CT);
-    Chain += Source.Rotation == 90 ? "transpose=clock" : Source.Rotation == 270 ? "transpose=cclock" : "hflip,vflip";
+    // Turned clockwise as players turn it, then mirrored left to right.
+    static const char* const Turns[2][4] = {{"null", "transpose=clock", "hflip,vflip", "transpose=cclock"},
+                                             {"hflip", "transpose=clock,hflip", "vflip", "transpose=cclock,hflip"}};
+    Chain += Turns[Source.Mirrored ? 1 : 0][(Source.Rotation / 90) & 3];
     // The turned picture in coded pixels and as it is shown.
     int Tw = Turned ? Ch : Cw, Th = Turned ? Cw : Ch;
     int Dw = Turned ? Ch : 2 * static_cast<int>(std::nearbyint(Cw * Sar / 2.0));
@@ -332,23 +347,57 @@ void FitTurned(const TlvFilesRecord& Row, const TSourcePicture& Source, double S
 
 }  // namespace
 
-int DisplayMatrixRotation(const int32_t* Matrix) {
-    double ScaleX = std::hypot(Matrix[0] / 65536.0, Matrix[3] / 65536.0);
-    double ScaleY = std::hypot(Matrix[1] / 65536.0, Matrix[4] / 65536.0);
-    if (ScaleX == 0 || ScaleY == 0) return 0;
-    // The matrix turns counter-clockwise by its angle.
-    double CounterClockwise = std::atan2(Matrix[1] / ScaleY, Matrix[0] / ScaleX) * 180.0 / M_PI;
-    int Degrees = static_cast<int>(std::lround(-CounterClockwise / 90.0)) * 90;
-    return ((Degrees % 360) + 360) % 360;
-}
-
-std::string CappedSourceRate(int Num, int Den) {
-    if (Num <= 0 || Den <= 0) return "";
+std::string CappedSourceRate(int Num, int Den, int Cap) {
+    if (Num <= 0 || Den <= 0 || Cap <= 0) return "";
     int64_t N = Num, D = Den;
-    if (N <= 30 * D) return "";
-    while (N > 30 * D) D *= 2;
+    if (N <= Cap * D) return "";
+    while (N > Cap * D) D *= 2;
     int64_t G = std::gcd(N, D);
     return std::to_string(N / G) + "/" + std::to_string(D / G);
+}
+
+int H264LevelFor(int Width, int Height, double Fps, int PeakBits, bool High, int& MaxRate, int& Buffer) {
+    // Level, macroblocks a picture, macroblocks a second, kbit/s and buffer
+    // kbit of the Baseline and Main profiles; High allows 1.25 times both.
+    static const int Levels[][5] = {
+        {10, 99, 1485, 64, 175},          {11, 396, 3000, 192, 500},        {12, 396, 6000, 384, 1000},
+        {13, 396, 11880, 768, 2000},      {20, 396, 11880, 2000, 2000},     {21, 792, 19800, 4000, 4000},
+        {22, 1620, 20250, 4000, 4000},    {30, 1620, 40500, 10000, 10000},  {31, 3600, 108000, 14000, 14000},
+        {32, 5120, 216000, 20000, 20000}, {40, 8192, 245760, 20000, 25000}, {41, 8192, 245760, 50000, 62500},
+        {42, 8704, 522240, 50000, 62500}, {50, 22080, 589824, 135000, 135000},
+        {51, 36864, 983040, 240000, 240000}, {52, 36864, 2073600, 240000, 240000}};
+    const int Blocks = ((Width + 15) / 16) * ((Height + 15) / 16);
+    const double Factor = High ? 1.25 : 1.0;
+    for (const auto& L : Levels) {
+        int Rate = static_cast<int>(L[3] * 1000 * Factor), Cpb = static_cast<int>(L[4] * 1000 * Factor);
+        if (Blocks <= L[1] && Blocks * Fps <= L[2] && PeakBits <= Rate) {
+            MaxRate = Rate;
+            Buffer = Cpb;
+            return L[0];
+        }
+    }
+    return 0;
+}
+
+int H265LevelFor(int Width, int Height, double Fps, int PeakBits, int& MaxRate, int& Buffer) {
+    // Level, luma samples a picture, luma samples a second, Main tier kbit/s
+    // and buffer kbit.
+    static const int64_t Levels[][5] = {
+        {10, 36864, 552960, 128, 350},           {20, 122880, 3686400, 1500, 1500},
+        {21, 245760, 7372800, 3000, 3000},       {30, 552960, 16588800, 6000, 6000},
+        {31, 983040, 33177600, 10000, 10000},    {40, 2228224, 66846720, 12000, 12000},
+        {41, 2228224, 133693440, 20000, 20000},  {50, 8912896, 267386880, 25000, 25000},
+        {51, 8912896, 534773760, 40000, 40000},  {52, 8912896, 1069547520, 60000, 60000},
+        {60, 35651584, 1069547520, 60000, 60000}, {61, 35651584, 2139095040, 120000, 120000}};
+    const int64_t Samples = static_cast<int64_t>(Width) * Height;
+    for (const auto& L : Levels) {
+        if (Samples <= L[1] && Samples * Fps <= L[2] && PeakBits <= L[3] * 1000) {
+            MaxRate = static_cast<int>(L[3] * 1000);
+            Buffer = static_cast<int>(L[4] * 1000);
+            return static_cast<int>(L[0]);
+        }
+    }
+    return 0;
 }
 
 int H264QuantiserForQscale(int Qscale) {
@@ -367,6 +416,7 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     if (Trim(Encoder).empty()) {
         // Audio only: the job reads no video at all.
         ReadAudio(Settings, S, Output, true);
+        ReadAudioQuality(Settings, Format, S, Output);
         Input.ExtraOptions = "vn=1";
         return;
     }
@@ -374,7 +424,7 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     static const char* const Encoders[] = {"libxvid", "mpeg1video", "mpeg2video", "msmpeg4", "msmpeg4v1",
                                            "msmpeg4v2", "huffyuv", "dvvideo", "rawvideo", "h263p",
                                            "h263", "rv10", "rv20", "ljpeg", "mjpeg",
-                                           "svq1", "zlib", "libx264"};
+                                           "svq1", "zlib", "libx264", "libx265", "libsvtav1", "libvpx-vp9"};
     if (Encoder == "mpeg4") {
         Output.VideoCodec = "mpeg4";
         Output.VideoTag = "DIVX";
@@ -386,27 +436,69 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     const bool Mpeg4Part2 = Encoder == "mpeg4" || Encoder == "libxvid";
     if (Encoder == "libx264") Output.GOPSize = StrToInt(Settings.ReadString(S, "paraGop", "250"));
 
+    // Constant quality replaces the bit rate; the peak rate and buffer of
+    // the profile still cap it where the encoder honours them.
+    const TQualityScale* Scale = QualityScaleFor(Encoder);
+    const bool ConstantQuality = Scale && ProfileValue(Settings, Format, S, "paraRateMode", "bitrate") == "quality";
     std::string BitRate = Settings.ReadString(S, "paraVideoBitRate", "512");
-    if (BitRate != AsSource)
+    if (ConstantQuality)
+        Output.VideoBitRate = -1;
+    else if (BitRate != AsSource)
         Output.VideoBitRate = KbitToBits(StrToInt(BitRate));
     else
         Output.VideoBitRate = static_cast<int>(std::clamp<int64_t>(Source.VideoBitRate, -1, INT32_MAX));
+    const bool ModernEncoder = Encoder == "libx265" || Encoder == "libsvtav1" || Encoder == "libvpx-vp9";
     if (Encoder == "libx264") {
-        ReadH264(Settings, S, Output);
+        ReadH264(Settings, Format, S, Output);
         AddDeviceOptions(Format, S, "H264Options", Output);
+    } else if (ModernEncoder) {
+        Output.ExtraOptions = "vcodec=" + Encoder;
+        int Value = 0;
+        if (TryStrToInt(ProfileValue(Settings, Format, S, "paraGop", ""), Value) && Value > 0) Output.GOPSize = Value;
+        int Buffer = 0;
+        if (Encoder == "libx265" &&
+            TryStrToInt(ProfileValue(Settings, Format, S, "paraMaxBitrate", ""), Value) && Value > 0 &&
+            TryStrToInt(ProfileValue(Settings, Format, S, "paraBufferSize", ""), Buffer) && Buffer > 0) {
+            Output.VideoMaxRate = std::max(KbitToBits(Value), Output.VideoBitRate);
+            Output.VideoBufSize = KbitToBits(Buffer);
+        }
+        // Apple's players take H.265 in MP4 only under this tag.
+        if (Encoder == "libx265") Output.VideoTag = "hvc1";
+        // VP9 takes a bit rate beside its quality as a cap; none is wanted.
+        if (Encoder == "libvpx-vp9") AddExtra(Output, ConstantQuality ? "vb=0" : "deadline=good");
     } else if (Mpeg4Part2) {
         ReadMpeg4(Settings, Format, S, Output);
         AddDeviceOptions(Format, S, "MPEG4Options", Output);
     }
+    if (ConstantQuality) {
+        std::string Quality = ProfileValue(Settings, Format, S, "paraQuality", "");
+        int Q = Scale->Default;
+        if (!Trim(Quality).empty()) Q = std::clamp(StrToInt(Quality), Scale->Min, Scale->Max);
+        AddExtra(Output, "crf=" + std::to_string(Q));
+        std::string Speed = Trim(ProfileValue(Settings, Format, S, "paraSpeed", Scale->DefaultSpeed));
+        if (Speed.empty()) Speed = Scale->DefaultSpeed;
+        if (Encoder == "libvpx-vp9")
+            AddExtra(Output, "deadline=good\ncpu-used=" + Speed + "\nrow-mt=1");
+        else
+            AddExtra(Output, "preset=" + Speed);
+    }
     // No device of the catalogue plays more than 8 bits or other chroma
     // than 4:2:0; the engine still keeps formats the encoder lacks apart.
-    Output.PixelFormat = "yuv420p";
+    // H.265 keeps a deeper source's bits as Main 10, which today's devices play.
+    const bool Main10 = Encoder == "libx265" && Source.BitDepth > 8;
+    Output.PixelFormat = Main10 ? "yuv420p10le" : "yuv420p";
+    if (Encoder == "libx265") AddExtra(Output, Main10 ? "profile=main10" : "profile=main");
 
+    int RateCap = 30;
+    if (!TryStrToInt(Format.ReadString(S, "MaxFrameRate", "30"), RateCap) || RateCap <= 0) RateCap = 30;
     std::string Rate = Settings.ReadString(S, "paraFrameRate", "29.97");
     if (Rate != AsSource)
         Output.FrameRate = Rate;
+    else if (Source.Still)
+        Output.FrameRate = "25";
     else
-        Output.FrameRate = CappedSourceRate(Source.RateNum, Source.RateDen);
+        Output.FrameRate = CappedSourceRate(Source.RateNum, Source.RateDen, RateCap);
+    AddDeviceOptions(Format, S, "MuxerOptions", Output);
 
     std::string Container = Format.ReadString(S, "Format", "null");
     static const char* const Containers[] = {"ipod", "3gp", "3g2", "avi", "psp", "mov", "vcd", "flv"};
@@ -437,7 +529,17 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         if (H263) MoveToH263Size(Wt, Ht);
     }
 
-    if (Source.Rotation != 0 && Ws > 0 && Hs > 0) {
+    // Profiles for today's screens take the size as a box that the picture
+    // keeps its shape in and is never enlarged to.
+    if (Format.ReadString(S, "FitWithin", "0") == "1" && Wt > 0 && Ht > 0 && Ws > 0 && Hs > 0) {
+        double Dw = Turned ? Hs : Ws * Sar, Dh = Turned ? Ws * Sar : Hs;
+        double Factor = std::min({1.0, Wt / Dw, Ht / Dh});
+        Wt = 2 * static_cast<int>(std::nearbyint(Dw * Factor / 2.0));
+        Ht = 2 * static_cast<int>(std::nearbyint(Dh * Factor / 2.0));
+        SizeAsSource = false;
+    }
+
+    if ((Source.Rotation != 0 || Source.Mirrored) && Ws > 0 && Hs > 0) {
         FitTurned(Row, Source, Sar, Wt, Ht, SizeAsSource, Output);
     } else {
         TFit Fit{SizeAsSource ? Ws : Wd,
@@ -486,7 +588,34 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         }
     }
 
+    const bool AutoLevel = ProfileValue(Settings, Format, S, "paraLevel", "") == "auto";
+    if (AutoLevel && (Encoder == "libx264" || Encoder == "libx265")) {
+        int Width = 0, Height = 0;
+        if (!OutputPictureSize(Output, Width, Height)) {
+            Width = Wt;
+            Height = Ht;
+        }
+        double Fps = 0;
+        if (!ParseRate(Output.FrameRate, Fps))
+            Fps = Source.RateNum > 0 && Source.RateDen > 0 ? double(Source.RateNum) / Source.RateDen : 30.0;
+        // The level follows the picture; the peak rate yields to the level.
+        const bool High = Format.ReadString(S, "H264Profile", "") == "high";
+        int MaxRate = 0, Buffer = 0;
+        int Level = Encoder == "libx264" ? H264LevelFor(Width, Height, Fps, 0, High, MaxRate, Buffer)
+                                         : H265LevelFor(Width, Height, Fps, 0, MaxRate, Buffer);
+        if (Level > 0) {
+            // The level's own limits bound the peak rate and buffer.
+            if (Output.VideoMaxRate > MaxRate) Output.VideoMaxRate = MaxRate;
+            if (Output.VideoBufSize > Buffer) Output.VideoBufSize = Buffer;
+            AddExtra(Output, Encoder == "libx264" ? "level=" + std::to_string(Level)
+                                                  : "x265-params=log-level=error:level-idc=" + std::to_string(Level));
+        }
+    } else if (Encoder == "libx265") {
+        AddExtra(Output, "x265-params=log-level=error");
+    }
+
     ReadAudio(Settings, S, Output, false);
+    ReadAudioQuality(Settings, Format, S, Output);
     Output.PadColor = 0;
 }
 
@@ -507,9 +636,14 @@ void ReadStreamShape(TAVProbe& Probe, TSourcePicture& Source) {
     }
     for (int i = 0; i < Stream->nb_side_data; ++i) {
         const AVPacketSideData& Data = Stream->side_data[i];
-        if (Data.type == AV_PKT_DATA_DISPLAYMATRIX && Data.size >= 9 * static_cast<int>(sizeof(int32_t)))
-            Source.Rotation = DisplayMatrixRotation(reinterpret_cast<const int32_t*>(Data.data));
+        if (Data.type != AV_PKT_DATA_DISPLAYMATRIX || Data.size < 9 * static_cast<int>(sizeof(int32_t))) continue;
+        const TDisplayOrientation Shown = DisplayOrientation(reinterpret_cast<const int32_t*>(Data.data));
+        Source.Rotation = Shown.Rotation;
+        Source.Mirrored = Shown.Mirrored;
     }
+    // A cover picture has no rate of its own.
+    Source.Still = (Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    if (Source.Still) return;
     // The base rate: the average of a short file counts its last picture's
     // length wrongly (100 pictures in 1.98 s are not 50.5 a second).
     AVRational Rate = Stream->r_frame_rate.num > 0 && Stream->r_frame_rate.den > 0 ? Stream->r_frame_rate
@@ -518,6 +652,8 @@ void ReadStreamShape(TAVProbe& Probe, TSourcePicture& Source) {
         Source.RateNum = Rate.num;
         Source.RateDen = Rate.den;
     }
+    if (const AVPixFmtDescriptor* Desc = av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(Stream->codecpar->format)))
+        Source.BitDepth = Desc->comp[0].depth;
 }
 
 }  // namespace
@@ -530,6 +666,11 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     if (Probe.FirstVideoStream() >= 0) {
         TAVVideoStreamInfo Info;
         Probe.GetVideoStreamInfo(-1, Info);
+        // The stream's own size; a decoded picture only where it has none.
+        if (Info.Width > 0 && Info.Height > 0) {
+            Source.Width = Info.Width;
+            Source.Height = Info.Height;
+        }
         Source.VideoBitRate = Info.BitRate;
         ReadStreamShape(Probe, Source);
     }

@@ -17,15 +17,22 @@ struct TSourcePicture {
     int64_t VideoBitRate = -1;     // bit rate of the first video stream, -1 without one
     int SarNum = 0, SarDen = 0;    // sample aspect; 0 when unknown (taken as square)
     int Rotation = 0;              // clockwise degrees the picture is shown turned: 0, 90, 180, 270
+    bool Mirrored = false;         // shown mirrored left to right after the turn
     int RateNum = 0, RateDen = 0;  // pictures per second; 0 when unknown
+    bool Still = false;            // the picture is a cover, shown for the length of the sound
+    int BitDepth = 8;              // bits of the first picture component
 };
 
-// The rotation a display matrix (nine 16.16 fixed-point numbers) asks for,
-// as clockwise degrees rounded to 0, 90, 180 or 270.
-int DisplayMatrixRotation(const int32_t* Matrix);
-// The frame rate "as source" becomes: halved until it is at most 30 pictures
-// a second, as "num/den"; empty for an unknown rate.
-std::string CappedSourceRate(int Num, int Den);
+// The frame rate "as source" becomes: halved until it is at most Cap pictures
+// a second, as "num/den"; empty for an unknown rate or one within the cap.
+std::string CappedSourceRate(int Num, int Den, int Cap = 30);
+
+// The lowest H.264 level (times ten) of the High profile, or of the others
+// when High is false, that admits the picture size, rate and peak rate;
+// MaxRate and Buffer get the level's limits in bits. 0 when none does.
+int H264LevelFor(int Width, int Height, double Fps, int PeakBits, bool High, int& MaxRate, int& Buffer);
+// The same for H.265 Main tier (level times ten, as x265's level-idc).
+int H265LevelFor(int Width, int Height, double Fps, int PeakBits, int& MaxRate, int& Buffer);
 
 // The two INI files the builder reads.
 struct TProfileFiles {

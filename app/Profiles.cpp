@@ -40,7 +40,54 @@ const std::array<const char*, ProfileCount> ProfileNames = {
     "M4A MPEG-4 Audio (*.m4a)",
     "MP3 MPEG Layer-3 Audio (*.mp3)",
     "AAC Advenced Audio Codec (*.aac)",
+    "H.264 High 1080p for phones, tablets and TVs (*.mp4)",
+    "H.264 High 720p for phones and tablets (*.mp4)",
+    "H.265 1080p (*.mp4)",
+    "H.265 2160p 4K (*.mp4)",
+    "AV1 1080p with AAC sound (*.mp4)",
+    "AV1 1080p with Opus sound (*.mp4)",
+    "VP9 + Opus WebM 1080p (*.webm)",
+    "VP9 + Opus WebM 720p (*.webm)",
+    "H.264 480p for e-mail and chat (*.mp4)",
+    "Opus Audio (*.opus)",
+    "FLAC Lossless Audio (*.flac)",
+    "MP3 VBR High Quality (*.mp3)",
+    "AAC 256 kbit/s Audio (*.m4a)",
 };
+
+const std::vector<TProfileGroup>& ProfileGroups() {
+    static const std::vector<TProfileGroup> Groups = [] {
+        std::vector<TProfileGroup> G = {
+            {"Phones, tablets and TVs", {36, 37, 38, 39, 40, 41}},
+            {"Web and sharing", {42, 43, 44}},
+            {"Sound only", {45, 46, 47, 48}},
+            {"Players and consoles", {}},
+        };
+        for (int N = 0; N < ClassicProfileCount; ++N) G.back().Profiles.push_back(N);
+        return G;
+    }();
+    return Groups;
+}
+
+std::string ProfileGroupOf(int N) {
+    for (const TProfileGroup& G : ProfileGroups())
+        for (int P : G.Profiles)
+            if (P == N) return G.Heading;
+    return "";
+}
+
+const TQualityScale* QualityScaleFor(const std::string& Encoder) {
+    static const char* const X26xPresets = "ultrafast,superfast,veryfast,faster,fast,medium,slow,slower,veryslow";
+    static const TQualityScale Scales[] = {
+        {"libx264", 0, 51, 23, "lower is better, 18\u201328 is usual", X26xPresets, "medium"},
+        {"libx265", 0, 51, 28, "lower is better, 22\u201332 is usual", X26xPresets, "fast"},
+        {"libsvtav1", 1, 63, 35, "lower is better, 25\u201345 is usual", "12,10,8,6,4,2", "8"},
+        {"libvpx-vp9", 0, 63, 33, "lower is better, 15\u201340 is usual", "5,4,3,2,1,0", "4"},
+    };
+    for (const TQualityScale& S : Scales)
+        if (Encoder == S.Encoder) return &S;
+    return nullptr;
+}
 
 const std::array<TProfileParameter, 9> ProfileParameters = {{
     {"VideoSize", "iVideoSize", "paraVideoSize"},
@@ -74,6 +121,9 @@ std::string VideoEncoderValue(const std::string& Item) {
     if (Name == "mpeg-4") return "mpeg4";
     if (Name == "xvid") return "libxvid";
     if (Name == "h264") return "libx264";
+    if (Name == "h265") return "libx265";
+    if (Name == "av1") return "libsvtav1";
+    if (Name == "vp9") return "libvpx-vp9";
     static const char* const Same[] = {"3gp",        "3g2",        "mov",       "wmv1",    "wmv2",  "wmv3",
                                        "flv",        "swf",        "msmpeg4",   "msmpeg4v1", "msmpeg4v2",
                                        "mpeg1video", "mpeg2video", "h263",      "h263p",   "rawvideo",
@@ -93,6 +143,7 @@ std::string AudioEncoderValue(const std::string& Item) {
         {"pcm_alaw", "pcm_alaw"},    {"pcm_mulaw ", "pcm_mulaw"},
         {"adpcm_ms", "adpcm_ms"},    {"adpcm_ima_wav", "adpcm_ima_wav"},
         {"wma1", "wmav1"},           {"wma2", "wmav2"},
+        {"opus", "libopus"},
     };
     std::string Name = LowerCase(Item);
     for (const auto& Row : Map)

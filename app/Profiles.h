@@ -9,10 +9,35 @@
 
 #include "common/IniFile.h"
 
-constexpr int ProfileCount = 36;
+// The first 36 are the players of the original catalogue; stored settings
+// refer to every profile by its number, so new ones only ever follow.
+constexpr int ClassicProfileCount = 36;
+constexpr int ProfileCount = 49;
 
 // Display names in catalogue order; the position is the profile number.
 extern const std::array<const char*, ProfileCount> ProfileNames;
+
+// The headings of the Output Format list, in the order the list shows them,
+// each with its profiles in their list order.
+struct TProfileGroup {
+    const char* Heading;
+    std::vector<int> Profiles;
+};
+const std::vector<TProfileGroup>& ProfileGroups();
+// The heading profile N is listed under.
+std::string ProfileGroupOf(int N);
+
+// The constant-quality scale of a video encoder: the range of its quality
+// value (lower is better), the usual default, a hint for the user and its
+// speed presets from fastest to slowest. Null for encoders without one.
+struct TQualityScale {
+    const char* Encoder;
+    int Min, Max, Default;
+    const char* Hint;
+    const char* Speeds;  // comma-separated
+    const char* DefaultSpeed;
+};
+const TQualityScale* QualityScaleFor(const std::string& Encoder);
 
 // "formatInfo" followed by N.
 std::string ProfileSection(int N);
@@ -39,8 +64,8 @@ extern const std::array<TProfileParameter, 9> ProfileParameters;
 
 // Values the settings dialog writes for a chosen item; empty when the item
 // matches no row of the mapping (the key then keeps its value).
-std::string VideoEncoderValue(const std::string& Item);  // "MPEG-4" -> "mpeg4", "H264" -> "libx264", ...
-std::string AudioEncoderValue(const std::string& Item);  // "AAC" -> "libfaac", "MP3" -> "libmp3lame", ...
+std::string VideoEncoderValue(const std::string& Item);  // "MPEG-4" -> "mpeg4", "H264" -> "libx264", "H265", "AV1", "VP9"...
+std::string AudioEncoderValue(const std::string& Item);  // "AAC" -> "libfaac", "MP3" -> "libmp3lame", "Opus", ...
 std::string ChannelValue(const std::string& Item);       // exact: "stereo 2 channels" -> "2"
 // A number followed by one character, as a volume in 1/256 units for the
 // twelve listed percentages; raises EConvertError when the number is not

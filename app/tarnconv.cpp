@@ -29,6 +29,7 @@
 #include "common/Files.h"
 #include "common/Text.h"
 #include "component/VxAVConverter.h"
+#include "engine/OutputTarget.h"
 
 namespace {
 
@@ -44,8 +45,9 @@ void InstallInterruptHandler() {
     sigemptyset(&Action.sa_mask);
     // A second Ctrl-C ends the program at once.
     Action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &Action, nullptr);
-    sigaction(SIGTERM, &Action, nullptr);
+    // A closed terminal or a polite kill ends the run as Ctrl-C does, with
+    // every file written so far complete.
+    for (int Signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(Signal, &Action, nullptr);
 }
 
 std::string OneLine(std::string Text) {
@@ -61,6 +63,7 @@ struct TJob {
     int64_t CurrentMs = 0, TotalMs = 0, Size = 0;
     TSpeedMeter Meter;
     bool Ended = false, Finished = false, Failed = false, Reported = false;
+    bool Written = false;  // its output exists under its final name
     std::string Message;
     int PlainDecile = -1;  // last tenth printed as a plain line
 };
@@ -144,6 +147,7 @@ private:
     bool FBatchEnded = false;
     int FOpenFailures = 0;
     int FUnsuitable = 0;  // files the profile cannot hold
+    int FNotQueued = 0;   // files of which nothing was written: never looked at, or stopped first
     size_t FNextStart = 0;  // the job that the next end of a job starts
 };
 
@@ -173,8 +177,14 @@ bool TBatch::LoadLibraries() {
 }
 
 int TBatch::ListProfiles(const IniFile& Formats) {
-    for (int N = 0; N < ProfileCount; ++N)
-        std::printf("%2d  %-45s %s\n", N, ProfileNames[N], ProfileFileExt(Formats, N).c_str());
+    // Grouped as the window's list shows them; -p takes the number.
+    bool First = true;
+    for (const TProfileGroup& Group : ProfileGroups()) {
+        std::printf("%s%s\n", First ? "" : "\n", Group.Heading);
+        First = false;
+        for (int N : Group.Profiles)
+            std::printf("  %2d  %-52s %s\n", N, ProfileNames[N], ProfileFileExt(Formats, N).c_str());
+    }
     return 0;
 }
 
@@ -238,6 +248,17 @@ void TBatch::ConnectEvents() {
         FWake.notify_all();
     };
     FConverter.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+        // The name the file was given, which a run in the same folder may
+        // have made the next of its series.
+        std::string Given;
+        if (AIndex >= 0) {
+            try {
+                TOutputOptions Options;
+                FConverter.GetOutputOptions(AIndex, Options);
+                Given = Options.FileName;
+            } catch (const std::exception&) {
+            }
+        }
         std::lock_guard<std::mutex> Guard(FLock);
         if (AIndex < 0) {
             FBatchEnded = true;
@@ -248,6 +269,8 @@ void TBatch::ConnectEvents() {
             J.Finished = AFinished && !AException;
             J.Failed = AException;
             J.Message = AMessage;
+            if (!Given.empty()) J.Output = Given;
+            J.Written = J.Finished || (!AException && OutputNameTaken(J.Output));
             // The speed of a finished file counts its whole wall-clock time.
             if (J.Finished) J.Meter.Sample(Now, J.CurrentMs);
             // Jobs start in order, each as an earlier one ends; the next
@@ -322,8 +345,11 @@ void TBatch::Report(bool Final) {
                                                  OneLine(J.Message).c_str()));
             else if (J.Finished)
                 FConsole.Print(stdout, StrFormat("[%d/%d] done: %s", I + 1, Count, J.Output.c_str()));
-            else
+            else if (J.Written)
                 FConsole.Print(stdout, StrFormat("[%d/%d] stopped: %s", I + 1, Count, J.Output.c_str()));
+            else
+                FConsole.Print(stdout, StrFormat("[%d/%d] stopped before anything was written: %s", I + 1, Count,
+                                                 J.Input.c_str()));
             continue;
         }
         if (!J.Started || J.Ended || FOptions.Quiet) continue;
@@ -441,8 +467,8 @@ int TBatch::Run() {
 
     FConverter.SetLogLevel(static_cast<TLogLevel>(FOptions.LogLevel));
     FConverter.SetThreadPriority(PriorityFromSetting(Settings.Priority(), FConverter.ThreadPriority()));
-    FConverter.SetThreadCount(FOptions.Threads >= 0 ? FOptions.Threads
-                                                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    // Unset: the codecs choose, sharing the cores among the jobs of -j.
+    FConverter.SetThreadCount(std::max(FOptions.Threads, 0));
     ConnectEvents();
     InstallInterruptHandler();
 
@@ -451,7 +477,10 @@ int TBatch::Run() {
     TBatchBuilder Builder(FConverter, Files, Profile, Folder, Ext);
     if (!FOptions.Quiet) Say(stdout, StrFormat("Profile %d: %s", Profile, ProfileNames[Profile]));
     for (const std::string& Path : FOptions.Files) {
-        if (Interrupted) break;
+        if (Interrupted) {
+            ++FNotQueued;
+            continue;
+        }
         try {
             switch (AddFile(Builder, Path)) {
                 case baAdded: break;
@@ -474,7 +503,8 @@ int TBatch::Run() {
         Say(stdout, StrFormat("[%zu/%zu] %s -> %s", I + 1, FJobs.size(), FJobs[I].Input.c_str(),
                               FJobs[I].Output.c_str()));
 
-    if (!FJobs.empty() && !Interrupted) {
+    const bool Started = !FJobs.empty() && !Interrupted;
+    if (Started) {
         {
             // The first jobs start at once; their clocks start here.
             std::lock_guard<std::mutex> Guard(FLock);
@@ -487,25 +517,32 @@ int TBatch::Run() {
     }
 
     int Finished = 0, Failed = 0, Stopped = 0;
+    // Jobs queued when the run was stopped before any started are files
+    // never converted, like those never looked at.
+    if (!Started) FNotQueued += static_cast<int>(FJobs.size());
     for (const TJob& J : FJobs) {
+        if (!Started) break;
         if (J.Finished)
             ++Finished;
         else if (J.Failed)
             ++Failed;
-        else
+        else if (J.Written)
             ++Stopped;
+        else
+            ++FNotQueued;  // stopped before it wrote anything: no file
     }
     std::string Summary =
-        StrFormat("%d of %zu converted", Finished, FJobs.size() + FOpenFailures + FUnsuitable);
+        StrFormat("%d of %zu converted", Finished, FOptions.Files.size());
     if (Failed) Summary += StrFormat(", %d failed", Failed);
     if (FOpenFailures) Summary += StrFormat(", %d not opened", FOpenFailures);
     if (FUnsuitable) Summary += StrFormat(", %d not suited to the profile", FUnsuitable);
     if (Stopped) Summary += StrFormat(", %d stopped", Stopped);
+    if (FNotQueued) Summary += StrFormat(", %d not converted", FNotQueued);
     Say(stdout, Summary + (Finished ? " into " + Folder : std::string()));
     FConverter.ClearJobs();
     SetMessageFunction({});
     if (Interrupted) return 130;
-    return Failed || FOpenFailures || FUnsuitable || Stopped ? 1 : 0;
+    return Failed || FOpenFailures || FUnsuitable || Stopped || FNotQueued ? 1 : 0;
 }
 
 }  // namespace

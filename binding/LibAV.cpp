@@ -1,6 +1,7 @@
 #include "binding/LibAV.h"
 
 #include <dlfcn.h>
+#include <stdlib.h>
 
 #include <array>
 #include <filesystem>
@@ -144,6 +145,9 @@ void* LoadLibraryFrom(const std::string& Folder, const std::string& FileName) {
 bool LoadLibraries(const std::string& Folder, bool Versioned) {
     if (Loaded) return true;
     Error.clear();
+    // The AV1 encoder writes its banner to the terminal at its info level
+    // unless told otherwise; its errors and warnings still show.
+    setenv("SVT_LOG", "2", 0);
     if (!Folder.empty()) PreloadFolder(Folder, Versioned);
     for (LibraryState& Lib : Libraries) {
         if (!LoadOne(Lib, Folder, Versioned)) {

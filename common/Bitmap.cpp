@@ -7,7 +7,9 @@ void TBitmap::SetSize(int AWidth, int AHeight) {
     FWidth = AWidth;
     FHeight = AHeight;
     FStride = StrideFor(AWidth);
-    FPixels.assign(static_cast<size_t>(FStride) * FHeight, 0);
+    // The scaler's vector code writes up to a block past the last pixel of
+    // a row; the last row has slack for it too.
+    FPixels.assign(static_cast<size_t>(FStride) * FHeight + (FHeight ? 64 : 0), 0);
 }
 
 void TBitmap::Fill(uint8_t R, uint8_t G, uint8_t B) {

@@ -224,6 +224,7 @@ void ApplyOutputOptions(TCustomFFmpeg& AEngine, TOutputOptions& AOptions, const 
     Text(E, "vtag", O.VideoTag);
     Text(E, "vfilters", O.VideoFilters);
     Text(E, "pix_fmt", O.PixelFormat);
+    if (!O.Deinterlace) E.SetOption("autodeinterlace", "0");
 
     if (O.DisableSubtitle) E.SetOption("sn", "");
     E.SetOption("slang", O.SubtitleLanguage);

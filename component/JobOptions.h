@@ -62,6 +62,7 @@ struct TOutputOptions {
     std::string VideoTag;
     std::string VideoFilters;
     std::string PixelFormat;  // the encoder's pixel format; empty: the engine's rule
+    bool Deinterlace = true;  // interlaced pictures are deinterlaced before scaling
 
     bool DisableSubtitle = false;
     std::string SubtitleLanguage;

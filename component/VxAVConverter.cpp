@@ -409,6 +409,9 @@ void TCustomAVConverter::DoTerminate(TFFmpeg* AJob) {
         } else {
             AJob->RunState = TFFmpeg::rsDone;
             AJob->Counted = true;
+            // The name the output really got, for the handlers to show.
+            if (!AJob->OutputFileNames.empty() && !AJob->OutputFileNames[0].empty())
+                AJob->OutputOptions.FileName = AJob->OutputFileNames[0];
             int Index = AJob->Index;
             bool Finished = AJob->Finished, Failed = AJob->ErrorOccurred;
             std::string Message = AJob->ErrorMessage;
@@ -454,8 +457,18 @@ void TCustomAVConverter::StartNext() {
     }
 }
 
+int TCustomAVConverter::JobThreadCount(int AThreadCount, int AConcurrentJobs, int ACores) {
+    if (AThreadCount > 0 || AConcurrentJobs <= 1) return std::max(AThreadCount, 0);
+    // Each codec's own choice counts every core: jobs side by side would
+    // each start that many threads and crowd one another.
+    return std::max(1, ACores / AConcurrentJobs);
+}
+
 void TCustomAVConverter::PrepareRun(TFFmpeg* AJob) {
+    const int Cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    AJob->Settings.ThreadCount = JobThreadCount(FThreadCount, std::min(ConcurrentJobs, Jobs.Count()), Cores);
     AJob->ProgressInterval = int64_t(FProgressInterval) * 1000;
+    AJob->RunV = int(FLogLevel) - 1;
     AJob->SetOption("v", std::to_string(int(FLogLevel) - 1));
 }
 
@@ -548,6 +561,41 @@ void TVxAVConverter::SetLogLevel(TLogLevel AValue) {
     LibraryLogFilterLevel = EngineLogLevel(av::av_log_get_level());
 }
 
+bool TVxAVConverter::OpenJobInput(TFFmpeg& AJob) {
+    AJob.SetOption("v", std::to_string(AJob.RunV));
+    AJob.Settings.ThreadCount = AJob.RunThreads;
+    if (AJob.InputOptionsGiven) ApplyInputOptions(AJob, AJob.InputOptions, AJob.InputName);
+    if (!AJob.OpenInputFile(AJob.InputName)) return false;
+    AJob.Probe.AttachContext(AJob.InputFile(0));
+    return true;
+}
+
+bool TVxAVConverter::OpenJobOutput(TFFmpeg& AJob) {
+    TFFmpeg* Job = &AJob;
+    if (AJob.OutputOptionsGiven) {
+        ApplyOutputOptions(AJob, AJob.OutputOptions, AJob.OutputName);
+        if (AJob.OutputOptions.CustomHook)
+            AJob.OnCustomHook = [this, Job](TCustomFFmpeg*, TBitmap* ABitmap, int AFrameNumber, int64_t APTS,
+                                            bool& AUpdate, bool& AStopHook) {
+                DoCustomHook(Job, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+            };
+        // With a custom hook the before hook chooses the frames it sees.
+        if (AJob.OutputOptions.BeforeHook)
+            AJob.OnBeforeHook = [this, Job](TCustomFFmpeg*, THookAction& AHookAction, int64_t APTS) {
+                DoBeforeHook(Job, AHookAction, APTS);
+            };
+        if (!AJob.OutputOptions.CustomHook && !AJob.OutputOptions.BeforeHook)
+            AJob.SetHookRanges(ParseHookRanges(AJob.OutputOptions.HookRanges));
+    }
+    return AJob.OpenOutputFile(AJob.OutputName);
+}
+
+void TVxAVConverter::ReopenJob(TFFmpeg& AJob) {
+    AJob.Probe.CloseFile();
+    AJob.PrepareSettings();
+    if (!OpenJobInput(AJob) || !OpenJobOutput(AJob)) throw FFMpegException(AJob.ErrorText);
+}
+
 int TVxAVConverter::AddInputFile(const std::string& AFileName, TInputOptions* AOptions) {
     if (!LibrariesLoaded()) {
         // The engine does nothing for a job without the libraries.
@@ -559,16 +607,17 @@ int TVxAVConverter::AddInputFile(const std::string& AFileName, TInputOptions* AO
     Job->OnLog = [this, Job](TCustomFFmpeg*, int ALevel, const std::string& AMsg) { DoLog(Job, ALevel, AMsg); };
     try {
         Job->PrepareJob();
-        Job->SetOption("v", std::to_string(int(FLogLevel) - 1));
-        Job->Settings.ThreadCount = FThreadCount;
+        Job->RunV = int(FLogLevel) - 1;
+        Job->RunThreads = FThreadCount;
+        Job->InputName = AFileName;
+        Job->InputOptionsGiven = AOptions != nullptr;
         if (AOptions) {
             if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
             Job->InputOptions = *AOptions;
-            ApplyInputOptions(*Job, Job->InputOptions, AFileName);
         } else {
             InitInputOptions(Job->InputOptions);
         }
-        if (!Job->OpenInputFile(AFileName)) {
+        if (!OpenJobInput(*Job)) {
             Job->OnLog = nullptr;
             LastError = Job->ErrorText;
             return -1;
@@ -578,7 +627,6 @@ int TVxAVConverter::AddInputFile(const std::string& AFileName, TInputOptions* AO
         LastError = E.what();
         return -1;
     }
-    Job->Probe.AttachContext(Job->InputFile(0));
     Job->OnProgress = [this, Job](TCustomFFmpeg*, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
                                   float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration) {
         DoProgress(Job, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize, ATotalOutputDuration);
@@ -593,30 +641,27 @@ bool TVxAVConverter::SetOutputFile(int AIndex, const std::string& AFileName, TOu
     TFFmpeg* Job = &this->Job(AIndex);
     bool Result = false;
     try {
+        Job->OutputName = AFileName;
+        Job->OutputOptionsGiven = AOptions != nullptr;
         if (AOptions) {
             if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
             Job->OutputOptions = *AOptions;
-            ApplyOutputOptions(*Job, Job->OutputOptions, AFileName);
-            if (Job->OutputOptions.CustomHook)
-                Job->OnCustomHook = [this, Job](TCustomFFmpeg*, TBitmap* ABitmap, int AFrameNumber, int64_t APTS,
-                                                bool& AUpdate, bool& AStopHook) {
-                    DoCustomHook(Job, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
-                };
-            // With a custom hook the before hook chooses the frames it sees.
-            if (Job->OutputOptions.BeforeHook)
-                Job->OnBeforeHook = [this, Job](TCustomFFmpeg*, THookAction& AHookAction, int64_t APTS) {
-                    DoBeforeHook(Job, AHookAction, APTS);
-                };
-            if (!Job->OutputOptions.CustomHook && !Job->OutputOptions.BeforeHook)
-                Job->SetHookRanges(ParseHookRanges(Job->OutputOptions.HookRanges));
         } else {
             InitOutputOptions(Job->OutputOptions);
         }
-        Result = Job->OpenOutputFile(AFileName);
+        Result = OpenJobOutput(*Job);
         if (!Result) LastError = Job->ErrorText;
     } catch (const std::exception& E) {
         LastError = E.what();
         Result = false;
+    }
+    if (Result) {
+        // Checked, the job waits without holding a file: its input and its
+        // output open again when it starts, so that a batch of any size
+        // stays within the process's open files. Nothing is written before.
+        Job->Probe.CloseFile();
+        Job->ClearJob();
+        Job->OnPrepare = [this, Job](TCustomFFmpeg*) { ReopenJob(*Job); };
     }
     return Result;
 }

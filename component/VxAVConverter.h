@@ -38,6 +38,7 @@ public:
         OnBeforeHook = nullptr;
         OnCustomHook = nullptr;
         OnTerminate = nullptr;
+        OnPrepare = nullptr;
     }
 
     std::atomic<int> Index{-1};
@@ -55,6 +56,11 @@ private:
     enum TRunState { rsIdle, rsRunning, rsStopping, rsDone };
     TRunState RunState = rsIdle;
     bool Counted = false;     // its termination counts in the current run
+    // The files and whether records were given, for opening the files again
+    // when the job starts: a waiting job holds no file open.
+    std::string InputName, OutputName;
+    bool InputOptionsGiven = false, OutputOptionsGiven = false;
+    int RunV = 0, RunThreads = 1;  // the component's log level and codec threads for it
     bool StopWanted = false;  // Stop reached it; repeated if the start swallowed it
     // Deleted from the list while its termination was still to come: it
     // frees itself when that termination arrives.
@@ -147,6 +153,9 @@ public:
 
     int JobCount();
     TAVProbe& GetJobProbe(int AIndex);
+    // Once the job has ended, FileName is the name its output was given
+    // (the next free one of its "_(new_N)" series when the asked one was
+    // taken meanwhile).
     void GetOutputOptions(int AIndex, TOutputOptions& AOptions);
     // The job itself, for reading its engine state.
     TFFmpeg& Job(int AIndex);
@@ -167,10 +176,14 @@ public:
     int ProgressInterval() const { return FProgressInterval; }
     TConvertPriority ThreadPriority() const { return FThreadPriority; }
     void SetThreadPriority(TConvertPriority AValue) { FThreadPriority = AValue; }
-    // Codec threads of every job's decoders and encoders; 0 lets the
-    // library choose.
+    // Codec threads of every job's decoders and encoders. 0 lets the
+    // libraries choose for a job that runs alone and shares the cores
+    // among jobs that run at once; a number forces that many.
     int ThreadCount() const { return FThreadCount; }
     void SetThreadCount(int AValue) { FThreadCount = AValue < 0 ? 1 : AValue; }
+    // The codec thread count a job gets when AConcurrentJobs run at once
+    // on ACores cores (Start(0) runs one at a time).
+    static int JobThreadCount(int AThreadCount, int AConcurrentJobs, int ACores);
 
     // A complete library line for this component (the log handler).
     void DeliverLibraryLine(int32_t AThreadID, int ALevel, const std::string& AText);
@@ -230,7 +243,7 @@ protected:
     TLogLevel FLogLevel = llInfo;
     int FProgressInterval = 500;
     TConvertPriority FThreadPriority = tpNormal;
-    int FThreadCount = 1;
+    int FThreadCount = 0;
 
     std::shared_ptr<TConverterCore> FCore;
 
@@ -264,5 +277,14 @@ public:
 
     void SetLogLevel(TLogLevel AValue);
     void SetProgressInterval(int AValue) { FProgressInterval = AValue <= 100 ? 100 : AValue; }
+
     std::string Version() const { return "2.2a"; }
+
+private:
+    // The input and the output of a job from its records; false with the
+    // engine's ErrorText set, and what the options raise passes through.
+    bool OpenJobInput(TFFmpeg& AJob);
+    bool OpenJobOutput(TFFmpeg& AJob);
+    // On the job's thread when it starts: its files open again.
+    void ReopenJob(TFFmpeg& AJob);
 };

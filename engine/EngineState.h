@@ -24,6 +24,7 @@
 #include "common/Bitmap.h"
 #include "engine/FFmpeg.h"
 #include "engine/FrameHook.h"
+#include "engine/OutputTarget.h"
 
 constexpr int MAX_STREAMS = 20;  // streams per output file, stream index limit of itsscale
 constexpr int MAX_FILES = 20;    // entries of the input and output file tables
@@ -82,6 +83,10 @@ struct TEngineState {
     // The file system refused a write to the output: ClearJob removes the
     // unfinished file.
     bool OutputBroken[MAX_FILES] = {};
+    // The hidden file each output is written into, and whether its trailer
+    // was written: only a complete file gets its final name.
+    TOutputTarget OutputTargets[MAX_FILES];
+    bool OutputComplete[MAX_FILES] = {};
     int OutputFileCount = 0;
     TOutputStreamSetup OutputStreams[MAX_FILES][MAX_STREAMS];
     TStreamMap StreamMaps[MAX_STREAM_MAPS];
@@ -124,7 +129,6 @@ struct TEngineState {
     std::list<std::string> HookArguments;
 
     // Stop requests and blocked I/O.
-    std::atomic<int64_t> StopRequestedAt{0};  // wall clock (µs) of the first stop request
     std::atomic<bool> ReadInProgress{false};  // the worker is inside a demuxer read
 
     // Empties the job tables and zeroes the statistics and the hook state;
@@ -152,8 +156,8 @@ struct TEngineState {
 std::recursive_mutex& CodecLock();
 
 // The library's interrupt callback for the engine's files: a stop request
-// ends a blocked read at once; writes get a grace period so that a stopped
-// job still finishes its file, and only a write blocked beyond it is cut off.
+// ends a blocked read at once and leaves writes alone, so that a stopped job
+// always finishes its file.
 AVIOInterruptCB InterruptHandler(TCustomFFmpeg& E);
 
 // Codec id of the named encoder or decoder; AV_CODEC_ID_NONE for an empty
@@ -164,6 +168,10 @@ bool FindCodec(TCustomFFmpeg& E, const std::string& AName, AVMediaType AType, bo
 std::string ResolveOptionName(const TEngineState& AState, const std::string& AName, void* ADefaults, int AFlags);
 // Copies the generic options set so far from ADefaults into AContext.
 void ApplyOptionNames(TCustomFFmpeg& E, void* AContext, void* ADefaults, int AFlags);
+// Applies the texts given to the flag option AName to AContext; false when
+// none were recorded.
+bool ApplyFlagTexts(const TEngineSettings& ASettings, void* AContext, void* ADefaults, const std::string& AName,
+                    const std::string& AActual);
 
 // The stream makers (OutputFile.cpp): add a stream to AOutput with the
 // pending settings, which they consume.

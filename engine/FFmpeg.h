@@ -91,6 +91,9 @@ struct TEngineSettings {
     unsigned vtag = 0;
     int sameq = 0;
     int deinterlace = 0;
+    // Pictures the decoder or the container marks interlaced go through a
+    // motion-adaptive deinterlacer before scaling; 0 leaves them as they are.
+    int autodeinterlace = 1;
     int top = -1;
     int me_threshold = 0;
     int dc = 8;
@@ -143,6 +146,9 @@ struct TEngineSettings {
     int ThreadCount = 1;
     int ScalerFlags = SWS_BICUBIC;
     std::vector<std::string> OptionNames;
+    // The texts given to flag options, in order ("+bitexact", "-cgop"): they
+    // are applied to each context relative to its own defaults.
+    std::vector<std::pair<std::string, std::string>> FlagTexts;
 };
 
 class TCustomFFmpeg {
@@ -154,6 +160,9 @@ public:
 
     // Run control (FFmpegCore.cpp).
     void PrepareJob();
+    // The settings and job tables of PrepareJob, without touching the run
+    // state: for the files of a job that are opened when it starts.
+    void PrepareSettings();
     void ClearJob();
     // Returns the worker, suspended, when AThreaded and the job could start;
     // the caller resumes it. Returns nullptr otherwise.
@@ -205,6 +214,10 @@ public:
     std::string ErrorMessage;
     int TotalDuration = -1;  // ms
     std::string ErrorText;
+    // The name of each output file: the one asked for once it is created,
+    // the one it was given once it is complete (the next of its "_(new_N)"
+    // series when the name was taken meanwhile). Emptied by PrepareJob.
+    std::vector<std::string> OutputFileNames;
     int64_t ProgressInterval = 500000;  // µs
 
     // Events.
@@ -213,6 +226,10 @@ public:
     TBeforeHookEvent OnBeforeHook;
     TCustomHookEvent OnCustomHook;
     TNotifyEvent OnTerminate;
+    // Called first when the job runs, on its thread: opens the job's files
+    // when they were not kept open while it waited. An exception fails the
+    // job with its message.
+    TNotifyEvent OnPrepare;
 
     // The job tables, statistics and hook state (engine/EngineState.h).
     TEngineState& State() { return *FState; }

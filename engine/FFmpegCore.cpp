@@ -1,11 +1,15 @@
 // The engine object and its run control.
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "common/Files.h"
+#include "common/Text.h"
 #include "engine/EngineState.h"
 #include "engine/Transcode.h"
 
@@ -13,16 +17,13 @@ std::atomic<int> LibraryLogFilterLevel{1};
 
 namespace {
 
-// How long a stopped job's blocked write may take before it is cut off.
-constexpr int64_t StopWriteGrace = 10000000;  // µs
-
+// A stop cuts off a read that may wait for ever (a pipe, a slow device), never
+// a write: the output is a regular file of the job's own, whose writes do not
+// block, and a stopped file is completed however long its encoders take to
+// flush.
 int InterruptCallback(void* AEngine) {
     TCustomFFmpeg* Engine = static_cast<TCustomFFmpeg*>(AEngine);
-    if (!Engine->StopRequested) return 0;
-    const TEngineState& State = Engine->State();
-    if (State.ReadInProgress) return 1;
-    int64_t Since = State.StopRequestedAt;
-    return Since != 0 && av::av_gettime_relative() - Since > StopWriteGrace ? 1 : 0;
+    return Engine->StopRequested && Engine->State().ReadInProgress ? 1 : 0;
 }
 
 void FreeSettingsAllocations(TEngineSettings& Settings, TEngineState& State) {
@@ -110,6 +111,8 @@ void TEngineState::Reset() {
     std::fill(std::begin(OutputFiles), std::end(OutputFiles), nullptr);
     std::fill(std::begin(MuxerOptions), std::end(MuxerOptions), nullptr);
     std::fill(std::begin(OutputBroken), std::end(OutputBroken), false);
+    std::fill(std::begin(OutputComplete), std::end(OutputComplete), false);
+    std::fill(std::begin(OutputTargets), std::end(OutputTargets), TOutputTarget());
     OutputFileCount = 0;
     for (auto& Row : OutputStreams) std::fill(std::begin(Row), std::end(Row), TOutputStreamSetup());
     std::fill(std::begin(StreamMaps), std::end(StreamMaps), TStreamMap());
@@ -132,14 +135,20 @@ void TEngineState::Reset() {
 
 void TCustomFFmpeg::PrepareJob() {
     if (!LibrariesLoaded()) return;
-    ClearJob();
-    ResetSettings();
+    PrepareSettings();
     Running = false;
     StopRequested = false;
     Finished = false;
     Terminated = false;
     TerminatePending = false;
+}
+
+void TCustomFFmpeg::PrepareSettings() {
+    if (!LibrariesLoaded()) return;
+    ClearJob();
+    ResetSettings();
     TotalDuration = -1;
+    OutputFileNames.clear();
     FState->CreateOptionContexts(Settings.ScalerFlags);
 }
 
@@ -198,11 +207,25 @@ void TCustomFFmpeg::ClearJob() {
         }
         av::avformat_free_context(Output);
         State.OutputFiles[i] = nullptr;
-        // A job that failed before writing anything leaves no empty file,
-        // and one whose writes were refused leaves no file that looks
-        // finished (and gives the space back to the next job).
-        int64_t Size = FileName.empty() ? -1 : GetFileSizeOnDisk(FileName);
-        if (Size == 0 || (Size > 0 && State.OutputBroken[i])) unlink(FileName.c_str());
+        // Only a complete file gets its final name. A job that failed, was
+        // refused a write or never started leaves nothing behind.
+        TOutputTarget& Target = State.OutputTargets[i];
+        if (Target.Handle >= 0) {
+            struct stat Info {};
+            bool Written = fstat(Target.Handle, &Info) == 0 && Info.st_size > 0;
+            if (State.OutputComplete[i] && Written && !State.OutputBroken[i]) {
+                std::string Given = CommitOutputTarget(Target);
+                if (!Given.empty()) {
+                    if (i < static_cast<int>(OutputFileNames.size())) OutputFileNames[i] = Given;
+                } else {
+                    Log(0, StrFormat("Could not name the finished file '%s': %s; it is kept as '%s'",
+                                     FileName.c_str(), strerror(errno), Target.TempName.c_str()));
+                }
+            } else {
+                DiscardOutputTarget(Target);
+            }
+        }
+        State.OutputComplete[i] = false;
         State.OutputBroken[i] = false;
     }
     for (int i = 0; i < State.InputFileCount; ++i) {
@@ -228,7 +251,10 @@ void TCustomFFmpeg::SetHookRanges(std::vector<THookRange> ARanges) {
 TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
     if (Running || Terminated) return nullptr;
     const char* Missing = nullptr;
-    if (FState->OutputFileCount == 0)
+    // A job whose files open when it runs is checked then.
+    if (OnPrepare)
+        ;
+    else if (FState->OutputFileCount == 0)
         Missing = "Must supply at least one output file";
     else if (FState->InputFileCount == 0)
         Missing = "Must supply at least one input file";
@@ -242,7 +268,6 @@ TFFmpegThread* TCustomFFmpeg::Start(bool AThreaded, TThreadPriority APriority) {
     }
     Running = true;
     StopRequested = false;
-    FState->StopRequestedAt = 0;
     Finished = false;
     Terminated = false;
     if (!AThreaded) {
@@ -271,6 +296,11 @@ void TEngineState::CloseOpenCodecs() {
 void TCustomFFmpeg::Run() {
     Finished = false;
     try {
+        if (OnPrepare) {
+            OnPrepare(this);
+            if (FState->OutputFileCount == 0) throw FFMpegException("Must supply at least one output file");
+            if (FState->InputFileCount == 0) throw FFMpegException("Must supply at least one input file");
+        }
         TTranscoder(*this).Run();
     } catch (const std::exception& E) {
         ErrorOccurred = true;
@@ -327,8 +357,6 @@ void TCustomFFmpeg::WaitWhilePaused() {
 AVIOInterruptCB InterruptHandler(TCustomFFmpeg& E) { return {&InterruptCallback, &E}; }
 
 void TCustomFFmpeg::MarkStopRequested() {
-    int64_t None = 0;
-    FState->StopRequestedAt.compare_exchange_strong(None, av::av_gettime_relative());
     StopRequested = true;
 }
 

@@ -110,6 +110,7 @@ void ApplyOptionNames(TCustomFFmpeg& E, void* AContext, void* ADefaults, int AFl
     for (const std::string& Name : E.Settings.OptionNames) {
         std::string Actual = ResolveOptionName(E.State(), Name, ADefaults, AFlags);
         if (Actual.empty()) continue;
+        if (ApplyFlagTexts(E.Settings, AContext, ADefaults, Name, Actual)) continue;
         uint8_t* Value = nullptr;
         if (av::av_opt_get(ADefaults, Actual.c_str(), 0, &Value) < 0 || !Value) continue;
         std::string Text(reinterpret_cast<const char*>(Value));

@@ -289,7 +289,61 @@ void AddHookOption(TCustomFFmpeg& E, const std::string& AValue) {
     E.Settings.UsingHooks = true;
 }
 
+// Whether the generic lookup finds AName as a flag option in any default context.
+bool IsFlagOption(const TEngineState& AState, const std::string& AName) {
+    auto Flags = [&](void* AContext, const char* AOptionName) {
+        const AVOption* Option = AContext ? av::av_opt_find(AContext, AOptionName, nullptr, 0, 0) : nullptr;
+        return Option && Option->type == AV_OPT_TYPE_FLAGS;
+    };
+    if (Flags(AState.OptionCodecContexts[0], AName.c_str()) || Flags(AState.OptionFormatContext, AName.c_str()) ||
+        Flags(AState.OptionScalerContext, AName.c_str()))
+        return true;
+    return AName.size() > 1 && Flags(AState.OptionCodecContexts[0], AName.c_str() + 1);
+}
+
+// "+x+y-z" as its items, each with its sign; a leading bare item has none.
+std::vector<std::string> FlagItems(const std::string& AText) {
+    std::vector<std::string> Items;
+    for (char C : AText) {
+        if (Items.empty() || C == '+' || C == '-') Items.emplace_back();
+        Items.back() += C;
+    }
+    return Items;
+}
+
 }  // namespace
+
+bool ApplyFlagTexts(const TEngineSettings& ASettings, void* AContext, void* ADefaults, const std::string& AName,
+                    const std::string& AActual) {
+    const AVOption* Option = av::av_opt_find(AContext, AActual.c_str(), nullptr, 0, 0);
+    if (!Option || Option->type != AV_OPT_TYPE_FLAGS) return false;
+    // A bare value replaces the bits the library sets by default, never the
+    // ones a codec adds to its own defaults (x264's closed GOPs).
+    const AVOption* Generic = ADefaults ? av::av_opt_find(ADefaults, AActual.c_str(), nullptr, 0, 0) : nullptr;
+    const int64_t LibraryDefault = (Generic ? Generic : Option)->default_val.i64;
+    const char* Name = AActual.c_str();
+    bool Found = false;
+    for (const auto& [Given, Text] : ASettings.FlagTexts) {
+        if (Given != AName) continue;
+        Found = true;
+        for (const std::string& Item : FlagItems(Text)) {
+            if (Item[0] == '+' || Item[0] == '-') {
+                av::av_opt_set(AContext, Name, Item.c_str(), 0);
+                continue;
+            }
+            int64_t Before = 0, Value = 0;
+            if (av::av_opt_get_int(AContext, Name, 0, &Before) < 0) continue;
+            av::av_opt_set_int(AContext, Name, 0, 0);
+            if (av::av_opt_set(AContext, Name, Item.c_str(), 0) < 0 ||
+                av::av_opt_get_int(AContext, Name, 0, &Value) < 0) {
+                av::av_opt_set_int(AContext, Name, Before, 0);
+                continue;
+            }
+            av::av_opt_set_int(AContext, Name, (Before & ~LibraryDefault) | Value, 0);
+        }
+    }
+    return Found;
+}
 
 std::string ResolveOptionName(const TEngineState& AState, const std::string& AName, void* ADefaults, int AFlags) {
     if (const AVOption* Option = av::av_opt_find(ADefaults, AName.c_str(), nullptr, 0, 0))
@@ -314,8 +368,9 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string
     if (Name.empty() || Value.empty() || !State.OptionCodecContexts[0]) return false;
     if (Name == "gop") Name = "g";
     // Muxer options of the old tables that are private to the mpeg muxers
-    // today; OpenOutputFile hands them to the next output file.
-    if (Name == "muxrate" || Name == "preload") {
+    // today, and the MP4 muxer's flags (the index at the front);
+    // OpenOutputFile hands them to the next output file.
+    if (Name == "muxrate" || Name == "preload" || Name == "movflags") {
         av::av_dict_set(&State.PrivateOptions.Muxer, Name.c_str(), Value.c_str(), 0);
         return true;
     }
@@ -357,6 +412,7 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& AName, const std::string
 
     if (std::find(Settings.OptionNames.begin(), Settings.OptionNames.end(), Name) == Settings.OptionNames.end())
         Settings.OptionNames.push_back(Name);
+    if (IsFlagOption(State, Name)) Settings.FlagTexts.emplace_back(Name, Value);
     int64_t CodecDebug = 0, FormatDebug = 0;
     av::av_opt_get_int(State.OptionCodecContexts[0], "debug", 0, &CodecDebug);
     if (State.OptionFormatContext) av::av_opt_get_int(State.OptionFormatContext, "fdebug", 0, &FormatDebug);
@@ -427,7 +483,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
                            {"loop_output", &S::loop_output}, {"vsync", &S::vsync}, {"async", &S::async},
                            {"vglobal", &S::vglobal}, {"programid", &S::programid}, {"vdt", &S::vdt},
                            {"me_threshold", &S::me_threshold}, {"top", &S::top}, {"dc", &S::dc}, {"vol", &S::vol},
-                           {"vc", &S::vc}},
+                           {"vc", &S::vc}, {"autodeinterlace", &S::autodeinterlace}},
                           [](int& ASetting, const std::string& V) { ASetting = StrToInt(V); });
         StoreOptions<int64_t>(H, {{"fs", &S::fs}},
                               [](int64_t& ASetting, const std::string& V) { ASetting = StrToInt64(V); });

@@ -6,6 +6,8 @@
 // from a streaming server's feed) is not built: today's libraries have no
 // "ffm" muxer, so no output can name it.
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -433,13 +435,11 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
         S.InputFormat = nullptr;
         if (File < MAX_FILES) State.ReleaseOutputSlot(File);
         if (Output) {
-            if (Output->pb && !(Output->oformat->flags & AVFMT_NOFILE)) {
-                av::avio_closep(&Output->pb);
-                // Only a file this call created and left empty goes.
-                if (GetFileSizeOnDisk(AFileName) == 0) std::filesystem::remove(AFileName);
-            }
+            if (Output->pb && !(Output->oformat->flags & AVFMT_NOFILE)) av::avio_closep(&Output->pb);
             av::avformat_free_context(Output);
         }
+        // The hidden file this call created goes.
+        if (File < MAX_FILES) DiscardOutputTarget(State.OutputTargets[File]);
         return false;
     };
 
@@ -534,10 +534,23 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
     if ((Format->flags & AVFMT_NEEDNUMBER) && !av::av_filename_number_test(Output->url))
         return Fail(ErrorCodeText(Output->url, AVERROR(EINVAL)));
 
-    // 11. The file; an existing one is overwritten.
+    // 11. The file. Nothing existing is written over: the output goes into
+    // a hidden file of its own, created here, which takes its name when it
+    // is complete. The library writes it through the descriptor's entry in
+    // /proc, which is that very file whatever happens to the names in the
+    // folder.
     if (!(Format->flags & AVFMT_NOFILE)) {
-        AVIOInterruptCB Interrupt = InterruptHandler(*this);
-        if (av::avio_open2(&Output->pb, AFileName.c_str(), AVIO_FLAG_WRITE, &Interrupt, nullptr) < 0) {
+        TOutputTarget& Target = State.OutputTargets[File];
+        if (!CreateOutputTarget(AFileName, Target))
+            return Fail(StrFormat("Could not open '%s'", AFileName.c_str()));
+        AVDictionary* Options = nullptr;
+        av::av_dict_set(&Options, "protocol_whitelist", "file", 0);
+        std::string Path = "file:/proc/self/fd/" + std::to_string(Target.Handle);
+        // No interrupt: a stop must not cut off the flush that completes
+        // the file, however slow the machine.
+        int Opened = av::avio_open2(&Output->pb, Path.c_str(), AVIO_FLAG_WRITE, nullptr, &Options);
+        av::av_dict_free(&Options);
+        if (Opened < 0) {
             Output->pb = nullptr;
             return Fail(StrFormat("Could not open '%s'", AFileName.c_str()));
         }
@@ -565,6 +578,8 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
     // 9. Register last, so that a failure leaves the table as it was.
     State.OutputFiles[File] = Output;
     ++State.OutputFileCount;
+    OutputFileNames.resize(static_cast<size_t>(State.OutputFileCount));
+    OutputFileNames[static_cast<size_t>(File)] = AFileName;
     S.OutputFormat = nullptr;
     S.InputFormat = nullptr;
     return true;

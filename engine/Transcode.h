@@ -49,6 +49,9 @@ struct TInputStreamRecord {
     AVFilterGraph* Graph = nullptr;
     AVFilterContext* InFilter = nullptr;
     AVFilterContext* OutFilter = nullptr;
+    AVFrame* Still = nullptr;  // a cover picture, repeated for the length of the sound
+    bool InterlaceChecked = false;  // the first picture has said whether it is interlaced
+    bool Deinterlace = false;       // the graph starts with the deinterlacer
 };
 
 // What a scaler was made for: source width, height and pixel format.
@@ -145,6 +148,12 @@ private:
     void CopyMetadata();
     void WriteHeaders();
     int ConfigureFilters(TInputStreamRecord& AIst, TOutputStreamRecord& AOst);
+    // Puts a deinterlacer in front of the stream's pictures when its first
+    // picture or its container says it is interlaced.
+    void CheckInterlace(TInputStreamRecord& AIst, int AIndex, const AVFrame* AFrame);
+    // A graph of the deinterlacer alone, for a job without filters.
+    int ConfigureDeinterlacer(TInputStreamRecord& AIst, const AVFrame* AFrame);
+    AVFilterContext* NewDeinterlacer(TInputStreamRecord& AIst, const AVFrame* AFrame);
     [[noreturn]] void Fail(const std::string& AMessage);
     // The error of a write to output file AFile that the file system
     // refused (full, over a size limit, read-only, failing), or 0.
@@ -160,6 +169,12 @@ private:
     int DecodeSubtitle(TInputStreamRecord& AIst, int AIndex, AVPacket* APacket);
     void HandleAudio(TInputStreamRecord& AIst, int AIndex, AVFrame* AFrame);
     void HandleVideo(TInputStreamRecord& AIst, int AIndex, AVFrame* AFrame);
+    // Pre-processes, filters and encodes a picture whose time AIst.Pts holds.
+    void PushPicture(TInputStreamRecord& AIst, int AIndex, AVFrame* AFrame);
+    // Encodes what the stream's filter graph has ready; AFlush first tells
+    // the graph that no picture follows.
+    void DrainGraph(TInputStreamRecord& AIst, int AIndex, bool AFlush);
+    void FanOut(TInputStreamRecord& AIst, int AIndex, TPicture& APicture, const AVFrame* AFrame);
     void EmulateRate(TInputStreamRecord& AIst);
     bool PastStart(const TInputStreamRecord& AIst) const;
     void CopyPacket(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, AVPacket* APacket);
@@ -175,6 +190,8 @@ private:
     void EncodeAudio(TOutputStreamRecord& AOst, TInputStreamRecord& AIst, uint8_t* AData, int ASize);
     int KeptSamples(const TOutputStreamRecord& AOst, int ACount) const;
     void EnsureResampler(TOutputStreamRecord& AOst, TInputStreamRecord& AIst);
+    static bool PositionalAudio(const TOutputStreamRecord& AOst);
+    void LeadWithSilence(TOutputStreamRecord& AOst);
     void EncodeAudioFrames(TOutputStreamRecord& AOst, bool AFlush);
     void ApplyVolume(AVSampleFormat AFormat, uint8_t* AData, int ASize);
 
@@ -183,6 +200,8 @@ private:
                      const AVFrame* AFrame, int& ASize);
     void PadPicture(TOutputStreamRecord& AOst, AVFrame* AFinal);
     void MatchScaler(TOutputStreamRecord& AOst, int AWidth, int AHeight, AVPixelFormat AFormat);
+    // Shows every cover picture up to AUntil (µs) in the outputs it feeds.
+    void RepeatStills(int64_t AUntil);
 
     // TranscodeReport.cpp
     void ReportProgress(bool AIsLast);

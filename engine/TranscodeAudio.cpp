@@ -56,6 +56,38 @@ void TTranscoder::EnsureResampler(TOutputStreamRecord& AOst, TInputStreamRecord&
     }
 }
 
+// AVI places sound by its position alone: a first timestamp later than
+// the start would be lost.
+bool TTranscoder::PositionalAudio(const TOutputStreamRecord& AOst) {
+    return std::strcmp(AOst.File->oformat->name, "avi") == 0;
+}
+
+// Sound that starts after the picture starts with silence in its place.
+void TTranscoder::LeadWithSilence(TOutputStreamRecord& AOst) {
+    AVCodecContext* Enc = AOst.Codec;
+    constexpr int Chunk = 4096;
+    const int Channels = Enc->ch_layout.nb_channels;
+    const bool Planar = av::av_sample_fmt_is_planar(Enc->sample_fmt);
+    const int Planes = Planar ? Channels : 1;
+    const size_t PlaneSize = size_t(Chunk) * av::av_get_bytes_per_sample(Enc->sample_fmt) * (Planar ? 1 : Channels);
+    std::vector<uint8_t> Buffer(PlaneSize * Planes);
+    std::vector<uint8_t*> Silence(Planes);
+    for (int p = 0; p < Planes; ++p) Silence[p] = Buffer.data() + PlaneSize * p;
+    av::av_samples_set_silence(Silence.data(), 0, Chunk, Channels, Enc->sample_fmt);
+    const int Late = int(std::min<int64_t>(AOst.SyncOpts, INT32_MAX));
+    // The silence is the stream's start: the samples count from 0.
+    AOst.SyncOpts = 0;
+    int64_t Missing = KeptSamples(AOst, Late);
+    if (S.v > 2) E.Log(1, StrFormat("adding %d audio samples of silence", int(Missing)));
+    while (Missing > 0) {
+        const int Count = int(std::min<int64_t>(Missing, Chunk));
+        if (av::av_audio_fifo_write(AOst.Fifo, reinterpret_cast<void**>(Silence.data()), Count) < Count)
+            throw FFMpegException("av_fifo_realloc2() failed");
+        Missing -= Count;
+        EncodeAudioFrames(AOst, false);
+    }
+}
+
 int64_t TTranscoder::AcceptedSamples(const TOutputStreamRecord& AOst) {
     const int64_t Given = AOst.NextAudioPts != AV_NOPTS_VALUE ? AOst.NextAudioPts : std::max<int64_t>(AOst.SyncOpts, 0);
     return Given + av::av_audio_fifo_size(AOst.Fifo);
@@ -113,6 +145,8 @@ void TTranscoder::EncodeAudio(TOutputStreamRecord& AOst, TInputStreamRecord& AIs
         }
     } else {
         AOst.SyncOpts = std::llrint(SyncTime * Enc->sample_rate) - Queued;
+        if (AOst.NextAudioPts == AV_NOPTS_VALUE && Queued == 0 && AOst.SyncOpts > 0 && PositionalAudio(AOst))
+            LeadWithSilence(AOst);
     }
 
     // Resampling and conversion into the encoder's format, straight into

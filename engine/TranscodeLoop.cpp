@@ -128,13 +128,21 @@ void TTranscoder::ReadLoop() {
 }
 
 void TTranscoder::FinishJob() {
+    // The cover stays on screen to the end of the sound.
+    int64_t SoundEnd = 0;
+    for (auto& Ist : Inputs)
+        if (Ist->DecodingNeeded && Ist->Codec->codec_type == AVMEDIA_TYPE_AUDIO && Ist->NextPts != AV_NOPTS_VALUE)
+            SoundEnd = std::max(SoundEnd, Ist->NextPts);
+    RepeatStills(SoundEnd);
     for (size_t i = 0; i < Inputs.size(); ++i)
         if (Inputs[i]->DecodingNeeded) ProcessPacket(*Inputs[i], int(i), nullptr);
     // Every file gets its trailer; a file whose trailer the file system
     // refused is not finished, whatever else the job did.
     int Refused = -1, Code = 0;
     for (int i = 0; i < State.OutputFileCount; ++i) {
-        int Written = WriteError(i, av::av_write_trailer(State.OutputFiles[i]));
+        int Result = av::av_write_trailer(State.OutputFiles[i]);
+        State.OutputComplete[i] = Result >= 0;
+        int Written = WriteError(i, Result);
         if (Written != 0 && Refused < 0) {
             Refused = i;
             Code = Written;
@@ -204,6 +212,8 @@ int TTranscoder::ProcessPacket(TInputStreamRecord& AIst, int AIndex, AVPacket* A
         av::av_frame_unref(Decoded);
     }
     if (!APacket) {
+        // The deinterlacer holds a picture back until it sees the next.
+        if (Dec->codec_type == AVMEDIA_TYPE_VIDEO && AIst.Deinterlace) DrainGraph(AIst, AIndex, true);
         FlushEncoders(AIndex);
         av::avcodec_flush_buffers(Dec);
     }
@@ -236,6 +246,7 @@ void TTranscoder::HandleAudio(TInputStreamRecord& AIst, int AIndex, AVFrame* AFr
     if (!PastStart(AIst)) return;
     for (auto& Ost : Outputs)
         if (Ost->SourceIndex == AIndex && Ost->EncodingNeeded) EncodeAudio(*Ost, AIst, Samples.data(), Size);
+    RepeatStills(AIst.NextPts);
 }
 
 void TTranscoder::ApplyVolume(AVSampleFormat AFormat, uint8_t* AData, int ASize) {
@@ -288,7 +299,13 @@ void TTranscoder::HandleVideo(TInputStreamRecord& AIst, int AIndex, AVFrame* AFr
         Duration = av::av_rescale_q(1, av_inv_q(AIst.Stream->r_frame_rate), Microseconds);
     AIst.NextPts = AIst.Pts + Duration;
     AIst.Quality = AFrame->quality;
+    // A cover picture comes once; it is shown again as the sound goes on.
+    if ((AIst.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) && !AIst.Still) AIst.Still = av::av_frame_clone(AFrame);
+    PushPicture(AIst, AIndex, AFrame);
+}
 
+void TTranscoder::PushPicture(TInputStreamRecord& AIst, int AIndex, AVFrame* AFrame) {
+    if (!AIst.Still) CheckInterlace(AIst, AIndex, AFrame);
     TPicture Picture;
     for (int i = 0; i < 4; ++i) {
         Picture.data[i] = AFrame->data[i];
@@ -298,15 +315,7 @@ void TTranscoder::HandleVideo(TInputStreamRecord& AIst, int AIndex, AVFrame* AFr
     EmulateRate(AIst);
     if (!PastStart(AIst)) return;
 
-    auto Fanout = [&](TPicture& APicture, const AVFrame* AProps) {
-        for (auto& Ost : Outputs) {
-            if (Ost->SourceIndex != AIndex || !Ost->EncodingNeeded) continue;
-            int Size = 0;
-            EncodeVideo(*Ost, AIst, APicture, AProps, Size);
-            if (!S.vstats.empty() && Size) WriteVideoStats(*Ost, Size);
-        }
-    };
-    if (!S.vfilters.empty() && AIst.OutFilter) {
+    if (AIst.OutFilter) {
         // The graph takes the (pre-processed) picture; what comes out of it
         // goes to the outputs.
         AVFrame* In = av::av_frame_alloc();
@@ -326,21 +335,35 @@ void TTranscoder::HandleVideo(TInputStreamRecord& AIst, int AIndex, AVFrame* AFr
         int Result = av::av_buffersrc_add_frame_flags(AIst.InFilter, In, AV_BUFFERSRC_FLAG_KEEP_REF);
         av::av_frame_free(&In);
         if (Result < 0) return;
-        while (av::av_buffersink_get_frame(AIst.OutFilter, Filtered) >= 0) {
-            if (Filtered->pts != AV_NOPTS_VALUE)
-                AIst.Pts = av::av_rescale_q(Filtered->pts, av::av_buffersink_get_time_base(AIst.OutFilter),
-                                            Microseconds);
-            TPicture Out;
-            for (int i = 0; i < 4; ++i) {
-                Out.data[i] = Filtered->data[i];
-                Out.linesize[i] = Filtered->linesize[i];
-            }
-            Fanout(Out, Filtered);
-            av::av_frame_unref(Filtered);
-        }
+        DrainGraph(AIst, AIndex, false);
         return;
     }
-    Fanout(Picture, AFrame);
+    FanOut(AIst, AIndex, Picture, AFrame);
+}
+
+void TTranscoder::FanOut(TInputStreamRecord& AIst, int AIndex, TPicture& APicture, const AVFrame* AFrame) {
+    for (auto& Ost : Outputs) {
+        if (Ost->SourceIndex != AIndex || !Ost->EncodingNeeded) continue;
+        int Size = 0;
+        EncodeVideo(*Ost, AIst, APicture, AFrame, Size);
+        if (!S.vstats.empty() && Size) WriteVideoStats(*Ost, Size);
+    }
+}
+
+void TTranscoder::DrainGraph(TInputStreamRecord& AIst, int AIndex, bool AFlush) {
+    if (!AIst.OutFilter) return;
+    if (AFlush && av::av_buffersrc_add_frame_flags(AIst.InFilter, nullptr, 0) < 0) return;
+    while (av::av_buffersink_get_frame(AIst.OutFilter, Filtered) >= 0) {
+        if (Filtered->pts != AV_NOPTS_VALUE)
+            AIst.Pts = av::av_rescale_q(Filtered->pts, av::av_buffersink_get_time_base(AIst.OutFilter), Microseconds);
+        TPicture Out;
+        for (int i = 0; i < 4; ++i) {
+            Out.data[i] = Filtered->data[i];
+            Out.linesize[i] = Filtered->linesize[i];
+        }
+        FanOut(AIst, AIndex, Out, Filtered);
+        av::av_frame_unref(Filtered);
+    }
 }
 
 int TTranscoder::DecodeSubtitle(TInputStreamRecord& AIst, int AIndex, AVPacket* APacket) {

@@ -18,8 +18,10 @@ TTranscoder::~TTranscoder() {
         if (Ost->ScalerContext) av::sws_freeContext(Ost->ScalerContext);
         if (Ost->Resampler) av::swr_free(&Ost->Resampler);
     }
-    for (auto& Ist : Inputs)
+    for (auto& Ist : Inputs) {
         if (Ist->Graph) av::avfilter_graph_free(&Ist->Graph);
+        if (Ist->Still) av::av_frame_free(&Ist->Still);
+    }
     if (Decoded) av::av_frame_free(&Decoded);
     if (Filtered) av::av_frame_free(&Filtered);
     if (Packet) av::av_packet_free(&Packet);
@@ -115,6 +117,9 @@ void TTranscoder::Setup() {
             av::av_dict_set(&Ost.Stream->metadata, "language", Ost.Setup->Language.c_str(), 0);
         }
         Ost.Stream->disposition = Ist.Stream->disposition;
+        // A cover made into a video is a video: muxers store attached
+        // pictures as a single image.
+        if (!Ost.StreamCopy) Ost.Stream->disposition &= ~AV_DISPOSITION_ATTACHED_PIC;
         if (Ost.StreamCopy)
             SetUpCopy(Ost, Ist);
         else
@@ -403,6 +408,8 @@ void TTranscoder::OpenEncoders() {
         }
         AVDictionary* Options = nullptr;
         if (Ost->Setup->EncoderOptions) av::av_dict_copy(&Options, Ost->Setup->EncoderOptions, 0);
+        // The count in force when the job starts: 0 is the codec's own choice.
+        Enc->thread_count = S.ThreadCount;
         int Result;
         {
             std::lock_guard<std::recursive_mutex> Guard(CodecLock());
@@ -463,6 +470,7 @@ void TTranscoder::OpenDecoder(TInputStreamRecord& AIst) {
     if (!Codec)
         Fail(StrFormat("Unsupported codec (id=%d) for input stream #%d.%d", int(Dec->codec_id), AIst.FileIndex,
                        AIst.StreamIndex));
+    Dec->thread_count = S.ThreadCount;
     int Result;
     {
         std::lock_guard<std::recursive_mutex> Guard(CodecLock());
@@ -524,6 +532,82 @@ void TTranscoder::WriteHeaders() {
     }
 }
 
+namespace {
+
+bool InterlacedOrder(AVFieldOrder AOrder) {
+    return AOrder == AV_FIELD_TT || AOrder == AV_FIELD_BB || AOrder == AV_FIELD_TB || AOrder == AV_FIELD_BT;
+}
+
+}  // namespace
+
+// bwdif, motion adaptive: a picture the decoder marks interlaced is
+// deinterlaced with its own field order; one that only the container calls
+// interlaced, with the container's.
+AVFilterContext* TTranscoder::NewDeinterlacer(TInputStreamRecord& AIst, const AVFrame* AFrame) {
+    const AVFieldOrder Order = AIst.Stream->codecpar->field_order;
+    const bool Marked = !AFrame || AFrame->interlaced_frame;
+    const int Parity = Marked ? -1 : Order == AV_FIELD_TT || Order == AV_FIELD_TB ? 0 : 1;
+    AVFilterContext* Filter = nullptr;
+    const std::string Args =
+        StrFormat("mode=send_frame:parity=%d:deint=%s", Parity, Marked && AFrame ? "interlaced" : "all");
+    if (av::avfilter_graph_create_filter(&Filter, av::avfilter_get_by_name("bwdif"), "deinterlace", Args.c_str(),
+                                         nullptr, AIst.Graph) < 0)
+        return nullptr;
+    return Filter;
+}
+
+void TTranscoder::CheckInterlace(TInputStreamRecord& AIst, int AIndex, const AVFrame* AFrame) {
+    if (AIst.InterlaceChecked) return;
+    AIst.InterlaceChecked = true;
+    if (!S.autodeinterlace || S.deinterlace) return;
+    if (!AFrame->interlaced_frame && !InterlacedOrder(AIst.Stream->codecpar->field_order)) return;
+    AIst.Deinterlace = true;
+    int Result = -1;
+    if (S.vfilters.empty()) {
+        Result = ConfigureDeinterlacer(AIst, AFrame);
+    } else {
+        for (auto& Ost : Outputs)
+            if (Ost->SourceIndex == AIndex && Ost->EncodingNeeded) {
+                Result = ConfigureFilters(AIst, *Ost);
+                break;
+            }
+    }
+    if (Result >= 0) return;
+    // Interlaced pictures are still pictures: the job goes on without.
+    E.Log(0, "Cannot deinterlace the video: it is converted as it is.");
+    AIst.Deinterlace = false;
+    if (S.vfilters.empty()) {
+        av::avfilter_graph_free(&AIst.Graph);
+        AIst.InFilter = AIst.OutFilter = nullptr;
+    } else {
+        for (auto& Ost : Outputs)
+            if (Ost->SourceIndex == AIndex && Ost->EncodingNeeded) {
+                if (ConfigureFilters(AIst, *Ost) != 0) Fail("Error opening filters!");
+                break;
+            }
+    }
+}
+
+int TTranscoder::ConfigureDeinterlacer(TInputStreamRecord& AIst, const AVFrame* AFrame) {
+    if (AIst.Graph) av::avfilter_graph_free(&AIst.Graph);
+    AIst.InFilter = AIst.OutFilter = nullptr;
+    AIst.Graph = av::avfilter_graph_alloc();
+    if (!AIst.Graph) return -1;
+    AVRational Sar = AFrame->sample_aspect_ratio.num ? AFrame->sample_aspect_ratio : AVRational{1, 1};
+    std::string Args = StrFormat("video_size=%dx%d:pix_fmt=%d:time_base=1/1000000:pixel_aspect=%d/%d", AFrame->width,
+                                 AFrame->height, AFrame->format, Sar.num, Sar.den);
+    if (av::avfilter_graph_create_filter(&AIst.InFilter, av::avfilter_get_by_name("buffer"), "src", Args.c_str(),
+                                         nullptr, AIst.Graph) < 0 ||
+        av::avfilter_graph_create_filter(&AIst.OutFilter, av::avfilter_get_by_name("buffersink"), "out", nullptr,
+                                         nullptr, AIst.Graph) < 0)
+        return -1;
+    AVFilterContext* Deinterlacer = NewDeinterlacer(AIst, AFrame);
+    if (!Deinterlacer || av::avfilter_link(AIst.InFilter, 0, Deinterlacer, 0) < 0 ||
+        av::avfilter_link(Deinterlacer, 0, AIst.OutFilter, 0) < 0 || av::avfilter_graph_config(AIst.Graph, nullptr) < 0)
+        return -1;
+    return 0;
+}
+
 int TTranscoder::ConfigureFilters(TInputStreamRecord& AIst, TOutputStreamRecord& AOst) {
     AVCodecContext* Dec = AIst.Codec;
     AVCodecContext* Enc = AOst.Codec;
@@ -551,6 +635,11 @@ int TTranscoder::ConfigureFilters(TInputStreamRecord& AIst, TOutputStreamRecord&
         return -1;
 
     AVFilterContext* Current = AIst.InFilter;
+    if (AIst.Deinterlace) {
+        AVFilterContext* Deinterlacer = NewDeinterlacer(AIst, nullptr);
+        if (!Deinterlacer || av::avfilter_link(Current, 0, Deinterlacer, 0) < 0) return -1;
+        Current = Deinterlacer;
+    }
     const int Width = Enc->width - S.padleft - S.padright;
     const int Height = Enc->height - S.padtop - S.padbottom;
     if (Enc->width != Dec->width + S.padleft + S.padright || Enc->height != Dec->height + S.padtop + S.padbottom) {

@@ -225,3 +225,18 @@ void TTranscoder::EncodeVideo(TOutputStreamRecord& AOst, TInputStreamRecord& AIs
         ++AOst.FrameNumber;
     }
 }
+
+void TTranscoder::RepeatStills(int64_t AUntil) {
+    for (size_t i = 0; i < Inputs.size(); ++i) {
+        TInputStreamRecord& Ist = *Inputs[i];
+        if (!Ist.Still || AUntil <= Ist.Pts) continue;
+        // Only when a whole picture is due: every push writes at least one.
+        bool Due = false;
+        for (auto& Ost : Outputs)
+            if (Ost->SourceIndex == int(i) && Ost->EncodingNeeded && Ost->SyncStream == &Ist)
+                Due |= double(AUntil - S.ss) / 1000000.0 / av_q2d(Ost->Codec->time_base) - double(Ost->SyncOpts) >= 1.0;
+        if (!Due) continue;
+        Ist.Pts = AUntil;
+        PushPicture(Ist, int(i), Ist.Still);
+    }
+}

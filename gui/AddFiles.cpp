@@ -15,6 +15,8 @@
 #include "app/Profiles.h"
 #include "common/Files.h"
 #include "gui/AddFiles.h"
+
+#include "gui/ProfileList.h"
 #include "gui/FileList.h"
 #include "gui/WinMain.h"
 
@@ -175,7 +177,7 @@ int TfrmMain::AddFiles(const QStringList& Paths) {
 int TfrmMain::AddFilesNow(const QStringList& Paths) {
     VxAVC.ClearJobs();
     const std::string Suffix =
-        "_ipod." + ProfileFileExt(IniFile(FFormatIni), cbOutputFormat->currentIndex());
+        "_ipod." + ProfileFileExt(IniFile(FFormatIni), SelectedProfile(cbOutputFormat));
 
     // Reading a file takes a moment; many of them show a progress dialog
     // with the file at hand and a Cancel that stops after it.

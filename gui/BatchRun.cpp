@@ -16,6 +16,7 @@
 #include "common/IniFile.h"
 #include "component/VxAVConverter.h"
 #include "dialogs/WinPreference.h"
+#include "engine/OutputTarget.h"
 #include "dialogs/WinProgress.h"
 #include "gui/FileList.h"
 #include "widgets/BitmapLock.h"
@@ -139,10 +140,21 @@ void TBatchRun::VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrent
 
 void TBatchRun::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
     const int Count = FConverter.JobCount();
+    // The name the file was really given; a run in the same folder may
+    // have taken the planned one meanwhile.
+    std::string Written;
+    if (AIndex >= 0) {
+        try {
+            TOutputOptions Options;
+            FConverter.GetOutputOptions(AIndex, Options);
+            Written = Options.FileName;
+        } catch (const std::exception&) {
+        }
+    }
     QMetaObject::invokeMethod(
         qApp,
-        [Self = FSelf, AIndex, AFinished, AException, AMessage, Count] {
-            if (Self) Self->ShowTermination(AIndex, AFinished, AException, AMessage, Count);
+        [Self = FSelf, AIndex, AFinished, AException, AMessage, Count, Written] {
+            if (Self) Self->ShowTermination(AIndex, AFinished, AException, AMessage, Count, Written);
         },
         Qt::QueuedConnection);
 }
@@ -276,6 +288,8 @@ bool TBatchRun::QueueJobs(int Profile) {
             FConverter.LastError.clear();
             const TBatchAddResult Result = Builder.Add(Row, Record.SourceFile, Record);
             if (Result == baAdded) {
+                // The column shows the name this file is written under.
+                FRows.SetDestination(Row, Builder.LastOutput());
                 emit Log(QString::fromStdString(FConverter.LastError));
             } else if (Result == baNotSuitable) {
                 MarkRowFailed(Row, Builder.Reason());
@@ -319,7 +333,7 @@ void TBatchRun::ShowProgress(int AIndex, int ACurrentDuration, int64_t ACurrentS
 }
 
 void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, const std::string& AMessage,
-                                int AJobCount) {
+                                int AJobCount, const std::string& AWritten) {
     if (AIndex < 0) {
         FRunning = false;
         SetRunning(false);
@@ -335,6 +349,10 @@ void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, con
         return;
     }
     const int Row = JobRow(AIndex);
+    if (!AWritten.empty() && AIndex < static_cast<int>(FJobs.size())) {
+        FJobs[static_cast<size_t>(AIndex)].Output = AWritten;
+        if (Row >= 0 && !AException && OutputNameTaken(AWritten)) FRows.SetDestination(Row, AWritten);
+    }
     if (AException) {
         if (Row >= 0) MarkRowFailed(Row, AMessage);
     } else if (AFinished) {

@@ -103,7 +103,8 @@ private:
     // Their effects, on the window's thread.
     void ShowProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration,
                       const std::string& AOutput, int AJobCount);
-    void ShowTermination(int AIndex, bool AFinished, bool AException, const std::string& AMessage, int AJobCount);
+    void ShowTermination(int AIndex, bool AFinished, bool AException, const std::string& AMessage, int AJobCount,
+                         const std::string& AWritten);
 
     // Builds the jobs and says Built; false when a profile error ended the
     // start.

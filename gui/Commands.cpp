@@ -106,11 +106,9 @@ void TfrmMain::btnClearClick() {
 void TfrmMain::btnSettingsClick() {
     if (!FSettings) {
         FSettings = new TfrmSettings(TProfileFiles{FSettingsIni, FFormatIni}, this);
-        FSettings->SetSelectProfile([this](int AIndex) { cbOutputFormat->setCurrentIndex(AIndex); });
+        FSettings->SetSelectProfile([this](int AIndex) { SelectProfile(cbOutputFormat, AIndex); });
     }
-    QStringList Names;
-    for (int I = 0; I < cbOutputFormat->count(); ++I) Names << cbOutputFormat->itemText(I);
-    FSettings->SetCatalogue(Names, cbOutputFormat->currentIndex());
+    FSettings->SetCatalogue(CatalogueNames(), SelectedProfile(cbOutputFormat));
     FSettings->exec();
 }
 
@@ -185,8 +183,9 @@ void TfrmMain::lvFilesContextPopup(const QPoint& Position) {
 
 // Output profile and folder.
 
-void TfrmMain::cbOutputFormatChange(int Index) {
-    if (Index >= 0) TAppSettings(FSettingsIni).SetOutputFormat(Index);
+void TfrmMain::cbOutputFormatChange(int) {
+    const int Profile = SelectedProfile(cbOutputFormat);
+    if (Profile >= 0) TAppSettings(FSettingsIni).SetOutputFormat(Profile);
 }
 
 void TfrmMain::edDirectoryChange(const QString& Text) { TAppSettings(FSettingsIni).SetOutputDir(Text.toStdString()); }

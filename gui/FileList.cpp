@@ -164,6 +164,12 @@ void TFilesModel::SetStatus(int Row, TRowStatus Status) {
     RowChanged(Row, fcProgress, fcProgress, {Qt::DisplayRole, Qt::ToolTipRole});
 }
 
+void TFilesModel::SetDestination(int Row, const std::string& Output) {
+    if (!ValidRow(Row) || FRows[static_cast<size_t>(Row)]->Record.OutputFile == Output) return;
+    FRows[static_cast<size_t>(Row)]->Record.OutputFile = Output;
+    RowChanged(Row, fcDestination, fcDestination, {Qt::DisplayRole});
+}
+
 bool TFilesModel::Checked(int Row) const { return ValidRow(Row) && FRows[static_cast<size_t>(Row)]->Checked; }
 
 void TFilesModel::SetChecked(int Row, bool Checked) {

@@ -91,6 +91,8 @@ public:
     int TrimmedLength(int Row) const;
     const TRowStatus& Status(int Row) const;
     void SetStatus(int Row, TRowStatus Status);
+    // The "Destination File" column: the record's output name.
+    void SetDestination(int Row, const std::string& Output);
 
     bool Checked(int Row) const;
     void SetChecked(int Row, bool Checked);

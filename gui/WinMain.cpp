@@ -1,5 +1,7 @@
 #include "gui/WinMain.h"
 
+#include "gui/ProfileList.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -175,7 +177,7 @@ void TfrmMain::CreateBatch() {
 }
 
 void TfrmMain::btnStartClick() {
-    if (!FClosing) FBatch->Start(cbOutputFormat->currentIndex());
+    if (!FClosing) FBatch->Start(SelectedProfile(cbOutputFormat));
 }
 
 void TfrmMain::CreateControls() {
@@ -241,8 +243,7 @@ void TfrmMain::CreateControls() {
     cbOutputFormat = new QComboBox(Client);
     cbOutputFormat->setObjectName("cbOutputFormat");
     cbOutputFormat->setGeometry(122, 434, 310, 26);
-    cbOutputFormat->setMaxVisibleItems(ProfileCount);
-    for (const char* Name : ProfileNames) cbOutputFormat->addItem(QString::fromLatin1(Name));
+    FillProfileList(cbOutputFormat, CatalogueNames());
     btnOptions = new QPushButton("Settings", Client);
     btnOptions->setObjectName("btnOptions");
     btnOptions->setGeometry(438, 434, 92, 26);
@@ -647,7 +648,7 @@ void TfrmMain::ReadStartState() {
     const QSignalBlocker BlockFormat(cbOutputFormat);
     const QSignalBlocker BlockDirectory(edDirectory);
     const int Format = Settings.OutputFormat();
-    cbOutputFormat->setCurrentIndex(Format >= 0 && Format < ProfileCount ? Format : -1);
+    SelectProfile(cbOutputFormat, Format >= 0 && Format < ProfileCount ? Format : -1);
     edDirectory->setText(QString::fromStdString(Settings.OutputDir()));
     edDirectory->setCursorPosition(0);
     SetSkinChecks(Settings.SkinIndex());

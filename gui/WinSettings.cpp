@@ -1,5 +1,6 @@
 #include "gui/WinSettings.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -7,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSlider>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include "common/Numbers.h"
 #include "common/Text.h"
 #include "gui/Application.h"
+#include "gui/ProfileList.h"
 #include "widgets/Theme.h"
 
 namespace {
@@ -50,6 +53,8 @@ void CopyH264Values(const IniFile& Format, IniFile& Settings, const std::string&
         const std::string Text = Format.ReadString(S, Key[0], Key[1]);
         if (TryStrToInt(Text, Value) && Value > 0) Settings.WriteString(S, Key[0], Text);
     }
+    // A level that follows the picture stays so.
+    if (Format.ReadString(S, "paraLevel", "") == "auto") Settings.WriteString(S, "paraLevel", "auto");
     const std::string Coder = Format.ReadString(S, "paraCoder", "1");
     Settings.WriteString(S, "paraCoder", TryStrToInt(Coder, Value) && Value >= 0 ? Coder : "1");
 }
@@ -98,6 +103,21 @@ void TfrmSettings::CreateControls() {
     cmbVideoEncoder = PickList(grpVideo, "cmbVideoEncoder");
     cmbFrameRate = PickList(grpVideo, "cmbFrameRate");
 
+    cmbSpeed = PickList(grpVideo, "cmbSpeed");
+    chkQuality = new QCheckBox("Constant quality, within the profile's peak rate", grpVideo);
+    chkQuality->setObjectName("chkQuality");
+    trkQuality = new QSlider(Qt::Horizontal, grpVideo);
+    trkQuality->setObjectName("trkQuality");
+    trkQuality->setTickPosition(QSlider::TicksBelow);
+    trkQuality->setSingleStep(1);
+    trkQuality->setPageStep(5);
+    lblQualityValue = new QLabel(grpVideo);
+    lblQualityValue->setObjectName("lblQualityValue");
+    lblQualityValue->setMinimumWidth(lblQualityValue->fontMetrics().horizontalAdvance("000"));
+    lblQualityHint = new QLabel(grpVideo);
+    lblQualityHint->setObjectName("lblQualityHint");
+    lblQualityHint->setEnabled(false);
+
     grpAudio = new QGroupBox("Audio Options", this);
     grpAudio->setObjectName("grpAudio");
     cmbSamplerate = PickList(grpAudio, "cmbSamplerate");
@@ -136,14 +156,17 @@ void TfrmSettings::CreateControls() {
     // Both groups share their caption widths, so their lists line up.
     int CaptionWidth[2] = {0, 0};
     std::vector<std::pair<QLabel*, int>> Captions;
+    std::vector<QGridLayout*> Grids;
     auto Fill = [&](QGroupBox* Group, const TRow* Rows, size_t Count) {
         auto* Grid = new QGridLayout(Group);
+        Grids.push_back(Grid);
         Grid->setContentsMargins(8, 8, 8, 10);
         Grid->setHorizontalSpacing(6);
         Grid->setVerticalSpacing(8);
         for (size_t I = 0; I < Count; ++I) {
             QLabel* Label = Caption(Rows[I].Caption, Group);
             Label->setBuddy(Rows[I].Combo);
+            if (Rows[I].Combo == cmbVideoBitRate) lblVideoBitRate = Label;
             Grid->addWidget(Label, Rows[I].Row, 2 * Rows[I].Column);
             Grid->addWidget(Rows[I].Combo, Rows[I].Row, 2 * Rows[I].Column + 1);
             CaptionWidth[Rows[I].Column] = std::max(CaptionWidth[Rows[I].Column], Label->sizeHint().width());
@@ -154,7 +177,31 @@ void TfrmSettings::CreateControls() {
     };
     Fill(grpVideo, VideoRows, std::size(VideoRows));
     Fill(grpAudio, AudioRows, std::size(AudioRows));
+    {
+        // The speed list takes the bit-rate list's place; the quality
+        // slider its own row with the encoder's scale and a hint.
+        QGridLayout* Grid = Grids.front();
+        lblSpeed = Caption("Speed:", grpVideo);
+        lblSpeed->setBuddy(cmbSpeed);
+        Grid->addWidget(lblSpeed, 0, 2);
+        Grid->addWidget(cmbSpeed, 0, 3);
+        Captions.emplace_back(lblSpeed, 1);
+        Grid->addWidget(chkQuality, 2, 0, 1, 4);
+        lblQuality = Caption("Quality:", grpVideo);
+        lblQuality->setBuddy(trkQuality);
+        Captions.emplace_back(lblQuality, 0);
+        auto* Slider = new QHBoxLayout;
+        Slider->setSpacing(6);
+        Slider->addWidget(trkQuality, 1);
+        Slider->addWidget(lblQualityValue);
+        Grid->addWidget(lblQuality, 3, 0);
+        Grid->addLayout(Slider, 3, 1, 1, 3);
+        Grid->addWidget(lblQualityHint, 4, 1, 1, 3);
+    }
     for (auto& [Label, Column] : Captions) Label->setMinimumWidth(CaptionWidth[Column]);
+    connect(trkQuality, &QSlider::valueChanged, this, [this](int V) { lblQualityValue->setNum(V); });
+    connect(chkQuality, &QCheckBox::toggled, this, [this] { ShowRateMode(); });
+    connect(cmbVideoEncoder, &QComboBox::currentIndexChanged, this, [this] { UpdateRateControls(false); });
 
     btnDefault = new QPushButton("&Default", this);
     btnDefault->setObjectName("btnDefault");
@@ -207,16 +254,13 @@ void TfrmSettings::FormShow() {
     setFixedSize(ShownWidth, ShownHeight);
     ApplyCurrentTheme(this);
     QStringList Names = FCatalogue;
-    if (Names.isEmpty())
-        for (const char* Name : ProfileNames) Names << QString::fromUtf8(Name);
+    if (Names.isEmpty()) Names = CatalogueNames();
     {
         QSignalBlocker Block(cbOutputFormat);
-        cbOutputFormat->clear();
-        cbOutputFormat->addItems(Names);
-        cbOutputFormat->setMaxVisibleItems(static_cast<int>(Names.size()));
-        cbOutputFormat->setCurrentIndex(FSelected >= 0 && FSelected < Names.size() ? FSelected : 0);
+        FillProfileList(cbOutputFormat, Names);
+        SelectProfile(cbOutputFormat, FSelected >= 0 && FSelected < Names.size() ? FSelected : 0);
     }
-    FillLists(cbOutputFormat->currentIndex());
+    FillLists(SelectedProfile(cbOutputFormat));
 }
 
 void TfrmSettings::FillLists(int N) {
@@ -247,15 +291,58 @@ void TfrmSettings::FillLists(int N) {
     const bool Video = cmbVideoEncoder->count() > 0;
     for (QComboBox* Combo : {cmbVideoSize, cmbVideoBitRate, cmbVideoEncoder, cmbFrameRate})
         Combo->setEnabled(Video && Combo->count() > 0);
+    UpdateRateControls(false);
 }
 
-void TfrmSettings::cbOutputFormatChange(int AIndex) { FillLists(AIndex); }
+void TfrmSettings::UpdateRateControls(bool Reset) {
+    const IniFile Format(FFiles.FormatIni);
+    const IniFile Settings(FFiles.SettingsIni);
+    const std::string S = ProfileSection(SelectedProfile(cbOutputFormat));
+    auto Value = [&](const char* Key, const std::string& Default) {
+        const std::string Shipped = Format.ReadString(S, Key, Default);
+        return Reset ? Shipped : Settings.ReadString(S, Key, Shipped);
+    };
+    const TQualityScale* Scale =
+        cmbVideoEncoder->isEnabled() ? QualityScaleFor(VideoEncoderValue(ItemText(cmbVideoEncoder))) : nullptr;
+    const bool QualityOnly = Scale && cmbVideoBitRate->count() == 0;
+    chkQuality->setVisible(Scale && !QualityOnly);
+    if (Scale) {
+        QSignalBlocker BlockSlider(trkQuality), BlockSpeed(cmbSpeed), BlockCheck(chkQuality);
+        trkQuality->setRange(Scale->Min, Scale->Max);
+        trkQuality->setTickInterval(Scale->Max - Scale->Min > 40 ? 10 : 5);
+        int Quality = Scale->Default;
+        if (!TryStrToInt(Value("paraQuality", ""), Quality)) Quality = Scale->Default;
+        trkQuality->setValue(Quality);
+        lblQualityValue->setNum(trkQuality->value());
+        lblQualityHint->setText(QString::fromUtf8(Scale->Hint));
+        cmbSpeed->clear();
+        for (const std::string& Speed : SplitChoiceList(Scale->Speeds)) cmbSpeed->addItem(QString::fromStdString(Speed));
+        int Speed = cmbSpeed->findText(QString::fromStdString(Value("paraSpeed", Scale->DefaultSpeed)));
+        cmbSpeed->setCurrentIndex(Speed >= 0 ? Speed : cmbSpeed->findText(Scale->DefaultSpeed));
+        cmbSpeed->setMaxVisibleItems(cmbSpeed->count());
+        chkQuality->setChecked(QualityOnly || Value("paraRateMode", "bitrate") == "quality");
+    }
+    ShowRateMode();
+}
+
+void TfrmSettings::ShowRateMode() {
+    const bool Quality = chkQuality->isChecked() && cmbVideoEncoder->isEnabled() &&
+                         QualityScaleFor(VideoEncoderValue(ItemText(cmbVideoEncoder)));
+    lblVideoBitRate->setVisible(!Quality);
+    cmbVideoBitRate->setVisible(!Quality);
+    for (QWidget* W : std::initializer_list<QWidget*>{lblSpeed, cmbSpeed, lblQuality, trkQuality, lblQualityValue,
+                                                      lblQualityHint})
+        W->setVisible(Quality);
+}
+
+void TfrmSettings::cbOutputFormatChange(int) { FillLists(SelectedProfile(cbOutputFormat)); }
 
 void TfrmSettings::btnDefaultClick() {
     const IniFile Format(FFiles.FormatIni);
-    const std::string S = ProfileSection(cbOutputFormat->currentIndex());
+    const std::string S = ProfileSection(SelectedProfile(cbOutputFormat));
     for (size_t K = 0; K < FCombos.size(); ++K)
         FCombos[K]->setCurrentIndex(Format.ReadInteger(S, ProfileParameters[K].IndexKey, 0));
+    UpdateRateControls(true);
 }
 
 void TfrmSettings::WriteChoices(int Profile) {
@@ -264,7 +351,8 @@ void TfrmSettings::WriteChoices(int Profile) {
     const std::string S = ProfileSection(Profile);
 
     TAppSettings(FFiles.SettingsIni).SetOutputFormat(Profile);
-    Settings.WriteString(S, "Description", cbOutputFormat->currentText().toStdString());
+    Settings.WriteString(S, "Description", Profile < FCatalogue.size() ? FCatalogue[Profile].toStdString()
+                                                                       : std::string(ProfileNames[Profile]));
     for (size_t K = 0; K < FCombos.size(); ++K)
         Settings.WriteInteger(S, ProfileParameters[K].IndexKey, FCombos[K]->currentIndex());
 
@@ -283,10 +371,16 @@ void TfrmSettings::WriteChoices(int Profile) {
     // Without a volume item there is nothing to convert and nothing to write.
     if (cmbVolume->currentIndex() >= 0) WriteMapped(Settings, S, "paraVolume", VolumeValue(ItemText(cmbVolume)));
     WriteMapped(Settings, S, "paraAudioEncoder", AudioEncoderValue(ItemText(cmbAudioEncoder)));
+
+    if (QualityScaleFor(VideoEncoderValue(Encoder)) && cmbVideoEncoder->isEnabled()) {
+        Settings.WriteString(S, "paraRateMode", chkQuality->isChecked() ? "quality" : "bitrate");
+        Settings.WriteInteger(S, "paraQuality", trkQuality->value());
+        Settings.WriteString(S, "paraSpeed", ItemText(cmbSpeed));
+    }
 }
 
 void TfrmSettings::btnOkClick() {
-    const int Profile = cbOutputFormat->currentIndex();
+    const int Profile = SelectedProfile(cbOutputFormat);
     if (Profile < 0) return;
     try {
         WriteChoices(Profile);

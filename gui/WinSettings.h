@@ -16,16 +16,18 @@
 
 #include "app/OutputOptions.h"
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QSlider;
 
 class TfrmSettings : public QDialog {
     Q_OBJECT
 public:
     static constexpr int ShownWidth = 475;
-    static constexpr int ShownHeight = 360;
+    static constexpr int ShownHeight = 440;
 
     using TSelectProfile = std::function<void(int AIndex)>;
 
@@ -50,6 +52,16 @@ public:
     QComboBox* cmbVideoBitRate = nullptr;
     QComboBox* cmbVideoEncoder = nullptr;
     QComboBox* cmbFrameRate = nullptr;
+    // Constant quality: a choice for the profiles that also take a bit
+    // rate, the only mode of those that do not.
+    QLabel* lblVideoBitRate = nullptr;
+    QLabel* lblSpeed = nullptr;
+    QComboBox* cmbSpeed = nullptr;
+    QCheckBox* chkQuality = nullptr;
+    QLabel* lblQuality = nullptr;
+    QSlider* trkQuality = nullptr;
+    QLabel* lblQualityValue = nullptr;
+    QLabel* lblQualityHint = nullptr;
     QGroupBox* grpAudio = nullptr;
     QComboBox* cmbSamplerate = nullptr;
     QComboBox* cmbChannel = nullptr;
@@ -76,6 +88,10 @@ protected:
 
 private:
     void CreateControls();
+    // Shows the quality slider and speed list or the bit-rate list for the
+    // chosen video encoder and mode; Reset takes the profile file's values.
+    void UpdateRateControls(bool Reset);
+    void ShowRateMode();
     // The writing steps of OK; raises EConvertError for a volume item that
     // is not a number followed by one character.
     void WriteChoices(int Profile);

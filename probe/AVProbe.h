@@ -135,6 +135,8 @@ public:
     static constexpr AVRational MicrosecondBase = {1, 1000000};
     // A copy of the last real picture that DecodeFrame gave.
     TBitmap& LastFrame();
+    // Decoders opened over the probe's life: what reading pictures costs.
+    int DecodersOpened() const { return FDecodersOpened; }
     // The bitmap DecodeFrame fills (empty until the first call).
     TBitmap& FrameBitmap();
     // A viewer that shows FrameBitmap without copying it hands over how to
@@ -200,6 +202,7 @@ private:
     AVCodecContext* FDecoder = nullptr;  // decoder of FDecoderStream
     int FDecoderStream = -1;
     bool FDraining = false;  // the end of the file reached the decoder
+    int FDecodersOpened = 0;
     AVFrame* FPicture = nullptr;
     AVPacket* FPacket = nullptr;
     SwsContext* FScaler = nullptr;

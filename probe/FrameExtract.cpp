@@ -131,6 +131,7 @@ void TAVProbe::OpenDecoder(int StreamIndex) {
         av::avcodec_free_context(&Decoder);
         throw EAVProbeError(StrFormat("Error while opening codec for input file stream #%d", StreamIndex));
     }
+    ++FDecodersOpened;
     if (!FPicture) FPicture = av::av_frame_alloc();
     if (!FPacket) FPacket = av::av_packet_alloc();
     if (!FPicture || !FPacket) {

@@ -53,7 +53,7 @@ TEST(CleanLog, EveryProfileLogsOnlyItsContainersWarningsByDefault) {
     std::ostringstream Listing;
     // One second of the clip is enough: the options are applied before the
     // first packet. Two programs at a time, one codec thread each.
-    const std::vector<int> Profiles = SweptProfiles(ProfileCount);
+    const std::vector<int> Profiles = SweptProfiles(ClassicProfileCount);
     for (size_t N = 0; N < Profiles.size(); N += 2) {
         std::vector<std::unique_ptr<TRun>> Runs;
         for (size_t J = N; J < std::min(N + 2, Profiles.size()); ++J) {

@@ -94,16 +94,6 @@ TEST(DeviceOptions, RatesMatricesAndLevels) {
                  {120, 1, "30/1"}, {0, 1, ""}};
     for (const RateCase& R : Rates) EXPECT_EQ(CappedSourceRate(R.Num, R.Den), R.Expected) << R.Num << "/" << R.Den;
 
-    // Display matrices as the libraries write them: counter-clockwise angles.
-    const int32_t Identity[9] = {65536, 0, 0, 0, 65536, 0, 0, 0, 1 << 30};
-    const int32_t Clockwise90[9] = {0, -65536, 0, 65536, 0, 0, 0, 0, 1 << 30};
-    const int32_t Half[9] = {-65536, 0, 0, 0, -65536, 0, 0, 0, 1 << 30};
-    const int32_t Counter90[9] = {0, 65536, 0, -65536, 0, 0, 0, 0, 1 << 30};
-    EXPECT_EQ(DisplayMatrixRotation(Identity), 0);
-    EXPECT_EQ(DisplayMatrixRotation(Clockwise90), 90);
-    EXPECT_EQ(DisplayMatrixRotation(Half), 180);
-    EXPECT_EQ(DisplayMatrixRotation(Counter90), 270);
-
     // MPEG-4: key-frame distance, peak rate and buffer from the profile
     // file, the lowest level that fits (Main Profile beyond Simple), device
     // lines, Xvid's tag.

@@ -17,7 +17,13 @@ TEST(Catalogue, ThirtySixNamesInOrder) {
     EXPECT_STREQ(ProfileNames[16], "Apple H.264 720p (1280 x 720) (*.mp4)");
     EXPECT_STREQ(ProfileNames[35], "AAC Advenced Audio Codec (*.aac)");
     std::set<std::string> Unique(ProfileNames.begin(), ProfileNames.end());
-    EXPECT_EQ(Unique.size(), 36u);
+    EXPECT_EQ(Unique.size(), size_t(ProfileCount));
+    // The newer profiles follow the 36, each listed once under a heading.
+    std::multiset<int> Listed;
+    for (const TProfileGroup& Group : ProfileGroups()) Listed.insert(Group.Profiles.begin(), Group.Profiles.end());
+    for (int N = 0; N < ProfileCount; ++N) EXPECT_EQ(Listed.count(N), 1u) << N;
+    EXPECT_EQ(Listed.size(), size_t(ProfileCount));
+    for (int N = 0; N < ClassicProfileCount; ++N) EXPECT_EQ(ProfileGroupOf(N), "Players and consoles");
     EXPECT_EQ(ProfileSection(0), "formatInfo0");
     EXPECT_EQ(ProfileSection(35), "formatInfo35");
 }
@@ -90,7 +96,7 @@ TEST(ShippedProfiles, SettingsMatchTheDefaultChoices) {
         }
 
         bool Video = !ShippedSettings.ReadString(S, "paraVideoEncoder", "").empty();
-        bool AudioOnly = Ext == "mp3" || Ext == "aac" || Ext == "m4a";
+        bool AudioOnly = Ext == "mp3" || Ext == "aac" || Ext == "m4a" || Ext == "opus" || Ext == "flac";
         EXPECT_EQ(Video, !AudioOnly);
         if (ShippedSettings.ReadString(S, "paraVideoEncoder", "") == "libx264") {
             for (const char* Key : {"paraBitExact", "paraMaxBitrate", "paraBufferSize", "paraLevel", "paraQscale",

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -18,6 +19,20 @@
 #include "tests/TestMedia.h"
 
 using Clock = std::chrono::steady_clock;
+
+// The size of the hidden file that a running job writes for the output
+// named AFinalName, or -1 when there is none.
+inline int64_t WrittenSoFar(const std::string& AFinalName) {
+    namespace fs = std::filesystem;
+    const fs::path Final(AFinalName);
+    const std::string Prefix = "." + Final.filename().string() + ".";
+    for (const auto& Entry : fs::directory_iterator(Final.parent_path())) {
+        const std::string Name = Entry.path().filename().string();
+        if (Name.rfind(Prefix, 0) == 0 && Name.size() > 5 && Name.substr(Name.size() - 5) == ".part")
+            return static_cast<int64_t>(fs::file_size(Entry.path()));
+    }
+    return -1;
+}
 
 // Loads the codec libraries and installs the log handler once per process.
 class ComponentTest : public ::testing::Test {

@@ -25,7 +25,7 @@ TEST_F(ConverterTest, PropertiesHaveTheirDefaultsAndLimits) {
     EXPECT_EQ(C.LogLevel(), llInfo);
     EXPECT_EQ(C.ProgressInterval(), 500);
     EXPECT_EQ(C.ThreadPriority(), tpNormal);
-    EXPECT_EQ(C.ThreadCount(), 1);
+    EXPECT_EQ(C.ThreadCount(), 0);
     C.SetProgressInterval(50);
     EXPECT_EQ(C.ProgressInterval(), 100);
     C.SetProgressInterval(100);
@@ -80,8 +80,11 @@ TEST_F(ConverterTest, ThreadCountReachesEveryJobBeforeItsInputOpens) {
     TOutputOptions Out;
     Out.VideoCodec = "libx264";
     ASSERT_TRUE(C.SetOutputFile(0, (ScratchFolder("Threads") / "out.mp4").string(), &Out)) << C.LastError;
-    for (unsigned i = 0; i < C.Job(0).State().OutputFiles[0]->nb_streams; ++i)
-        EXPECT_EQ(C.Job(0).State().OutputStreams[0][i].Codec->thread_count, 2);
+    // Checked, the job waits holding no file; its thread count stays for
+    // the files it opens when it starts.
+    EXPECT_EQ(C.Job(0).State().OutputFileCount, 0);
+    EXPECT_EQ(C.Job(0).State().InputFileCount, 0);
+    EXPECT_EQ(C.Job(0).Settings.ThreadCount, 2);
     C.SetThreadCount(-3);
     EXPECT_EQ(C.ThreadCount(), 1);
     // The engine option stays refused.
@@ -145,7 +148,10 @@ TEST_F(ConverterTest, OutputWithoutRecordGetsDefaultsAndCreatesTheOutput) {
     AddJobs(1);
     std::string Out = (ScratchFolder("NoRecord") / "out.avi").string();
     EXPECT_TRUE(C.SetOutputFile(0, Out, nullptr)) << C.LastError;
-    EXPECT_EQ(C.Job(0).State().OutputFileCount, 1);
+    // Created and checked, then closed again: nothing is written before the
+    // job starts.
+    EXPECT_EQ(C.Job(0).State().OutputFileCount, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::path(Out).parent_path()));
     TOutputOptions Copy;
     SetFixedText(Copy.Title, "dirty");
     C.GetOutputOptions(0, Copy);

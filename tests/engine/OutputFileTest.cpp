@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "common/Text.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -272,15 +274,28 @@ TEST_F(OutputFileTest, UnwritablePlacesCannotBeOpened) {
     EXPECT_EQ(Engine.State().OutputFileCount, 0);
 }
 
-TEST_F(OutputFileTest, ExistingOutputIsOverwritten) {
+std::string OldOutputText(const std::string& APath) {
+    std::ifstream In(APath);
+    return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+}
+
+TEST_F(OutputFileTest, ExistingOutputIsNeverWrittenOverAndNothingIsLeftUnwritten) {
     std::string Path = Out("old.avi");
     std::ofstream(Path) << "previous content";
     Engine.SetOption("s", "320x240");
     ASSERT_TRUE(Engine.OpenOutputFile(Path));
-    EXPECT_EQ(fs::file_size(Path), 0u);
-    // Nothing was written: ClearJob leaves no empty file behind.
+    EXPECT_EQ(OldOutputText(Path), "previous content");
+    // The output is written into one hidden file beside it.
+    std::vector<std::string> Hidden;
+    for (const auto& Entry : fs::directory_iterator(Folder))
+        if (Entry.path().filename().string()[0] == '.') Hidden.push_back(Entry.path().filename().string());
+    ASSERT_EQ(Hidden.size(), 1u);
+    EXPECT_EQ(Hidden[0].rfind(".old.avi.", 0), 0u) << Hidden[0];
+    EXPECT_EQ(Hidden[0].substr(Hidden[0].size() - 5), ".part");
+    // Nothing was written: ClearJob removes it and leaves the old file.
     Engine.ClearJob();
-    EXPECT_FALSE(fs::exists(Path));
+    EXPECT_FALSE(fs::exists(Folder / Hidden[0]));
+    EXPECT_EQ(OldOutputText(Path), "previous content");
 }
 
 TEST_F(OutputFileTest, OutputNamingAnInputFileIsRefused) {

@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "gui/AddFiles.h"
+#include "gui/ProfileList.h"
 #include "tests/gui/GuiTestSupport.h"
 
 using FileListTest = TWindowFixture;
@@ -192,7 +193,7 @@ TEST_F(FileListTest, SelectionIndexIsThePositionInTheSelection) {
 TEST_F(FileListTest, DestinationExtensionFollowsTheSelectedProfile) {
     TfrmMain& W = Open();
     // Profile 33 writes .m4a files.
-    W.cbOutputFormat->setCurrentIndex(33);
+    SelectProfile(W.cbOutputFormat, 33);
     W.AddFiles({Media("tone.mp3")});
     ASSERT_EQ(Rows(), 1);
     EXPECT_TRUE(W.RowText(0, fcDestination).endsWith("tone_(new)_ipod.m4a")) << W.RowText(0, fcDestination).toStdString();

@@ -15,6 +15,9 @@
 #include "dialogs/Directory.h"
 #include "dialogs/WinCrop.h"
 #include "dialogs/WinTrim.h"
+#include "gui/ProfileList.h"
+#include <QStandardItemModel>
+#include "app/Profiles.h"
 #include "gui/LogWindow.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "widgets/PictureView.h"
@@ -30,8 +33,21 @@ TEST_F(MainWindowTest, StartUpStateOnShowing) {
     EXPECT_GT(W.maximumSize().width(), 786);
     EXPECT_GT(W.maximumSize().height(), 534);
     EXPECT_EQ(W.imgPreview->size(), QSize(217, 188));
-    EXPECT_EQ(W.cbOutputFormat->count(), 36);
-    EXPECT_EQ(W.cbOutputFormat->maxVisibleItems(), 36);
+    // The profiles under their headings, which cannot be chosen.
+    const int Rows = ProfileCount + static_cast<int>(ProfileGroups().size());
+    EXPECT_EQ(W.cbOutputFormat->count(), Rows);
+    EXPECT_EQ(W.cbOutputFormat->maxVisibleItems(), Rows);
+    for (int Row = 0; Row < Rows; ++Row) {
+        const bool Heading = !W.cbOutputFormat->itemData(Row).isValid();
+        auto* Model = qobject_cast<QStandardItemModel*>(W.cbOutputFormat->model());
+        ASSERT_NE(Model, nullptr);
+        EXPECT_EQ(Model->item(Row)->isSelectable(), !Heading) << Row;
+        if (!Heading) {
+            const int N = W.cbOutputFormat->itemData(Row).toInt();
+            EXPECT_EQ(W.cbOutputFormat->itemText(Row).toStdString(), ProfileNames[N]);
+        }
+    }
+    EXPECT_EQ(W.cbOutputFormat->itemText(0).toStdString(), "Phones, tablets and TVs");
     EXPECT_TRUE(W.edDirectory->isReadOnly());
     EXPECT_EQ(W.edDirectory->text().toStdString(), OutputDir);
     EXPECT_TRUE(W.imgbtnPlay->isEnabled());
@@ -130,12 +146,12 @@ INSTANTIATE_TEST_SUITE_P(Gui, MenuTest, ::testing::ValuesIn(MenuCases),
 
 TEST_F(MainWindowTest, ProfileChoiceIsWrittenAtOnceAndSurvivesARestart) {
     TfrmMain& W = OpenShown();
-    W.cbOutputFormat->setCurrentIndex(7);
+    SelectProfile(W.cbOutputFormat, 7);
     EXPECT_EQ(TAppSettings(SettingsIni).OutputFormat(), 7);
     W.close();
     Window.reset();
     TfrmMain& Again = OpenShown();
-    EXPECT_EQ(Again.cbOutputFormat->currentIndex(), 7);
+    EXPECT_EQ(SelectedProfile(Again.cbOutputFormat), 7);
 }
 
 TEST_F(MainWindowTest, ChosenFolderIsStoredAndShown) {

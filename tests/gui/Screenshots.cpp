@@ -34,6 +34,7 @@
 #include "dialogs/WinProgress.h"
 #include "dialogs/WinTrim.h"
 #include "dialogs/WinWaterMark.h"
+#include "gui/ProfileList.h"
 #include "gui/BatchRun.h"
 #include "gui/FileList.h"
 #include "gui/LogWindow.h"
@@ -172,7 +173,7 @@ int main(int argc, char** argv) {
             TfrmMain Batching(FreshSettings(Scratch, Theme));
             Batching.Batch()->SetModalLoop(false);
             Batching.show();
-            Batching.cbOutputFormat->setCurrentIndex(26);
+            SelectProfile(Batching.cbOutputFormat, 26);
             Batching.AddFiles({QDir(Media).filePath("long35.avi")});
             Batching.btnStartClick();
             TfrmProgress* Progress = Batching.Batch()->ProgressDialog();

@@ -18,6 +18,7 @@
 #include "app/Profiles.h"
 #include "binding/LibAV.h"
 #include "common/IniFile.h"
+#include "gui/ProfileList.h"
 #include "gui/WinSettings.h"
 #include "probe/AVProbe.h"
 #include "tests/TestMedia.h"
@@ -141,9 +142,11 @@ TEST_F(SettingsDialog, ShowsCatalogueAndFillsListsFromBothFiles) {
     TfrmSettings& D = Open(2);
     EXPECT_EQ(D.windowTitle(), "Settings");
     EXPECT_EQ(D.size(), QSize(TfrmSettings::ShownWidth, TfrmSettings::ShownHeight));
-    EXPECT_EQ(D.cbOutputFormat->count(), ProfileCount);
-    EXPECT_EQ(D.cbOutputFormat->maxVisibleItems(), ProfileCount);
-    EXPECT_EQ(D.cbOutputFormat->currentIndex(), 2);
+    // Every profile and every heading, all in view at once.
+    const int Rows = ProfileCount + static_cast<int>(ProfileGroups().size());
+    EXPECT_EQ(D.cbOutputFormat->count(), Rows);
+    EXPECT_EQ(D.cbOutputFormat->maxVisibleItems(), Rows);
+    EXPECT_EQ(SelectedProfile(D.cbOutputFormat), 2);
 
     struct TList {
         int Profile;
@@ -175,7 +178,7 @@ TEST_F(SettingsDialog, ShowsCatalogueAndFillsListsFromBothFiles) {
         {5, &TfrmSettings::cmbAudioEncoder, 0, -1, false},
     };
     for (const TList& L : Lists) {
-        D.cbOutputFormat->setCurrentIndex(L.Profile);
+        SelectProfile(D.cbOutputFormat, L.Profile);
         QComboBox* Combo = D.*L.Combo;
         SCOPED_TRACE(Combo->objectName().toStdString() + " of profile " + std::to_string(L.Profile));
         EXPECT_EQ(Combo->count(), L.Count);
@@ -184,7 +187,7 @@ TEST_F(SettingsDialog, ShowsCatalogueAndFillsListsFromBothFiles) {
         EXPECT_EQ(Combo->maxVisibleItems(), std::max(1, L.Count));
         EXPECT_FALSE(Combo->isEditable());
     }
-    D.cbOutputFormat->setCurrentIndex(0);
+    SelectProfile(D.cbOutputFormat, 0);
     EXPECT_EQ(D.cmbAudioEncoder->itemText(2), "pcm_mulaw ");  // blanks belong to the items
     D.reject();
     EXPECT_EQ(ReadFile(Files.SettingsIni), Stored);
@@ -239,7 +242,7 @@ TEST_F(SettingsDialog, OkMapsEachItemAndAnUnmatchedItemWritesNothing) {
 
 TEST_F(SettingsDialog, OkWritesEveryStepForTheDialogsProfileAndSelectsIt) {
     TfrmSettings& D = Open(3);
-    D.cbOutputFormat->setCurrentIndex(0);
+    SelectProfile(D.cbOutputFormat, 0);
     Choose(D.cmbVideoSize, "320x240");
     Choose(D.cmbVideoBitRate, "768");
     Choose(D.cmbFrameRate, "25");
@@ -292,7 +295,7 @@ TEST_F(SettingsDialog, CancelAndDefaultWriteNothing) {
     const std::string Stored = ReadFile(Files.SettingsIni);
 
     TfrmSettings& D = Open(2);
-    D.cbOutputFormat->setCurrentIndex(0);
+    SelectProfile(D.cbOutputFormat, 0);
     EXPECT_EQ(D.cmbVideoEncoder->count(), 4);
     Choose(D.cmbVolume, "400%");
     Click(D.btnCancel);
@@ -302,8 +305,8 @@ TEST_F(SettingsDialog, CancelAndDefaultWriteNothing) {
     // Reopening shows the main window's profile again, with the stored
     // positions; Default selects the profile file's positions instead.
     Open(2);
-    EXPECT_EQ(D.cbOutputFormat->currentIndex(), 2);
-    D.cbOutputFormat->setCurrentIndex(0);
+    EXPECT_EQ(SelectedProfile(D.cbOutputFormat), 2);
+    SelectProfile(D.cbOutputFormat, 0);
     EXPECT_EQ(D.cmbVideoEncoder->currentText(), "MPEG-4");
     EXPECT_EQ(D.cmbVolume->currentText(), "100%");
     Click(D.btnDefault);
@@ -429,7 +432,7 @@ struct TExpected {
 
 constexpr const char* Mp4 = "mov,mp4,m4a,3gp,3g2,mj2";
 
-const TExpected Promised[ProfileCount] = {
+const TExpected Promised[ClassicProfileCount] = {
     {"mp4", Mp4, "mpeg4", 320, 240, "aac", 44100},        {"mp4", Mp4, "h264", 320, 240, "aac", 44100, 66},
     {"mp4", Mp4, "mpeg4", 320, 240, "aac", 44100},        {"mp4", Mp4, "mpeg4", 320, 240, "aac", 44100},
     {"mp4", Mp4, "mpeg4", 320, 240, "aac", 44100},        {"mp4", Mp4, "mpeg4", 640, 480, "aac", 48000},
@@ -459,7 +462,7 @@ TEST_F(SettingsConversion, EveryProfileKeepsItsPromiseAfterDefaultAndOk) {
     EXPECT_EQ(TAppSettings(Files.SettingsIni).OutputFormat(), ProfileCount - 1);
     EXPECT_TRUE(Messages.empty());
 
-    const std::vector<int> Profiles = SweptProfiles(ProfileCount);
+    const std::vector<int> Profiles = SweptProfiles(ClassicProfileCount);
     for (size_t N = 0; N < Profiles.size(); N += 2) {
         auto First = Convert(Profiles[N]);
         auto Second = N + 1 < Profiles.size() ? Convert(Profiles[N + 1]) : nullptr;

@@ -8,6 +8,7 @@
 
 #include "app/CommandLine.h"
 #include "engine/FFmpeg.h"
+#include "gui/ProfileList.h"
 #include "gui/AddFiles.h"
 #include "gui/Application.h"
 #include "gui/StartOptions.h"
@@ -50,7 +51,7 @@ TEST_P(StartTest, ShowsTheStoredChoicesAndWritesNothing) {
     W.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&W));
 
-    EXPECT_EQ(W.cbOutputFormat->currentIndex(), Case.Profile);
+    EXPECT_EQ(SelectedProfile(W.cbOutputFormat), Case.Profile);
     EXPECT_EQ(CurrentTheme(), Case.Theme);
     MenuOpening(W, "Skin1");
     for (int I = 0; I < ThemeCount; ++I) EXPECT_EQ(SkinEntry(W, I)->isChecked(), I == Case.Checked) << I;

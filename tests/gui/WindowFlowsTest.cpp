@@ -24,6 +24,7 @@
 #include "dialogs/WinPreference.h"
 #include "dialogs/WinProgress.h"
 #include "dialogs/WinTrim.h"
+#include "gui/ProfileList.h"
 #include "gui/WinSettings.h"
 #include "probe/AVProbe.h"
 #include "tests/ConvertOnce.h"
@@ -208,15 +209,15 @@ const TCommandCase CommandCases[] = {
     {"SettingsOkStoresTheProfileAndSelectsIt",
      [](TfrmMain& W) {
          return RunCommand<TfrmSettings>(W, "Settings1", [](TfrmSettings& D) {
-             EXPECT_EQ(D.cbOutputFormat->currentIndex(), 0);
-             D.cbOutputFormat->setCurrentIndex(5);
+             EXPECT_EQ(SelectedProfile(D.cbOutputFormat), 0);
+             SelectProfile(D.cbOutputFormat, 5);
              ASSERT_GT(D.cmbVideoBitRate->count(), 1);
              D.cmbVideoBitRate->setCurrentIndex(1);
              D.btnOk->click();
          });
      },
      [](TfrmMain& W, const std::string& Ini, const QString&) {
-         EXPECT_EQ(W.cbOutputFormat->currentIndex(), 5);
+         EXPECT_EQ(SelectedProfile(W.cbOutputFormat), 5);
          const IniFile Settings(Ini);
          EXPECT_EQ(Settings.ReadInteger(SettingsKeys::Section, "OutPutFormat", -1), 5);
          // The shipped choice is item 11, 2500 kbit/s.
