@@ -408,7 +408,7 @@ int H264QuantiserForQscale(int Qscale) {
 
 void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, int ProfileIndex,
                         TOutputOptions& Output, const TSourcePicture& Source, TInputOptions& Input) {
-    IniFile Settings(Files.SettingsIni);
+    IniFile Settings = ProfileSettings(Files.SettingsIni, ProfileIndex).Settings;
     IniFile Format(Files.FormatIni);
     std::string S = ProfileSection(ProfileIndex);
 

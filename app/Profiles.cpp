@@ -166,3 +166,20 @@ std::string VolumeValue(const std::string& Item) {
         if (P == Percent) return std::to_string(P * 256 / 100);
     return "";
 }
+
+TProfileSettings ProfileSettings(const std::string& SettingsIni, int N) {
+    const std::string Section = ProfileSection(N);
+    IniFile User(SettingsIni);
+    IniFile Shipped = IniFile::FromText(ShippedSettingsText);
+    const bool HasSection = User.SectionExists(Section);
+    const bool LacksEncoder = HasSection && !User.ValueExists(Section, "paraVideoEncoder") &&
+                              !Trim(Shipped.ReadString(Section, "paraVideoEncoder", "")).empty();
+    if (HasSection && !LacksEncoder) return {User, ""};
+    if (!Shipped.SectionExists(Section))
+        throw EProfileError("the settings file " + SettingsIni + " has no section [" + Section +
+                            "] and the program has no defaults for it");
+    const std::string What = HasSection ? "the section [" + Section + "] has no paraVideoEncoder key"
+                                        : "the section [" + Section + "] is missing";
+    return {Shipped, "warning: in the settings file " + SettingsIni + ", " + What +
+                         "; the profile's shipped defaults are used"};
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -71,3 +72,22 @@ std::string ChannelValue(const std::string& Item);       // exact: "stereo 2 cha
 // an integer.
 std::string VolumeValue(const std::string& Item);
 
+
+// The settings file as it shipped with the program.
+extern const char* const ShippedSettingsText;
+
+// The settings profile N is built from: the settings file, or the shipped
+// defaults of the profile when the file lacks the profile's section or the
+// video encoder key that the shipped section has. Warning then names the
+// section and the file. Raises EProfileError when the shipped defaults lack
+// the section too.
+struct TProfileSettings {
+    IniFile Settings;
+    std::string Warning;
+};
+TProfileSettings ProfileSettings(const std::string& SettingsIni, int N);
+
+class EProfileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};

@@ -455,6 +455,13 @@ int TBatch::Run() {
                               Profile));
         return 2;
     }
+    try {
+        const TProfileSettings Checked = ProfileSettings(Files.SettingsIni, Profile);
+        if (!Checked.Warning.empty()) Say(stderr, "tarnconv: " + Checked.Warning);
+    } catch (const EProfileError& E) {
+        Say(stderr, std::string("tarnconv: ") + E.what());
+        return 1;
+    }
     std::string Folder;
     if (!FOptions.OutputDir.empty()) {
         Folder = FOptions.OutputDir;

@@ -68,10 +68,26 @@ bool FindKey(const std::vector<std::string>& Lines, size_t First, size_t Last,
 
 }  // namespace
 
+IniFile IniFile::FromText(std::string Text) {
+    IniFile Ini("");
+    Ini.FInMemory = true;
+    Ini.FText = std::move(Text);
+    return Ini;
+}
+
 IniFile::Content IniFile::Load() const {
     Content Text;
-    std::ifstream In(FFileName, std::ios::binary);
-    if (!In) return Text;
+    std::ifstream File;
+    std::istringstream Memory;
+    std::istream* Source = &Memory;
+    if (FInMemory) {
+        Memory.str(FText);
+    } else {
+        File.open(FFileName, std::ios::binary);
+        if (!File) return Text;
+        Source = &File;
+    }
+    std::istream& In = *Source;
     std::string Line;
     while (std::getline(In, Line)) {
         if (!Line.empty() && Line.back() == '\r') {
@@ -181,6 +197,7 @@ bool IniFile::Save(const std::string& Target, const Content& Text) const {
 
 template <class F>
 bool IniFile::Modify(F Change) {
+    if (FInMemory) return false;
     const std::string Target = WriteTarget(FFileName);
     FileLock Lock(Target + ".lock");
     if (!Lock.Held()) return false;

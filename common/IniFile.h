@@ -17,6 +17,9 @@
 class IniFile {
 public:
     explicit IniFile(std::string FileName) : FFileName(std::move(FileName)) {}
+    // A read-only file held in memory; its writes fail.
+    static IniFile FromText(std::string Text);
+    const std::string& FileName() const { return FFileName; }
 
     std::string ReadString(const std::string& Section, const std::string& Key,
                            const std::string& Default) const;
@@ -48,4 +51,6 @@ private:
     bool Save(const std::string& Target, const Content& Text) const;
 
     std::string FFileName;
+    bool FInMemory = false;
+    std::string FText;
 };

@@ -279,6 +279,8 @@ bool TBatchRun::QueueJobs(int Profile) {
         Output.BeforeHook = Output.CustomHook;
     };
     try {
+        if (const std::string Warning = ProfileSettings(FSettingsIni, Profile).Warning; !Warning.empty())
+            emit Log(QString::fromStdString("***" + Warning));
         for (int Row = 0; Row < FRows.Count(); ++Row) {
             if (!FRows.Checked(Row)) continue;
             FRows.SetStatus(Row, TRowStatus());

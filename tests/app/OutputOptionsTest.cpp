@@ -191,7 +191,7 @@ TEST_F(Builder, ContainersPassedOnByName) {
 }
 
 TEST_F(Builder, AudioOnlyProfileReadsNoVideo) {
-    Profile("paraVideoSize=320x240\nparaAudioEncoder=libmp3lame\nparaVolume=512\n", "Format=avi\n");
+    Profile("paraVideoEncoder=\nparaVideoSize=320x240\nparaAudioEncoder=libmp3lame\nparaVolume=512\n", "Format=avi\n");
     Build(640, 480);
     EXPECT_EQ(Input.ExtraOptions, "vn=1");
     EXPECT_EQ(Output.VideoCodec, "");
@@ -209,7 +209,7 @@ TEST_F(Builder, VolumeValues) {
     Profile("paraVideoEncoder=mpeg4\nparaVolume=256\n");
     Build(320, 240);
     EXPECT_EQ(Output.AudioVolume, 256);
-    Profile("paraVolume=256\n");
+    Profile("paraVideoEncoder=\nparaVolume=256\n");
     Build(320, 240);
     EXPECT_EQ(Output.AudioVolume, -1);
     // A video profile skips the literal 100.
@@ -220,7 +220,7 @@ TEST_F(Builder, VolumeValues) {
     Profile("paraVideoEncoder=mpeg4\n");
     Build(320, 240);
     EXPECT_EQ(Output.AudioVolume, 256);
-    Profile("paraAudioEncoder=libmp3lame\n");
+    Profile("paraVideoEncoder=\nparaAudioEncoder=libmp3lame\n");
     Build(320, 240);
     EXPECT_EQ(Output.AudioVolume, -1);
 }
@@ -229,10 +229,10 @@ TEST_F(Builder, AudioBitRateMayHaveAFraction) {
     Profile("paraVideoEncoder=mpeg4\nparaAudioBitRate=96.5\n");
     Build(320, 240);
     EXPECT_EQ(Output.AudioBitRate, 96500);
-    Profile("paraAudioBitRate=0.0005\n");  // rounds to 0: not passed on
+    Profile("paraVideoEncoder=\nparaAudioBitRate=0.0005\n");  // rounds to 0: not passed on
     Build(320, 240);
     EXPECT_EQ(Output.AudioBitRate, -1);
-    Profile("paraAudioBitRate=\n");
+    Profile("paraVideoEncoder=\nparaAudioBitRate=\n");
     Build(320, 240);
     EXPECT_EQ(Output.AudioBitRate, -1);
 }
@@ -245,9 +245,9 @@ TEST_F(Builder, NonNumericValuesRaiseConversionErrors) {
         {"paraVideoEncoder=mpeg4\nparaVideoSize=axb\n", "'a' is not a valid integer value"},
         {"paraVideoEncoder=mpeg4\nparaVideoBitRate=fast\n", "'fast' is not a valid integer value"},
         {"paraVideoEncoder=libx264\nparaGop=many\n", "'many' is not a valid integer value"},
-        {"paraSampleRate=44.1k\n", "'44.1k' is not a valid integer value"},
-        {"paraAudioBitRate=loud\n", "'loud' is not a valid floating point value"},
-        {"paraVolume=50%\n", "'50%' is not a valid integer value"},
+        {"paraVideoEncoder=\nparaSampleRate=44.1k\n", "'44.1k' is not a valid integer value"},
+        {"paraVideoEncoder=\nparaAudioBitRate=loud\n", "'loud' is not a valid floating point value"},
+        {"paraVideoEncoder=\nparaVolume=50%\n", "'50%' is not a valid integer value"},
     };
     for (const Case& C : Cases) {
         Profile(C.Lines);
