@@ -466,7 +466,9 @@ int TCustomAVConverter::JobThreadCount(int AThreadCount, int AConcurrentJobs, in
 
 void TCustomAVConverter::PrepareRun(TFFmpeg* AJob) {
     const int Cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    AJob->Settings.ThreadCount = JobThreadCount(FThreadCount, std::min(ConcurrentJobs, Jobs.Count()), Cores);
+    // Kept for the job's reopening when it starts.
+    AJob->RunThreads = JobThreadCount(FThreadCount, std::min(ConcurrentJobs, Jobs.Count()), Cores);
+    AJob->Settings.ThreadCount = AJob->RunThreads;
     AJob->ProgressInterval = int64_t(FProgressInterval) * 1000;
     AJob->RunV = int(FLogLevel) - 1;
     AJob->SetOption("v", std::to_string(int(FLogLevel) - 1));

@@ -384,7 +384,10 @@ void TfrmCrop::btnAutoClick() {
     TBorders Least{INT_MAX, INT_MAX, INT_MAX, INT_MAX};
     bool Found = false;
     for (int I = 0; I < AutoSamples; ++I) {
-        Probe.Seek(Stream, Duration > 0 ? Duration * (2 * I + 1) / (2 * AutoSamples) : FirstPictureUs);
+        // Key frames: they are quickest to reach and carry the least ringing
+        // at the edge of a bar.
+        Probe.Seek(Stream, Duration > 0 ? Duration * (2 * I + 1) / (2 * AutoSamples) : FirstPictureUs,
+                   TAVProbe::smKeyFrame);
         TBitmap& Picture = Probe.DecodeFrame(Stream);
         TBorders Borders;
         if (Picture.Width() != FFrameW || Picture.Height() != FFrameH || !FindBlackBorders(Picture, Borders))
