@@ -32,25 +32,7 @@ namespace {
 
 using namespace tarnconv_test;
 
-class TarnconvOutputs : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError(); }
-
-    void SetUp() override {
-        Folder = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        Settings = (Folder / "settings.ini").string();
-        fs::copy_file(fs::path(TARNCONV_PATH).parent_path() / "tarnmp4videoconverter.ini", Settings);
-    }
-
-    std::vector<std::string> Args(std::vector<std::string> More) {
-        std::vector<std::string> A = {"--settings", Settings, "--log-level", "error"};
-        A.insert(A.end(), More.begin(), More.end());
-        return A;
-    }
-
-    fs::path Folder;
-    std::string Settings;
-};
+using TarnconvOutputs = TTarnconvTest;
 
 std::string Slurp(const fs::path& Path) {
     std::ifstream In(Path);

@@ -21,22 +21,8 @@ using namespace tarnconv_test;
 
 namespace {
 
-class TarnconvSettings : public ::testing::Test {
+class TarnconvSettings : public TTarnconvTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError(); }
-
-    void SetUp() override {
-        Folder = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        Settings = (Folder / "settings.ini").string();
-        fs::copy_file(fs::path(TARNCONV_PATH).parent_path() / "tarnmp4videoconverter.ini", Settings);
-    }
-
-    std::vector<std::string> Args(std::vector<std::string> More) {
-        std::vector<std::string> A = {"--settings", Settings, "--log-level", "error"};
-        A.insert(A.end(), More.begin(), More.end());
-        return A;
-    }
-
     // The settings file without the lines of [Section] that Drop accepts
     // (with the header too when Drop accepts "[Section]").
     void DropLines(const std::string& Section, const std::function<bool(const std::string&)>& Drop) {
@@ -50,9 +36,6 @@ protected:
         In.close();
         std::ofstream(Settings) << Text;
     }
-
-    fs::path Folder;
-    std::string Settings;
 };
 
 }  // namespace

@@ -16,7 +16,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "binding/LibAV.h"
+#include "tests/TestMedia.h"
 
 extern char** environ;
 
@@ -30,6 +33,29 @@ inline std::string ReadFile(const fs::path& Path) {
     S << In.rdbuf();
     return S.str();
 }
+
+// A test of the program with a private copy of the shipped settings, so that
+// nothing a test does reaches the one beside the program.
+class TTarnconvTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError(); }
+
+    void SetUp() override {
+        Folder = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        Settings = (Folder / "settings.ini").string();
+        fs::copy_file(fs::path(TARNCONV_PATH).parent_path() / "tarnmp4videoconverter.ini", Settings);
+    }
+
+    // The arguments that point the program at the private settings.
+    std::vector<std::string> Args(std::vector<std::string> More) {
+        std::vector<std::string> A = {"--settings", Settings, "--log-level", "error"};
+        A.insert(A.end(), More.begin(), More.end());
+        return A;
+    }
+
+    fs::path Folder;
+    std::string Settings;
+};
 
 // One run of the program with its output in files of the scratch folder.
 class TRun {
