@@ -20,7 +20,7 @@ for suite in "${suites[@]}"; do
     plain) dir=build; flags=(); targets=(); tests=() ;;
     asan) dir=build-asan; flags=(-DENABLE_ASAN=ON -DCMAKE_BUILD_TYPE=Debug); targets=(); tests=() ;;
     tsan) dir=build-tsan; flags=(-DENABLE_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
-          targets=(--target make_media engine_tests component_tests)
+          targets=(--target make_media make_preview_media engine_tests component_tests)
           tests=(-R '^(make_media|(EngineTest|TranscodeTest|ConverterTest|RunTest|LogHandlerTest|LogList|StressTest)\.)') ;;
     fuzz)
       echo "== fuzz suite (build-fuzz)"
