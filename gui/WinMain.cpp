@@ -177,7 +177,12 @@ void TfrmMain::CreateBatch() {
 }
 
 void TfrmMain::btnStartClick() {
-    if (!FClosing) FBatch->Start(SelectedProfile(cbOutputFormat));
+    if (FClosing) return;
+    // A Start that has nothing to convert says why instead of doing nothing.
+    bool AnyChecked = false;
+    for (int Row = 0; Row < FModel->Count() && !AnyChecked; ++Row) AnyChecked = FModel->Checked(Row);
+    FBatch->Start(SelectedProfile(cbOutputFormat));
+    if (!AnyChecked) SetStatus(FModel->Count() == 0 ? "Add files to convert" : "Check the files to convert");
 }
 
 void TfrmMain::CreateControls() {

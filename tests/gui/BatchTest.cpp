@@ -100,7 +100,7 @@ TEST_F(BatchTest, CheckedRowsBecomeJobsAndTheLastOneOpensTheFolderAndShutsDown) 
     EXPECT_FALSE(fs::exists(Out("clip_(new)_ipod.mp4")));
 }
 
-TEST_F(BatchTest, NoCheckedRowDoesNothingVisible) {
+TEST_F(BatchTest, NoCheckedRowQueuesNothingAndSaysWhy) {
     TAppSettings(SettingsIni).SetPriority(0);
     TfrmMain& W = Ready(MediaList({"short.avi"}));
     W.FilesModel()->SetChecked(0, false);
@@ -112,6 +112,7 @@ TEST_F(BatchTest, NoCheckedRowDoesNothingVisible) {
     EXPECT_TRUE(W.btnStart->isEnabled());
     EXPECT_TRUE(W.RowText(0, fcProgress).isEmpty());
     EXPECT_TRUE(Messages.List.empty());
+    EXPECT_EQ(W.StatusText(), QString("Check the files to convert"));
 }
 
 // The window's list and batch buttons through a run: locked while it runs,

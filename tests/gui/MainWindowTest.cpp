@@ -255,6 +255,27 @@ TEST_F(MainWindowTest, FailedAddIsExplainedInTheStatusLineAndTheLogWindow) {
     EXPECT_EQ(W.findChildren<TfrmLog*>().size(), 1);
 }
 
+// Start with nothing to convert says why in the status line and queues nothing.
+TEST_F(MainWindowTest, StartWithNothingToConvertSaysWhy) {
+    const struct {
+        QStringList Files;
+        const char* Status;
+    } Cases[] = {
+        {{}, "Add files to convert"},
+        {MediaList({"clip.avi", "short.avi"}), "Check the files to convert"},
+    };
+    for (const auto& Case : Cases) {
+        TfrmMain& W = OpenShown();
+        if (!Case.Files.isEmpty()) W.AddFiles(Case.Files);
+        W.FilesModel()->SetAllChecked(false);
+        W.btnStart->click();
+        EXPECT_EQ(W.StatusText(), QString(Case.Status));
+        EXPECT_EQ(W.Converter().JobCount(), 0);
+        EXPECT_TRUE(W.btnStart->isEnabled());
+        Window.reset();
+    }
+}
+
 TEST_F(MainWindowTest, CloseQueryFreesTheGlobalObjectAndStopsTheTimer) {
     TfrmMain& W = OpenShown();
     W.AddFiles({Media("clip.avi")});
