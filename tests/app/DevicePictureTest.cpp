@@ -77,16 +77,8 @@ TOutput ReadOutput(const std::string& Path) {
     return O;
 }
 
-class DevicePictures : public ::testing::Test {
+class DevicePictures : public TTarnconvTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError(); }
-
-    void SetUp() override {
-        Folder = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        Settings = (Folder / "settings.ini").string();
-        fs::copy_file(fs::path(TARNCONV_PATH).parent_path() / "tarnmp4videoconverter.ini", Settings);
-    }
-
     // Converts Sources with each profile, two programs at a time, into a
     // folder per profile.
     void Convert(const std::vector<int>& Profiles, const std::vector<std::string>& Sources) {
@@ -108,9 +100,6 @@ protected:
         std::string Ext = Profile >= 17 && Profile <= 22 ? ".avi" : Profile == 32 ? ".m4v" : ".mp4";
         return Out(Profile) + "/" + fs::path(Source).stem().string() + "_(new)" + Ext;
     }
-
-    fs::path Folder;
-    std::string Settings;
 };
 
 }  // namespace

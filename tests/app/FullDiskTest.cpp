@@ -60,14 +60,10 @@ int RunWithFileSizeLimit(rlim_t Bytes, const fs::path& Folder, std::vector<std::
     return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
 
-class FullDisk : public ::testing::Test {
+class FullDisk : public TTarnconvTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError(); }
-
     void SetUp() override {
-        Folder = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        Settings = (Folder / "settings.ini").string();
-        fs::copy_file(fs::path(TARNCONV_PATH).parent_path() / "tarnmp4videoconverter.ini", Settings);
+        TTarnconvTest::SetUp();
         Output = Folder / "out";
         fs::create_directories(Output);
     }
@@ -79,8 +75,7 @@ protected:
                 MediaPath("clip.mp4"), MediaPath("short.avi")};
     }
 
-    fs::path Folder, Output;
-    std::string Settings;
+    fs::path Output;
 };
 
 }  // namespace
