@@ -330,8 +330,7 @@ TFFmpeg& TCustomAVConverter::Job(int AIndex) {
 
 bool TCustomAVConverter::JobRunning(int AIndex) {
     TGuard Guard(*this);
-    TConverterJob* Entry = Jobs.Items(AIndex);
-    return Entry->Engine && Entry->Engine->Running;
+    return Jobs.Items(AIndex)->RunState == TConverterJob::rsRunning;
 }
 
 TAVProbe& TCustomAVConverter::GetJobProbe(int AIndex) { return Job(AIndex).Probe; }
@@ -422,7 +421,6 @@ void TCustomAVConverter::ContinueRun() {
 
 void TCustomAVConverter::DoTerminate(TConverterJob* AJob) {
     std::unique_ptr<TConverterJob> Orphan;
-    std::unique_ptr<TFFmpeg> Released;
     {
         TGuard Guard(*this);
         ++FTerminations;
@@ -447,17 +445,16 @@ void TCustomAVConverter::DoTerminate(TConverterJob* AJob) {
                 Engine->OutputOptions.FileName = Engine->OutputFileNames[0];
                 AJob->OutputName = Engine->OutputFileNames[0];
             }
-            // A job of AddJob gives its engine back as it ends; the engine
-            // goes once the lock is left (this may be its own thread, which
-            // touches it no more after this event).
-            if (AJob->Setup) Released = std::move(AJob->Engine);
+            // A job of AddJob gives its engine back as it ends. This may be
+            // the engine's own thread, inside its last event: the engine
+            // touches nothing of itself after it.
+            if (AJob->Setup) AJob->Engine.reset();
             // The handler may delete the job: it is not touched afterwards.
             RaiseTerminate(AJob->Index, Finished, Failed, Message);
             ++FinishedCount;
             ContinueRun();
         }
     }
-    Released.reset();
     if (Orphan) {
         Orphan.reset();
         std::lock_guard<std::mutex> Guard(FOrphanLock);
@@ -693,7 +690,7 @@ void TVxAVConverter::SetUpJob(TConverterJob& AJob, TFFmpeg& AEngine) {
     Input.FileName = AJob.InputName;
     Output.FileName = AJob.OutputName;
     try {
-        AJob.Setup(AEngine.Probe, Input, Output);
+        AJob.Setup->SetUp(AEngine.Probe, Input, Output);
     } catch (...) {
         AEngine.Probe.CloseFile();
         throw;
@@ -705,7 +702,19 @@ void TVxAVConverter::SetUpJob(TConverterJob& AJob, TFFmpeg& AEngine) {
         AEngine.InputOptions = std::move(Input);
         AEngine.OutputOptions = std::move(Output);
     }
-    ReopenJob(AEngine);
+    AEngine.PrepareSettings();
+    if (!OpenJobInput(AEngine)) throw FFMpegException(AEngine.ErrorText);
+    // What SetOutputFile would have refused, option or file.
+    std::string Refusal;
+    try {
+        if (!OpenJobOutput(AEngine)) Refusal = AEngine.ErrorText;
+    } catch (const std::exception& E) {
+        Refusal = E.what();
+    }
+    if (!Refusal.empty()) {
+        AJob.Setup->OutputRefused(Refusal);
+        throw FFMpegException(Refusal);
+    }
 }
 
 int TVxAVConverter::AddInputFile(const std::string& AFileName, TInputOptions* AOptions) {
@@ -744,7 +753,8 @@ int TVxAVConverter::AddInputFile(const std::string& AFileName, TInputOptions* AO
     return Job->Index;
 }
 
-int TVxAVConverter::AddJob(const std::string& AInputName, const std::string& AOutputName, TJobSetup ASetup) {
+int TVxAVConverter::AddJob(const std::string& AInputName, const std::string& AOutputName,
+                           std::unique_ptr<TJobSetup> ASetup) {
     if (!LibrariesLoaded()) {
         LastError = "LibAVCodec not loaded.";
         return -1;
@@ -753,7 +763,7 @@ int TVxAVConverter::AddJob(const std::string& AInputName, const std::string& AOu
     Entry->InputName = AInputName;
     Entry->OutputName = AOutputName;
     // A setup marks the job as one that is built when it starts.
-    Entry->Setup = ASetup ? std::move(ASetup) : [](TAVProbe&, TInputOptions&, TOutputOptions&) {};
+    Entry->Setup = ASetup ? std::move(ASetup) : std::make_unique<TJobSetup>();
     TConverterJob* Job = Entry.get();
     TGuard Guard(*this);
     Jobs.Add(std::move(Entry));

@@ -62,11 +62,18 @@ private:
     std::shared_ptr<std::atomic<int>> FTally;  // the component's count of engines
 };
 
-// Fills the two records of a job added with AddJob when it starts, on the
-// thread that runs it; both come with their FileName set. Probe is the
-// job's own, closed: the setup may open the source in it and closes it
-// again. Raising refuses the job, whose end then carries the message.
-using TJobSetup = std::function<void(TAVProbe& AProbe, TInputOptions& AInput, TOutputOptions& AOutput)>;
+// How a job of AddJob is built when it starts, on the thread that runs it.
+class TJobSetup {
+public:
+    virtual ~TJobSetup() = default;
+    // Fills both records, which come with their FileName set. The probe is
+    // the job's own, closed: the setup may open the source in it, and the
+    // component closes it afterwards. Raising refuses the job, whose end
+    // then carries the message.
+    virtual void SetUp(TAVProbe&, TInputOptions&, TOutputOptions&) {}
+    // After SetUp the output could not be created; the job ends with Reason.
+    virtual void OutputRefused(const std::string&) {}
+};
 
 // One entry of the job list. A job of AddInputFile keeps its engine from
 // the start; a job of AddJob holds only its names and its setup while it
@@ -78,7 +85,7 @@ struct TConverterJob {
     // A job of AddJob: its files (the output's, once it has ended, the name
     // it was given) and the maker of its records.
     std::string InputName, OutputName;
-    TJobSetup Setup;
+    std::unique_ptr<TJobSetup> Setup;
 
     // Where the job is in its run, as the component sees it; guarded by
     // the component's lock.
@@ -183,9 +190,10 @@ public:
     // runs; before and after, the record holds its output name alone.
     void GetOutputOptions(int AIndex, TOutputOptions& AOptions);
     // The job's engine, for reading its state. A job of AddJob has one only
-    // while it runs: otherwise std::logic_error.
+    // while it runs: otherwise std::logic_error. SetOutputFile and
+    // GetJobProbe need one too.
     TFFmpeg& Job(int AIndex);
-    // Whether job AIndex is converting now.
+    // Whether job AIndex has started and its end is still to be reported.
     bool JobRunning(int AIndex);
     // Engine objects this component holds now, with those of deleted jobs
     // still ending: the jobs of AddInputFile and the running jobs of AddJob.
@@ -314,7 +322,7 @@ public:
     // TJobSetup), its files open and it runs as a job of AddInputFile and
     // SetOutputFile would; whatever fails there ends the job with its
     // message. Returns its index, or -1 with LastError set.
-    int AddJob(const std::string& AInputName, const std::string& AOutputName, TJobSetup ASetup);
+    int AddJob(const std::string& AInputName, const std::string& AOutputName, std::unique_ptr<TJobSetup> ASetup);
     void DeleteJob(int AIndex);
     void ClearJobs();
     void Start(int AConcurrentJobs);
