@@ -44,9 +44,21 @@ struct TBatchShared {
     std::atomic<bool> LivePicture{true};
     std::atomic<int64_t> LastPictureMs{INT64_MIN / 2};
 
+    // The builder of the current batch, which knows why a job was refused
+    // as it started.
+    std::shared_ptr<TBatchBuilder> Builder() {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        return FBuilder;
+    }
+    void SetBuilder(std::shared_ptr<TBatchBuilder> Value) {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        FBuilder = std::move(Value);
+    }
+
 private:
     std::mutex FrameLock;
     std::shared_ptr<TBitmap> FFrame;
+    std::shared_ptr<TBatchBuilder> FBuilder;
 };
 
 namespace {
@@ -140,6 +152,12 @@ void TBatchRun::VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrent
 
 void TBatchRun::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
     const int Count = FConverter.JobCount();
+    // A file that did not open or suits the profile badly is found out as
+    // its job starts; the row says so as it did when files were opened at
+    // the start of the batch.
+    std::string Reason;
+    const std::shared_ptr<TBatchBuilder> Builder = FShared->Builder();
+    const TBatchAddResult Refused = Builder && AIndex >= 0 ? Builder->Refusal(AIndex, &Reason) : baAdded;
     // The name the file was really given; a run in the same folder may
     // have taken the planned one meanwhile.
     std::string Written;
@@ -153,8 +171,12 @@ void TBatchRun::VxAVCTerminate(int AIndex, bool AFinished, bool AException, cons
     }
     QMetaObject::invokeMethod(
         qApp,
-        [Self = FSelf, AIndex, AFinished, AException, AMessage, Count, Written] {
-            if (Self) Self->ShowTermination(AIndex, AFinished, AException, AMessage, Count, Written);
+        [Self = FSelf, AIndex, AFinished, AException, AMessage, Count, Written, Refused, Reason] {
+            if (!Self) return;
+            if (Refused != baAdded)
+                Self->ShowRefusal(AIndex, Refused, Reason, Count);
+            else
+                Self->ShowTermination(AIndex, AFinished, AException, AMessage, Count, Written);
         },
         Qt::QueuedConnection);
 }
@@ -258,6 +280,7 @@ void TBatchRun::Start(int Profile) {
     FTiming.Start(std::move(Totals), std::chrono::steady_clock::now());
     FConverter.Start(TfrmPreference::StoredJobs(FSettingsIni));
     emit Started();
+    PreviewLastFile();
 
     TfrmProgress* Dialog = ProgressDialog();
     if (FModalLoop)
@@ -269,15 +292,17 @@ void TBatchRun::Start(int Profile) {
 bool TBatchRun::QueueJobs(int Profile) {
     const std::string Folder = EnsureFolder(FSettingsIni, SettingsKeys::OutputDir);
     const std::string Ext = "." + ProfileFileExt(IniFile(FFormatIni), Profile);
-    TBatchBuilder Builder(FConverter, TProfileFiles{FSettingsIni, FFormatIni}, Profile, Folder, Ext);
+    auto Builder =
+        std::make_shared<TBatchBuilder>(FConverter, TProfileFiles{FSettingsIni, FFormatIni}, Profile, Folder, Ext);
     std::shared_ptr<TBatchShared> Shared = FShared;
-    Builder.OnRow = [this, Shared](int, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
-        emit RowOpened(Probe);
+    // On the job's thread as it starts.
+    Builder->OnRow = [Shared](int, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
         // Copied streams are not decoded, so they have no pictures to show.
         const bool Pictures = Probe.VideoStreamCount() > 0 && !Output.DisableVideo && Output.VideoCodec != "copy";
         Output.CustomHook = Pictures && Shared->LivePicture;
         Output.BeforeHook = Output.CustomHook;
     };
+    FLastConverted = false;
     try {
         if (const std::string Warning = ProfileSettings(FSettingsIni, Profile).Warning; !Warning.empty())
             emit Log(QString::fromStdString("***" + Warning));
@@ -285,20 +310,12 @@ bool TBatchRun::QueueJobs(int Profile) {
             if (!FRows.Checked(Row)) continue;
             FRows.SetStatus(Row, TRowStatus());
             const TlvFilesRecord& Record = *FRows.Record(Row);
-            FConverter.LastError.clear();
-            const TBatchAddResult Result = Builder.Add(Row, Record.SourceFile, Record);
-            if (Result == baAdded) {
+            if (Builder->Add(Row, Record.SourceFile, Record) == baAdded) {
                 // The column shows the name this file is written under.
-                FRows.SetDestination(Row, Builder.LastOutput());
-                emit Log(QString::fromStdString(FConverter.LastError));
-            } else if (Result == baNotSuitable) {
-                MarkRowFailed(Row, Builder.Reason());
-                emit Log(QString::fromStdString("***" + Record.SourceFile + ": " + Builder.Reason()));
+                FRows.SetDestination(Row, Builder->LastOutput());
             } else {
-                // The other files are still converted; this row says why
-                // it was not.
-                MarkRowFailed(Row, Builder.Reason());
-                emit Log(QString::fromStdString("***File open error: " + Builder.Reason()));
+                MarkRowFailed(Row, Builder->Reason());
+                emit Log(QString::fromStdString("***File open error: " + Builder->Reason()));
             }
         }
     } catch (const std::exception& E) {
@@ -309,9 +326,38 @@ bool TBatchRun::QueueJobs(int Profile) {
         ShowException(E, FWindow ? FWindow->windowTitle().toStdString() : std::string());
         return false;
     }
-    FJobs = Builder.Jobs();
+    FJobs = Builder->Jobs();
+    FShared->SetBuilder(std::move(Builder));
     emit Built();
     return true;
+}
+
+void TBatchRun::PreviewLastFile() {
+    // The files are opened as their jobs start; the preview shows the last
+    // one, as it did when every file was opened here in turn.
+    if (FJobs.empty()) return;
+    TAVProbe& Probe = FConverter.Probe;
+    if (!Probe.OpenFile(FJobs.back().Input)) return;
+    emit RowOpened(Probe);
+    Probe.CloseFile();
+}
+
+void TBatchRun::ShowRefusal(int AIndex, TBatchAddResult AKind, const std::string& AReason, int AJobCount) {
+    const int Row = JobRow(AIndex);
+    const TlvFilesRecord* Record = FRows.Record(Row);
+    if (Row >= 0) MarkRowFailed(Row, AReason);
+    if (AKind == baNotSuitable && Record)
+        emit Log(QString::fromStdString("***" + Record->SourceFile + ": " + AReason));
+    else
+        emit Log(QString::fromStdString("***File open error: " + AReason));
+    // The last file converted before a refused last one is the batch's last.
+    if (AIndex + 1 == AJobCount) FinishLastJob();
+}
+
+void TBatchRun::FinishLastJob() {
+    if (!FLastConverted || !FProgress) return;
+    if (FProgress->OpenFolderChosen()) emit OpenFolderWanted();
+    if (FProgress->ShutDownChosen()) ShutDownComputer();
 }
 
 void TBatchRun::ShowProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration,
@@ -353,6 +399,7 @@ void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, con
         FJobs[static_cast<size_t>(AIndex)].Output = AWritten;
         if (Row >= 0 && !AException && OutputNameTaken(AWritten)) FRows.SetDestination(Row, AWritten);
     }
+    FLastConverted = AFinished && !AException;
     if (AException) {
         if (Row >= 0) MarkRowFailed(Row, AMessage);
     } else if (AFinished) {
@@ -360,10 +407,7 @@ void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, con
         FTiming.Finished(AIndex, std::chrono::steady_clock::now());
         if (Row >= 0) FRows.SetStatus(Row, TRowStatus::Done(FJobs[static_cast<size_t>(AIndex)].Output));
         if (FProgress) FProgress->ShowJobFinished();
-        if (AIndex + 1 == AJobCount && FProgress) {
-            if (FProgress->OpenFolderChosen()) emit OpenFolderWanted();
-            if (FProgress->ShutDownChosen()) ShutDownComputer();
-        }
+        if (AIndex + 1 == AJobCount) FinishLastJob();
     }
     if (AException)
         ShowMessageBox(FWindow ? FWindow->windowTitle().toStdString() : std::string(), AMessage,

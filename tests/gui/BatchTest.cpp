@@ -202,6 +202,10 @@ TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
     ExpectDecodesToItsEnd(Out("short_(new).mp4"), 0.5, 1.3);
     ExpectDecodesToItsEnd(Out("clip_(new).mp4"), 2.5, 3.5);
     EXPECT_FALSE(fs::exists(Out("gone_(new).mp4")));
+    // Found out as its job started, it is reported as a file that did not
+    // open: in the log, not in a message box.
+    EXPECT_TRUE(W.LogText().contains("***File open error: ")) << W.LogText().toStdString();
+    EXPECT_TRUE(Messages.List.empty());
 
     // The PSP profile cannot hold a clip without sound: its row says why.
     SelectProfile(W.cbOutputFormat, 28);
