@@ -33,6 +33,8 @@ struct TBatchBuilder::TShared {
 
     mutable std::mutex Lock;
     std::unordered_map<int, std::pair<TBatchAddResult, std::string>> Refused;  // by job index
+    // The caller's handler as the latest Add found it; guarded by Lock.
+    std::function<void(int, TAVProbe&, TInputOptions&, TOutputOptions&)> OnRow;
 
     [[noreturn]] void Refuse(int Job, TBatchAddResult Kind, const std::string& Reason) {
         {
@@ -47,18 +49,10 @@ struct TBatchBuilder::TShared {
 // the container's check and the caller's look at the result.
 class TBatchBuilder::TFileSetup : public TJobSetup {
 public:
-    TFileSetup(std::shared_ptr<TShared> Shared, int Row, const TlvFilesRecord& Record,
-               std::function<void(int, TAVProbe&, TInputOptions&, TOutputOptions&)> OnRow)
-        : FShared(std::move(Shared)), FRow(Row), FOnRow(std::move(OnRow)) {
-        // Only the edit values; the names are the job's own.
-        FRecord.TrimStart = Record.TrimStart;
-        FRecord.TrimLength = Record.TrimLength;
-        FRecord.ZoomMode = Record.ZoomMode;
-        FRecord.CropTop = Record.CropTop;
-        FRecord.CropBottom = Record.CropBottom;
-        FRecord.CropLeft = Record.CropLeft;
-        FRecord.CropRight = Record.CropRight;
-    }
+    // Only the edit values are kept: the names are the job's own.
+    TFileSetup(std::shared_ptr<TShared> Shared, int Row, const TlvFilesRecord& Record)
+        : FShared(std::move(Shared)), FRow(Row), FTrimStart(Record.TrimStart), FTrimLength(Record.TrimLength),
+          FZoomMode(Record.ZoomMode), FCrop{Record.CropTop, Record.CropBottom, Record.CropLeft, Record.CropRight} {}
 
     int Job = -1;
 
@@ -79,19 +73,32 @@ public:
                 // Without a picture the profile's size is used as it is.
             }
         }
+        TlvFilesRecord Record;
+        Record.TrimStart = FTrimStart;
+        Record.TrimLength = FTrimLength;
+        Record.ZoomMode = FZoomMode;
+        Record.CropTop = FCrop[0];
+        Record.CropBottom = FCrop[1];
+        Record.CropLeft = FCrop[2];
+        Record.CropRight = FCrop[3];
         Input.ForceFormat = Probe.ForcedFormat();
-        if (FRecord.TrimStart >= 0) Input.StartTime = FRecord.TrimStart;
-        if (FRecord.CropTop > 0 || FRecord.CropBottom > 0 || FRecord.CropLeft > 0 || FRecord.CropRight > 0) {
-            Output.CropTop = FRecord.CropTop;
-            Output.CropBottom = FRecord.CropBottom;
-            Output.CropLeft = FRecord.CropLeft;
-            Output.CropRight = FRecord.CropRight;
+        if (Record.TrimStart >= 0) Input.StartTime = Record.TrimStart;
+        if (Record.CropTop > 0 || Record.CropBottom > 0 || Record.CropLeft > 0 || Record.CropRight > 0) {
+            Output.CropTop = Record.CropTop;
+            Output.CropBottom = Record.CropBottom;
+            Output.CropLeft = Record.CropLeft;
+            Output.CropRight = Record.CropRight;
         }
-        if (FRecord.TrimLength > 0) Output.Duration = FRecord.TrimLength;
-        BuildOutputOptions(FShared->Files, FRecord, FShared->Profile, Output, Probe, Input);
+        if (Record.TrimLength > 0) Output.Duration = Record.TrimLength;
+        BuildOutputOptions(FShared->Files, Record, FShared->Profile, Output, Probe, Input);
         if (std::string Reason = UnsuitableReason(Output, Probe); !Reason.empty())
             FShared->Refuse(Job, baNotSuitable, Reason);
-        if (FOnRow) FOnRow(FRow, Probe, Input, Output);
+        std::function<void(int, TAVProbe&, TInputOptions&, TOutputOptions&)> OnRow;
+        {
+            std::lock_guard<std::mutex> Guard(FShared->Lock);
+            OnRow = FShared->OnRow;
+        }
+        if (OnRow) OnRow(FRow, Probe, Input, Output);
     }
 
     void OutputRefused(const std::string& Reason) override {
@@ -101,9 +108,9 @@ public:
 
 private:
     std::shared_ptr<TShared> FShared;
-    int FRow;
-    TlvFilesRecord FRecord;
-    std::function<void(int, TAVProbe&, TInputOptions&, TOutputOptions&)> FOnRow;
+    int FRow, FTrimStart, FTrimLength;
+    std::string FZoomMode;
+    int FCrop[4];  // top, bottom, left, right
 };
 
 TBatchBuilder::TBatchBuilder(TVxAVConverter& Converter, TProfileFiles Files, int Profile, std::string Folder,
@@ -147,7 +154,11 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
         return FNames.count(std::hash<std::string>()(N)) > 0;
     });
     FLastOutput = Name;
-    auto Setup = std::make_unique<TFileSetup>(FShared, Row, Record, OnRow);
+    {
+        std::lock_guard<std::mutex> Guard(FShared->Lock);
+        FShared->OnRow = OnRow;
+    }
+    auto Setup = std::make_unique<TFileSetup>(FShared, Row, Record);
     TFileSetup* Own = Setup.get();
     const int Index = FConverter.AddJob(Path, Name, std::move(Setup));
     if (Index < 0) {

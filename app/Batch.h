@@ -43,7 +43,7 @@ public:
     // Called for a file when its job starts, on the job's thread, while the
     // file is open in the job's probe and once both records are filled: the
     // window may switch hooks on. What it raises ends the job with that
-    // message. Each job keeps the handler set when it was added.
+    // message. Every job calls the handler as the latest Add found it.
     std::function<void(int Row, TAVProbe& Probe, TInputOptions& Input, TOutputOptions& Output)> OnRow;
 
     // Queues the job of one file. Path is the file as listed; Record holds
