@@ -421,10 +421,12 @@ void TCustomAVConverter::ContinueRun() {
 
 void TCustomAVConverter::DoTerminate(TConverterJob* AJob) {
     std::unique_ptr<TConverterJob> Orphan;
+    bool Released = false;  // a job of AddJob gave back the engine that ran it
     {
         TGuard Guard(*this);
         ++FTerminations;
         TFFmpeg* Engine = AJob->Engine.get();
+        Released = Engine && AJob->Setup;
         // The job's input is closed by now; the probe must not read it.
         if (Engine) Engine->Probe.CloseFile();
         if (AJob->Orphaned) {
@@ -455,12 +457,23 @@ void TCustomAVConverter::DoTerminate(TConverterJob* AJob) {
             ContinueRun();
         }
     }
-    if (Orphan) {
-        Orphan.reset();
+    const bool WasOrphan = Orphan != nullptr;
+    Orphan.reset();
+    // Nothing of the component is touched after this: it may go as soon as
+    // the count is down.
+    if (WasOrphan || Released) {
         std::lock_guard<std::mutex> Guard(FOrphanLock);
-        --FOrphanCount;
+        FOrphanCount -= WasOrphan;
+        FEngineRuns -= Released;
         FOrphanGone.notify_all();
     }
+}
+
+void TCustomAVConverter::CountEngineRun(TConverterJob* AJob) {
+    // Its engine goes on its own thread, which nobody else waits for.
+    if (!AJob->Setup) return;
+    std::lock_guard<std::mutex> Guard(FOrphanLock);
+    ++FEngineRuns;
 }
 
 void TCustomAVConverter::Post100(std::function<void()> AWork) {
@@ -535,6 +548,7 @@ void TCustomAVConverter::RunJob(TConverterJob* AJob) {
     PrepareRun(AJob);
     AJob->RunState = TConverterJob::rsRunning;
     TFFmpeg* Engine = AJob->Engine.get();
+    CountEngineRun(AJob);
     uint64_t Terminations = FTerminations;
     TFFmpegThread* Worker = Engine->Start(true, FThreadPriority);
     if (Worker) {
@@ -564,6 +578,7 @@ void TCustomAVConverter::RunPostedJob(TConverterJob* AJob, uint64_t AGeneration)
         AJob->RunState = TConverterJob::rsRunning;
         Engine = AJob->Engine.get();
         Engine->ThreadID = CurrentThreadID();
+        CountEngineRun(AJob);
     }
     // A running job's engine stays until its end, which comes from inside
     // this call.
@@ -603,7 +618,7 @@ std::vector<std::unique_ptr<TConverterJob>> TCustomAVConverter::ReleaseJobs(
 
 void TCustomAVConverter::WaitForOrphans() {
     std::unique_lock<std::mutex> Guard(FOrphanLock);
-    FOrphanGone.wait(Guard, [this] { return FOrphanCount == 0; });
+    FOrphanGone.wait(Guard, [this] { return FOrphanCount == 0 && FEngineRuns == 0; });
 }
 
 // ---------------------------------------------------------------------------

@@ -259,7 +259,9 @@ protected:
     // are asked to stop and free themselves later; the others are returned
     // for the caller to free outside the lock.
     std::vector<std::unique_ptr<TConverterJob>> ReleaseJobs(std::vector<std::unique_ptr<TConverterJob>> AJobs);
+    // Waits for the ends of deleted jobs and of the started jobs of AddJob.
     void WaitForOrphans();
+    void CountEngineRun(TConverterJob* AJob);
 
     // Enter and Leave of the lock; Leave delivers library lines that
     // waited for it.
@@ -302,6 +304,9 @@ private:
     std::mutex FOrphanLock;
     std::condition_variable FOrphanGone;
     int FOrphanCount = 0;  // guarded by FOrphanLock
+    // Jobs of AddJob started and not yet through their end; guarded by
+    // FOrphanLock. The component waits for them before it goes.
+    int FEngineRuns = 0;
 
     std::vector<std::thread> FDeliverers;  // of DeliverUnstarted; guarded by the lock
 
