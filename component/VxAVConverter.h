@@ -82,8 +82,8 @@ public:
 struct TConverterJob {
     std::atomic<int> Index{-1};
     std::unique_ptr<TFFmpeg> Engine;  // guarded by the component's lock
-    // A job of AddJob: its files (the output's, once it has ended, the name
-    // it was given) and the maker of its records.
+    // A job of AddJob: its input and output names (the output's becomes the
+    // name the file was given when the job ends) and the maker of its records.
     std::string InputName, OutputName;
     std::unique_ptr<TJobSetup> Setup;
 

@@ -384,6 +384,7 @@ void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, con
         FRunning = false;
         SetRunning(false);
         FConverter.ClearJobs();
+        FShared->SetBuilder(nullptr);
         // Asked before the dialog closes: while one of the program's windows
         // has the focus, the user is watching.
         const bool Watching = QApplication::activeWindow() != nullptr;
