@@ -66,6 +66,11 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
                                             [&](const std::string& N) { return FNames.count(N) > 0; });
     Output.FileName = Name;
     FLastOutput = Name;
+    if (OutputNameTooLong(Name)) {
+        Probe.CloseFile();
+        FReason = "file name too long";
+        return baNotWritable;
+    }
     if (Record.CropTop > 0 || Record.CropBottom > 0 || Record.CropLeft > 0 || Record.CropRight > 0) {
         Output.CropTop = Record.CropTop;
         Output.CropBottom = Record.CropBottom;

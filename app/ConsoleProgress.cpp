@@ -39,6 +39,29 @@ int64_t TSpeedMeter::TimeLeftMs(int64_t RemainingMs) const {
     return static_cast<int64_t>(std::max<int64_t>(RemainingMs, 0) / S);
 }
 
+std::string TerminalText(const std::string& Text, bool KeepLines) {
+    std::string Safe;
+    Safe.reserve(Text.size());
+    for (unsigned char C : Text) {
+        if (C >= 0x20 && C != 0x7F) {
+            Safe += static_cast<char>(C);
+            continue;
+        }
+        switch (C) {
+            case '\n': Safe += KeepLines ? "\n" : "\\n"; break;
+            case '\r': Safe += "\\r"; break;
+            case '\t': Safe += "\\t"; break;
+            default: {
+                static const char Digits[] = "0123456789ABCDEF";
+                Safe += "\\x";
+                Safe += Digits[C >> 4];
+                Safe += Digits[C & 15];
+            }
+        }
+    }
+    return Safe;
+}
+
 std::string ProgressLine(const TJobProgress& P, size_t Width) {
     int64_t CurrentMs = P.CurrentMs, TotalMs = P.TotalMs;
     // The last report of a file comes a little before its end, and a file

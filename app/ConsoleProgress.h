@@ -5,6 +5,11 @@
 #include <cstdint>
 #include <string>
 
+// Text safe to print on a terminal: control characters become "\n", "\r",
+// "\t" or "\xNN" (DEL too), so a file name cannot move the cursor, clear
+// the screen or fake a line of its own. With KeepLines, line feeds stay.
+std::string TerminalText(const std::string& Text, bool KeepLines = false);
+
 // "hh:mm:ss" of milliseconds; hours are not reduced.
 std::string FormatClock(int64_t Milliseconds);
 

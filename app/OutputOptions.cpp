@@ -23,6 +23,35 @@ std::string SizeText(int W, int H, char Separator) {
     return std::to_string(W) + Separator + std::to_string(H);
 }
 
+// A profile value that cannot be used stops the batch with a message that
+// says where it is written.
+[[noreturn]] void RefuseValue(const IniFile& From, const std::string& S, const char* Key, const std::string& Why) {
+    const std::string File =
+        From.FileName().empty() ? "the program's shipped settings" : "the file " + From.FileName();
+    throw EConvertError(Why + " for " + Key + " in section [" + S + "] of " + File);
+}
+
+int IntValue(const IniFile& From, const std::string& S, const char* Key, const std::string& Text) {
+    try {
+        return StrToInt(Text);
+    } catch (const EConvertError& E) {
+        RefuseValue(From, S, Key, E.what());
+    }
+}
+
+double FloatValue(const IniFile& From, const std::string& S, const char* Key, const std::string& Text) {
+    try {
+        return StrToFloat(Text);
+    } catch (const EConvertError& E) {
+        RefuseValue(From, S, Key, E.what());
+    }
+}
+
+// The file a value of ProfileValue comes from.
+const IniFile& Holder(const IniFile& Settings, const IniFile& Format, const std::string& S, const char* Key) {
+    return Settings.ValueExists(S, Key) ? Settings : Format;
+}
+
 // Audio keys shared by video and audio-only profiles. The volume is read
 // after the channels of a video profile and last for an audio-only one;
 // Unchanged is the value that leaves the volume alone.
@@ -30,17 +59,17 @@ void ReadAudio(const IniFile& Settings, const std::string& S, TOutputOptions& Ou
     auto ReadVolume = [&](const char* Unchanged) {
         // A missing key means the volume as it is, not a near-silent 3/256.
         std::string Volume = Settings.ReadString(S, "paraVolume", "256");
-        if (Volume != Unchanged) Output.AudioVolume = StrToInt(Volume);
+        if (Volume != Unchanged) Output.AudioVolume = IntValue(Settings, S, "paraVolume", Volume);
     };
     Output.AudioCodec = Settings.ReadString(S, "paraAudioEncoder", "libfaac");
     std::string Channels = Settings.ReadString(S, "paraChannel", "2");
-    if (Channels != AsSource) Output.AudioChannels = StrToInt(Channels);
+    if (Channels != AsSource) Output.AudioChannels = IntValue(Settings, S, "paraChannel", Channels);
     if (!AudioOnly) ReadVolume("100");
     std::string Rate = Settings.ReadString(S, "paraSampleRate", "44100");
-    if (Rate != AsSource) Output.AudioSampleRate = StrToInt(Rate);
+    if (Rate != AsSource) Output.AudioSampleRate = IntValue(Settings, S, "paraSampleRate", Rate);
     std::string BitRate = Settings.ReadString(S, "paraAudioBitRate", "128");
     if (BitRate != AsSource && !Trim(BitRate).empty()) {
-        double Bits = std::nearbyint(StrToFloat(BitRate) * 1000.0);
+        double Bits = std::nearbyint(FloatValue(Settings, S, "paraAudioBitRate", BitRate) * 1000.0);
         if (Bits > 0) Output.AudioBitRate = static_cast<int>(std::min<double>(Bits, INT32_MAX));
     }
     if (AudioOnly) ReadVolume("256");
@@ -206,7 +235,8 @@ std::string ProfileValue(const IniFile& Settings, const IniFile& Format, const s
 void ReadAudioQuality(const IniFile& Settings, const IniFile& Format, const std::string& S, TOutputOptions& Output) {
     std::string Quality = Trim(ProfileValue(Settings, Format, S, "paraAudioQuality", ""));
     if (Quality.empty()) return;
-    AddExtra(Output, "aq=" + std::to_string(StrToInt(Quality)));
+    AddExtra(Output, "aq=" + std::to_string(IntValue(Holder(Settings, Format, S, "paraAudioQuality"), S,
+                                                            "paraAudioQuality", Quality)));
     Output.AudioBitRate = -1;
 }
 
@@ -241,6 +271,13 @@ bool ParseRate(const std::string& Text, double& Rate) {
         return false;
     }
     return Rate > 0;
+}
+
+// The names the libraries take for the usual television and film rates.
+bool IsRateAbbreviation(const std::string& Text) {
+    static const char* const Names[] = {"ntsc", "pal", "qntsc", "qpal", "sntsc", "spal", "film", "ntsc-film"};
+    const std::string Name = LowerCase(Trim(Text));
+    return std::find(std::begin(Names), std::end(Names), Name) != std::end(Names);
 }
 
 // The lowest MPEG-4 profile and level that admit a stream, or nullptr where
@@ -434,7 +471,7 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     // Hardware players match the FourCC in upper case only.
     if (Encoder == "libxvid") Output.VideoTag = "XVID";
     const bool Mpeg4Part2 = Encoder == "mpeg4" || Encoder == "libxvid";
-    if (Encoder == "libx264") Output.GOPSize = StrToInt(Settings.ReadString(S, "paraGop", "250"));
+    if (Encoder == "libx264") Output.GOPSize = IntValue(Settings, S, "paraGop", Settings.ReadString(S, "paraGop", "250"));
 
     // Constant quality replaces the bit rate; the peak rate and buffer of
     // the profile still cap it where the encoder honours them.
@@ -444,7 +481,7 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     if (ConstantQuality)
         Output.VideoBitRate = -1;
     else if (BitRate != AsSource)
-        Output.VideoBitRate = KbitToBits(StrToInt(BitRate));
+        Output.VideoBitRate = KbitToBits(IntValue(Settings, S, "paraVideoBitRate", BitRate));
     else
         Output.VideoBitRate = static_cast<int>(std::clamp<int64_t>(Source.VideoBitRate, -1, INT32_MAX));
     const bool ModernEncoder = Encoder == "libx265" || Encoder == "libsvtav1" || Encoder == "libvpx-vp9";
@@ -473,7 +510,9 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     if (ConstantQuality) {
         std::string Quality = ProfileValue(Settings, Format, S, "paraQuality", "");
         int Q = Scale->Default;
-        if (!Trim(Quality).empty()) Q = std::clamp(StrToInt(Quality), Scale->Min, Scale->Max);
+        if (!Trim(Quality).empty())
+            Q = std::clamp(IntValue(Holder(Settings, Format, S, "paraQuality"), S, "paraQuality", Quality), Scale->Min,
+                           Scale->Max);
         AddExtra(Output, "crf=" + std::to_string(Q));
         std::string Speed = Trim(ProfileValue(Settings, Format, S, "paraSpeed", Scale->DefaultSpeed));
         if (Speed.empty()) Speed = Scale->DefaultSpeed;
@@ -492,8 +531,13 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     int RateCap = 30;
     if (!TryStrToInt(Format.ReadString(S, "MaxFrameRate", "30"), RateCap) || RateCap <= 0) RateCap = 30;
     std::string Rate = Settings.ReadString(S, "paraFrameRate", "29.97");
-    if (Rate != AsSource)
+    if (Rate != AsSource) {
+        // Refused here, where the key is known, rather than by the encoder.
+        double Fps = 0;
+        if (!ParseRate(Rate, Fps) && !IsRateAbbreviation(Rate))
+            RefuseValue(Settings, S, "paraFrameRate", "'" + Rate + "' is not a valid frame rate");
         Output.FrameRate = Rate;
+    }
     else if (Source.Still)
         Output.FrameRate = "25";
     else
@@ -517,8 +561,8 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     if (!SizeAsSource) {
         size_t X = Size.find('x');
         if (X != std::string::npos && X > 0) {
-            Wt = StrToInt(Size.substr(0, X));
-            Ht = StrToInt(Size.substr(X + 1));
+            Wt = IntValue(Settings, S, "paraVideoSize", Size.substr(0, X));
+            Ht = IntValue(Settings, S, "paraVideoSize", Size.substr(X + 1));
         }
         if (H263 && std::string("704x576,352x288,176x144,160x120,128x96").find(Size) == std::string::npos)
             MoveToH263Size(Wt, Ht);
