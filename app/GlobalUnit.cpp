@@ -321,7 +321,9 @@ void SetFolderFallbackFunction(TFolderFallbackFunction Function) {
 std::string EnsureFolder(const std::string& SettingsIni, const std::string& Key) {
     IniFile Ini(SettingsIni);
     const std::string Default = DefaultOutputFolder();
-    const std::string Folder = Ini.ReadString(Section, Key, Default);
+    std::string Folder = Ini.ReadString(Section, Key, Default);
+    // An empty value is no choice at all.
+    if (Trim(Folder).empty()) Folder = Default;
     std::string Reason;
     if (ForceFolders(Folder, &Reason)) {
         std::lock_guard<std::mutex> Guard(FolderLock);
@@ -340,8 +342,9 @@ std::string EnsureFolder(const std::string& SettingsIni, const std::string& Key)
         Notify = FolderFallback;
     }
     ShowMessageBox("Warning",
-                   "Cannot create output directory: " + Folder + " (" + Reason + "). It will use the default directory " +
-                       Default + " for now; the chosen directory stays in the settings.",
+                   "Cannot create output directory: " + Folder + " (" + Reason +
+                       "). It will use the default directory " + Default +
+                       " for now; the chosen directory stays in the settings.",
                    TMessageKind::Warning);
     if (Notify) Notify(Key, WithSlash(Default));
     return WithSlash(Default);

@@ -471,7 +471,8 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     // Hardware players match the FourCC in upper case only.
     if (Encoder == "libxvid") Output.VideoTag = "XVID";
     const bool Mpeg4Part2 = Encoder == "mpeg4" || Encoder == "libxvid";
-    if (Encoder == "libx264") Output.GOPSize = IntValue(Settings, S, "paraGop", Settings.ReadString(S, "paraGop", "250"));
+    if (Encoder == "libx264")
+        Output.GOPSize = IntValue(Settings, S, "paraGop", Settings.ReadString(S, "paraGop", "250"));
 
     // Constant quality replaces the bit rate; the peak rate and buffer of
     // the profile still cap it where the encoder honours them.

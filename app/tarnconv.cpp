@@ -227,7 +227,8 @@ TBatchAddResult TBatch::AddFile(TBatchBuilder& Builder, const std::string& Path)
             Say(stderr, "tarnconv: cannot open " + TerminalText(Path) + ": " + OneLine(Builder.Reason()));
             return Result;
         case baNotWritable:
-            Say(stderr, "tarnconv: cannot write " + TerminalText(Builder.LastOutput()) + ": " + OneLine(Builder.Reason()));
+            Say(stderr,
+                "tarnconv: cannot write " + TerminalText(Builder.LastOutput()) + ": " + OneLine(Builder.Reason()));
             return Result;
         case baNotSuitable:
             Say(stderr, "tarnconv: cannot convert " + TerminalText(Path) + ": " + Builder.Reason());
