@@ -204,6 +204,9 @@ int TBatch::ShowInfo() {
     }
     std::string Text = Probe.GetInfoText();
     Text.erase(std::remove(Text.begin(), Text.end(), '\r'), Text.end());
+    // The file's name and its tags are the file's own: no control character
+    // of theirs reaches the terminal.
+    Text = TerminalText(Text, true);
     std::printf("%s%s", Text.c_str(), !Text.empty() && Text.back() != '\n' ? "\n" : "");
     Probe.CloseFile();
     return 0;
@@ -574,7 +577,7 @@ int main(int argc, char** argv) {
     try {
         Options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const EUsageError& E) {
-        std::fprintf(stderr, "tarnconv: %s\nTry 'tarnconv --help'.\n", E.what());
+        std::fprintf(stderr, "tarnconv: %s\nTry 'tarnconv --help'.\n", TerminalText(E.what()).c_str());
         return 2;
     }
     TBatch Batch(Options);
