@@ -17,7 +17,9 @@ int ProgressPercent(int64_t CurrentMs, int64_t TotalMs) {
 }
 
 void TSpeedMeter::Sample(TClock::time_point At, int64_t MediaMs) {
-    if (!FHasFirst) {
+    // The clock starts once the media moves: opening, seeking to a trim
+    // start and the encoder's look-ahead are not slow converting.
+    if (!FHasFirst || MediaMs <= FFirstMs) {
         FHasFirst = true;
         FFirstAt = At;
         FFirstMs = MediaMs;

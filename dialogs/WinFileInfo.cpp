@@ -43,7 +43,7 @@ QGridLayout* FieldGrid(QGroupBox* Group) {
     auto* Grid = new QGridLayout(Group);
     Grid->setContentsMargins(12, 8, 12, 10);
     Grid->setHorizontalSpacing(10);
-    Grid->setVerticalSpacing(8);
+    Grid->setVerticalSpacing(5);
     Grid->setColumnStretch(1, 1);
     return Grid;
 }
@@ -117,8 +117,8 @@ TfrmFileInfo::TfrmFileInfo(QWidget* Parent) : QDialog(Parent) {
     lstStreams->setFocusPolicy(Qt::NoFocus);
     lstStreams->header()->setStretchLastSection(true);
     lstStreams->header()->setSectionsMovable(false);
-    // Room for a film's picture, two sound tracks and a subtitle.
-    lstStreams->setMinimumHeight(fontMetrics().height() * 6 + 12);
+    // Room for a film's picture, two sound tracks and a subtitle; more scroll.
+    lstStreams->setFixedHeight((fontMetrics().height() + 4) * 5 + 10);
     auto* StreamsBox = new QVBoxLayout(grpStreams);
     StreamsBox->setContentsMargins(8, 6, 8, 8);
     StreamsBox->addWidget(lstStreams);
@@ -168,7 +168,8 @@ TfrmFileInfo::TfrmFileInfo(QWidget* Parent) : QDialog(Parent) {
     Main->addLayout(Head);
     Main->addWidget(grpVideo);
     Main->addWidget(grpAudio);
-    Main->addWidget(grpStreams, 1);
+    Main->addWidget(grpStreams);
+    Main->addStretch();
     Main->addLayout(Buttons);
     // The fields of both groups and a few lines of streams take more than the
     // classic height.

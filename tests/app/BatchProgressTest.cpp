@@ -56,16 +56,22 @@ TEST(BatchProgress, SpeedAndTimeLeftCountNoPausedTime) {
         EXPECT_EQ(P.PaceText(), S.Pace);
     }
 
-    // A trimmed file: 10 s cut from a longer one count 0 to 10 s, and the
-    // last report's overshoot by a frame leaves nothing to do, not less.
+    // A trimmed file: 10 s cut from a longer one count 0 to 10 s; the 3 s
+    // spent reaching the trim start before anything is written are not slow
+    // converting, and the last report's overshoot by a frame counts as the
+    // length.
     TBatchProgress Trimmed;
     Trimmed.Start({10000}, At(0));
     Trimmed.Report(0, 0, 10000, At(0));
-    Trimmed.Report(0, 5000, 10000, At(1));
-    EXPECT_EQ(Trimmed.JobLeftMs(0), 1000);
-    Trimmed.Report(0, 10040, 10000, At(2));
+    Trimmed.Report(0, 0, 10000, At(3));
+    Trimmed.Report(0, 2000, 10000, At(4));
+    Trimmed.Report(0, 6000, 10000, At(5));
+    EXPECT_DOUBLE_EQ(Trimmed.Speed(0), 3.0);  // 6 s of media since the last report at 0
+    EXPECT_EQ(Trimmed.JobLeftMs(0), 4000 / 3);
+    EXPECT_EQ(Trimmed.PaceText(), "3.0x, 00:00:01 left, batch 00:00:01");
+    Trimmed.Report(0, 10040, 10000, At(6));
     EXPECT_EQ(Trimmed.JobLeftMs(0), 0);
-    EXPECT_DOUBLE_EQ(Trimmed.Speed(0), 5.0);
+    EXPECT_DOUBLE_EQ(Trimmed.Speed(0), 10000.0 / 3000);
 
     TBatchProgress Unknown;
     Unknown.Start({0, 5000}, At(0));
