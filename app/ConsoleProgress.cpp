@@ -31,7 +31,9 @@ void TSpeedMeter::Sample(TClock::time_point At, int64_t MediaMs) {
 double TSpeedMeter::Speed() const {
     if (!FHasFirst) return 0;
     double Wall = std::chrono::duration<double, std::milli>(FLastAt - FFirstAt).count();
-    if (Wall < 1 || FLastMs <= FFirstMs) return 0;
+    // Less than a second of moving media says little: the first packets
+    // come in bursts as the encoders fill their pipelines.
+    if (Wall < 1000 || FLastMs <= FFirstMs) return 0;
     return (FLastMs - FFirstMs) / Wall;
 }
 

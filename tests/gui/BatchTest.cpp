@@ -13,9 +13,13 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <QToolButton>
 
+#include "binding/LibAV.h"
+#include "component/VxAVConverter.h"
 #include "dialogs/WinProgress.h"
 #include "probe/AVProbe.h"
 #include "gui/ProfileList.h"
@@ -423,6 +427,49 @@ TEST_F(BatchTest, ProgressCountsTheTrimmedPartAndItsBytesAndSaysPaused) {
     EXPECT_EQ(W.RowText(0, fcProgress), "100%");
     // The output is the trimmed length, read back by the libraries.
     ExpectDecodesToItsEnd(W.FilesModel()->Status(0).Written, 1.5, 2.5);
+}
+
+// The size a report gives is what has been written, not what has reached
+// the disk: small pictures fill the output's 32 KB buffer only at the end.
+// The source is read at its own pace, so that reports come while it is
+// being written.
+TEST_F(BatchTest, ReportedSizeGrowsWhileAnMp4IsWritten) {
+    const fs::path Folder = ScratchFolder("ReportedSize");
+    ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError();
+    TVxAVConverter Converter;
+    Converter.SetLogLevel(llQuiet);
+    Converter.SetProgressInterval(100);
+    std::mutex Lock;
+    std::vector<std::pair<int, int64_t>> Reports;  // time, size
+    std::atomic<bool> Finished{false};
+    Converter.OnProgress = [&](int, int, int, int ACurrentDuration, float, float, int64_t ACurrentSize, int) {
+        std::lock_guard<std::mutex> Guard(Lock);
+        Reports.emplace_back(ACurrentDuration, ACurrentSize);
+    };
+    Converter.OnTerminate = [&](int AIndex, bool, bool, const std::string&) {
+        if (AIndex < 0) Finished = true;
+    };
+    TInputOptions Input;
+    Input.ExtraOptions = "re=1";
+    TOutputOptions Output;
+    Output.Duration = 1500;
+    Output.VideoCodec = "libx264";
+    Output.AudioCodec = "aac";
+    ASSERT_EQ(Converter.AddInputFile(MediaPath("long40.avi"), &Input), 0) << Converter.LastError;
+    ASSERT_TRUE(Converter.SetOutputFile(0, (Folder / "small.mp4").string(), &Output)) << Converter.LastError;
+    Converter.Start(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Finished.load(); }, BatchTimeoutMs));
+    std::lock_guard<std::mutex> Guard(Lock);
+    int Checked = 0;
+    for (const auto& [Ms, Size] : Reports) {
+        if (Ms < 500) continue;
+        ++Checked;
+        EXPECT_GE(Size, 1000) << "at " << Ms << " ms";
+    }
+    EXPECT_GE(Checked, 3);
+    // The last report counts the whole file, as the disk does.
+    ASSERT_FALSE(Reports.empty());
+    EXPECT_EQ(Reports.back().second, static_cast<int64_t>(fs::file_size(Folder / "small.mp4")));
 }
 
 // A picture wider than the preview's 372:210 fills its width with margins
