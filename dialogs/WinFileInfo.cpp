@@ -181,27 +181,6 @@ TfrmFileInfo::~TfrmFileInfo() {
     VxAVC.Probe.CloseFile();
 }
 
-std::string TfrmFileInfo::AudioFormatFromInfo(const std::string& InfoText) {
-    // Only stream lines count: a file name, title or comment may say "Audio:" too.
-    for (size_t Line = 0; Line < InfoText.size();) {
-        size_t End = InfoText.find_first_of("\r\n", Line);
-        if (End == std::string::npos) End = InfoText.size();
-        const std::string Text = InfoText.substr(Line, End - Line);
-        const size_t At = Text.find("Audio:");
-        if (StartsWith(Text, "Stream #") && At != std::string::npos) {
-            size_t From = At + 6;
-            if (From < Text.size() && Text[From] == ' ') ++From;
-            // Today's library follows the codec name with its profile and tag
-            // in brackets, "aac (LC) (mp4a / 0x6134706D)"; the name is the
-            // format.
-            return Text.substr(From, Text.find_first_of(", ", From) - From);
-        }
-        Line = InfoText.find_first_not_of("\r\n", End);
-        if (Line == std::string::npos) break;
-    }
-    return "";
-}
-
 std::string TfrmFileInfo::FrameRateText(int Num, int Den) {
     if (Num <= 0 || Den <= 0) return "";
     std::string Text = StrFormat("%.3f", static_cast<double>(Num) / Den);

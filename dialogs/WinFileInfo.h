@@ -33,9 +33,6 @@ public:
     void SetSourceFile(const std::string& SourceFile) { FSourceFile = SourceFile; }
     const std::string& SourceFile() const { return FSourceFile; }
 
-    // The codec name after "Audio: " in the first audio stream line of a
-    // probe's information text: up to the next comma or blank.
-    static std::string AudioFormatFromInfo(const std::string& InfoText);
     // A frame rate as a short decimal number: 25, 29.97, 23.976.
     static std::string FrameRateText(int Num, int Den);
     // "1150 kbit/s"; "unknown" for 0 or less.

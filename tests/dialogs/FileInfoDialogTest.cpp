@@ -433,15 +433,29 @@ TEST_F(FileInfoDialog, EveryWayOfClosingEmptiesTheJobList) {
     EXPECT_EQ(D.VxAVC.JobCount(), 0);
 }
 
-TEST(FileInfoTexts, AudioFormatAndFrameRate) {
-    const std::pair<const char*, const char*> Formats[] = {
-        {"File Name: a.avi\r\nStream #0, 1/25: Video: mpeg4\r\nStream #1, 1/44100: Audio: mp3, 44100 Hz, stereo", "mp3"},
-        {"Stream #0, 1/48000: Audio: aac (LC) (mp4a / 0x6134706D), 48000 Hz", "aac"},
-        {"Title: Audio: none, really\r\nStream #0, 1/8000: Audio: pcm_alaw\r\n", "pcm_alaw"},
-        {"Comment: Audio: yes\r\nStream #0, 1/25: Video: h264", ""},
-        {"", ""},
+TEST(FileInfoTexts, ShapeRateAndFrameRate) {
+    struct TShape {
+        int W, H, SarNum, SarDen, Rotation;
+        bool Mirrored;
+        const char* Text;
     };
-    for (const auto& [Info, Format] : Formats) EXPECT_EQ(TfrmFileInfo::AudioFormatFromInfo(Info), Format) << Info;
+    const TShape Shapes[] = {
+        {720, 576, 64, 45, 0, false, "16:9"},
+        {720, 576, 16, 15, 0, false, "4:3"},
+        {720, 576, 0, 1, 0, false, "5:4"},  // unknown samples are square
+        {1920, 1080, 1, 1, 270, false, "9:16, turned 90\u00b0 anticlockwise"},
+        {1920, 1080, 1, 1, 180, true, "16:9, turned 180\u00b0, mirrored"},
+        {1366, 767, 1, 1, 0, false, "1.78:1"},
+        {0, 576, 1, 1, 0, false, ""},
+    };
+    for (const TShape& C : Shapes)
+        EXPECT_EQ(TfrmFileInfo::AspectText(C.W, C.H, C.SarNum, C.SarDen, C.Rotation, C.Mirrored), C.Text) << C.Text;
+    EXPECT_EQ(TfrmFileInfo::BitRateText(1150000), "1150 kbit/s");
+    EXPECT_EQ(TfrmFileInfo::BitRateText(1499), "1 kbit/s");
+    EXPECT_EQ(TfrmFileInfo::BitRateText(0), "unknown");
+    EXPECT_EQ(TfrmFileInfo::ChannelText(6, "5.1(side)"), "6 (5.1(side))");
+    EXPECT_EQ(TfrmFileInfo::ChannelText(3, "3 channels"), "3");
+    EXPECT_EQ(TfrmFileInfo::ChannelText(0, ""), "");
     const std::tuple<int, int, const char*> Rates[] = {
         {25, 1, "25"}, {30000, 1001, "29.97"}, {24000, 1001, "23.976"}, {50, 2, "25"}, {0, 1, ""}, {25, 0, ""}};
     for (const auto& [Num, Den, Text] : Rates) EXPECT_EQ(TfrmFileInfo::FrameRateText(Num, Den), Text) << Num;
