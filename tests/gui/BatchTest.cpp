@@ -429,6 +429,25 @@ TEST_F(BatchTest, ProgressCountsTheTrimmedPartAndItsBytesAndSaysPaused) {
     ExpectDecodesToItsEnd(W.FilesModel()->Status(0).Written, 1.5, 2.5);
 }
 
+// The live picture of a video stored lying down is drawn upright, as the
+// preview shows it: every picture the dialog draws is taller than wide.
+TEST_F(BatchTest, LivePictureIsDrawnInTheShapeItIsShown) {
+    TfrmMain& W = Ready(MediaList({"rotated90.mp4"}), 26);
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
+    W.btnStart->click();
+    TfrmProgress* Dialog = W.Batch()->ProgressDialog();
+    std::vector<TRect> Areas;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const TRect Area = Dialog->imgPreview->PictureArea();
+            if (Area.Width() > 0 && (Areas.empty() || !(Areas.back() == Area))) Areas.push_back(Area);
+            return Ended.count() > 0;
+        },
+        BatchTimeoutMs));
+    ASSERT_FALSE(Areas.empty());
+    for (const TRect& Area : Areas) EXPECT_GT(Area.Height(), Area.Width()) << Area.Width() << "x" << Area.Height();
+}
+
 // The size a report gives is what has been written, not what has reached
 // the disk: small pictures fill the output's 32 KB buffer only at the end.
 // The source is read at its own pace, so that reports come while it is
