@@ -92,10 +92,12 @@ TStartOptions FreshSettings(const QTemporaryDir& Scratch, int Theme) {
 }
 
 // The file information of a sound file and of an MPEG-2 file, which keep
-// their rates and shape in other places than an MP4, under a light and a
-// dark theme.
+// their rates and shape in other places than an MP4, and of a film with two
+// sound tracks in their languages and subtitles, under a light and a dark
+// theme.
 void ShootFileInformation(const QString& Media) {
-    const std::pair<const char*, const char*> Sources[] = {{"tone.mp3", "mp3"}, {"interlaced_tff.mpg", "mpeg2"}};
+    const std::pair<const char*, const char*> Sources[] = {
+        {"tone.mp3", "mp3"}, {"interlaced_tff.mpg", "mpeg2"}, {"tracks.mkv", "tracks"}};
     for (int Theme : {0, ThemeDark}) {
         ApplyTheme(Theme);
         for (const auto& [File, Kind] : Sources) {
