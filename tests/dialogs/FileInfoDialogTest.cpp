@@ -103,7 +103,11 @@ std::string MakeSource(const std::string& Path, const std::vector<TSourceStream>
             continue;
         }
         const AVCodec* Codec = av::avcodec_find_encoder_by_name(Spec.Codec);
-        if (!Codec) return std::string("no encoder ") + Spec.Codec;
+        if (!Codec) {
+            Fail(std::string("no encoder ") + Spec.Codec);
+            Encoders.push_back(nullptr);
+            continue;
+        }
         AVCodecContext* C = av::avcodec_alloc_context3(Codec);
         Encoders.push_back(C);
         if (Spec.Kind == AVMEDIA_TYPE_VIDEO) {
