@@ -17,7 +17,9 @@ int ProgressPercent(int64_t CurrentMs, int64_t TotalMs) {
 }
 
 void TSpeedMeter::Sample(TClock::time_point At, int64_t MediaMs) {
-    if (!FHasFirst) {
+    // The clock starts once the media moves: opening, seeking to a trim
+    // start and the encoder's look-ahead are not slow converting.
+    if (!FHasFirst || MediaMs <= FFirstMs) {
         FHasFirst = true;
         FFirstAt = At;
         FFirstMs = MediaMs;
@@ -29,7 +31,9 @@ void TSpeedMeter::Sample(TClock::time_point At, int64_t MediaMs) {
 double TSpeedMeter::Speed() const {
     if (!FHasFirst) return 0;
     double Wall = std::chrono::duration<double, std::milli>(FLastAt - FFirstAt).count();
-    if (Wall < 1 || FLastMs <= FFirstMs) return 0;
+    // Less than a second of moving media says little: the first packets
+    // come in bursts as the encoders fill their pipelines.
+    if (Wall < 1000 || FLastMs <= FFirstMs) return 0;
     return (FLastMs - FFirstMs) / Wall;
 }
 

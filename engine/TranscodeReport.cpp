@@ -1,5 +1,6 @@
 // The status line, OnProgress, the final byte totals and the video
 // statistics file.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -18,9 +19,11 @@ double Psnr(double AError) { return -10.0 * std::log(AError) / std::log(10.0); }
 
 void TTranscoder::ReportProgress(bool AIsLast) {
     AVIOContext* Pb = State.OutputFiles[0]->pb;
-    int64_t TotalSize = Pb ? av::avio_size(Pb) : 0;
-    if (TotalSize < 0 && Pb) TotalSize = av::avio_seek(Pb, 0, SEEK_CUR);
-    if (TotalSize < 0) TotalSize = 0;
+    // The file on disk lags behind: the I/O buffer holds the last 32 KB and
+    // the muxer's interleaving queue may hold seconds of packets. What the
+    // encoders have handed over counts as written.
+    int64_t TotalSize = Pb ? std::max(av::avio_size(Pb), av::avio_seek(Pb, 0, SEEK_CUR)) : 0;
+    TotalSize = std::max(TotalSize, State.VideoSize + State.AudioSize + State.ExtraSize);
 
     std::string Text;
     double Time = 1e10;

@@ -91,6 +91,25 @@ TStartOptions FreshSettings(const QTemporaryDir& Scratch, int Theme) {
     return Options;
 }
 
+// The file information of a sound file and of an MPEG-2 file, which keep
+// their rates and shape in other places than an MP4, and of a film with two
+// sound tracks in their languages and subtitles, under a light and a dark
+// theme.
+void ShootFileInformation(const QString& Media) {
+    const std::pair<const char*, const char*> Sources[] = {
+        {"tone.mp3", "mp3"}, {"interlaced_tff.mpg", "mpeg2"}, {"tracks.mkv", "tracks"}};
+    for (int Theme : {0, ThemeDark}) {
+        ApplyTheme(Theme);
+        for (const auto& [File, Kind] : Sources) {
+            TfrmFileInfo Info;
+            Info.SetSourceFile(QDir(Media).filePath(File).toStdString());
+            Info.show();
+            Shoot(&Info, QString("file_info_%1_").arg(Kind) + ThemeFileName(Theme));
+            Info.reject();
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -319,6 +338,7 @@ int main(int argc, char** argv) {
         Shoot(&Cover, "splash_" + ThemeFileName(Theme));
         Cover.hide();
     }
+    ShootFileInformation(Media);
     SetMessageFunction({});
     std::printf("%d pictures\n", Written);
     return Written > 0 ? 0 : 1;
