@@ -311,8 +311,10 @@ void Measure(const std::string& Title, const std::string& File, TAVProbe::TSeekM
                 const int Wanted = static_cast<int>(P * 25 / 1000000);
                 if (!Decoded) Misses += " " + std::to_string(P / 1000) + " ms";
                 SamePictures += Decoded && Floor.Same(Frame);
-                ProbeRight += NumberIn(Frame) == Wanted;
-                FloorRight += Decoded && Floor.Number() == Wanted;
+                // Exact: that picture; key frame: one at or before it.
+                auto Right = [&](int Number) { return Exact ? Number == Wanted : Number >= 0 && Number <= Wanted; };
+                ProbeRight += Right(NumberIn(Frame));
+                FloorRight += Decoded && Right(Floor.Number());
             }
         }
         for (TQuantity* Q : {&Step, &ProbeDecode, &Draw, &Copy, &FloorDecode, &FloorConvert}) Q->EndPosition();
@@ -321,8 +323,9 @@ void Measure(const std::string& Title, const std::string& File, TAVProbe::TSeekM
     printf("\n%s, %s pictures (%s, %.1f s, %.1f MB)\n", Title.c_str(), Exact ? "exact" : "key-frame",
            fs::path(File).filename().c_str(), Duration / 1e6, static_cast<double>(fs::file_size(File)) / 1e6);
     printf("  same picture from probe and floor at %d of %d positions\n", SamePictures, Positions);
-    printf("  the picture of the time sought (its burnt-in number): probe %d, floor %d of %d\n", ProbeRight,
-           FloorRight, Positions);
+    printf("  %s (by its burnt-in number): probe %d, floor %d of %d\n",
+           Exact ? "the picture of the time sought" : "a picture at or before the time sought", ProbeRight, FloorRight,
+           Positions);
     if (!Misses.empty()) printf("  no picture after the seek (black in the preview) at:%s\n", Misses.c_str());
     printf("  %-46s %21s   %21s\n", "ms", "wall: median    p95", "thread cpu: median    p95");
     for (const TQuantity* Q : {&Step, &ProbeDecode, &Draw, &Copy, &FloorDecode, &FloorConvert})

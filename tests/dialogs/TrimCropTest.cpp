@@ -583,8 +583,8 @@ TEST_F(TrimCropDialogs, AutoFindsTheBarsOfALetterBoxedClip) {
 
 // Typed into the real dialogs: after every message of the trim dialog the
 // three fields agree with each other and OK stores what they show; a border
-// typed into the crop dialog is taken, and the dialog says what it means in
-// the source's pixels and what picture it leaves.
+// typed into the crop dialog is taken, the dialog says what it means in the
+// source's pixels and what picture it leaves, and OK stores that.
 TEST_F(TrimCropDialogs, FieldsAgreeAfterEveryMessageAndTypedBordersAreTaken) {
     auto Type = [](QWidget* Field, const char* Text) {
         Field->setFocus();
@@ -647,21 +647,25 @@ TEST_F(TrimCropDialogs, FieldsAgreeAfterEveryMessageAndTypedBordersAreTaken) {
         int Value;
         QRect Tracker;  // from the picture rectangle's corner
         const char* Source;
+        std::vector<int> Stored;  // top, bottom, left, right after OK
     };
-    // pal_16x15.mp4: 720 x 576 shown as 768 x 576 in a 336 x 251 rectangle.
+    // pal_16x15.mp4: 720 x 576 shown as 768 x 576 in a 336 x 251 rectangle,
+    // opened with 40 source rows cropped above and below (17 on screen);
+    // the borders not typed into keep their source values.
     const TCropRow CropRows[] = {
-        {"spedUp", "50", 50, QRect(0, 50, 336, 201),
-         "Up 114, Down 0\nLeft 0, Right 0\nSource picture: 720 x 576\nCropped picture: 720 x 462"},
-        {"spedLeft", "40", 40, QRect(40, 0, 296, 251),
-         "Up 0, Down 0\nLeft 86, Right 0\nSource picture: 720 x 576\nCropped picture: 634 x 576"},
-        {"spedRight", "300", 300, QRect(0, 0, 36, 251),
-         "Up 0, Down 0\nLeft 0, Right 642\nSource picture: 720 x 576\nCropped picture: 78 x 576"},
-        {"spedDown", "7", 7, QRect(0, 0, 336, 244),
-         "Up 0, Down 16\nLeft 0, Right 0\nSource picture: 720 x 576\nCropped picture: 720 x 560"},
+        {"spedUp", "50", 50, QRect(0, 50, 336, 184),
+         "Up 114, Down 40\nLeft 0, Right 0\nSource picture: 720 x 576\nCropped picture: 720 x 422", {114, 40, 0, 0}},
+        {"spedLeft", "40", 40, QRect(40, 17, 296, 217),
+         "Up 40, Down 40\nLeft 86, Right 0\nSource picture: 720 x 576\nCropped picture: 634 x 496", {40, 40, 86, 0}},
+        {"spedRight", "300", 300, QRect(0, 17, 36, 217),
+         "Up 40, Down 40\nLeft 0, Right 642\nSource picture: 720 x 576\nCropped picture: 78 x 496", {40, 40, 0, 642}},
+        {"spedDown", "7", 7, QRect(0, 17, 336, 227),
+         "Up 40, Down 16\nLeft 0, Right 0\nSource picture: 720 x 576\nCropped picture: 720 x 520", {40, 16, 0, 0}},
     };
     for (const TCropRow& Row : CropRows) {
         SCOPED_TRACE(Row.Spin);
         TlvFilesRecord R = this->Row("pal_16x15.mp4");
+        R.CropTop = R.CropBottom = 40;
         TfrmCrop& D = OpenCrop(R);
         QApplication::setActiveWindow(&D);
         auto* Spin = D.findChild<QSpinBox*>(Row.Spin);
@@ -671,7 +675,8 @@ TEST_F(TrimCropDialogs, FieldsAgreeAfterEveryMessageAndTypedBordersAreTaken) {
         EXPECT_EQ(Spin->value(), Row.Value);
         EXPECT_EQ(D.RectTracker->geometry(), Row.Tracker.translated(D.X0(), D.Y0()));
         EXPECT_EQ(D.lblSourceCrop->text().toStdString(), Row.Source);
-        D.reject();
+        QTest::mouseClick(D.btnOk, Qt::LeftButton);
+        EXPECT_EQ(std::vector<int>({R.CropTop, R.CropBottom, R.CropLeft, R.CropRight}), Row.Stored);
     }
 }
 
