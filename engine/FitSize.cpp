@@ -19,6 +19,7 @@
 #include "common/Text.h"
 #include "engine/EngineState.h"
 #include "engine/FFmpeg.h"
+#include "engine/OutputTarget.h"
 #include "engine/Transcode.h"
 
 namespace {
@@ -67,11 +68,42 @@ TPassKind PassKind(const AVCodecContext* C) {
     const char* Name = C->codec ? C->codec->name : "";
     if (strcmp(Name, "libx264") == 0) return pkX264;
     if (strcmp(Name, "libx265") == 0) return pkX265;
-    static const char* const Flagged[] = {"libvpx", "libvpx-vp9", "mpeg4", "libxvid", "mpeg1video", "mpeg2video",
+    static const char* const Flagged[] = {"libvpx", "libvpx-vp9", "mpeg4", "mpeg1video", "mpeg2video",
                                           "msmpeg4", "msmpeg4v2", "h263", "h263p", "flv", "wmv1", "wmv2"};
     for (const char* F : Flagged)
         if (strcmp(Name, F) == 0) return pkFlags;
     return pkNone;
+}
+
+// The bits of a first pass of the library's own MPEG encoders that no rate
+// can save (motion vectors and headers, "mv:" and "misc:" of each picture's
+// entry), summed over the pass logs in AFolder. Their second pass refuses a
+// rate below them, and this library's version then frees its rate
+// expression twice: the rate is checked here first.
+int64_t FixedBits(const std::string& AFolder) {
+    int64_t Bits = 0;
+    DIR* Folder = opendir(AFolder.c_str());
+    if (!Folder) return 0;
+    while (dirent* Entry = readdir(Folder)) {
+        const std::string Name = Entry->d_name;
+        if (Name.rfind("pass-", 0) != 0 || Name.size() < 4 || Name.compare(Name.size() - 4, 4, ".log") != 0) continue;
+        FILE* In = fopen((AFolder + "/" + Name).c_str(), "r");
+        if (!In) continue;
+        std::string Text;
+        char Buffer[4096];
+        for (size_t Read; (Read = fread(Buffer, 1, sizeof Buffer, In)) > 0;) Text.append(Buffer, Read);
+        fclose(In);
+        for (const char* Key : {" mv:", " misc:"})
+            for (size_t At = Text.find(Key); At != std::string::npos; At = Text.find(Key, At + 1))
+                Bits += strtoll(Text.c_str() + At + strlen(Key), nullptr, 10);
+    }
+    closedir(Folder);
+    return Bits;
+}
+
+bool MpegRateControl(const AVCodecContext* C) {
+    const char* Name = C->codec ? C->codec->name : "";
+    return PassKind(C) == pkFlags && strncmp(Name, "libvpx", 6) != 0;
 }
 
 std::string Megabytes(int64_t Bytes) { return StrFormat("%.3f MB", double(Bytes) / 1e6); }
@@ -169,35 +201,86 @@ void TCustomFFmpeg::RunFitted() {
             FormatDuration(int64_t(Seconds * 1e6)).c_str(), Megabytes(Target).c_str(), double(Sound) * 8 / Seconds / 1000,
             Megabytes(Others).c_str()));
 
+    const int64_t Fixed = FixedBits(Folder.Path());
+    struct TTry {
+        int64_t Rate = 0, Bytes = 0;
+    } Low, High;
+    // A finished second pass under the size, kept until a better one
+    // comes or it is given its name; removed on any other way out.
+    struct TKept {
+        TOutputTarget Target;
+        int64_t Bytes = 0;
+        void Replace(const TOutputTarget& ANew, int64_t ABytes) {
+            if (Target.Handle >= 0) DiscardOutputTarget(Target);
+            Target = ANew;
+            Bytes = ABytes;
+        }
+        ~TKept() {
+            if (Target.Handle >= 0) DiscardOutputTarget(Target);
+        }
+    } Kept;
     FitPass = 2;
     for (int Attempt = 0;; ++Attempt) {
         OnPrepare(this);
         SetUpPass(2, Rate);
+        for (unsigned k = 0; k < S.OutputFiles[0]->nb_streams && k < MAX_STREAMS; ++k) {
+            const AVCodecContext* C = S.OutputStreams[0][k].Codec;
+            if (!C || C->codec_type != AVMEDIA_TYPE_VIDEO || !MpegRateControl(C)) continue;
+            if (double(C->bit_rate) * Seconds < 1.02 * double(Fixed))
+                throw FFMpegException(StrFormat(
+                    "Cannot fit %s in %s with this encoder: its picture takes at least %.0f kbit/s, and the size "
+                    "leaves %.0f kbit/s",
+                    FormatDuration(int64_t(Seconds * 1e6)).c_str(), Megabytes(Target).c_str(),
+                    double(Fixed) / Seconds / 1000 * 1.02, double(C->bit_rate) / 1000));
+        }
         Log(1, StrFormat("Pass 2 of 2: the picture at %.1f kbit/s for a file of %s%s", double(Rate) / 1000,
                          Megabytes(Target).c_str(), Attempt > 0 ? ", again" : ""));
         TTranscoder(*this).Run();
         const int64_t Bytes = OutputBytes();
         // A stopped job keeps what it wrote, as every job does.
         if (StopRequested || Bytes < 0) return;
-        if (Bytes <= Target && Bytes >= Target * Floor) return;
+        if (Bytes <= Target && Bytes >= Target * Floor) return;  // the kept one goes with Kept
         const int64_t Picture = S.VideoSize;
-        if (Attempt >= Corrections || Picture <= 0) {
-            if (Bytes <= Target) {
-                Log(0, StrFormat("The file takes %s of the %s it may take", Megabytes(Bytes).c_str(),
-                                 Megabytes(Target).c_str()));
-                return;
-            }
+        const bool Over = Bytes > Target;
+        if (Over) {
+            High = {Rate, Bytes};
             Discard();
-            throw FFMpegException(StrFormat("The file came out at %s, over the size to fit of %s",
-                                            Megabytes(Bytes).c_str(), Megabytes(Target).c_str()));
+        } else {
+            Low = {Rate, Bytes};
+            // The fullest file under the size so far is kept aside, in
+            // case no later pass lands closer.
+            if (Bytes > Kept.Bytes) {
+                Kept.Replace(S.OutputTargets[0], Bytes);
+                S.OutputTargets[0] = TOutputTarget();
+                S.OutputComplete[0] = false;
+                ClearJob();
+            } else {
+                Discard();
+            }
         }
-        // The encoder's own miss scales the rate; what the rest takes is
-        // as measured in this pass.
-        const double Wanted = Target * Aim - double(Bytes - Picture);
-        int64_t Next = int64_t(double(Rate) * Wanted / double(Picture));
-        if (Next < 1000) Next = 1000;
+        if (Attempt >= Corrections || Picture <= 0) break;
+        // Between a rate that came out under and one that came out over,
+        // the next lies on the line through both; with one side known,
+        // the encoder's miss scales the rate.
+        const double Wanted = Target * Aim;
+        int64_t Next;
+        if (Low.Rate > 0 && High.Rate > 0 && High.Bytes > Low.Bytes)
+            Next = Low.Rate + int64_t(double(High.Rate - Low.Rate) * (Wanted - double(Low.Bytes)) /
+                                      double(High.Bytes - Low.Bytes));
+        else
+            Next = int64_t(double(Rate) * (Wanted - double(Bytes - Picture)) / double(Picture));
         Log(1, StrFormat("The file came out at %s; encoding it again", Megabytes(Bytes).c_str()));
-        Rate = Next;
-        Discard();
+        Rate = std::max<int64_t>(Next, 1000);
     }
+    if (Kept.Bytes <= 0)
+        throw FFMpegException(StrFormat("The file came out at %s, over the size to fit of %s",
+                                        Megabytes(High.Bytes).c_str(), Megabytes(Target).c_str()));
+    if (Kept.Bytes < Target * Floor)
+        Log(0, StrFormat("The file takes %s of the %s it may take", Megabytes(Kept.Bytes).c_str(),
+                         Megabytes(Target).c_str()));
+    const std::string Given = CommitOutputTarget(Kept.Target);
+    Kept.Bytes = 0;
+    if (Given.empty())
+        throw FFMpegException(StrFormat("Could not name the finished file: %s", strerror(errno)));
+    if (!OutputFileNames.empty()) OutputFileNames[0] = Given;
 }
