@@ -210,8 +210,8 @@ void TfrmSettings::CreateControls() {
         Sizes->setLocale(QLocale::c());
         edtFitSize->setValidator(Sizes);
         edtFitSize->setPlaceholderText("any size");
-        edtFitSize->setToolTip("The file is made at most this size (1 MB = 1,000,000 bytes), in two passes; "
-                               "empty for no limit");
+        edtFitSize->setToolTip("The file is made at most this size (1 MB = 1,000,000 bytes), at the bit rate "
+                               "that fills it, in two passes; constant quality gives way to it. Empty for no limit.");
         edtFitSize->setMaximumWidth(edtFitSize->fontMetrics().horizontalAdvance("0000.000") + 16);
         lblFitSize->setBuddy(edtFitSize);
         lblFitSizeUnit = new QLabel("MB", grpVideo);
