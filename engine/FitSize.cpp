@@ -219,6 +219,7 @@ void TCustomFFmpeg::RunFitted() {
             if (Target.Handle >= 0) DiscardOutputTarget(Target);
         }
     } Kept;
+    bool Saturated = false;
     FitPass = 2;
     for (int Attempt = 0;; ++Attempt) {
         OnPrepare(this);
@@ -246,6 +247,9 @@ void TCustomFFmpeg::RunFitted() {
             High = {Rate, Bytes};
             Discard();
         } else {
+            // A picture that takes no more at a higher rate is all the
+            // encoder can spend on it: asking again changes nothing.
+            Saturated = Low.Rate > 0 && Rate > Low.Rate && double(Bytes) <= double(Low.Bytes) * 1.005;
             Low = {Rate, Bytes};
             // The fullest file under the size so far is kept aside, in
             // case no later pass lands closer.
@@ -258,7 +262,7 @@ void TCustomFFmpeg::RunFitted() {
                 Discard();
             }
         }
-        if (Attempt >= Corrections || Picture <= 0) break;
+        if (Attempt >= Corrections || Picture <= 0 || Saturated) break;
         // Between a rate that came out under and one that came out over,
         // the next lies on the line through both; with one side known,
         // the encoder's miss scales the rate.
