@@ -205,6 +205,8 @@ void DropExtra(TOutputOptions& Output, const std::string& Name) {
 // first pass and corrects the rate. The peak rate of a device stays; a
 // quality ceiling does not, since the size is what the user asked for.
 void ApplyFitSize(int64_t Bytes, const TSourcePicture& Source, const TInputOptions& Input, TOutputOptions& Output) {
+    if (Source.Width <= 0 || Source.Height <= 0)
+        throw EFitSizeError("The file has no picture, and a size to fit sets the picture's rate");
     int64_t Length = Output.Duration > 0 ? Output.Duration : -1;
     if (Length <= 0 && Source.DurationMs > 0) Length = Source.DurationMs - std::max(Input.StartTime, 0);
     const bool Sound = Source.Sound && !Output.DisableAudio;

@@ -68,6 +68,7 @@ TEST_F(FitSize, RunsThatCannotFitSayWhyAndWriteNothing) {
         std::vector<std::string> Arguments;
         int Status;
         std::vector<std::string> Reason;  // parts of the message
+        const char* Source = "fit16.mp4";
     };
     const TRow Rows[] = {
         // 16 s of sound at 128 kbit/s are 0.256 MB.
@@ -77,12 +78,14 @@ TEST_F(FitSize, RunsThatCannotFitSayWhyAndWriteNothing) {
         {{"-p", "46", "--fit-size", "1"}, 2, {"--fit-size", "profile 46", "sound only"}},
         {{"-p", "44", "--fit-size", "1,5"}, 2, {"--fit-size", "1,5"}},
         {{"-p", "44", "--fit-size", "0"}, 2, {"--fit-size"}},
+        // A file without a picture has no rate to set.
+        {{"-p", "44", "--fit-size", "0.3"}, 1, {"no picture"}, "tone.wav"},
     };
     int Case = 0;
     for (const TRow& R : Rows) {
         const fs::path Out = Folder / ("out" + std::to_string(Case++));
         std::vector<std::string> A = R.Arguments;
-        A.insert(A.end(), {"-q", "-o", Out.string(), MediaPath("fit16.mp4")});
+        A.insert(A.end(), {"-q", "-o", Out.string(), MediaPath(R.Source)});
         std::string Err;
         EXPECT_EQ(RunToEnd(Folder, "run", Args(A), nullptr, &Err), R.Status) << Err;
         for (const std::string& Part : R.Reason) EXPECT_NE(Err.find(Part), std::string::npos) << Part << " in " << Err;
