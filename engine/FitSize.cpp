@@ -139,8 +139,7 @@ void TCustomFFmpeg::RunFitted() {
         const std::string Log = Folder.Path() + "/pass";
         Settings.passlogfile = Log;
         C->bit_rate = ARate;
-        // The peak rate of a device stays; a lower one than the average
-        // would only make the encoder miss the size.
+        // A device's peak rate stays: the average never goes above it.
         if (C->rc_max_rate > 0 && C->rc_max_rate < ARate) C->bit_rate = C->rc_max_rate;
         C->flags &= ~(AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2);
         switch (PassKind(C)) {
