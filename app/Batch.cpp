@@ -82,6 +82,10 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
         BuildOutputOptions(FFiles, Record, FProfile, Output, Probe, Input);
         FReason = UnsuitableReason(Output, Probe);
         if (FReason.empty() && OnRow) OnRow(Row, Probe, Input, Output);
+    } catch (const EFitSizeError& E) {
+        // The file's own length or sound cannot meet the size: this file
+        // is refused, the batch goes on.
+        FReason = E.what();
     } catch (...) {
         Probe.CloseFile();
         throw;

@@ -6,6 +6,7 @@
 
 #include "app/Profiles.h"
 #include "common/IniFile.h"
+#include "common/MediaText.h"
 #include "common/Numbers.h"
 #include "common/Text.h"
 #include "probe/AVProbe.h"
@@ -212,6 +213,40 @@ void MoveToH263Size(int& Wt, int& Ht) {
 void AddExtra(TOutputOptions& Output, const std::string& Line) {
     if (!Output.ExtraOptions.empty()) Output.ExtraOptions += '\n';
     Output.ExtraOptions += Line;
+}
+
+std::string MegabyteText(double Bytes) { return StrFormat("%.3f MB", Bytes / double(BytesPerMB)); }
+
+// Removes the "Name=..." lines of an extra-options text.
+void DropExtra(TOutputOptions& Output, const std::string& Name) {
+    std::string Kept, Text = Output.ExtraOptions;
+    while (!Text.empty()) {
+        std::string Line = SplitHead(Text, "\n", true);
+        if (Line.rfind(Name + "=", 0) == 0) continue;
+        if (!Kept.empty()) Kept += '\n';
+        Kept += Line;
+    }
+    Output.ExtraOptions = Kept;
+}
+
+// A size to fit: the picture's rate from the (trimmed) length and the
+// sound's rate, encoded in two passes by the engine, which measures the
+// first pass and corrects the rate. The peak rate of a device stays; a
+// quality ceiling does not, since the size is what the user asked for.
+void ApplyFitSize(int64_t Bytes, const TSourcePicture& Source, const TInputOptions& Input, TOutputOptions& Output) {
+    if (Source.Width <= 0 || Source.Height <= 0)
+        throw EFitSizeError("The file has no picture, and a size to fit sets the picture's rate");
+    int64_t Length = Output.Duration > 0 ? Output.Duration : -1;
+    if (Length <= 0 && Source.DurationMs > 0) Length = Source.DurationMs - std::max(Input.StartTime, 0);
+    const bool Sound = Source.Sound && !Output.DisableAudio;
+    // A sound rate the profile leaves open is measured by the first pass.
+    const int64_t AudioBits = Sound && Output.AudioBitRate > 0 ? Output.AudioBitRate : 0;
+    const int64_t Rate = FitVideoBitRate(Bytes, Length, AudioBits);
+    Output.VideoBitRate = static_cast<int>(std::min<int64_t>(Rate, INT32_MAX));
+    if (Output.VideoMaxRate > 0 && Output.VideoMaxRate < Output.VideoBitRate) Output.VideoBitRate = Output.VideoMaxRate;
+    DropExtra(Output, "qmax");
+    DropExtra(Output, "crf");
+    AddExtra(Output, "fitsize=" + std::to_string(Bytes));
 }
 
 // Encoder lines a device needs beyond the user's choices ("H264Options" or
@@ -437,6 +472,40 @@ int H265LevelFor(int Width, int Height, double Fps, int PeakBits, int& MaxRate, 
     return 0;
 }
 
+int64_t FitSizeBytes(const std::string& Text) {
+    const std::string Value = Trim(Text);
+    if (Value.empty()) return 0;
+    double MB = 0;
+    try {
+        MB = StrToFloat(Value);
+    } catch (const EConvertError&) {
+        throw EFitSizeError("\"" + Value + "\" is not a size in MB");
+    }
+    // Up to a terabyte; beyond it the number is a slip of the keyboard.
+    if (!(MB > 0) || MB > 1e6) throw EFitSizeError("\"" + Value + "\" is not a size in MB");
+    return std::max<int64_t>(1, std::llround(MB * double(BytesPerMB)));
+}
+
+int64_t FitVideoBitRate(int64_t Bytes, int64_t LengthMs, int64_t AudioBits) {
+    if (LengthMs <= 0)
+        throw EFitSizeError("The file's length is unknown, so no rate can fit it in " + MegabyteText(double(Bytes)));
+    const double Seconds = double(LengthMs) / 1000.0;
+    const double Sound = double(std::max<int64_t>(AudioBits, 0)) * Seconds / 8.0;
+    // The container's share: its index grows with the length, its header
+    // is about the same for every file.
+    const double Container = 0.02 * double(Bytes) + 2048.0;
+    const double Room = 0.985 * double(Bytes) - Container - Sound;
+    const int64_t Rate = static_cast<int64_t>(std::floor(Room * 8.0 / Seconds));
+    if (Rate < 1000) {
+        const std::string Length = FormatDuration(LengthMs * 1000);
+        throw EFitSizeError(StrFormat("%s cannot fit in %s: the sound alone at %lld kbit/s takes %s%s", Length.c_str(),
+                                      MegabyteText(double(Bytes)).c_str(), static_cast<long long>(AudioBits / 1000),
+                                      MegabyteText(Sound).c_str(),
+                                      Sound >= double(Bytes) ? "" : ", leaving no room for the picture"));
+    }
+    return Rate;
+}
+
 int H264QuantiserForQscale(int Qscale) {
     if (Qscale <= 0) return 51;
     int Qp = static_cast<int>(std::lround(12.0 + 6.0 * std::log2(static_cast<double>(Qscale))));
@@ -451,6 +520,8 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
 
     std::string Encoder = Settings.ReadString(S, "paraVideoEncoder", "");
     if (Trim(Encoder).empty()) {
+        if (Files.FitSizeMB > 0)
+            throw EFitSizeError("A size to fit is for profiles with a picture; this profile makes sound only");
         // Audio only: the job reads no video at all.
         ReadAudio(Settings, S, Output, true);
         ReadAudioQuality(Settings, Format, S, Output);
@@ -477,10 +548,17 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     // Constant quality replaces the bit rate; the peak rate and buffer of
     // the profile still cap it where the encoder honours them.
     const TQualityScale* Scale = QualityScaleFor(Encoder);
-    const bool ConstantQuality = Scale && ProfileValue(Settings, Format, S, "paraRateMode", "bitrate") == "quality";
+    // A size to fit takes a bit rate, whatever the profile's mode.
+    const int64_t FitBytes = Files.FitSizeMB > 0
+                                 ? std::llround(Files.FitSizeMB * double(BytesPerMB))
+                                 : FitSizeBytes(Settings.ReadString(S, "paraFitSize", ""));
+    const bool ConstantQuality = Scale && FitBytes <= 0 &&
+                                 ProfileValue(Settings, Format, S, "paraRateMode", "bitrate") == "quality";
     std::string BitRate = Settings.ReadString(S, "paraVideoBitRate", "512");
     if (ConstantQuality)
         Output.VideoBitRate = -1;
+    else if (FitBytes > 0 && Trim(BitRate).empty())
+        Output.VideoBitRate = -1;  // set by the size below
     else if (BitRate != AsSource)
         Output.VideoBitRate = KbitToBits(IntValue(Settings, S, "paraVideoBitRate", BitRate));
     else
@@ -653,8 +731,11 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         // The level follows the picture; the peak rate yields to the level.
         const bool High = Format.ReadString(S, "H264Profile", "") == "high";
         int MaxRate = 0, Buffer = 0;
-        int Level = Encoder == "libx264" ? H264LevelFor(Width, Height, Fps, 0, High, MaxRate, Buffer)
-                                         : H265LevelFor(Width, Height, Fps, 0, MaxRate, Buffer);
+        // A size to fit may need any rate up to the profile's peak: the
+        // level admits that peak, not only the picture.
+        const int Peak = FitBytes > 0 ? std::max(Output.VideoMaxRate, 0) : 0;
+        int Level = Encoder == "libx264" ? H264LevelFor(Width, Height, Fps, Peak, High, MaxRate, Buffer)
+                                         : H265LevelFor(Width, Height, Fps, Peak, MaxRate, Buffer);
         if (Level > 0) {
             // The level's own limits bound the peak rate and buffer.
             if (Output.VideoMaxRate > MaxRate) Output.VideoMaxRate = MaxRate;
@@ -669,6 +750,7 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     ReadAudio(Settings, S, Output, false);
     ReadAudioQuality(Settings, Format, S, Output);
     Output.PadColor = 0;
+    if (FitBytes > 0) ApplyFitSize(FitBytes, Source, Input, Output);
 }
 
 namespace {
@@ -726,5 +808,8 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         Source.VideoBitRate = Info.BitRate;
         ReadStreamShape(Probe, Source);
     }
+    if (const AVFormatContext* Context = Probe.Context(); Context && Context->duration > 0)
+        Source.DurationMs = Context->duration / 1000;
+    Source.Sound = Probe.AudioStreamCount() > 0;
     BuildOutputOptions(Files, Row, ProfileIndex, Output, Source, Input);
 }

@@ -462,6 +462,14 @@ int TBatch::Run() {
     try {
         const TProfileSettings Checked = ProfileSettings(Files.SettingsIni, Profile);
         if (!Checked.Warning.empty()) Say(stderr, "tarnconv: " + Checked.Warning);
+        if (FOptions.FitSizeMB > 0) {
+            if (Trim(Checked.Settings.ReadString(ProfileSection(Profile), "paraVideoEncoder", "")).empty()) {
+                Say(stderr, StrFormat("tarnconv: --fit-size is for profiles with a picture; profile %d makes sound only",
+                                      Profile));
+                return 2;
+            }
+            Files.FitSizeMB = FOptions.FitSizeMB;
+        }
     } catch (const EProfileError& E) {
         Say(stderr, std::string("tarnconv: ") + E.what());
         return 1;

@@ -69,6 +69,7 @@ void TTranscoder::ReportProgress(bool AIsLast) {
         if (StreamTime > 0 && StreamTime < Time) Time = StreamTime;
     }
     if (Time < 0.01) Time = 0.01;
+    if (AIsLast && Time < 1e9) State.OutputSeconds = Time;
 
     if (E.OnProgress || S.v > 0 || AIsLast) {
         const double BitRate = double(TotalSize) * 8 / Time / 1000;
@@ -76,7 +77,10 @@ void TTranscoder::ReportProgress(bool AIsLast) {
         if (S.v > 1) Text += StrFormat(" dup=%d drop=%d", State.FramesDuplicated, State.FramesDropped);
         if (E.OnProgress) {
             // Before any stream has a time the duration says 0, not 1e10 s.
-            const int Milliseconds = Time >= 1e9 ? 0 : int(Time * 1000);
+            int Milliseconds = Time >= 1e9 ? 0 : int(Time * 1000);
+            // Two passes share one bar: the first fills its first half.
+            if (E.FitPass > 0 && E.TotalDuration > 0)
+                Milliseconds = (E.FitPass == 1 ? 0 : E.TotalDuration / 2) + std::min(Milliseconds, E.TotalDuration) / 2;
             E.OnProgress(&E, FrameNumber, Fps, Milliseconds, Q, float(BitRate), TotalSize, E.TotalDuration);
         } else if (S.v >= 0 && E.OnLog) {
             E.Log(1, Text);
