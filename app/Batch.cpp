@@ -90,7 +90,12 @@ public:
             Output.CropRight = Record.CropRight;
         }
         if (Record.TrimLength > 0) Output.Duration = Record.TrimLength;
-        BuildOutputOptions(FShared->Files, Record, FShared->Profile, Output, Probe, Input);
+        try {
+            BuildOutputOptions(FShared->Files, Record, FShared->Profile, Output, Probe, Input);
+        } catch (const EFitSizeError& E) {
+            // The file's own length or sound cannot meet the size.
+            FShared->Refuse(Job, baNotSuitable, E.what());
+        }
         if (std::string Reason = UnsuitableReason(Output, Probe); !Reason.empty())
             FShared->Refuse(Job, baNotSuitable, Reason);
         std::function<void(int, TAVProbe&, TInputOptions&, TOutputOptions&)> OnRow;
@@ -146,7 +151,11 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
             TOutputOptions Output;
             InitInputOptions(Input);
             InitOutputOptions(Output);
-            BuildOutputOptions(FShared->Files, TlvFilesRecord(), FProfile, Output, Source, Input);
+            try {
+                BuildOutputOptions(FShared->Files, TlvFilesRecord(), FProfile, Output, Source, Input);
+            } catch (const EFitSizeError&) {
+                // A size to fit is judged on each file as its job starts.
+            }
         }
         FProfileChecked = true;
     }
@@ -154,6 +163,11 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
         return FNames.count(std::hash<std::string>()(N)) > 0;
     });
     FLastOutput = Name;
+    // A name the file system cannot hold is known now, without the file.
+    if (OutputNameTooLong(Name)) {
+        FReason = "file name too long";
+        return baNotWritable;
+    }
     {
         std::lock_guard<std::mutex> Guard(FShared->Lock);
         FShared->OnRow = OnRow;

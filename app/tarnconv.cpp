@@ -87,7 +87,7 @@ public:
 
     void Print(FILE* Stream, const std::string& Text) {
         Erase();
-        std::fprintf(Stream, "%s\n", Text.c_str());
+        std::fprintf(Stream, "%s\n", TerminalText(Text, true).c_str());
         std::fflush(Stream);
         Draw();
     }
@@ -178,14 +178,14 @@ std::string FolderRefusal(const std::string& Folder) {
 std::string RefusalLine(TBatchAddResult Kind, const std::string& Input, const std::string& Output,
                         const std::string& Reason) {
     switch (Kind) {
-        case baNotWritable: return "tarnconv: cannot write " + Output + ": " + OneLine(Reason);
-        case baNotSuitable: return "tarnconv: cannot convert " + Input + ": " + Reason;
-        default: return "tarnconv: cannot open " + Input + ": " + OneLine(Reason);
+        case baNotWritable: return "tarnconv: cannot write " + TerminalText(Output) + ": " + OneLine(Reason);
+        case baNotSuitable: return "tarnconv: cannot convert " + TerminalText(Input) + ": " + Reason;
+        default: return "tarnconv: cannot open " + TerminalText(Input) + ": " + OneLine(Reason);
     }
 }
 
 void Say(FILE* Stream, const std::string& Text) {
-    std::fprintf(Stream, "%s\n", Text.c_str());
+    std::fprintf(Stream, "%s\n", TerminalText(Text, true).c_str());
     std::fflush(Stream);
 }
 
@@ -217,6 +217,9 @@ int TBatch::ShowInfo() {
     }
     std::string Text = Probe.GetInfoText();
     Text.erase(std::remove(Text.begin(), Text.end(), '\r'), Text.end());
+    // The file's name and its tags are the file's own: no control character
+    // of theirs reaches the terminal.
+    Text = TerminalText(Text, true);
     std::printf("%s%s", Text.c_str(), !Text.empty() && Text.back() != '\n' ? "\n" : "");
     Probe.CloseFile();
     return 0;
@@ -334,7 +337,7 @@ TJobProgress TBatch::Progress(int Index) const {
     P.Size = J.Size;
     P.Speed = J.Meter.Speed();
     P.TimeLeftMs = J.Meter.TimeLeftMs(J.TotalMs - J.CurrentMs);
-    P.Name = JobName(Index);
+    P.Name = TerminalText(JobName(Index));
     P.Finished = J.Finished;
     return P;
 }
@@ -363,16 +366,16 @@ void TBatch::Report(bool Final) {
             if (J.Refused != baAdded)
                 FConsole.Print(stderr, RefusalLine(J.Refused, J.Input, J.Output, J.Message));
             else if (J.Failed)
-                FConsole.Print(stderr, StrFormat("[%d/%d] failed: %s: %s", I + 1, Count, J.Input.c_str(),
+                FConsole.Print(stderr, StrFormat("[%d/%d] failed: %s: %s", I + 1, Count, TerminalText(J.Input).c_str(),
                                                  OneLine(J.Message).c_str()));
             else if (J.Finished)
-                FConsole.Print(stdout, StrFormat("[%d/%d] done: %s%s", I + 1, Count, J.Output.c_str(),
+                FConsole.Print(stdout, StrFormat("[%d/%d] done: %s%s", I + 1, Count, TerminalText(J.Output).c_str(),
                                                  J.LeftOut.empty() ? "" : (" (" + J.LeftOut + ")").c_str()));
             else if (J.Written)
-                FConsole.Print(stdout, StrFormat("[%d/%d] stopped: %s", I + 1, Count, J.Output.c_str()));
+                FConsole.Print(stdout, StrFormat("[%d/%d] stopped: %s", I + 1, Count, TerminalText(J.Output).c_str()));
             else
                 FConsole.Print(stdout, StrFormat("[%d/%d] stopped before anything was written: %s", I + 1, Count,
-                                                 J.Input.c_str()));
+                                                 TerminalText(J.Input).c_str()));
             continue;
         }
         if (!J.Started || J.Ended || FOptions.Quiet) continue;
@@ -468,6 +471,14 @@ int TBatch::Run() {
     try {
         const TProfileSettings Checked = ProfileSettings(Files.SettingsIni, Profile);
         if (!Checked.Warning.empty()) Say(stderr, "tarnconv: " + Checked.Warning);
+        if (FOptions.FitSizeMB > 0) {
+            if (Trim(Checked.Settings.ReadString(ProfileSection(Profile), "paraVideoEncoder", "")).empty()) {
+                Say(stderr, StrFormat("tarnconv: --fit-size is for profiles with a picture; profile %d makes sound only",
+                                      Profile));
+                return 2;
+            }
+            Files.FitSizeMB = FOptions.FitSizeMB;
+        }
     } catch (const EProfileError& E) {
         Say(stderr, std::string("tarnconv: ") + E.what());
         return 1;
@@ -475,16 +486,24 @@ int TBatch::Run() {
     std::string Folder;
     if (!FOptions.OutputDir.empty()) {
         Folder = FOptions.OutputDir;
-        if (!ForceFolders(Folder)) {
-            Say(stderr, "tarnconv: cannot create output directory " + Folder);
+        if (std::string Reason; !ForceFolders(Folder, &Reason)) {
+            Say(stderr, "tarnconv: cannot create output directory " + TerminalText(Folder) + ": " + Reason);
             return 1;
         }
-        if (Folder.back() != '/') Folder += '/';
     } else {
-        Folder = EnsureFolder(Files.SettingsIni, SettingsKeys::OutputDir);
+        // The stored folder is the user's choice: no other folder is put in
+        // its place (a disk that is not plugged in), and the setting stays.
+        Folder = Settings.OutputDir();
+        if (Trim(Folder).empty()) Folder = DefaultOutputFolder();
+        if (std::string Reason; !ForceFolders(Folder, &Reason)) {
+            Say(stderr, "tarnconv: cannot create the stored output directory " + TerminalText(Folder) + ": " + Reason +
+                            "; choose another with -o");
+            return 1;
+        }
     }
+    if (Folder.back() != '/') Folder += '/';
     if (std::string Reason = FolderRefusal(Folder); !Reason.empty()) {
-        Say(stderr, "tarnconv: cannot write to output directory " + Folder + ": " + Reason);
+        Say(stderr, "tarnconv: cannot write to output directory " + TerminalText(Folder) + ": " + Reason);
         return 1;
     }
 
@@ -524,8 +543,8 @@ int TBatch::Run() {
         Report(true);
     }
     for (size_t I = 0; I < FJobs.size(); ++I)
-        Say(stdout, StrFormat("[%zu/%zu] %s -> %s", I + 1, FJobs.size(), FJobs[I].Input.c_str(),
-                              FJobs[I].Output.c_str()));
+        Say(stdout, StrFormat("[%zu/%zu] %s -> %s", I + 1, FJobs.size(), TerminalText(FJobs[I].Input).c_str(),
+                              TerminalText(FJobs[I].Output).c_str()));
 
     const bool Started = !FJobs.empty() && !Interrupted;
     if (Started) {
@@ -566,7 +585,7 @@ int TBatch::Run() {
     if (FUnsuitable) Summary += StrFormat(", %d not suited to the profile", FUnsuitable);
     if (Stopped) Summary += StrFormat(", %d stopped", Stopped);
     if (FNotQueued) Summary += StrFormat(", %d not converted", FNotQueued);
-    Say(stdout, Summary + (Finished ? " into " + Folder : std::string()));
+    Say(stdout, Summary + (Finished ? " into " + TerminalText(Folder) : std::string()));
     FConverter.ClearJobs();
     SetMessageFunction({});
     if (Interrupted) return 130;
@@ -580,7 +599,7 @@ int main(int argc, char** argv) {
     try {
         Options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const EUsageError& E) {
-        std::fprintf(stderr, "tarnconv: %s\nTry 'tarnconv --help'.\n", E.what());
+        std::fprintf(stderr, "tarnconv: %s\nTry 'tarnconv --help'.\n", TerminalText(E.what()).c_str());
         return 2;
     }
     TBatch Batch(Options);

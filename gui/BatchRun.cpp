@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <unordered_map>
 
 #include "app/ConsoleProgress.h"
 #include "app/GlobalUnit.h"
@@ -21,6 +22,7 @@
 #include "gui/FileList.h"
 #include "widgets/BitmapLock.h"
 #include "widgets/Platform.h"
+#include "widgets/PreviewPlayer.h"
 
 // What the converter's worker threads share with the run: the captured
 // frame and the pace of the live picture.
@@ -40,6 +42,29 @@ struct TBatchShared {
     }
     // True when a picture is due now; the caller then hands one over.
     bool PictureDue();
+    // How each job's pictures are shown: the list row of each job, set
+    // before the jobs start, and each row's shape, learnt as its job
+    // starts. The captured frame takes the shape of the job it came from.
+    void SetJobRows(std::vector<int> Rows) {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        FJobRows = std::move(Rows);
+        FShapes.clear();
+        FFrameShape = TPictureShape{};
+    }
+    void SetShape(int Row, TPictureShape Shape) {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        FShapes[Row] = Shape;
+    }
+    void TakeShapeOf(int Job) {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        FFrameShape = TPictureShape{};
+        if (Job < 0 || Job >= static_cast<int>(FJobRows.size())) return;
+        if (auto Shape = FShapes.find(FJobRows[size_t(Job)]); Shape != FShapes.end()) FFrameShape = Shape->second;
+    }
+    TPictureShape FrameShape() {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        return FFrameShape;
+    }
 
     std::atomic<bool> LivePicture{true};
     std::atomic<int64_t> LastPictureMs{INT64_MIN / 2};
@@ -59,6 +84,9 @@ private:
     std::mutex FrameLock;
     std::shared_ptr<TBitmap> FFrame;
     std::shared_ptr<TBatchBuilder> FBuilder;
+    std::vector<int> FJobRows;
+    std::unordered_map<int, TPictureShape> FShapes;  // by row
+    TPictureShape FFrameShape;
 };
 
 namespace {
@@ -108,7 +136,13 @@ TBatchRun::TBatchRun(TVxAVConverter& Converter, TFilesModel& Rows, const TButton
     FConverter.OnBeforeHook = [Shared](int, int64_t, THookAction& AHookAction) {
         AHookAction = Shared->LivePicture && Shared->PictureDue() ? haContinue : haIgnore;
     };
-    FConverter.OnCustomHook = [Shared](int, TBitmap* ABitmap, int, int64_t, bool& AUpdate, bool&) {
+    FConverter.OnCustomHook = [Shared](int AIndex, TBitmap* ABitmap, int, int64_t, bool& AUpdate, bool&) {
+        // The picture and its shape change together: the dialog reads both
+        // under the picture's lock.
+        std::shared_ptr<TBitmap> Frame = Shared->Frame();
+        if (!Frame) return;
+        TBitmapLock Guard(*Frame);
+        Shared->TakeShapeOf(AIndex);
         VxAVCCustomHook(*Shared, ABitmap, AUpdate);
     };
 }
@@ -120,6 +154,7 @@ TBatchRun::~TBatchRun() {
     if (FProgress) {
         FProgress->OnPause = FProgress->OnResume = FProgress->OnStop = nullptr;
         FProgress->CapturedFrame = nullptr;
+        FProgress->CapturedShape = nullptr;
     }
     ReleaseSleepLock();
 }
@@ -233,6 +268,10 @@ TfrmProgress* TBatchRun::ProgressDialog() {
             auto S = Shared.lock();
             return S ? S->Frame() : nullptr;
         };
+        FProgress->CapturedShape = [Shared]() -> TPictureShape {
+            auto S = Shared.lock();
+            return S ? S->FrameShape() : TPictureShape{};
+        };
     }
     FProgress->SettingsIni = FSettingsIni;
     return FProgress;
@@ -296,7 +335,8 @@ bool TBatchRun::QueueJobs(int Profile) {
         std::make_shared<TBatchBuilder>(FConverter, TProfileFiles{FSettingsIni, FFormatIni}, Profile, Folder, Ext);
     std::shared_ptr<TBatchShared> Shared = FShared;
     // On the job's thread as it starts.
-    Builder->OnRow = [Shared](int, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
+    Builder->OnRow = [Shared](int Row, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
+        if (Probe.VideoStreamCount() > 0) Shared->SetShape(Row, ShapeOf(Probe, Probe.FirstVideoStream()));
         // Copied streams are not decoded, so they have no pictures to show.
         const bool Pictures = Probe.VideoStreamCount() > 0 && !Output.DisableVideo && Output.VideoCodec != "copy";
         Output.CustomHook = Pictures && Shared->LivePicture;
@@ -327,6 +367,13 @@ bool TBatchRun::QueueJobs(int Profile) {
         return false;
     }
     FJobs = Builder->Jobs();
+    std::vector<int> Rows;
+    for (const TBatchJob& Job : FJobs) {
+        if (Job.Job < 0) continue;
+        if (Job.Job >= static_cast<int>(Rows.size())) Rows.resize(size_t(Job.Job) + 1, -1);
+        Rows[size_t(Job.Job)] = Job.Row;
+    }
+    Shared->SetJobRows(std::move(Rows));
     FShared->SetBuilder(std::move(Builder));
     emit Built();
     return true;
@@ -374,7 +421,7 @@ void TBatchRun::ShowProgress(int AIndex, int ACurrentDuration, int64_t ACurrentS
         .Job = AIndex,
         .JobCount = AJobCount,
         .Output = AOutput,
-        .Pace = BatchProgressText(FTiming.Speed(AIndex), FTiming.JobLeftMs(AIndex), FTiming.BatchLeftMs()),
+        .Pace = FTiming.PaceText(),
     });
 }
 
@@ -420,6 +467,8 @@ void TBatchRun::Pause() {
     FButtons.Resume->setEnabled(true);
     FTiming.Pause(std::chrono::steady_clock::now());
     FConverter.Pause();
+    // No report comes while the jobs stand: the bar says so now.
+    if (FProgress) FProgress->ShowPace(FTiming.PaceText());
 }
 
 void TBatchRun::Resume() {
@@ -427,6 +476,7 @@ void TBatchRun::Resume() {
     FButtons.Resume->setEnabled(false);
     FTiming.Resume(std::chrono::steady_clock::now());
     FConverter.Resume();
+    if (FProgress) FProgress->ShowPace(FTiming.PaceText());
 }
 
 void TBatchRun::Stop() {
