@@ -163,8 +163,14 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
         return FNames.count(std::hash<std::string>()(N)) > 0;
     });
     FLastOutput = Name;
-    // A name the file system cannot hold is known now, without the file.
+    // A name the file system cannot hold is known now, without the file;
+    // a source named so cannot be there at all, and its probe says so.
     if (OutputNameTooLong(Name)) {
+        TAVProbe Source;
+        if (OutputNameTooLong(Path) && !Source.OpenFile(Path)) {
+            FReason = Source.LastError();
+            return baNotOpened;
+        }
         FReason = "file name too long";
         return baNotWritable;
     }
