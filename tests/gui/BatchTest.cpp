@@ -78,6 +78,8 @@ TEST_F(BatchTest, CheckedRowsBecomeJobsAndTheLastOneOpensTheFolderAndShutsDown) 
     W.btnStart->click();
     EXPECT_EQ(W.Converter().ThreadPriority(), tpLowest);
     EXPECT_EQ(W.Batch()->RowMap(), (std::vector<int>{1, 3}));
+    // The second file waits as its names: only the running job has an engine.
+    EXPECT_LE(W.Converter().EngineCount(), 1);
     TfrmProgress* Dialog = W.Batch()->ProgressDialog();
     ASSERT_TRUE(Dialog->isVisible());
     EXPECT_FALSE(W.btnStart->isEnabled());
