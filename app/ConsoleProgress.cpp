@@ -28,12 +28,12 @@ void TSpeedMeter::Sample(TClock::time_point At, int64_t MediaMs) {
     FLastMs = MediaMs;
 }
 
-double TSpeedMeter::Speed() const {
+double TSpeedMeter::Speed(bool Finished) const {
     if (!FHasFirst) return 0;
     double Wall = std::chrono::duration<double, std::milli>(FLastAt - FFirstAt).count();
     // Less than a second of moving media says little: the first packets
     // come in bursts as the encoders fill their pipelines.
-    if (Wall < 1000 || FLastMs <= FFirstMs) return 0;
+    if ((Wall < 1000 && !Finished) || Wall <= 0 || FLastMs <= FFirstMs) return 0;
     return (FLastMs - FFirstMs) / Wall;
 }
 

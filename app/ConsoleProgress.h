@@ -22,8 +22,9 @@ class TSpeedMeter {
 public:
     using TClock = std::chrono::steady_clock;
     void Sample(TClock::time_point At, int64_t MediaMs);
-    // 0 until the media has moved for a second of samples.
-    double Speed() const;
+    // 0 until the media has moved for a second of samples; a finished job's
+    // speed is that of all of it, however short.
+    double Speed(bool Finished = false) const;
     // Milliseconds of wall-clock time left for RemainingMs of media; -1 unknown.
     int64_t TimeLeftMs(int64_t RemainingMs) const;
 

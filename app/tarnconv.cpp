@@ -335,7 +335,7 @@ TJobProgress TBatch::Progress(int Index) const {
     P.CurrentMs = J.CurrentMs;
     P.TotalMs = J.TotalMs;
     P.Size = J.Size;
-    P.Speed = J.Meter.Speed();
+    P.Speed = J.Meter.Speed(J.Finished);
     P.TimeLeftMs = J.Meter.TimeLeftMs(J.TotalMs - J.CurrentMs);
     P.Name = TerminalText(JobName(Index));
     P.Finished = J.Finished;

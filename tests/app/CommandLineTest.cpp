@@ -125,6 +125,8 @@ TEST(ProgressText, SpeedFromTheFirstAndLatestSample) {
     M.Sample(T0, 1000);
     EXPECT_EQ(M.Speed(), 0);
     M.Sample(T0 + std::chrono::milliseconds(500), 2000);
+    EXPECT_EQ(M.Speed(), 0);  // half a second says little while converting,
+    EXPECT_DOUBLE_EQ(M.Speed(true), 2.0);  // but all there is once it is done
     M.Sample(T0 + std::chrono::milliseconds(1000), 3000);
     EXPECT_DOUBLE_EQ(M.Speed(), 2.0);
     EXPECT_EQ(M.TimeLeftMs(4000), 2000);
