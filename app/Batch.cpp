@@ -73,6 +73,11 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
         Output.CropRight = Record.CropRight;
     }
     if (Record.TrimLength > 0) Output.Duration = Record.TrimLength;
+    FReason = CopyRefusal(FFiles, FProfile, Record);
+    if (!FReason.empty()) {
+        Probe.CloseFile();
+        return baNotSuitable;
+    }
     try {
         BuildOutputOptions(FFiles, Record, FProfile, Output, Probe, Input);
         FReason = UnsuitableReason(Output, Probe);
