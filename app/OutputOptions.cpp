@@ -443,6 +443,14 @@ void BuildCopyOptions(const IniFile& Settings, const IniFile& Format, const std:
     }
     Output.VideoCodec = Encoder;
     Output.PixelFormat = "yuv420p";
+    // A converted picture keeps the profile's key-frame distance and peak rate.
+    int Value = 0, Buffer = 0;
+    if (TryStrToInt(ProfileValue(Settings, Format, S, "paraGop", ""), Value) && Value > 0) Output.GOPSize = Value;
+    if (TryStrToInt(ProfileValue(Settings, Format, S, "paraMaxBitrate", ""), Value) && Value > 0 &&
+        TryStrToInt(ProfileValue(Settings, Format, S, "paraBufferSize", ""), Buffer) && Buffer > 0) {
+        Output.VideoMaxRate = KbitToBits(Value);
+        Output.VideoBufSize = KbitToBits(Buffer);
+    }
 
     std::string Audio = Trim(Settings.ReadString(S, "paraAudioEncoder", ""));
     Output.AudioCodec = Audio.empty() ? "libfaac" : Audio;

@@ -83,6 +83,12 @@ TfrmSettings::TfrmSettings(const TProfileFiles& Files, QWidget* Parent) : QDialo
     CreateControls();
 }
 
+const QString TfrmSettings::CopyNoteText =
+    "Copied as they are: size, crop and frame rate do not apply.";
+const QString TfrmSettings::CopyNoteDetail =
+    "The picture and sound are copied as they are, so size, crop and frame rate do not apply. Streams the "
+    "container cannot hold are converted with the settings here, and the log names them.";
+
 void TfrmSettings::CreateControls() {
     setObjectName("frmSettings");
     setWindowTitle("Settings");
@@ -197,6 +203,10 @@ void TfrmSettings::CreateControls() {
         Grid->addWidget(lblQuality, 3, 0);
         Grid->addLayout(Slider, 3, 1, 1, 3);
         Grid->addWidget(lblQualityHint, 4, 1, 1, 3);
+        lblCopyNote = new QLabel(CopyNoteText, grpVideo);
+        lblCopyNote->setObjectName("lblCopyNote");
+        lblCopyNote->setToolTip(CopyNoteDetail);
+        Grid->addWidget(lblCopyNote, 5, 0, 1, 4);
     }
     for (auto& [Label, Column] : Captions) Label->setMinimumWidth(CaptionWidth[Column]);
     connect(trkQuality, &QSlider::valueChanged, this, [this](int V) { lblQualityValue->setNum(V); });
@@ -291,6 +301,12 @@ void TfrmSettings::FillLists(int N) {
     const bool Video = cmbVideoEncoder->count() > 0;
     for (QComboBox* Combo : {cmbVideoSize, cmbVideoBitRate, cmbVideoEncoder, cmbFrameRate})
         Combo->setEnabled(Video && Combo->count() > 0);
+    // A copy keeps the picture as it is: its lists say so rather than
+    // standing empty.
+    const bool Copies = N >= 0 && ProfileCopiesStreams(FFiles, N);
+    lblCopyNote->setVisible(Copies);
+    for (QComboBox* Combo : {cmbVideoSize, cmbFrameRate, cmbVideoBitRate})
+        Combo->setToolTip(Copies ? CopyNoteDetail : QString());
     UpdateRateControls(false);
 }
 

@@ -28,6 +28,7 @@ class TfrmSettings : public QDialog {
 public:
     static constexpr int ShownWidth = 475;
     static constexpr int ShownHeight = 400;
+    static const QString CopyNoteText, CopyNoteDetail;
 
     using TSelectProfile = std::function<void(int AIndex)>;
 
@@ -62,6 +63,8 @@ public:
     QSlider* trkQuality = nullptr;
     QLabel* lblQualityValue = nullptr;
     QLabel* lblQualityHint = nullptr;
+    // Why a profile that copies offers no size, crop or frame rate.
+    QLabel* lblCopyNote = nullptr;
     QGroupBox* grpAudio = nullptr;
     QComboBox* cmbSamplerate = nullptr;
     QComboBox* cmbChannel = nullptr;
