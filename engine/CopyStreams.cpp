@@ -66,14 +66,13 @@ void NewStreamsForEveryInput(TCustomFFmpeg& E, AVFormatContext* AOutput) {
     const float Aspect = S.aspect;
     const AVRational FrameRate = S.r;
     struct TRestore {
-        TEngineSettings& S;
         AVDictionary*& Video;
         AVDictionary*& Audio;
         ~TRestore() {
             av::av_dict_free(&Video);
             av::av_dict_free(&Audio);
         }
-    } Restore{S, VideoOptions, AudioOptions};
+    } Restore{VideoOptions, AudioOptions};
 
     for (int f = 0; f < State.InputFileCount; ++f) {
         const AVFormatContext* In = State.InputFiles[f];

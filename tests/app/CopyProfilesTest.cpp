@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/Batch.h"
+#include "component/VxAVConverter.h"
 #include "tests/app/TarnconvSupport.h"
 
 namespace copy_profiles {
@@ -54,6 +56,7 @@ AVCodecContext* OpenEncoder(const char* Name, AVFormatContext* Out, AVStream*& S
 // AAC stereo, the same tone in FLAC mono ("fra", "Commentary"), two SubRip
 // cues, two chapters and a title.
 void MakeSource(const std::string& Path) {
+    av::av_log_set_level(AV_LOG_ERROR);
     TMuxer M;
     ASSERT_GE(av::avformat_alloc_output_context2(&M.Out, nullptr, "matroska", Path.c_str()), 0);
     AVStream *Vs = nullptr, *As = nullptr, *Fs = nullptr;
@@ -370,4 +373,25 @@ TEST_F(CopyProfiles, TrimStartsAtAKeyFrameAndCropIsRefused) {
         ASSERT_NE(At, InVideo->PtsMs.end());
         EXPECT_EQ(Video->Packets.front(), InVideo->Packets[size_t(At - InVideo->PtsMs.begin())]);
     }
+}
+
+// The window's batch: a cropped row with a copying profile is not added, and
+// the row's reason says why; without the crop it is.
+TEST_F(CopyProfiles, TheBatchRefusesACroppedFileWithItsReason) {
+    const fs::path Out = Folder / "batch";
+    fs::create_directories(Out);
+    TProfileFiles Files{Settings, (fs::path(TARNCONV_PATH).parent_path() / "tarnmp4format.ini").string()};
+    TVxAVConverter Converter;
+    TBatchBuilder Builder(Converter, Files, 50, Out.string() + "/", ".mkv");
+    TlvFilesRecord Row;
+    Row.SourceFile = Source;
+    Row.CropLeft = 16;
+    EXPECT_EQ(Builder.Add(0, Source, Row), baNotSuitable);
+    EXPECT_NE(Builder.Reason().find("\"MKV, every stream copied (*.mkv)\" copies the picture as it is"),
+              std::string::npos)
+        << Builder.Reason();
+    EXPECT_TRUE(Builder.Jobs().empty());
+    Row.CropLeft = 0;
+    EXPECT_EQ(Builder.Add(1, Source, Row), baAdded) << Builder.Reason();
+    EXPECT_EQ(Builder.Jobs().size(), 1u);
 }
