@@ -19,6 +19,9 @@ std::string StreamName(int AFile, int AStream, const AVCodecParameters* APar) {
 
 // Whether the output may take the stream's packets as they are.
 bool CopyAllowed(const TEngineSettings& S, const AVOutputFormat* AFormat, const AVCodecParameters* APar) {
+    // Of today's muxers only Matroska keeps attachments, of any kind.
+    if (APar->codec_type == AVMEDIA_TYPE_ATTACHMENT)
+        return S.copystreams == "any" && std::strcmp(AFormat->name, "matroska") == 0;
     if (APar->codec_id == AV_CODEC_ID_NONE) return false;
     if (S.copystreams == "any") return av::avformat_query_codec(AFormat, APar->codec_id, FF_COMPLIANCE_NORMAL) == 1;
     const std::string Name = av::avcodec_get_name(APar->codec_id);

@@ -93,6 +93,16 @@ void MakeSource(const std::string& Path) {
     Ss->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
     Ss->codecpar->codec_id = AV_CODEC_ID_SUBRIP;
     Ss->time_base = {1, 1000};
+    // A font file attached, as subtitled films carry them.
+    AVStream* Font = av::avformat_new_stream(M.Out, nullptr);
+    Font->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+    Font->codecpar->codec_id = AV_CODEC_ID_TTF;
+    const std::string FontData = "not really a font";
+    Font->codecpar->extradata = static_cast<uint8_t*>(av::av_mallocz(FontData.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    std::memcpy(Font->codecpar->extradata, FontData.data(), FontData.size());
+    Font->codecpar->extradata_size = int(FontData.size());
+    av::av_dict_set(&Font->metadata, "filename", "font.ttf", 0);
+    av::av_dict_set(&Font->metadata, "mimetype", "application/x-truetype-font", 0);
     av::av_dict_set(&M.Out->metadata, "title", "Copy test", 0);
     M.Out->chapters = static_cast<AVChapter**>(av::av_mallocz(2 * sizeof(AVChapter*)));
     const char* Titles[] = {"Opening", "Rest"};
@@ -174,7 +184,7 @@ void MakeSource(const std::string& Path) {
 struct TStreamRead {
     std::string Codec;
     AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
-    std::string Language, Title;
+    std::string Language, Title, FileName, Extradata;
     std::vector<std::string> Packets;  // data of every packet, in file order
     std::vector<int64_t> PtsMs;        // presentation time of every packet
     std::vector<int64_t> KeyTimesMs;   // presentation times of the key packets
@@ -215,6 +225,9 @@ TFileRead ReadBack(const std::string& Path) {
         S.Type = C->streams[I]->codecpar->codec_type;
         S.Language = Tag(C->streams[I]->metadata, "language");
         S.Title = Tag(C->streams[I]->metadata, "title");
+        S.FileName = Tag(C->streams[I]->metadata, "filename");
+        const AVCodecParameters* Par = C->streams[I]->codecpar;
+        if (Par->extradata) S.Extradata.assign(reinterpret_cast<const char*>(Par->extradata), size_t(Par->extradata_size));
         R.Streams.push_back(S);
     }
     AVPacket* P = av::av_packet_alloc();
@@ -259,7 +272,7 @@ using namespace copy_profiles;
 TEST_F(CopyProfiles, PicturesAreCopiedBitForBitAndOnlyWhatMp4CannotHoldIsConverted) {
     const TFileRead In = ReadBack(Source);
     ASSERT_TRUE(In.Opened);
-    ASSERT_EQ(In.Streams.size(), 4u);
+    ASSERT_EQ(In.Streams.size(), 5u);
     const TStreamRead* InVideo = In.First(AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(InVideo, nullptr);
     ASSERT_EQ(InVideo->Packets.size(), size_t(Frames));
@@ -293,12 +306,14 @@ TEST_F(CopyProfiles, PicturesAreCopiedBitForBitAndOnlyWhatMp4CannotHoldIsConvert
     EXPECT_NE(Cues.find("Second words"), std::string::npos);
     EXPECT_NE(Mp4.Err().find("Stream #0.2 (flac sound) is converted to aac"), std::string::npos) << Mp4.Err();
     EXPECT_NE(Mp4.Err().find("Stream #0.3 (subrip subtitle) is converted to mov_text"), std::string::npos);
+    EXPECT_NE(Mp4.Err().find("Stream #0.4 (ttf attachment) is left out: mp4 files cannot hold it"), std::string::npos);
     EXPECT_EQ(Mp4.Err().find("Stream #0.0 (h264"), std::string::npos) << "the picture is not converted";
     TScan Scan = ScanFile(Mp4File);
     EXPECT_EQ(Scan.DecodeErrors, 0);
     EXPECT_EQ(Scan.VideoFrames, Frames);
 
-    // MKV: every stream as it was, with its tags, the chapters and the title.
+    // MKV: every stream as it was (the attached font too), with its tags,
+    // the chapters and the title.
     const TFileRead OutK = ReadBack(Made(Folder / "mkv"));
     ASSERT_TRUE(OutK.Opened);
     ASSERT_EQ(OutK.Streams.size(), In.Streams.size());
@@ -308,7 +323,10 @@ TEST_F(CopyProfiles, PicturesAreCopiedBitForBitAndOnlyWhatMp4CannotHoldIsConvert
         EXPECT_EQ(OutK.Streams[I].Packets, In.Streams[I].Packets);
         EXPECT_EQ(OutK.Streams[I].Language, In.Streams[I].Language);
         EXPECT_EQ(OutK.Streams[I].Title, In.Streams[I].Title);
+        EXPECT_EQ(OutK.Streams[I].FileName, In.Streams[I].FileName);
+        if (In.Streams[I].Type == AVMEDIA_TYPE_ATTACHMENT) EXPECT_EQ(OutK.Streams[I].Extradata, In.Streams[I].Extradata);
     }
+    EXPECT_EQ(OutK.Streams[4].FileName, "font.ttf");
     EXPECT_EQ(OutK.Streams[2].Title, "Commentary");
     EXPECT_EQ(OutK.Chapters, (std::vector<std::string>{"Opening", "Rest"}));
     EXPECT_EQ(OutK.Title, "Copy test");
