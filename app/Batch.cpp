@@ -66,6 +66,11 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
                                             [&](const std::string& N) { return FNames.count(N) > 0; });
     Output.FileName = Name;
     FLastOutput = Name;
+    if (OutputNameTooLong(Name)) {
+        Probe.CloseFile();
+        FReason = "file name too long";
+        return baNotWritable;
+    }
     if (Record.CropTop > 0 || Record.CropBottom > 0 || Record.CropLeft > 0 || Record.CropRight > 0) {
         Output.CropTop = Record.CropTop;
         Output.CropBottom = Record.CropBottom;
@@ -82,6 +87,10 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
         BuildOutputOptions(FFiles, Record, FProfile, Output, Probe, Input);
         FReason = UnsuitableReason(Output, Probe);
         if (FReason.empty() && OnRow) OnRow(Row, Probe, Input, Output);
+    } catch (const EFitSizeError& E) {
+        // The file's own length or sound cannot meet the size: this file
+        // is refused, the batch goes on.
+        FReason = E.what();
     } catch (...) {
         Probe.CloseFile();
         throw;

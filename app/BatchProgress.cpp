@@ -9,6 +9,7 @@ void TBatchProgress::Start(std::vector<int64_t> TotalsMs, TClock::time_point At)
     FBatch = TSpeedMeter();
     FPausedFor = TClock::duration::zero();
     FPaused = false;
+    FLastJob = -1;
     // The batch's clock starts with the first report, as the jobs' do, so
     // that opening the files does not count as slow converting.
     (void)At;
@@ -37,7 +38,9 @@ void TBatchProgress::Report(int Job, int64_t CurrentMs, int64_t TotalMs, TClock:
     TJob& J = FJobs[static_cast<size_t>(Job)];
     // The converter's own length wins over the estimate from the list.
     if (TotalMs > 0) J.TotalMs = TotalMs;
-    J.DoneMs = std::max<int64_t>(CurrentMs, 0);
+    // The last report of a file may overshoot its length by a frame.
+    J.DoneMs = std::max<int64_t>(J.TotalMs > 0 ? std::min<int64_t>(CurrentMs, J.TotalMs) : CurrentMs, 0);
+    FLastJob = Job;
     J.Meter.Sample(Active(At), J.DoneMs);
     SampleBatch(At);
 }
@@ -71,6 +74,11 @@ int64_t TBatchProgress::BatchLeftMs() const {
     // nothing until it reports its own.
     for (const TJob& J : FJobs) Left += std::max<int64_t>(J.TotalMs - J.DoneMs, 0);
     return FBatch.TimeLeftMs(Left);
+}
+
+std::string TBatchProgress::PaceText() const {
+    if (FPaused) return "Paused";
+    return BatchProgressText(Speed(FLastJob), JobLeftMs(FLastJob), BatchLeftMs());
 }
 
 std::string BatchProgressText(double Speed, int64_t JobLeftMs, int64_t BatchLeftMs) {

@@ -28,6 +28,10 @@ public:
     // while unknown. Jobs of unknown length count nothing for the batch.
     int64_t JobLeftMs(int Job) const;
     int64_t BatchLeftMs() const;
+    bool Paused() const { return FPaused; }
+    // What the progress bar says after its percentage: "Paused" while the
+    // batch stands, else the pace of the job that reported last.
+    std::string PaceText() const;
 
 private:
     struct TJob {
@@ -43,6 +47,7 @@ private:
     TClock::duration FPausedFor{};
     TClock::time_point FPausedAt{};
     bool FPaused = false;
+    int FLastJob = -1;
 };
 
 // "3.2x, 00:00:42 left, batch 00:02:10"; what is unknown is left out.

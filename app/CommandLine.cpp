@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "app/OutputOptions.h"
 #include "app/Profiles.h"
 #include "common/Text.h"
 
@@ -78,7 +79,16 @@ TConvOptions ParseCommandLine(const std::vector<std::string>& Arguments) {
             O.StartMs = Number(A, Next(), 0, INT_MAX);
         else if (A == "--length")
             O.LengthMs = Number(A, Next(), 1, INT_MAX);
-        else if (A == "--crop") {
+        else if (A == "--fit-size") {
+            const std::string Text = Next();
+            int64_t Bytes = 0;
+            try {
+                Bytes = FitSizeBytes(Text);
+            } catch (const EFitSizeError&) {
+            }
+            if (Bytes <= 0) throw EUsageError("--fit-size wants a size in MB, not '" + Text + "'");
+            O.FitSizeMB = double(Bytes) / double(BytesPerMB);
+        } else if (A == "--crop") {
             std::vector<std::string> Parts = SplitText(Next(), ',');
             if (Parts.size() != 4) throw EUsageError("--crop wants four sizes: top,bottom,left,right");
             int* Fields[] = {&O.CropTop, &O.CropBottom, &O.CropLeft, &O.CropRight};
@@ -133,6 +143,9 @@ Converts every FILE with one output profile into one output folder.
       --length MS        convert this many milliseconds
       --crop T,B,L,R     cut source pixels off the top, bottom, left, right
       --zoom MODE        lbox (letter box, default), cent, full, orig
+      --fit-size MB      make each file at most MB megabytes (1 MB = 1,000,000
+                         bytes): the picture's rate fills what the sound
+                         leaves, in two passes (video profiles only)
   -j, --jobs N           files converted at once (default 1)
       --threads N        codec threads per file (default 0: the codecs choose,
                          sharing the cores among the files of -j)

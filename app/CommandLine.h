@@ -48,6 +48,7 @@ struct TConvOptions {
     int LengthMs = 0;           // trimmed length; 0 = to the end
     int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
     std::string Zoom = "lbox";
+    double FitSizeMB = 0;       // size to fit for this run; 0 = the profile's own
     int Jobs = 1;
     int Threads = -1;           // -1 or 0: the codecs choose
     std::string SettingsFile;   // empty: the default one

@@ -17,7 +17,9 @@ int ProgressPercent(int64_t CurrentMs, int64_t TotalMs) {
 }
 
 void TSpeedMeter::Sample(TClock::time_point At, int64_t MediaMs) {
-    if (!FHasFirst) {
+    // The clock starts once the media moves: opening, seeking to a trim
+    // start and the encoder's look-ahead are not slow converting.
+    if (!FHasFirst || MediaMs <= FFirstMs) {
         FHasFirst = true;
         FFirstAt = At;
         FFirstMs = MediaMs;
@@ -29,7 +31,9 @@ void TSpeedMeter::Sample(TClock::time_point At, int64_t MediaMs) {
 double TSpeedMeter::Speed() const {
     if (!FHasFirst) return 0;
     double Wall = std::chrono::duration<double, std::milli>(FLastAt - FFirstAt).count();
-    if (Wall < 1 || FLastMs <= FFirstMs) return 0;
+    // Less than a second of moving media says little: the first packets
+    // come in bursts as the encoders fill their pipelines.
+    if (Wall < 1000 || FLastMs <= FFirstMs) return 0;
     return (FLastMs - FFirstMs) / Wall;
 }
 
@@ -37,6 +41,29 @@ int64_t TSpeedMeter::TimeLeftMs(int64_t RemainingMs) const {
     double S = Speed();
     if (S <= 0) return -1;
     return static_cast<int64_t>(std::max<int64_t>(RemainingMs, 0) / S);
+}
+
+std::string TerminalText(const std::string& Text, bool KeepLines) {
+    std::string Safe;
+    Safe.reserve(Text.size());
+    for (unsigned char C : Text) {
+        if (C >= 0x20 && C != 0x7F) {
+            Safe += static_cast<char>(C);
+            continue;
+        }
+        switch (C) {
+            case '\n': Safe += KeepLines ? "\n" : "\\n"; break;
+            case '\r': Safe += "\\r"; break;
+            case '\t': Safe += "\\t"; break;
+            default: {
+                static const char Digits[] = "0123456789ABCDEF";
+                Safe += "\\x";
+                Safe += Digits[C >> 4];
+                Safe += Digits[C & 15];
+            }
+        }
+    }
+    return Safe;
 }
 
 std::string ProgressLine(const TJobProgress& P, size_t Width) {

@@ -5,18 +5,24 @@
 #include <cstdint>
 #include <string>
 
+// Text safe to print on a terminal: control characters become "\n", "\r",
+// "\t" or "\xNN" (DEL too), so a file name cannot move the cursor, clear
+// the screen or fake a line of its own. With KeepLines, line feeds stay.
+std::string TerminalText(const std::string& Text, bool KeepLines = false);
+
 // "hh:mm:ss" of milliseconds; hours are not reduced.
 std::string FormatClock(int64_t Milliseconds);
 
 // Current x 100 div Total, within 0..100; -1 when the total is unknown.
 int ProgressPercent(int64_t CurrentMs, int64_t TotalMs);
 
-// Media time per wall-clock time, from the first and the latest sample.
+// Media time per wall-clock time, from the last sample before the media
+// moved to the latest one.
 class TSpeedMeter {
 public:
     using TClock = std::chrono::steady_clock;
     void Sample(TClock::time_point At, int64_t MediaMs);
-    // 0 until two samples lie apart.
+    // 0 until the media has moved for a second of samples.
     double Speed() const;
     // Milliseconds of wall-clock time left for RemainingMs of media; -1 unknown.
     int64_t TimeLeftMs(int64_t RemainingMs) const;

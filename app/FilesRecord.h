@@ -18,6 +18,9 @@ struct TlvFilesRecord {
     int CropRight = 0;
 };
 
+// True when the file name of Path is longer than the file system takes.
+bool OutputNameTooLong(const std::string& Path);
+
 // Folder + the source's name without its extension + "_(new)" + Suffix, or
 // the first free "_(new_N)" name (N = 1, 2, ...). A name is taken when any
 // directory entry of that name exists (nothing is followed) or Taken says

@@ -2,14 +2,18 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <system_error>
 
 #include "common/Files.h"
 #include "common/Numbers.h"
+#include "common/Text.h"
 #include "engine/FFmpeg.h"
 
 TGlobalObject* GlobalObject = nullptr;
@@ -286,27 +290,62 @@ TThreadPriority PriorityFromSetting(int Value, TThreadPriority Current) {
     }
 }
 
-bool ForceFolders(const std::string& Folder) {
-    if (Folder.empty()) return false;
+bool ForceFolders(const std::string& Folder, std::string* Reason) {
+    if (Folder.empty()) {
+        if (Reason) *Reason = std::strerror(ENOENT);
+        return false;
+    }
     if (FolderExists(Folder)) return true;
     std::error_code Error;
     std::filesystem::create_directories(Folder, Error);
-    return FolderExists(Folder);
+    if (FolderExists(Folder)) return true;
+    if (Reason) *Reason = Error ? Error.message() : std::strerror(ENOTDIR);
+    return false;
+}
+
+namespace {
+
+std::mutex FolderLock;
+// Stored folders already reported as refused, by key: the warning comes
+// once, not for every file added.
+std::map<std::string, std::string> RefusedFolders;
+TFolderFallbackFunction FolderFallback;
+
+}  // namespace
+
+void SetFolderFallbackFunction(TFolderFallbackFunction Function) {
+    std::lock_guard<std::mutex> Guard(FolderLock);
+    FolderFallback = std::move(Function);
 }
 
 std::string EnsureFolder(const std::string& SettingsIni, const std::string& Key) {
     IniFile Ini(SettingsIni);
-    std::string Default = DefaultOutputFolder();
+    const std::string Default = DefaultOutputFolder();
     std::string Folder = Ini.ReadString(Section, Key, Default);
-    if (!ForceFolders(Folder)) {
-        ShowMessageBox("Warning",
-                       "Cannot create output directory:" + Folder + ".It will create default directory " + Default + "!",
-                       TMessageKind::Warning);
-        ForceFolders(Default);
-        Ini.WriteString(Section, Key, Default);
-        // The fallback serves this operation too: the folder just refused
-        // would only make the file write fail later.
-        Folder = Default;
+    // An empty value is no choice at all.
+    if (Trim(Folder).empty()) Folder = Default;
+    std::string Reason;
+    if (ForceFolders(Folder, &Reason)) {
+        std::lock_guard<std::mutex> Guard(FolderLock);
+        RefusedFolders.erase(LowerCase(Key));
+        return WithSlash(Folder);
     }
-    return WithSlash(Folder);
+    // The stored choice stays: the folder may be on a disk that is not
+    // plugged in now. Only this run of the program uses the default.
+    ForceFolders(Default);
+    TFolderFallbackFunction Notify;
+    {
+        std::lock_guard<std::mutex> Guard(FolderLock);
+        std::string& Refused = RefusedFolders[LowerCase(Key)];
+        if (Refused == Folder) return WithSlash(Default);
+        Refused = Folder;
+        Notify = FolderFallback;
+    }
+    ShowMessageBox("Warning",
+                   "Cannot create output directory: " + Folder + " (" + Reason +
+                       "). It will use the default directory " + Default +
+                       " for now; the chosen directory stays in the settings.",
+                   TMessageKind::Warning);
+    if (Notify) Notify(Key, WithSlash(Default));
+    return WithSlash(Default);
 }

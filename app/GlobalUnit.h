@@ -172,8 +172,14 @@ TThreadPriority PriorityFromSetting(int Value, TThreadPriority Current);
 
 // Makes the folder stored under Key ("OutPutDir" or "SnapOutPutDir") exist
 // and returns it with a trailing "/". A folder that cannot be made is
-// reported with a warning and replaced by the default folder, which is
-// created, stored under Key and used for this operation too.
+// reported once with a warning naming it and the system's reason, and the
+// default folder is created and used instead; the stored choice is left as
+// it is, for the next start.
 std::string EnsureFolder(const std::string& SettingsIni, const std::string& Key);
+// Told (Key, folder used) when EnsureFolder puts the default folder in the
+// place of the stored one; empty for none.
+using TFolderFallbackFunction = std::function<void(const std::string& Key, const std::string& Used)>;
+void SetFolderFallbackFunction(TFolderFallbackFunction Function);
 // Creates Folder with all its missing parents; true when it exists after.
-bool ForceFolders(const std::string& Folder);
+// Otherwise Reason, when given, gets the system's reason.
+bool ForceFolders(const std::string& Folder, std::string* Reason = nullptr);

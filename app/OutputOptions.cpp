@@ -6,6 +6,7 @@
 
 #include "app/Profiles.h"
 #include "common/IniFile.h"
+#include "common/MediaText.h"
 #include "common/Numbers.h"
 #include "common/Text.h"
 #include "probe/AVProbe.h"
@@ -23,6 +24,35 @@ std::string SizeText(int W, int H, char Separator) {
     return std::to_string(W) + Separator + std::to_string(H);
 }
 
+// A profile value that cannot be used stops the batch with a message that
+// says where it is written.
+[[noreturn]] void RefuseValue(const IniFile& From, const std::string& S, const char* Key, const std::string& Why) {
+    const std::string File =
+        From.FileName().empty() ? "the program's shipped settings" : "the file " + From.FileName();
+    throw EConvertError(Why + " for " + Key + " in section [" + S + "] of " + File);
+}
+
+int IntValue(const IniFile& From, const std::string& S, const char* Key, const std::string& Text) {
+    try {
+        return StrToInt(Text);
+    } catch (const EConvertError& E) {
+        RefuseValue(From, S, Key, E.what());
+    }
+}
+
+double FloatValue(const IniFile& From, const std::string& S, const char* Key, const std::string& Text) {
+    try {
+        return StrToFloat(Text);
+    } catch (const EConvertError& E) {
+        RefuseValue(From, S, Key, E.what());
+    }
+}
+
+// The file a value of ProfileValue comes from.
+const IniFile& Holder(const IniFile& Settings, const IniFile& Format, const std::string& S, const char* Key) {
+    return Settings.ValueExists(S, Key) ? Settings : Format;
+}
+
 // Audio keys shared by video and audio-only profiles. The volume is read
 // after the channels of a video profile and last for an audio-only one;
 // Unchanged is the value that leaves the volume alone.
@@ -30,17 +60,17 @@ void ReadAudio(const IniFile& Settings, const std::string& S, TOutputOptions& Ou
     auto ReadVolume = [&](const char* Unchanged) {
         // A missing key means the volume as it is, not a near-silent 3/256.
         std::string Volume = Settings.ReadString(S, "paraVolume", "256");
-        if (Volume != Unchanged) Output.AudioVolume = StrToInt(Volume);
+        if (Volume != Unchanged) Output.AudioVolume = IntValue(Settings, S, "paraVolume", Volume);
     };
     Output.AudioCodec = Settings.ReadString(S, "paraAudioEncoder", "libfaac");
     std::string Channels = Settings.ReadString(S, "paraChannel", "2");
-    if (Channels != AsSource) Output.AudioChannels = StrToInt(Channels);
+    if (Channels != AsSource) Output.AudioChannels = IntValue(Settings, S, "paraChannel", Channels);
     if (!AudioOnly) ReadVolume("100");
     std::string Rate = Settings.ReadString(S, "paraSampleRate", "44100");
-    if (Rate != AsSource) Output.AudioSampleRate = StrToInt(Rate);
+    if (Rate != AsSource) Output.AudioSampleRate = IntValue(Settings, S, "paraSampleRate", Rate);
     std::string BitRate = Settings.ReadString(S, "paraAudioBitRate", "128");
     if (BitRate != AsSource && !Trim(BitRate).empty()) {
-        double Bits = std::nearbyint(StrToFloat(BitRate) * 1000.0);
+        double Bits = std::nearbyint(FloatValue(Settings, S, "paraAudioBitRate", BitRate) * 1000.0);
         if (Bits > 0) Output.AudioBitRate = static_cast<int>(std::min<double>(Bits, INT32_MAX));
     }
     if (AudioOnly) ReadVolume("256");
@@ -185,6 +215,40 @@ void AddExtra(TOutputOptions& Output, const std::string& Line) {
     Output.ExtraOptions += Line;
 }
 
+std::string MegabyteText(double Bytes) { return StrFormat("%.3f MB", Bytes / double(BytesPerMB)); }
+
+// Removes the "Name=..." lines of an extra-options text.
+void DropExtra(TOutputOptions& Output, const std::string& Name) {
+    std::string Kept, Text = Output.ExtraOptions;
+    while (!Text.empty()) {
+        std::string Line = SplitHead(Text, "\n", true);
+        if (Line.rfind(Name + "=", 0) == 0) continue;
+        if (!Kept.empty()) Kept += '\n';
+        Kept += Line;
+    }
+    Output.ExtraOptions = Kept;
+}
+
+// A size to fit: the picture's rate from the (trimmed) length and the
+// sound's rate, encoded in two passes by the engine, which measures the
+// first pass and corrects the rate. The peak rate of a device stays; a
+// quality ceiling does not, since the size is what the user asked for.
+void ApplyFitSize(int64_t Bytes, const TSourcePicture& Source, const TInputOptions& Input, TOutputOptions& Output) {
+    if (Source.Width <= 0 || Source.Height <= 0)
+        throw EFitSizeError("The file has no picture, and a size to fit sets the picture's rate");
+    int64_t Length = Output.Duration > 0 ? Output.Duration : -1;
+    if (Length <= 0 && Source.DurationMs > 0) Length = Source.DurationMs - std::max(Input.StartTime, 0);
+    const bool Sound = Source.Sound && !Output.DisableAudio;
+    // A sound rate the profile leaves open is measured by the first pass.
+    const int64_t AudioBits = Sound && Output.AudioBitRate > 0 ? Output.AudioBitRate : 0;
+    const int64_t Rate = FitVideoBitRate(Bytes, Length, AudioBits);
+    Output.VideoBitRate = static_cast<int>(std::min<int64_t>(Rate, INT32_MAX));
+    if (Output.VideoMaxRate > 0 && Output.VideoMaxRate < Output.VideoBitRate) Output.VideoBitRate = Output.VideoMaxRate;
+    DropExtra(Output, "qmax");
+    DropExtra(Output, "crf");
+    AddExtra(Output, "fitsize=" + std::to_string(Bytes));
+}
+
 // Encoder lines a device needs beyond the user's choices ("H264Options" or
 // "MPEG4Options" of the profile file, "name=value" items separated by ";").
 void AddDeviceOptions(const IniFile& Format, const std::string& S, const char* Key, TOutputOptions& Output) {
@@ -206,7 +270,8 @@ std::string ProfileValue(const IniFile& Settings, const IniFile& Format, const s
 void ReadAudioQuality(const IniFile& Settings, const IniFile& Format, const std::string& S, TOutputOptions& Output) {
     std::string Quality = Trim(ProfileValue(Settings, Format, S, "paraAudioQuality", ""));
     if (Quality.empty()) return;
-    AddExtra(Output, "aq=" + std::to_string(StrToInt(Quality)));
+    AddExtra(Output, "aq=" + std::to_string(IntValue(Holder(Settings, Format, S, "paraAudioQuality"), S,
+                                                            "paraAudioQuality", Quality)));
     Output.AudioBitRate = -1;
 }
 
@@ -241,6 +306,13 @@ bool ParseRate(const std::string& Text, double& Rate) {
         return false;
     }
     return Rate > 0;
+}
+
+// The names the libraries take for the usual television and film rates.
+bool IsRateAbbreviation(const std::string& Text) {
+    static const char* const Names[] = {"ntsc", "pal", "qntsc", "qpal", "sntsc", "spal", "film", "ntsc-film"};
+    const std::string Name = LowerCase(Trim(Text));
+    return std::find(std::begin(Names), std::end(Names), Name) != std::end(Names);
 }
 
 // The lowest MPEG-4 profile and level that admit a stream, or nullptr where
@@ -466,6 +538,40 @@ void BuildCopyOptions(const IniFile& Settings, const IniFile& Format, const std:
 
 }  // namespace
 
+int64_t FitSizeBytes(const std::string& Text) {
+    const std::string Value = Trim(Text);
+    if (Value.empty()) return 0;
+    double MB = 0;
+    try {
+        MB = StrToFloat(Value);
+    } catch (const EConvertError&) {
+        throw EFitSizeError("\"" + Value + "\" is not a size in MB");
+    }
+    // Up to a terabyte; beyond it the number is a slip of the keyboard.
+    if (!(MB > 0) || MB > 1e6) throw EFitSizeError("\"" + Value + "\" is not a size in MB");
+    return std::max<int64_t>(1, std::llround(MB * double(BytesPerMB)));
+}
+
+int64_t FitVideoBitRate(int64_t Bytes, int64_t LengthMs, int64_t AudioBits) {
+    if (LengthMs <= 0)
+        throw EFitSizeError("The file's length is unknown, so no rate can fit it in " + MegabyteText(double(Bytes)));
+    const double Seconds = double(LengthMs) / 1000.0;
+    const double Sound = double(std::max<int64_t>(AudioBits, 0)) * Seconds / 8.0;
+    // The container's share: its index grows with the length, its header
+    // is about the same for every file.
+    const double Container = 0.02 * double(Bytes) + 2048.0;
+    const double Room = 0.985 * double(Bytes) - Container - Sound;
+    const int64_t Rate = static_cast<int64_t>(std::floor(Room * 8.0 / Seconds));
+    if (Rate < 1000) {
+        const std::string Length = FormatDuration(LengthMs * 1000);
+        throw EFitSizeError(StrFormat("%s cannot fit in %s: the sound alone at %lld kbit/s takes %s%s", Length.c_str(),
+                                      MegabyteText(double(Bytes)).c_str(), static_cast<long long>(AudioBits / 1000),
+                                      MegabyteText(Sound).c_str(),
+                                      Sound >= double(Bytes) ? "" : ", leaving no room for the picture"));
+    }
+    return Rate;
+}
+
 int H264QuantiserForQscale(int Qscale) {
     if (Qscale <= 0) return 51;
     int Qp = static_cast<int>(std::lround(12.0 + 6.0 * std::log2(static_cast<double>(Qscale))));
@@ -479,11 +585,17 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     std::string S = ProfileSection(ProfileIndex);
 
     if (!Trim(Format.ReadString(S, "CopyStreams", "")).empty()) {
+        // A size comes from a bit rate, and a copy keeps the source's.
+        if (Files.FitSizeMB > 0 || FitSizeBytes(Settings.ReadString(S, "paraFitSize", "")) > 0)
+            throw EFitSizeError("A size to fit needs the picture re-encoded; the profile \"" +
+                                std::string(ProfileNames[ProfileIndex]) + "\" copies it as it is");
         BuildCopyOptions(Settings, Format, S, ProfileIndex, Output);
         return;
     }
     std::string Encoder = Settings.ReadString(S, "paraVideoEncoder", "");
     if (Trim(Encoder).empty()) {
+        if (Files.FitSizeMB > 0)
+            throw EFitSizeError("A size to fit is for profiles with a picture; this profile makes sound only");
         // Audio only: the job reads no video at all.
         ReadAudio(Settings, S, Output, true);
         ReadAudioQuality(Settings, Format, S, Output);
@@ -504,17 +616,25 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     // Hardware players match the FourCC in upper case only.
     if (Encoder == "libxvid") Output.VideoTag = "XVID";
     const bool Mpeg4Part2 = Encoder == "mpeg4" || Encoder == "libxvid";
-    if (Encoder == "libx264") Output.GOPSize = StrToInt(Settings.ReadString(S, "paraGop", "250"));
+    if (Encoder == "libx264")
+        Output.GOPSize = IntValue(Settings, S, "paraGop", Settings.ReadString(S, "paraGop", "250"));
 
     // Constant quality replaces the bit rate; the peak rate and buffer of
     // the profile still cap it where the encoder honours them.
     const TQualityScale* Scale = QualityScaleFor(Encoder);
-    const bool ConstantQuality = Scale && ProfileValue(Settings, Format, S, "paraRateMode", "bitrate") == "quality";
+    // A size to fit takes a bit rate, whatever the profile's mode.
+    const int64_t FitBytes = Files.FitSizeMB > 0
+                                 ? std::llround(Files.FitSizeMB * double(BytesPerMB))
+                                 : FitSizeBytes(Settings.ReadString(S, "paraFitSize", ""));
+    const bool ConstantQuality = Scale && FitBytes <= 0 &&
+                                 ProfileValue(Settings, Format, S, "paraRateMode", "bitrate") == "quality";
     std::string BitRate = Settings.ReadString(S, "paraVideoBitRate", "512");
     if (ConstantQuality)
         Output.VideoBitRate = -1;
+    else if (FitBytes > 0 && Trim(BitRate).empty())
+        Output.VideoBitRate = -1;  // set by the size below
     else if (BitRate != AsSource)
-        Output.VideoBitRate = KbitToBits(StrToInt(BitRate));
+        Output.VideoBitRate = KbitToBits(IntValue(Settings, S, "paraVideoBitRate", BitRate));
     else
         Output.VideoBitRate = static_cast<int>(std::clamp<int64_t>(Source.VideoBitRate, -1, INT32_MAX));
     const bool ModernEncoder = Encoder == "libx265" || Encoder == "libsvtav1" || Encoder == "libvpx-vp9";
@@ -543,7 +663,9 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     if (ConstantQuality) {
         std::string Quality = ProfileValue(Settings, Format, S, "paraQuality", "");
         int Q = Scale->Default;
-        if (!Trim(Quality).empty()) Q = std::clamp(StrToInt(Quality), Scale->Min, Scale->Max);
+        if (!Trim(Quality).empty())
+            Q = std::clamp(IntValue(Holder(Settings, Format, S, "paraQuality"), S, "paraQuality", Quality), Scale->Min,
+                           Scale->Max);
         AddExtra(Output, "crf=" + std::to_string(Q));
         std::string Speed = Trim(ProfileValue(Settings, Format, S, "paraSpeed", Scale->DefaultSpeed));
         if (Speed.empty()) Speed = Scale->DefaultSpeed;
@@ -562,8 +684,13 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     int RateCap = 30;
     if (!TryStrToInt(Format.ReadString(S, "MaxFrameRate", "30"), RateCap) || RateCap <= 0) RateCap = 30;
     std::string Rate = Settings.ReadString(S, "paraFrameRate", "29.97");
-    if (Rate != AsSource)
+    if (Rate != AsSource) {
+        // Refused here, where the key is known, rather than by the encoder.
+        double Fps = 0;
+        if (!ParseRate(Rate, Fps) && !IsRateAbbreviation(Rate))
+            RefuseValue(Settings, S, "paraFrameRate", "'" + Rate + "' is not a valid frame rate");
         Output.FrameRate = Rate;
+    }
     else if (Source.Still)
         Output.FrameRate = "25";
     else
@@ -587,8 +714,8 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     if (!SizeAsSource) {
         size_t X = Size.find('x');
         if (X != std::string::npos && X > 0) {
-            Wt = StrToInt(Size.substr(0, X));
-            Ht = StrToInt(Size.substr(X + 1));
+            Wt = IntValue(Settings, S, "paraVideoSize", Size.substr(0, X));
+            Ht = IntValue(Settings, S, "paraVideoSize", Size.substr(X + 1));
         }
         if (H263 && std::string("704x576,352x288,176x144,160x120,128x96").find(Size) == std::string::npos)
             MoveToH263Size(Wt, Ht);
@@ -678,8 +805,11 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         // The level follows the picture; the peak rate yields to the level.
         const bool High = Format.ReadString(S, "H264Profile", "") == "high";
         int MaxRate = 0, Buffer = 0;
-        int Level = Encoder == "libx264" ? H264LevelFor(Width, Height, Fps, 0, High, MaxRate, Buffer)
-                                         : H265LevelFor(Width, Height, Fps, 0, MaxRate, Buffer);
+        // A size to fit may need any rate up to the profile's peak: the
+        // level admits that peak, not only the picture.
+        const int Peak = FitBytes > 0 ? std::max(Output.VideoMaxRate, 0) : 0;
+        int Level = Encoder == "libx264" ? H264LevelFor(Width, Height, Fps, Peak, High, MaxRate, Buffer)
+                                         : H265LevelFor(Width, Height, Fps, Peak, MaxRate, Buffer);
         if (Level > 0) {
             // The level's own limits bound the peak rate and buffer.
             if (Output.VideoMaxRate > MaxRate) Output.VideoMaxRate = MaxRate;
@@ -694,6 +824,7 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     ReadAudio(Settings, S, Output, false);
     ReadAudioQuality(Settings, Format, S, Output);
     Output.PadColor = 0;
+    if (FitBytes > 0) ApplyFitSize(FitBytes, Source, Input, Output);
 }
 
 namespace {
@@ -751,5 +882,8 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
         Source.VideoBitRate = Info.BitRate;
         ReadStreamShape(Probe, Source);
     }
+    if (const AVFormatContext* Context = Probe.Context(); Context && Context->duration > 0)
+        Source.DurationMs = Context->duration / 1000;
+    Source.Sound = Probe.AudioStreamCount() > 0;
     BuildOutputOptions(Files, Row, ProfileIndex, Output, Source, Input);
 }

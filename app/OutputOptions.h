@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 #include "app/FilesRecord.h"
@@ -21,6 +22,8 @@ struct TSourcePicture {
     int RateNum = 0, RateDen = 0;  // pictures per second; 0 when unknown
     bool Still = false;            // the picture is a cover, shown for the length of the sound
     int BitDepth = 8;              // bits of the first picture component
+    int64_t DurationMs = -1;       // length of the file, -1 when unknown
+    bool Sound = true;             // the file has a sound stream
 };
 
 // The frame rate "as source" becomes: halved until it is at most Cap pictures
@@ -38,11 +41,36 @@ int H265LevelFor(int Width, int Height, double Fps, int PeakBits, int& MaxRate, 
 struct TProfileFiles {
     std::string SettingsIni;
     std::string FormatIni;
+    // A size to fit in MB for this run in place of the profile's own
+    // ("paraFitSize"); 0 or less leaves the profile's.
+    double FitSizeMB = 0;
 };
+
+// A size to fit that cannot be met or does not apply; the message says why.
+class EFitSizeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Sizes to fit are in decimal megabytes, as file managers and chat
+// programs count them.
+constexpr int64_t BytesPerMB = 1000000;
+
+// The bytes of a "Fit in ... MB" text: 0 for an empty one. Raises
+// EFitSizeError for a text that is not a positive number.
+int64_t FitSizeBytes(const std::string& Text);
+
+// The video bit rate that fills Bytes in LengthMs beside the sound at
+// AudioBits a second, less an allowance for the container. Raises
+// EFitSizeError, naming the length, the sound's rate and the size, when
+// the sound alone does not leave room for a picture, and for an unknown
+// length.
+int64_t FitVideoBitRate(int64_t Bytes, int64_t LengthMs, int64_t AudioBits);
 
 // Fills Output and Input, which the caller has reset and given the file
 // names, crops, duration, format and start time. Raises EConvertError for
-// a value that must be a number and is not.
+// a value that must be a number and is not, EFitSizeError for a size to
+// fit that cannot be met.
 void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, int ProfileIndex,
                         TOutputOptions& Output, const TSourcePicture& Source, TInputOptions& Input);
 // The same with the source taken from a probe whose first picture has been

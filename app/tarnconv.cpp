@@ -86,7 +86,7 @@ public:
 
     void Print(FILE* Stream, const std::string& Text) {
         Erase();
-        std::fprintf(Stream, "%s\n", Text.c_str());
+        std::fprintf(Stream, "%s\n", TerminalText(Text, true).c_str());
         std::fflush(Stream);
         Draw();
     }
@@ -172,7 +172,7 @@ std::string FolderRefusal(const std::string& Folder) {
 }
 
 void Say(FILE* Stream, const std::string& Text) {
-    std::fprintf(Stream, "%s\n", Text.c_str());
+    std::fprintf(Stream, "%s\n", TerminalText(Text, true).c_str());
     std::fflush(Stream);
 }
 
@@ -204,6 +204,9 @@ int TBatch::ShowInfo() {
     }
     std::string Text = Probe.GetInfoText();
     Text.erase(std::remove(Text.begin(), Text.end(), '\r'), Text.end());
+    // The file's name and its tags are the file's own: no control character
+    // of theirs reaches the terminal.
+    Text = TerminalText(Text, true);
     std::printf("%s%s", Text.c_str(), !Text.empty() && Text.back() != '\n' ? "\n" : "");
     Probe.CloseFile();
     return 0;
@@ -224,13 +227,14 @@ TBatchAddResult TBatch::AddFile(TBatchBuilder& Builder, const std::string& Path)
     const TBatchAddResult Result = Builder.Add(static_cast<int>(Builder.Jobs().size()), Path, Row);
     switch (Result) {
         case baNotOpened:
-            Say(stderr, "tarnconv: cannot open " + Path + ": " + OneLine(Builder.Reason()));
+            Say(stderr, "tarnconv: cannot open " + TerminalText(Path) + ": " + OneLine(Builder.Reason()));
             return Result;
         case baNotWritable:
-            Say(stderr, "tarnconv: cannot write " + Builder.LastOutput() + ": " + OneLine(Builder.Reason()));
+            Say(stderr,
+                "tarnconv: cannot write " + TerminalText(Builder.LastOutput()) + ": " + OneLine(Builder.Reason()));
             return Result;
         case baNotSuitable:
-            Say(stderr, "tarnconv: cannot convert " + Path + ": " + Builder.Reason());
+            Say(stderr, "tarnconv: cannot convert " + TerminalText(Path) + ": " + Builder.Reason());
             return Result;
         case baAdded: break;
     }
@@ -326,7 +330,7 @@ TJobProgress TBatch::Progress(int Index) const {
     P.Size = J.Size;
     P.Speed = J.Meter.Speed();
     P.TimeLeftMs = J.Meter.TimeLeftMs(J.TotalMs - J.CurrentMs);
-    P.Name = JobName(Index);
+    P.Name = TerminalText(JobName(Index));
     P.Finished = J.Finished;
     return P;
 }
@@ -353,16 +357,16 @@ void TBatch::Report(bool Final) {
             if (J.Finished && !FOptions.Quiet)
                 FConsole.Print(stdout, ProgressLine(Progress(I), FConsole.Live() ? TConsole::Width() : 0));
             if (J.Failed)
-                FConsole.Print(stderr, StrFormat("[%d/%d] failed: %s: %s", I + 1, Count, J.Input.c_str(),
+                FConsole.Print(stderr, StrFormat("[%d/%d] failed: %s: %s", I + 1, Count, TerminalText(J.Input).c_str(),
                                                  OneLine(J.Message).c_str()));
             else if (J.Finished)
-                FConsole.Print(stdout, StrFormat("[%d/%d] done: %s%s", I + 1, Count, J.Output.c_str(),
+                FConsole.Print(stdout, StrFormat("[%d/%d] done: %s%s", I + 1, Count, TerminalText(J.Output).c_str(),
                                                  J.LeftOut.empty() ? "" : (" (" + J.LeftOut + ")").c_str()));
             else if (J.Written)
-                FConsole.Print(stdout, StrFormat("[%d/%d] stopped: %s", I + 1, Count, J.Output.c_str()));
+                FConsole.Print(stdout, StrFormat("[%d/%d] stopped: %s", I + 1, Count, TerminalText(J.Output).c_str()));
             else
                 FConsole.Print(stdout, StrFormat("[%d/%d] stopped before anything was written: %s", I + 1, Count,
-                                                 J.Input.c_str()));
+                                                 TerminalText(J.Input).c_str()));
             continue;
         }
         if (!J.Started || J.Ended || FOptions.Quiet) continue;
@@ -458,6 +462,14 @@ int TBatch::Run() {
     try {
         const TProfileSettings Checked = ProfileSettings(Files.SettingsIni, Profile);
         if (!Checked.Warning.empty()) Say(stderr, "tarnconv: " + Checked.Warning);
+        if (FOptions.FitSizeMB > 0) {
+            if (Trim(Checked.Settings.ReadString(ProfileSection(Profile), "paraVideoEncoder", "")).empty()) {
+                Say(stderr, StrFormat("tarnconv: --fit-size is for profiles with a picture; profile %d makes sound only",
+                                      Profile));
+                return 2;
+            }
+            Files.FitSizeMB = FOptions.FitSizeMB;
+        }
     } catch (const EProfileError& E) {
         Say(stderr, std::string("tarnconv: ") + E.what());
         return 1;
@@ -467,19 +479,32 @@ int TBatch::Run() {
         Say(stderr, "tarnconv: --crop: " + CopyCropReason(Profile));
         return 1;
     }
+    if (FOptions.FitSizeMB > 0 && ProfileCopiesStreams(Files, Profile)) {
+        Say(stderr, StrFormat("tarnconv: --fit-size needs the picture re-encoded; profile %d copies it as it is",
+                              Profile));
+        return 2;
+    }
     std::string Folder;
     if (!FOptions.OutputDir.empty()) {
         Folder = FOptions.OutputDir;
-        if (!ForceFolders(Folder)) {
-            Say(stderr, "tarnconv: cannot create output directory " + Folder);
+        if (std::string Reason; !ForceFolders(Folder, &Reason)) {
+            Say(stderr, "tarnconv: cannot create output directory " + TerminalText(Folder) + ": " + Reason);
             return 1;
         }
-        if (Folder.back() != '/') Folder += '/';
     } else {
-        Folder = EnsureFolder(Files.SettingsIni, SettingsKeys::OutputDir);
+        // The stored folder is the user's choice: no other folder is put in
+        // its place (a disk that is not plugged in), and the setting stays.
+        Folder = Settings.OutputDir();
+        if (Trim(Folder).empty()) Folder = DefaultOutputFolder();
+        if (std::string Reason; !ForceFolders(Folder, &Reason)) {
+            Say(stderr, "tarnconv: cannot create the stored output directory " + TerminalText(Folder) + ": " + Reason +
+                            "; choose another with -o");
+            return 1;
+        }
     }
+    if (Folder.back() != '/') Folder += '/';
     if (std::string Reason = FolderRefusal(Folder); !Reason.empty()) {
-        Say(stderr, "tarnconv: cannot write to output directory " + Folder + ": " + Reason);
+        Say(stderr, "tarnconv: cannot write to output directory " + TerminalText(Folder) + ": " + Reason);
         return 1;
     }
 
@@ -518,8 +543,8 @@ int TBatch::Run() {
         Report(true);
     }
     for (size_t I = 0; I < FJobs.size(); ++I)
-        Say(stdout, StrFormat("[%zu/%zu] %s -> %s", I + 1, FJobs.size(), FJobs[I].Input.c_str(),
-                              FJobs[I].Output.c_str()));
+        Say(stdout, StrFormat("[%zu/%zu] %s -> %s", I + 1, FJobs.size(), TerminalText(FJobs[I].Input).c_str(),
+                              TerminalText(FJobs[I].Output).c_str()));
 
     const bool Started = !FJobs.empty() && !Interrupted;
     if (Started) {
@@ -556,7 +581,7 @@ int TBatch::Run() {
     if (FUnsuitable) Summary += StrFormat(", %d not suited to the profile", FUnsuitable);
     if (Stopped) Summary += StrFormat(", %d stopped", Stopped);
     if (FNotQueued) Summary += StrFormat(", %d not converted", FNotQueued);
-    Say(stdout, Summary + (Finished ? " into " + Folder : std::string()));
+    Say(stdout, Summary + (Finished ? " into " + TerminalText(Folder) : std::string()));
     FConverter.ClearJobs();
     SetMessageFunction({});
     if (Interrupted) return 130;
@@ -570,7 +595,7 @@ int main(int argc, char** argv) {
     try {
         Options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const EUsageError& E) {
-        std::fprintf(stderr, "tarnconv: %s\nTry 'tarnconv --help'.\n", E.what());
+        std::fprintf(stderr, "tarnconv: %s\nTry 'tarnconv --help'.\n", TerminalText(E.what()).c_str());
         return 2;
     }
     TBatch Batch(Options);

@@ -73,6 +73,9 @@ std::string ErrorCodeText(const std::string& Prefix, int Code) {
         case AVERROR(ENOENT):
             Pattern = "%s: no such file or directory";
             break;
+        case AVERROR(ENAMETOOLONG):
+            Pattern = "%s: file name too long";
+            break;
         default:
             Pattern = "%s: Error while opening file";
             break;

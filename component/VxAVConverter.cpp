@@ -121,13 +121,14 @@ TLogList::TLogItem& TLogList::Find(int32_t AThreadID) {
     }
     for (TLogItem& Item : FMore)
         if (Item.ThreadID == AThreadID) return Item;
-    FMore.push_front(TLogItem{AThreadID, std::string()});
+    FMore.push_front(TLogItem{AThreadID, std::string(), std::string()});
     return FMore.front();
 }
 
 void TLogList::Clear() {
     FFirst.ThreadID = 0;
     FFirst.Text.clear();
+    FFirst.LastLine.clear();
     FMore.clear();
 }
 
@@ -173,13 +174,22 @@ void LibraryLogHandler(void* AContext, int ALevel, const char* AFormat, va_list 
         Buffer[Used] = 0;
         if (AFormat) std::vsnprintf(Buffer + Used, sizeof Buffer - Used, AFormat, AArgs);
         std::string Text(Buffer);
+        // The libraries say some things once per stream (the MP4 muxer's
+        // remark on the file extension): a line that repeats the one before
+        // it on this thread is dropped, as their own printer does with
+        // AV_LOG_SKIP_REPEATED.
+        auto Add = [&](std::string Line) {
+            if (Line == Item.LastLine) return;
+            Item.LastLine = Line;
+            Lines.push_back(std::move(Line));
+        };
         size_t Start = 0;
         for (size_t Feed; (Feed = Text.find('\n', Start)) != std::string::npos; Start = Feed + 1)
-            Lines.push_back(Text.substr(Start, Feed - Start));
+            Add(Text.substr(Start, Feed - Start));
         Text.erase(0, Start);
         // A full buffer without a line feed cannot grow: it is a line of its own.
         if (Text.size() >= sizeof Buffer - 1) {
-            Lines.push_back(Text);
+            Add(Text);
             Text.clear();
         }
         Item.Text = std::move(Text);

@@ -89,6 +89,7 @@ public:
     struct TLogItem {
         int32_t ThreadID = 0;
         std::string Text;
+        std::string LastLine;  // the latest whole line, for dropping repeats
     };
     TLogItem& Find(int32_t AThreadID);
     void Clear();

@@ -191,9 +191,20 @@ void TfrmCrop::SetSpins(int Up, int Down, int Left, int Right) {
 
 TEdges TfrmCrop::ShownSourceBorders() const {
     if (!FHasVideo || FW <= 0 || FH <= 0) return {};
-    return {BorderToSource(spedUp->value(), SourceDown(), FH), BorderToSource(spedDown->value(), SourceDown(), FH),
-            BorderToSource(spedLeft->value(), SourceAcross(), FW),
-            BorderToSource(spedRight->value(), SourceAcross(), FW)};
+    // A border left as it was shown keeps the source value it came from: a
+    // preview pixel spans several source pixels, and the way back through
+    // it would move a stored or found border that nobody touched.
+    auto Side = [](int Spin, int Shown, int Source, int Converted) {
+        return Spin == Shown ? std::max(Source, 0) / 2 * 2 : Converted;
+    };
+    return {Side(spedUp->value(), FShownSpins.Top, FShownSource.Top,
+                 BorderToSource(spedUp->value(), SourceDown(), FH)),
+            Side(spedDown->value(), FShownSpins.Bottom, FShownSource.Bottom,
+                 BorderToSource(spedDown->value(), SourceDown(), FH)),
+            Side(spedLeft->value(), FShownSpins.Left, FShownSource.Left,
+                 BorderToSource(spedLeft->value(), SourceAcross(), FW)),
+            Side(spedRight->value(), FShownSpins.Right, FShownSource.Right,
+                 BorderToSource(spedRight->value(), SourceAcross(), FW))};
 }
 
 void TfrmCrop::UpdateSourceCrop() {
@@ -220,6 +231,8 @@ void TfrmCrop::ShowSourceBorders(const TEdges& Source) {
     const int Up = BorderToPreview(S.Top, FH, SourceDown()), Down = BorderToPreview(S.Bottom, FH, SourceDown());
     const int Left = BorderToPreview(S.Left, FW, SourceAcross());
     const int Right = BorderToPreview(S.Right, FW, SourceAcross());
+    FShownSource = S;
+    FShownSpins = {Up, Down, Left, Right};
     SetSpins(Up, Down, Left, Right);
     FSavedTop = FY0 + Up;
     FSavedLeft = FX0 + Left;

@@ -111,6 +111,9 @@ private:
     QGroupBox* grpSourceCrop = nullptr;
     int FLastUp = 0, FLastDown = 0, FLastLeft = 0, FLastRight = 0;
     int FSavedTop = 0, FSavedLeft = 0;
+    // The source borders last shown (screen sides) and the spin values
+    // that showed them.
+    TEdges FShownSource, FShownSpins;
     bool FDragging = false;
     bool FSettingSpins = false;
 };

@@ -3,15 +3,18 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <cmath>
 #include <cstdio>
+#include <numeric>
 
 #include "app/GlobalUnit.h"
 #include "common/Text.h"
@@ -40,7 +43,7 @@ QGridLayout* FieldGrid(QGroupBox* Group) {
     auto* Grid = new QGridLayout(Group);
     Grid->setContentsMargins(12, 8, 12, 10);
     Grid->setHorizontalSpacing(10);
-    Grid->setVerticalSpacing(8);
+    Grid->setVerticalSpacing(5);
     Grid->setColumnStretch(1, 1);
     return Grid;
 }
@@ -83,11 +86,16 @@ TfrmFileInfo::TfrmFileInfo(QWidget* Parent) : QDialog(Parent) {
     auto* LengthCaption = new QLabel("Duration:", this);
     lblFileLength = new QLabel(this);
     lblFileLength->setObjectName("lblFileLength");
+    auto* ContainerCaption = new QLabel("Container:", this);
+    lblContainer = new TElidedLabel(this);
+    lblContainer->setObjectName("lblContainer");
+    lblContainer->setTextFormat(Qt::PlainText);
 
     grpVideo = new QGroupBox("Video ", this);
     grpVideo->setObjectName("grpVideo");
     edtFormat = ValueField(grpVideo, "edtFormat");
     edtResloution = ValueField(grpVideo, "edtResloution");
+    edtAspect = ValueField(grpVideo, "edtAspect");
     edtBitRate = ValueField(grpVideo, "edtBitRate");
     edtFrameRate = ValueField(grpVideo, "edtFrameRate");
     edtTotalFrame = ValueField(grpVideo, "edtTotalFrame");
@@ -99,14 +107,31 @@ TfrmFileInfo::TfrmFileInfo(QWidget* Parent) : QDialog(Parent) {
     edtSampleRate = ValueField(grpAudio, "edtSampleRate");
     edtChannel = ValueField(grpAudio, "edtChannel");
 
+    grpStreams = new QGroupBox("Streams", this);
+    grpStreams->setObjectName("grpStreams");
+    lstStreams = new QTreeWidget(grpStreams);
+    lstStreams->setObjectName("lstStreams");
+    lstStreams->setHeaderLabels({"#", "Type", "Codec", "Language", "Details"});
+    lstStreams->setRootIsDecorated(false);
+    lstStreams->setSelectionMode(QAbstractItemView::NoSelection);
+    lstStreams->setFocusPolicy(Qt::NoFocus);
+    lstStreams->header()->setStretchLastSection(true);
+    lstStreams->header()->setSectionsMovable(false);
+    // Room for a film's picture, two sound tracks and a subtitle; more scroll.
+    lstStreams->setFixedHeight((fontMetrics().height() + 4) * 5 + 10);
+    auto* StreamsBox = new QVBoxLayout(grpStreams);
+    StreamsBox->setContentsMargins(8, 6, 8, 8);
+    StreamsBox->addWidget(lstStreams);
+
     // The captions of both groups share one width, so the fields line up.
     const int CaptionWidth = fontMetrics().horizontalAdvance("Sample Rate:") + 8;
     QGridLayout* VideoGrid = FieldGrid(grpVideo);
     AddField(VideoGrid, 0, "Format:", edtFormat, CaptionWidth);
     AddField(VideoGrid, 1, "Resloution:", edtResloution, CaptionWidth);
-    AddField(VideoGrid, 2, "Bit Rate:", edtBitRate, CaptionWidth);
-    AddField(VideoGrid, 3, "Frame Rate:", edtFrameRate, CaptionWidth);
-    AddField(VideoGrid, 4, "Total Frame:", edtTotalFrame, CaptionWidth);
+    AddField(VideoGrid, 2, "Aspect:", edtAspect, CaptionWidth);
+    AddField(VideoGrid, 3, "Bit Rate:", edtBitRate, CaptionWidth);
+    AddField(VideoGrid, 4, "Frame Rate:", edtFrameRate, CaptionWidth);
+    AddField(VideoGrid, 5, "Total Frame:", edtTotalFrame, CaptionWidth);
     QGridLayout* AudioGrid = FieldGrid(grpAudio);
     AddField(AudioGrid, 0, "Format:", edtAudioForamt, CaptionWidth);
     AddField(AudioGrid, 1, "Bit Rate:", edtAudioBitRate, CaptionWidth);
@@ -128,6 +153,9 @@ TfrmFileInfo::TfrmFileInfo(QWidget* Parent) : QDialog(Parent) {
     Head->addWidget(lblSourceName, 0, 1, Qt::AlignLeft);
     Head->addWidget(LengthCaption, 1, 0);
     Head->addWidget(lblFileLength, 1, 1);
+    ContainerCaption->setMinimumWidth(CaptionWidth);
+    Head->addWidget(ContainerCaption, 2, 0);
+    Head->addWidget(lblContainer, 2, 1);
     Head->setColumnStretch(1, 1);
 
     auto* Buttons = new QHBoxLayout;
@@ -140,35 +168,17 @@ TfrmFileInfo::TfrmFileInfo(QWidget* Parent) : QDialog(Parent) {
     Main->addLayout(Head);
     Main->addWidget(grpVideo);
     Main->addWidget(grpAudio);
+    Main->addWidget(grpStreams);
     Main->addStretch();
     Main->addLayout(Buttons);
+    // The fields of both groups and a few lines of streams take more than the
+    // classic height.
     resize(ShownWidth, ShownHeight);
 }
 
 TfrmFileInfo::~TfrmFileInfo() {
     VxAVC.ClearJobs();
     VxAVC.Probe.CloseFile();
-}
-
-std::string TfrmFileInfo::AudioFormatFromInfo(const std::string& InfoText) {
-    // Only stream lines count: a file name, title or comment may say "Audio:" too.
-    for (size_t Line = 0; Line < InfoText.size();) {
-        size_t End = InfoText.find_first_of("\r\n", Line);
-        if (End == std::string::npos) End = InfoText.size();
-        const std::string Text = InfoText.substr(Line, End - Line);
-        const size_t At = Text.find("Audio:");
-        if (StartsWith(Text, "Stream #") && At != std::string::npos) {
-            size_t From = At + 6;
-            if (From < Text.size() && Text[From] == ' ') ++From;
-            // Today's library follows the codec name with its profile and tag
-            // in brackets, "aac (LC) (mp4a / 0x6134706D)"; the name is the
-            // format.
-            return Text.substr(From, Text.find_first_of(", ", From) - From);
-        }
-        Line = InfoText.find_first_not_of("\r\n", End);
-        if (Line == std::string::npos) break;
-    }
-    return "";
 }
 
 std::string TfrmFileInfo::FrameRateText(int Num, int Den) {
@@ -179,19 +189,57 @@ std::string TfrmFileInfo::FrameRateText(int Num, int Den) {
     return Text;
 }
 
+std::string TfrmFileInfo::BitRateText(int64_t BitsPerSecond) {
+    if (BitsPerSecond <= 0) return "unknown";
+    return StrFormat("%lld kbit/s", static_cast<long long>((BitsPerSecond + 500) / 1000));
+}
+
+std::string TfrmFileInfo::AspectText(int Width, int Height, int SarNum, int SarDen, int Rotation, bool Mirrored) {
+    if (Width <= 0 || Height <= 0) return "";
+    if (SarNum <= 0 || SarDen <= 0) SarNum = SarDen = 1;
+    int64_t W = int64_t(Width) * SarNum, H = int64_t(Height) * SarDen;
+    if (Rotation == 90 || Rotation == 270) std::swap(W, H);
+    const int64_t Divisor = std::gcd(W, H);
+    W /= Divisor;
+    H /= Divisor;
+    // Ratios of small numbers read as such; the rest as a decimal.
+    std::string Text = W <= 99 && H <= 99 ? StrFormat("%lld:%lld", static_cast<long long>(W), static_cast<long long>(H))
+                                          : StrFormat("%.2f:1", double(W) / double(H));
+    if (Rotation == 90) Text += ", turned 90\u00b0 clockwise";
+    if (Rotation == 180) Text += ", turned 180\u00b0";
+    if (Rotation == 270) Text += ", turned 90\u00b0 anticlockwise";
+    if (Mirrored) Text += ", mirrored";
+    return Text;
+}
+
+std::string TfrmFileInfo::ChannelText(int Channels, const std::string& Layout) {
+    if (Channels <= 0) return "";
+    const std::string Count = std::to_string(Channels);
+    if (Layout.empty() || Layout == Count + " channels") return Count;
+    return Count + " (" + Layout + ")";
+}
+
 void TfrmFileInfo::showEvent(QShowEvent* Event) {
     FormShow();
     QDialog::showEvent(Event);
 }
 
 void TfrmFileInfo::ClearFields() {
-    for (QLineEdit* Field : {edtFormat, edtResloution, edtBitRate, edtFrameRate, edtTotalFrame, edtAudioForamt,
-                             edtAudioBitRate, edtSampleRate, edtChannel})
+    for (QLineEdit* Field : {edtFormat, edtResloution, edtAspect, edtBitRate, edtFrameRate, edtTotalFrame,
+                             edtAudioForamt, edtAudioBitRate, edtSampleRate, edtChannel}) {
         Field->clear();
+        Field->setToolTip(QString());
+    }
+    lblContainer->clear();
+    lblContainer->setToolTip(QString());
+    lstStreams->clear();
+    FStreams.clear();
 }
 
 void TfrmFileInfo::FormShow() {
-    setFixedSize(ShownWidth, ShownHeight);
+    // Taller than the classic 460 where the fields and the stream list need it.
+    setFixedSize(ShownWidth, std::max(ShownHeight, sizeHint().height()));
+    layout()->activate();
     ApplyCurrentTheme(this);
     // Value fields in the tool-tip colour of the theme in use.
     for (QLineEdit* Field : findChildren<QLineEdit*>()) {
@@ -238,7 +286,8 @@ void TfrmFileInfo::ShowFile() {
         ReportFailure(Probe.LastError());
         return;
     }
-    if (Probe.VideoStreamCount() <= 0) return;
+    // A file of sound alone informs as much as a video.
+    if (Probe.VideoStreamCount() <= 0 && Probe.AudioStreamCount() <= 0) return;
 
     lblSourceName->setText(QString::fromStdString(ShortenPath(FSourceFile, ShortWhole, ShortKeep, true)));
     lblSourceName->setToolTip(QString::fromStdString(FSourceFile));
@@ -251,26 +300,94 @@ void TfrmFileInfo::ShowFile() {
                                                                           static_cast<long long>(Info.Duration / 1000000),
                                                                           static_cast<long long>(Info.Duration / 1000 % 1000)))
                                        : QString("N/A"));
-    edtFormat->setText(QString::fromStdString(Probe.GetFormatName()));
+    lblContainer->setText(QString::fromStdString(Probe.GetFormatLongName()));
+    lblContainer->setToolTip(QString::fromStdString(Probe.GetFormatName()));
+    ShowStreams(Probe);
 
     TAVProbe& JobProbe = VxAVC.GetJobProbe(Job);
-    if (Probe.IsVideoStream(Probe.FirstVideoStream())) {
+    if (Probe.VideoStreamCount() > 0 && Probe.IsVideoStream(Probe.FirstVideoStream())) {
         TAVVideoStreamInfo Video;
         JobProbe.GetVideoStreamInfo(Probe.FirstVideoStream(), Video);
+        ShowCodec(edtFormat, Video.CodecName, Video.CodecLongName);
         edtResloution->setText(Number(Video.Width) + "x" + Number(Video.Height));
-        edtBitRate->setText(Number(Video.BitRate));
+        edtAspect->setText(QString::fromStdString(
+            AspectText(Video.Width, Video.Height, Video.SarNum, Video.SarDen, Video.Rotation, Video.Mirrored)));
+        ShowBitRate(edtBitRate, Probe.FirstVideoStream(), Video.BitRate, Info.BitRate);
         edtFrameRate->setText(QString::fromStdString(FrameRateText(Video.FrameRateNum, Video.FrameRateDen)));
         const int64_t Frames = FrameCount(JobProbe, Probe.FirstVideoStream(), Video, Info.Duration);
         if (Frames >= 0) edtTotalFrame->setText(Number(Frames));
     }
-    if (Probe.IsAudioStream(Probe.FirstAudioStream())) {
+    if (Probe.AudioStreamCount() > 0 && Probe.IsAudioStream(Probe.FirstAudioStream())) {
         TAVAudioStreamInfo Audio;
         JobProbe.GetAudioStreamInfo(Probe.FirstAudioStream(), Audio);
-        edtAudioBitRate->setText(Number(Audio.BitRate));
+        ShowCodec(edtAudioForamt, Audio.CodecName, Audio.CodecLongName);
+        ShowBitRate(edtAudioBitRate, Probe.FirstAudioStream(), Audio.BitRate, Info.BitRate);
         edtSampleRate->setText(Number(Audio.SampleRate));
-        edtChannel->setText(Number(Audio.Channels));
-        edtAudioForamt->setText(QString::fromStdString(AudioFormatFromInfo(Probe.GetInfoText())));
+        edtChannel->setText(QString::fromStdString(ChannelText(Audio.Channels, Audio.ChannelLayout)));
     }
+}
+
+void TfrmFileInfo::ShowCodec(QLineEdit* Field, const std::string& Name, const std::string& LongName) {
+    const QString Short = QString::fromStdString(Name);
+    const QString Long = QString::fromStdString(LongName);
+    const QString Both = Long.isEmpty() || Long == Short ? Short : Short + " \u2013 " + Long;
+    const bool Fits = Field->fontMetrics().horizontalAdvance(Both) < Field->width() - 8;
+    Field->setText(Fits ? Both : Short);
+    Field->setToolTip(Long.isEmpty() ? Short : Long);
+}
+
+void TfrmFileInfo::ShowBitRate(QLineEdit* Field, int Stream, int64_t OwnRate, int64_t FileRate) {
+    if (OwnRate > 0 || FileRate <= 0) {
+        Field->setText(QString::fromStdString(BitRateText(OwnRate)));
+        return;
+    }
+    // Many streams (MPEG-2 among them) do not carry their rate: what the
+    // file spends on them is its rate less what its other streams say.
+    int64_t Rate = FileRate;
+    for (const TAVStreamEntry& Other : FStreams)
+        if (Other.Index != Stream) Rate -= Other.BitRate;
+    Field->setText(QString::fromStdString(BitRateText(Rate)));
+    if (Rate > 0) Field->setToolTip("Estimated from the bit rate of the whole file");
+}
+
+void TfrmFileInfo::ShowStreams(TAVProbe& Probe) {
+    FStreams = Probe.GetStreams();
+    for (const TAVStreamEntry& S : FStreams) {
+        std::string Type, Details;
+        switch (S.Kind) {
+            case AVMEDIA_TYPE_VIDEO: {
+                TAVVideoStreamInfo V;
+                Probe.GetVideoStreamInfo(S.Index, V);
+                Type = S.AttachedPicture ? "Picture" : "Video";
+                Details = StrFormat("%dx%d", V.Width, V.Height);
+                if (const std::string Aspect = AspectText(V.Width, V.Height, V.SarNum, V.SarDen, V.Rotation, V.Mirrored);
+                    !Aspect.empty())
+                    Details += ", " + Aspect;
+                break;
+            }
+            case AVMEDIA_TYPE_AUDIO: {
+                TAVAudioStreamInfo A;
+                Probe.GetAudioStreamInfo(S.Index, A);
+                Type = "Audio";
+                Details = StrFormat("%d Hz", A.SampleRate);
+                if (!A.ChannelLayout.empty()) Details += ", " + A.ChannelLayout;
+                if (S.BitRate > 0) Details += ", " + BitRateText(S.BitRate);
+                break;
+            }
+            case AVMEDIA_TYPE_SUBTITLE: Type = "Subtitle"; break;
+            case AVMEDIA_TYPE_DATA: Type = "Data"; break;
+            case AVMEDIA_TYPE_ATTACHMENT: Type = "Attachment"; break;
+            default: Type = "Other"; break;
+        }
+        if (S.Default && S.Kind != AVMEDIA_TYPE_VIDEO) Details += Details.empty() ? "default" : ", default";
+        auto* Item = new QTreeWidgetItem(lstStreams, {QString::number(S.Index), QString::fromStdString(Type),
+                                                      QString::fromStdString(S.CodecName),
+                                                      QString::fromStdString(S.Language),
+                                                      QString::fromStdString(Details)});
+        Item->setToolTip(2, QString::fromStdString(S.CodecLongName.empty() ? S.CodecName : S.CodecLongName));
+        Item->setToolTip(4, Item->text(4));
+    }
+    for (int Column = 0; Column < lstStreams->columnCount() - 1; ++Column) lstStreams->resizeColumnToContents(Column);
 }
 
 void TfrmFileInfo::FormCloseQuery() {

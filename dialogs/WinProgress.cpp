@@ -14,6 +14,7 @@
 
 #include "app/Snapshot.h"
 #include "common/Bitmap.h"
+#include "widgets/BitmapLock.h"
 #include "widgets/Controls.h"
 #include "widgets/ElidedLabel.h"
 #include "widgets/PathText.h"
@@ -148,7 +149,7 @@ void TfrmProgress::FormShow() {
 
 void TfrmProgress::ShowProgress(const TProgressFigures& Figures) {
     progbarFile->setValue(Figures.Percent);
-    progbarFile->setFormat(Figures.Pace.empty() ? "%p%" : "%p%   " + QString::fromStdString(Figures.Pace));
+    ShowPace(Figures.Pace);
     lblTime->setText(QString("%1 Second").arg(Figures.CurrentMs / 1000));
     lblLength->setText(QString("%1 Second").arg(Figures.TotalMs / 1000));
     lblSize->setText(QString("%1 kb").arg(Figures.SizeBytes / 1000));
@@ -159,6 +160,10 @@ void TfrmProgress::ShowProgress(const TProgressFigures& Figures) {
 }
 
 void TfrmProgress::ShowJobFinished() { progbarFile->setValue(100); }
+
+void TfrmProgress::ShowPace(const std::string& Pace) {
+    progbarFile->setFormat(Pace.empty() ? "%p%" : "%p%   " + QString::fromStdString(Pace));
+}
 
 bool TfrmProgress::OpenFolderChosen() const { return ckOpen->isChecked(); }
 
@@ -215,10 +220,11 @@ void TfrmProgress::done(int Result) {
 void TfrmProgress::Timer1Timer() {
     std::shared_ptr<TBitmap> Frame = CapturedFrame ? CapturedFrame() : nullptr;
     if (!Frame) return;
-    Frame->Lock();
-    const bool Empty = Frame->Empty();
-    Frame->Unlock();
-    if (Empty) return;
+    // The conversion changes the picture and its shape together under the
+    // picture's lock.
+    TBitmapLock Guard(*Frame);
+    if (Frame->Empty()) return;
+    imgPreview->SetShape(CapturedShape ? CapturedShape() : TPictureShape{});
     imgPreview->ClearCanvas();
     imgPreview->DrawBitmap(*Frame);
 }

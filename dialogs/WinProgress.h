@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "app/PreviewMath.h"
+
 class QCheckBox;
 class QLabel;
 class QProgressBar;
@@ -54,6 +56,8 @@ public:
     // Closes the dialog at once: the batch's own end.
     void CloseWithoutAsking();
     std::function<std::shared_ptr<TBitmap>()> CapturedFrame;
+    // How the captured frame is shown: its source's sample aspect and turn.
+    std::function<TPictureShape()> CapturedShape;
     std::string SettingsIni;
 
     // The running job's figures: the bar with the pace after its
@@ -62,6 +66,9 @@ public:
     void ShowProgress(const TProgressFigures& Figures);
     // A job has finished: the bar stands at 100.
     void ShowJobFinished();
+    // What the bar says after its percentage ("Paused" while the batch
+    // stands), until the next figures.
+    void ShowPace(const std::string& Pace);
     // What the user chose for the end of the batch.
     bool OpenFolderChosen() const;
     bool ShutDownChosen() const;

@@ -7,6 +7,7 @@
 #include <QSlider>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/GlobalUnit.h"
@@ -89,7 +90,7 @@ std::string TTrimTimes::StartExit() {
     const TFieldTime Read = ReadTimeField(StartText);
     S = Read.Ms;
     if (S <= D && Read.Minutes < 60 && Read.Seconds < 60 && S / 1000 < E / 1000) {
-        if (E <= D && E >= S) LengthText = TimeDigits((E - S) * 1000);
+        ShowLength();
         return "";
     }
     std::string Message;
@@ -97,7 +98,12 @@ std::string TTrimTimes::StartExit() {
         Message = "Incorrect start time!";
     else if (E != 0 && S != 0)
         Message = "The start time cannot equal to the end time!";
-    if (!Message.empty()) StartText = "000000";
+    if (!Message.empty()) {
+        // The reset field is the start from now on: OK stores what is shown.
+        StartText = "000000";
+        S = 0;
+    }
+    ShowLength();
     return Message;
 }
 
@@ -105,7 +111,7 @@ std::string TTrimTimes::EndExit() {
     const TFieldTime Read = ReadTimeField(EndText);
     E = Read.Ms;
     if (E <= D && Read.Minutes < 60 && Read.Seconds < 60 && S / 1000 < E / 1000) {
-        if (S <= D && S <= E) LengthText = TimeDigits((E - S) * 1000);
+        ShowLength();
         return "";
     }
     std::string Message;
@@ -113,8 +119,18 @@ std::string TTrimTimes::EndExit() {
         Message = "Incorrect end time!";
     else if (E != 0 && S != 0)
         Message = "The end time cannot equal to the start time!!";
-    if (!Message.empty()) EndText = TimeDigits(D * 1000);
+    if (!Message.empty()) {
+        EndText = TimeDigits(D * 1000);
+        E = D;
+    }
+    ShowLength();
     return Message;
+}
+
+void TTrimTimes::ShowLength() {
+    // Whatever was accepted or refused, the length is the shown end less the
+    // shown start (nothing when the end is not after the start).
+    LengthText = TimeDigits(std::max<int64_t>(E - S, 0) * 1000);
 }
 
 bool TTrimTimes::Apply(TlvFilesRecord& Record, int& Seconds) const {

@@ -43,7 +43,8 @@ struct TTrimTimes {
     // The fields for a row opened on a source of D ms.
     void Open(const TlvFilesRecord& Record, int64_t DurationMs);
     // Leaving the start or end field: the message to show, empty when the
-    // value is accepted or silently ignored. A refused field is reset.
+    // value is accepted or silently ignored. A refused field is reset, and
+    // S or E with it; the length field follows the two shown times.
     std::string StartExit();
     std::string EndExit();
     // OK: writes the trim into Record; returns true when the "Trimmed
@@ -51,6 +52,9 @@ struct TTrimTimes {
     bool Apply(TlvFilesRecord& Record, int& Seconds) const;
     // Clears the trim in the fields and at once in Record.
     void Reset(TlvFilesRecord& Record);
+
+private:
+    void ShowLength();
 };
 
 class TfrmTrim : public TPlayerDialog {

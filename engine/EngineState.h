@@ -101,6 +101,7 @@ struct TEngineState {
 
     // Statistics.
     int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;
+    double OutputSeconds = 0;  // the output's length at the last report
     int FramesDuplicated = 0, FramesDropped = 0;
     int64_t TimerStart = 0;
     int VideoBufferSize = 262144;

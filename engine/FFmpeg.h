@@ -104,6 +104,9 @@ struct TEngineSettings {
     int vsync = -1;
     int pass = 0;
     std::string passlogfile;
+    // A size in bytes the output must fit in: the job encodes its picture
+    // in two passes at the rate that fills it. 0 = no size.
+    int64_t fitsize = 0;
     int psnr = 0;
     std::string vstats;  // statistics file name, empty = none
     std::vector<AVBSFContext*> vbsf;
@@ -247,6 +250,8 @@ private:
     void ResetSettings();
     // Runs the job in the calling thread; never raises.
     void Run();
+    // The passes of a job with a size to fit (FitSize.cpp); raises on failure.
+    void RunFitted();
     void NotifyTerminated();
     // The worker's safe point: waits while the job is paused.
     void WaitWhilePaused();
@@ -256,6 +261,9 @@ private:
     std::recursive_mutex ThreadLock;  // guards WorkerThread
     std::shared_ptr<TLiveThreads> LiveThreads = std::make_shared<TLiveThreads>();
     bool TerminatePending = false;  // a TDoTerminateThread is on its way
+    // The pass of a job with a size to fit, 1 or 2; 0 for a single pass.
+    // Progress reports the first pass as the first half of the job.
+    int FitPass = 0;
 };
 
 // The level by which library log lines are filtered before they reach the

@@ -124,6 +124,7 @@ void TEngineState::Reset() {
     UsingFilters = false;
 
     VideoSize = AudioSize = ExtraSize = 0;
+    OutputSeconds = 0;
     FramesDuplicated = FramesDropped = 0;
     TimerStart = 0;
     VideoBufferSize = 262144;
@@ -303,7 +304,10 @@ void TCustomFFmpeg::Run() {
             if (FState->OutputFileCount == 0) throw FFMpegException("Must supply at least one output file");
             if (FState->InputFileCount == 0) throw FFMpegException("Must supply at least one input file");
         }
-        TTranscoder(*this).Run();
+        if (Settings.fitsize > 0)
+            RunFitted();
+        else
+            TTranscoder(*this).Run();
     } catch (const std::exception& E) {
         ErrorOccurred = true;
         ErrorMessage = E.what();

@@ -489,7 +489,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
                            {"me_threshold", &S::me_threshold}, {"top", &S::top}, {"dc", &S::dc}, {"vol", &S::vol},
                            {"vc", &S::vc}, {"autodeinterlace", &S::autodeinterlace}},
                           [](int& ASetting, const std::string& V) { ASetting = StrToInt(V); });
-        StoreOptions<int64_t>(H, {{"fs", &S::fs}},
+        StoreOptions<int64_t>(H, {{"fs", &S::fs}, {"fitsize", &S::fitsize}},
                               [](int64_t& ASetting, const std::string& V) { ASetting = StrToInt64(V); });
         StoreOptions<float>(H,
                             {{"adrift_threshold", &S::adrift_threshold},

@@ -108,6 +108,7 @@ struct TOutputStreamRecord {
 
     AVFrame* EncodeFrame = nullptr;  // reused input frame of the encoder
     FILE* LogFile = nullptr;         // pass-1 statistics
+    std::string LoggedStats;         // the statistics written last
 };
 
 class TTranscoder {

@@ -448,6 +448,12 @@ void TTranscoder::DrainEncoder(TOutputStreamRecord& AOst) {
     const bool Video = Enc->codec_type == AVMEDIA_TYPE_VIDEO;
     while (true) {
         int Result = av::avcodec_receive_packet(Enc, OutPacket);
+        // Some encoders (VP8, VP9) hand their first-pass statistics over
+        // only once they are flushed, with no packet at all.
+        if (Result == AVERROR_EOF && AOst.LogFile && Enc->stats_out && AOst.LoggedStats != Enc->stats_out) {
+            fprintf(AOst.LogFile, "%s", Enc->stats_out);
+            AOst.LoggedStats = Enc->stats_out;
+        }
         if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return;
         if (Result < 0) throw FFMpegException(Video ? "Video encoding failed" : "Audio encoding failed");
         if (Video) {
@@ -461,7 +467,10 @@ void TTranscoder::DrainEncoder(TOutputStreamRecord& AOst) {
                 for (int i = 0; i < Errors && StatsSize >= size_t(8 + 8 * (i + 1)); ++i)
                     AOst.CodedError[i] = int64_t(ReadLE64(Stats + 8 + 8 * i));
             }
-            if (AOst.LogFile && Enc->stats_out) fprintf(AOst.LogFile, "%s", Enc->stats_out);
+            if (AOst.LogFile && Enc->stats_out) {
+                fprintf(AOst.LogFile, "%s", Enc->stats_out);
+                AOst.LoggedStats = Enc->stats_out;
+            }
             if (AOst.ProfileLevel >= 0 && (OutPacket->flags & AV_PKT_FLAG_KEY)) {
                 if (av::av_packet_make_writable(OutPacket) < 0) throw FFMpegException("Video encoding failed");
                 SetMpeg4ProfileLevel(OutPacket->data, OutPacket->size, AOst.ProfileLevel);

@@ -1,5 +1,6 @@
 // The status line, OnProgress, the final byte totals and the video
 // statistics file.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -18,9 +19,11 @@ double Psnr(double AError) { return -10.0 * std::log(AError) / std::log(10.0); }
 
 void TTranscoder::ReportProgress(bool AIsLast) {
     AVIOContext* Pb = State.OutputFiles[0]->pb;
-    int64_t TotalSize = Pb ? av::avio_size(Pb) : 0;
-    if (TotalSize < 0 && Pb) TotalSize = av::avio_seek(Pb, 0, SEEK_CUR);
-    if (TotalSize < 0) TotalSize = 0;
+    // The file on disk lags behind: the I/O buffer holds the last 32 KB and
+    // the muxer's interleaving queue may hold seconds of packets. What the
+    // encoders have handed over counts as written.
+    int64_t TotalSize = Pb ? std::max(av::avio_size(Pb), av::avio_seek(Pb, 0, SEEK_CUR)) : 0;
+    TotalSize = std::max(TotalSize, State.VideoSize + State.AudioSize + State.ExtraSize);
 
     std::string Text;
     double Time = 1e10;
@@ -66,6 +69,7 @@ void TTranscoder::ReportProgress(bool AIsLast) {
         if (StreamTime > 0 && StreamTime < Time) Time = StreamTime;
     }
     if (Time < 0.01) Time = 0.01;
+    if (AIsLast && Time < 1e9) State.OutputSeconds = Time;
 
     if (E.OnProgress || S.v > 0 || AIsLast) {
         const double BitRate = double(TotalSize) * 8 / Time / 1000;
@@ -73,7 +77,10 @@ void TTranscoder::ReportProgress(bool AIsLast) {
         if (S.v > 1) Text += StrFormat(" dup=%d drop=%d", State.FramesDuplicated, State.FramesDropped);
         if (E.OnProgress) {
             // Before any stream has a time the duration says 0, not 1e10 s.
-            const int Milliseconds = Time >= 1e9 ? 0 : int(Time * 1000);
+            int Milliseconds = Time >= 1e9 ? 0 : int(Time * 1000);
+            // Two passes share one bar: the first fills its first half.
+            if (E.FitPass > 0 && E.TotalDuration > 0)
+                Milliseconds = (E.FitPass == 1 ? 0 : E.TotalDuration / 2) + std::min(Milliseconds, E.TotalDuration) / 2;
             E.OnProgress(&E, FrameNumber, Fps, Milliseconds, Q, float(BitRate), TotalSize, E.TotalDuration);
         } else if (S.v >= 0 && E.OnLog) {
             E.Log(1, Text);

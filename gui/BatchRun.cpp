@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 
 #include "app/ConsoleProgress.h"
@@ -21,6 +22,7 @@
 #include "gui/FileList.h"
 #include "widgets/BitmapLock.h"
 #include "widgets/Platform.h"
+#include "widgets/PreviewPlayer.h"
 
 // What the converter's worker threads share with the run: the captured
 // frame and the pace of the live picture.
@@ -40,6 +42,21 @@ struct TBatchShared {
     }
     // True when a picture is due now; the caller then hands one over.
     bool PictureDue();
+    // How each job's pictures are shown, by job index; set before the jobs
+    // start. The captured frame takes the shape of the job it came from.
+    void SetShapes(std::vector<TPictureShape> Shapes) {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        FShapes = std::move(Shapes);
+        FFrameShape = TPictureShape{};
+    }
+    void TakeShapeOf(int Job) {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        FFrameShape = Job >= 0 && Job < static_cast<int>(FShapes.size()) ? FShapes[size_t(Job)] : TPictureShape{};
+    }
+    TPictureShape FrameShape() {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        return FFrameShape;
+    }
 
     std::atomic<bool> LivePicture{true};
     std::atomic<int64_t> LastPictureMs{INT64_MIN / 2};
@@ -47,6 +64,8 @@ struct TBatchShared {
 private:
     std::mutex FrameLock;
     std::shared_ptr<TBitmap> FFrame;
+    std::vector<TPictureShape> FShapes;
+    TPictureShape FFrameShape;
 };
 
 namespace {
@@ -96,7 +115,13 @@ TBatchRun::TBatchRun(TVxAVConverter& Converter, TFilesModel& Rows, const TButton
     FConverter.OnBeforeHook = [Shared](int, int64_t, THookAction& AHookAction) {
         AHookAction = Shared->LivePicture && Shared->PictureDue() ? haContinue : haIgnore;
     };
-    FConverter.OnCustomHook = [Shared](int, TBitmap* ABitmap, int, int64_t, bool& AUpdate, bool&) {
+    FConverter.OnCustomHook = [Shared](int AIndex, TBitmap* ABitmap, int, int64_t, bool& AUpdate, bool&) {
+        // The picture and its shape change together: the dialog reads both
+        // under the picture's lock.
+        std::shared_ptr<TBitmap> Frame = Shared->Frame();
+        if (!Frame) return;
+        TBitmapLock Guard(*Frame);
+        Shared->TakeShapeOf(AIndex);
         VxAVCCustomHook(*Shared, ABitmap, AUpdate);
     };
 }
@@ -108,6 +133,7 @@ TBatchRun::~TBatchRun() {
     if (FProgress) {
         FProgress->OnPause = FProgress->OnResume = FProgress->OnStop = nullptr;
         FProgress->CapturedFrame = nullptr;
+        FProgress->CapturedShape = nullptr;
     }
     ReleaseSleepLock();
 }
@@ -211,6 +237,10 @@ TfrmProgress* TBatchRun::ProgressDialog() {
             auto S = Shared.lock();
             return S ? S->Frame() : nullptr;
         };
+        FProgress->CapturedShape = [Shared]() -> TPictureShape {
+            auto S = Shared.lock();
+            return S ? S->FrameShape() : TPictureShape{};
+        };
     }
     FProgress->SettingsIni = FSettingsIni;
     return FProgress;
@@ -271,8 +301,10 @@ bool TBatchRun::QueueJobs(int Profile) {
     const std::string Ext = "." + ProfileFileExt(IniFile(FFormatIni), Profile);
     TBatchBuilder Builder(FConverter, TProfileFiles{FSettingsIni, FFormatIni}, Profile, Folder, Ext);
     std::shared_ptr<TBatchShared> Shared = FShared;
-    Builder.OnRow = [this, Shared](int, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
+    std::map<int, TPictureShape> RowShapes;
+    Builder.OnRow = [this, Shared, &RowShapes](int Row, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
         emit RowOpened(Probe);
+        if (Probe.VideoStreamCount() > 0) RowShapes[Row] = ShapeOf(Probe, Probe.FirstVideoStream());
         // Copied streams are not decoded, so they have no pictures to show.
         const bool Pictures = Probe.VideoStreamCount() > 0 && !Output.DisableVideo && Output.VideoCodec != "copy";
         Output.CustomHook = Pictures && Shared->LivePicture;
@@ -310,6 +342,13 @@ bool TBatchRun::QueueJobs(int Profile) {
         return false;
     }
     FJobs = Builder.Jobs();
+    std::vector<TPictureShape> Shapes;
+    for (const TBatchJob& Job : FJobs) {
+        if (Job.Job < 0) continue;
+        if (Job.Job >= static_cast<int>(Shapes.size())) Shapes.resize(size_t(Job.Job) + 1);
+        if (auto Shape = RowShapes.find(Job.Row); Shape != RowShapes.end()) Shapes[size_t(Job.Job)] = Shape->second;
+    }
+    Shared->SetShapes(std::move(Shapes));
     emit Built();
     return true;
 }
@@ -328,7 +367,7 @@ void TBatchRun::ShowProgress(int AIndex, int ACurrentDuration, int64_t ACurrentS
         .Job = AIndex,
         .JobCount = AJobCount,
         .Output = AOutput,
-        .Pace = BatchProgressText(FTiming.Speed(AIndex), FTiming.JobLeftMs(AIndex), FTiming.BatchLeftMs()),
+        .Pace = FTiming.PaceText(),
     });
 }
 
@@ -375,6 +414,8 @@ void TBatchRun::Pause() {
     FButtons.Resume->setEnabled(true);
     FTiming.Pause(std::chrono::steady_clock::now());
     FConverter.Pause();
+    // No report comes while the jobs stand: the bar says so now.
+    if (FProgress) FProgress->ShowPace(FTiming.PaceText());
 }
 
 void TBatchRun::Resume() {
@@ -382,6 +423,7 @@ void TBatchRun::Resume() {
     FButtons.Resume->setEnabled(false);
     FTiming.Resume(std::chrono::steady_clock::now());
     FConverter.Resume();
+    if (FProgress) FProgress->ShowPace(FTiming.PaceText());
 }
 
 void TBatchRun::Stop() {

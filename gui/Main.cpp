@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
     auto Cover = std::make_unique<TfrmCover>();
     Cover->ShowNow();
     TfrmMain Main(Options);
+    // Boxes belong to the main window from now on, so none hides behind it.
+    InstallMessageBoxes(&Main);
     Cover->SetMainWindow(&Main);
     Main.show();
     const int Result = App.exec();

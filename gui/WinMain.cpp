@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QStyle>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -36,6 +37,7 @@
 #include "app/KeptList.h"
 #include "app/Profiles.h"
 #include "common/Files.h"
+#include "common/Text.h"
 #include "dialogs/WinCrop.h"
 #include "dialogs/WinTrim.h"
 #include "gui/AddFiles.h"
@@ -143,6 +145,14 @@ TfrmMain::TfrmMain(const TStartOptions& Options, QWidget* Parent) : QMainWindow(
             Qt::QueuedConnection);
     };
 
+    // The field shows where the files go; the stored choice stays.
+    SetFolderFallbackFunction([Self](const std::string& Key, const std::string& Used) {
+        if (LowerCase(Key) != LowerCase(SettingsKeys::OutputDir)) return;
+        QMetaObject::invokeMethod(
+            qApp, [Self, Used] { if (Self) Self->ShowFolderInUse(Used); },
+            QThread::currentThread() == qApp->thread() ? Qt::DirectConnection : Qt::QueuedConnection);
+    });
+
     CreateControls();
     CreateMenus();
     ConnectCommands();
@@ -159,6 +169,7 @@ TfrmMain::~TfrmMain() {
     // Closing normally ran the close query; a window destroyed without it
     // must not leave events aimed at it. The batch run detaches its own.
     VxAVC.OnLog = nullptr;
+    SetFolderFallbackFunction({});
     if (GlobalObject == FGlobal.get()) GlobalObject = nullptr;
 }
 
@@ -657,6 +668,15 @@ void TfrmMain::ReadStartState() {
     edDirectory->setText(QString::fromStdString(Settings.OutputDir()));
     edDirectory->setCursorPosition(0);
     SetSkinChecks(Settings.SkinIndex());
+}
+
+void TfrmMain::ShowFolderInUse(const std::string& Folder) {
+    // Not a choice of the user's: nothing is written back.
+    const QSignalBlocker BlockDirectory(edDirectory);
+    std::string Shown = Folder;
+    if (Shown.size() > 1 && Shown.back() == '/') Shown.pop_back();
+    edDirectory->setText(QString::fromStdString(Shown));
+    edDirectory->setCursorPosition(0);
 }
 
 void TfrmMain::SetPreviewStartState() {

@@ -189,6 +189,8 @@ private:
     void ConnectCommands();
     void CreateBatch();
     void ReadStartState();
+    // The folder this run writes to when the stored one cannot be made.
+    void ShowFolderInUse(const std::string& Folder);
     void SetPreviewStartState();
     void SetSkinChecks(int Index);
     void SetStatus(const QString& Text);

@@ -5,7 +5,10 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QDoubleValidator>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -84,10 +87,10 @@ TfrmSettings::TfrmSettings(const TProfileFiles& Files, QWidget* Parent) : QDialo
 }
 
 const QString TfrmSettings::CopyNoteText =
-    "Copied as they are: size, crop and frame rate do not apply.";
+    "Copied as they are: size, crop, frame rate and a size to fit do not apply.";
 const QString TfrmSettings::CopyNoteDetail =
-    "The picture and sound are copied as they are, so size, crop and frame rate do not apply. Streams the "
-    "container cannot hold are converted with the settings here, and the log names them.";
+    "The picture and sound are copied as they are, so size, crop, frame rate and a size to fit do not apply. "
+    "Streams the container cannot hold are converted with the settings here, and the log names them.";
 
 void TfrmSettings::CreateControls() {
     setObjectName("frmSettings");
@@ -203,10 +206,33 @@ void TfrmSettings::CreateControls() {
         Grid->addWidget(lblQuality, 3, 0);
         Grid->addLayout(Slider, 3, 1, 1, 3);
         Grid->addWidget(lblQualityHint, 4, 1, 1, 3);
+
+        lblFitSize = Caption("Fit in", grpVideo);
+        edtFitSize = new QLineEdit(grpVideo);
+        edtFitSize->setObjectName("edtFitSize");
+        // Decimal megabytes with a point, whatever the desktop's language.
+        auto* Sizes = new QDoubleValidator(0.0, 1e6, 3, edtFitSize);
+        Sizes->setNotation(QDoubleValidator::StandardNotation);
+        Sizes->setLocale(QLocale::c());
+        edtFitSize->setValidator(Sizes);
+        edtFitSize->setPlaceholderText("any size");
+        edtFitSize->setToolTip("The file is made at most this size (1 MB = 1,000,000 bytes), at the bit rate "
+                               "that fills it, in two passes; constant quality gives way to it. Empty for no limit.");
+        edtFitSize->setMaximumWidth(edtFitSize->fontMetrics().horizontalAdvance("0000.000") + 16);
+        lblFitSize->setBuddy(edtFitSize);
+        lblFitSizeUnit = new QLabel("MB", grpVideo);
+        Captions.emplace_back(lblFitSize, 0);
+        auto* Fit = new QHBoxLayout;
+        Fit->setSpacing(6);
+        Fit->addWidget(edtFitSize);
+        Fit->addWidget(lblFitSizeUnit);
+        Fit->addStretch(1);
+        Grid->addWidget(lblFitSize, 5, 0);
+        Grid->addLayout(Fit, 5, 1, 1, 3);
         lblCopyNote = new QLabel(CopyNoteText, grpVideo);
         lblCopyNote->setObjectName("lblCopyNote");
         lblCopyNote->setToolTip(CopyNoteDetail);
-        Grid->addWidget(lblCopyNote, 5, 0, 1, 4);
+        Grid->addWidget(lblCopyNote, 6, 0, 1, 4);
     }
     for (auto& [Label, Column] : Captions) Label->setMinimumWidth(CaptionWidth[Column]);
     connect(trkQuality, &QSlider::valueChanged, this, [this](int V) { lblQualityValue->setNum(V); });
@@ -308,6 +334,17 @@ void TfrmSettings::FillLists(int N) {
     for (QComboBox* Combo : {cmbVideoSize, cmbFrameRate, cmbVideoBitRate})
         Combo->setToolTip(Copies ? CopyNoteDetail : QString());
     UpdateRateControls(false);
+    UpdateFitSize(false);
+}
+
+void TfrmSettings::UpdateFitSize(bool Reset) {
+    // A copy keeps the source's bit rate, so it takes no size either.
+    const int Profile = SelectedProfile(cbOutputFormat);
+    const bool Video = cmbVideoEncoder->count() > 0 && !(Profile >= 0 && ProfileCopiesStreams(FFiles, Profile));
+    for (QWidget* W : std::initializer_list<QWidget*>{lblFitSize, edtFitSize, lblFitSizeUnit}) W->setVisible(Video);
+    const std::string S = ProfileSection(Profile);
+    const std::string Stored = Reset || !Video ? "" : IniFile(FFiles.SettingsIni).ReadString(S, "paraFitSize", "");
+    edtFitSize->setText(QString::fromStdString(Trim(Stored)));
 }
 
 void TfrmSettings::UpdateRateControls(bool Reset) {
@@ -359,12 +396,17 @@ void TfrmSettings::btnDefaultClick() {
     for (size_t K = 0; K < FCombos.size(); ++K)
         FCombos[K]->setCurrentIndex(Format.ReadInteger(S, ProfileParameters[K].IndexKey, 0));
     UpdateRateControls(true);
+    UpdateFitSize(true);
 }
 
 void TfrmSettings::WriteChoices(int Profile) {
     IniFile Settings(FFiles.SettingsIni);
     const IniFile Format(FFiles.FormatIni);
     const std::string S = ProfileSection(Profile);
+    // A size that is no size stops OK before anything is written.
+    const std::string FitSize = Trim(edtFitSize->text().toStdString());
+    const bool Video = cmbVideoEncoder->count() > 0 && !ProfileCopiesStreams(FFiles, Profile);
+    if (Video) FitSizeBytes(FitSize);
 
     TAppSettings(FFiles.SettingsIni).SetOutputFormat(Profile);
     Settings.WriteString(S, "Description", Profile < FCatalogue.size() ? FCatalogue[Profile].toStdString()
@@ -393,6 +435,7 @@ void TfrmSettings::WriteChoices(int Profile) {
         Settings.WriteInteger(S, "paraQuality", trkQuality->value());
         Settings.WriteString(S, "paraSpeed", ItemText(cmbSpeed));
     }
+    if (Video) Settings.WriteString(S, "paraFitSize", FitSize);
 }
 
 void TfrmSettings::btnOkClick() {

@@ -20,6 +20,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSlider;
 
@@ -63,6 +64,11 @@ public:
     QSlider* trkQuality = nullptr;
     QLabel* lblQualityValue = nullptr;
     QLabel* lblQualityHint = nullptr;
+    // "Fit in ... MB": a size the file is made to fit, empty for none;
+    // hidden for a profile without a picture.
+    QLabel* lblFitSize = nullptr;
+    QLineEdit* edtFitSize = nullptr;
+    QLabel* lblFitSizeUnit = nullptr;
     // Why a profile that copies offers no size, crop or frame rate.
     QLabel* lblCopyNote = nullptr;
     QGroupBox* grpAudio = nullptr;
@@ -95,6 +101,8 @@ private:
     // chosen video encoder and mode; Reset takes the profile file's values.
     void UpdateRateControls(bool Reset);
     void ShowRateMode();
+    // Shows the size to fit of the profile (Reset: none) when it has a picture.
+    void UpdateFitSize(bool Reset);
     // The writing steps of OK; raises EConvertError for a volume item that
     // is not a number followed by one character.
     void WriteChoices(int Profile);

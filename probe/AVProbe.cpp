@@ -41,11 +41,17 @@ std::string ProgramLine(const AVProgram* Program) {
                      Tag(Program->metadata, "service_provider").c_str());
 }
 
+std::string CodecLongName(AVCodecID Id) {
+    const AVCodecDescriptor* Descriptor = av::avcodec_descriptor_get(Id);
+    return Descriptor && Descriptor->long_name ? Descriptor->long_name : "";
+}
+
 // Fields shared by the video and the audio record.
 template <typename TInfo>
 void FillCommon(const AVStream* Stream, TInfo& Info) {
     Info.Language = Tag(Stream->metadata, "language");
     Info.CodecName = av::avcodec_get_name(Stream->codecpar->codec_id);
+    Info.CodecLongName = CodecLongName(Stream->codecpar->codec_id);
     Info.StartTimeRaw = Stream->start_time;
     if (Stream->start_time != AV_NOPTS_VALUE)
         Info.StartTimeUs = av::av_rescale_q(Stream->start_time, Stream->time_base, TAVProbe::MicrosecondBase);
@@ -331,8 +337,38 @@ void TAVProbe::GetAudioStreamInfo(int StreamIndex, TAVAudioStreamInfo& Info) {
     const AVCodecParameters* Par = Stream->codecpar;
     FillCommon(Stream, Info);
     Info.Channels = Par->ch_layout.nb_channels;
+    char Layout[128] = "";
+    if (Par->ch_layout.nb_channels > 0 && av::av_channel_layout_describe(&Par->ch_layout, Layout, sizeof Layout) > 0)
+        Info.ChannelLayout = Layout;
     Info.SampleRate = Par->sample_rate;
     Info.SampleFormat = Par->format;
+}
+
+std::vector<TAVStreamEntry> TAVProbe::GetStreams() {
+    std::vector<TAVStreamEntry> Streams;
+    if (!FileLoaded()) return Streams;
+    const std::string FileLanguage = Tag(FContext->metadata, "language");
+    for (int i = 0; i < FStreamCount; ++i) {
+        const AVStream* Stream = FContext->streams[i];
+        TAVStreamEntry Entry;
+        Entry.Index = i;
+        Entry.Kind = Stream->codecpar->codec_type;
+        Entry.CodecName = av::avcodec_get_name(Stream->codecpar->codec_id);
+        Entry.CodecLongName = CodecLongName(Stream->codecpar->codec_id);
+        Entry.Language = Trim(Tag(Stream->metadata, "language"));
+        if (Entry.Language.empty()) Entry.Language = Trim(FileLanguage);
+        Entry.BitRate = std::max<int64_t>(Stream->codecpar->bit_rate, 0);
+        Entry.AttachedPicture = (Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+        Entry.Default = (Stream->disposition & AV_DISPOSITION_DEFAULT) != 0;
+        Streams.push_back(std::move(Entry));
+    }
+    return Streams;
+}
+
+std::string TAVProbe::GetFormatLongName() {
+    if (!FileLoaded()) return "";
+    if (!FContext->iformat) return "";
+    return FContext->iformat->long_name ? FContext->iformat->long_name : FContext->iformat->name;
 }
 
 std::string TAVProbe::GetFileName() {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "binding/LibAV.h"
 #include "common/Bitmap.h"
@@ -46,6 +47,7 @@ struct TAVFileInfo {
 struct TAVVideoStreamInfo {
     std::string Language;   // ISO 639 code, empty without a tag
     std::string CodecName;  // short name of the stream's codec
+    std::string CodecLongName;  // its descriptive name; empty when the library has none
     int64_t StartTimeRaw = -1;  // stream time base
     int64_t StartTimeUs = -1;   // µs; -1 when the start time is unknown
     int64_t DurationRaw = -1;
@@ -77,14 +79,29 @@ TDisplayOrientation DisplayOrientation(const int32_t* Matrix);
 struct TAVAudioStreamInfo {
     std::string Language;
     std::string CodecName;
+    std::string CodecLongName;
     int64_t StartTimeRaw = -1;
     int64_t StartTimeUs = -1;
     int64_t DurationRaw = -1;
     int64_t DurationUs = -1;
     int64_t BitRate = -1;
     int Channels = -1;
+    std::string ChannelLayout;  // "stereo", "5.1(side)", "2 channels"
     int SampleRate = -1;
     int SampleFormat = -1;
+};
+
+// One line of a file's stream list.
+struct TAVStreamEntry {
+    int Index = -1;
+    int Kind = -1;              // AVMediaType
+    std::string CodecName, CodecLongName;
+    // The stream's language tag, else the container's (an MP3's ID3
+    // language belongs to its one stream).
+    std::string Language;
+    int64_t BitRate = 0;        // bits per second; 0 when the stream has none
+    bool AttachedPicture = false;
+    bool Default = false;
 };
 
 class TAVProbe {
@@ -110,6 +127,11 @@ public:
     // A negative index means the first stream of the type.
     void GetVideoStreamInfo(int StreamIndex, TAVVideoStreamInfo& Info);
     void GetAudioStreamInfo(int StreamIndex, TAVAudioStreamInfo& Info);
+    // Every stream of the file in order; empty without a file.
+    std::vector<TAVStreamEntry> GetStreams();
+    // The container's descriptive name ("QuickTime / MOV"); the short name
+    // when it has none.
+    std::string GetFormatLongName();
     // Lines separated by CR LF; empty without a file.
     std::string GetInfoText();
     std::string GetFileName();

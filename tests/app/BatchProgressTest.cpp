@@ -22,24 +22,30 @@ TEST(BatchProgress, SpeedAndTimeLeftCountNoPausedTime) {
         std::function<void()> Act;
         double Speed;  // of job 0
         int64_t JobLeft, BatchLeft;
+        const char* Pace;  // the bar's text after the percentage
     } Steps[] = {
-        {"one report: nothing is known yet", [&] { P.Report(0, 2000, 10000, At(1)); }, 0, -1, -1},
-        {"two reports", [&] { P.Report(0, 4000, 10000, At(2)); }, 2.0, 3000, (6000 + 20000) / 2},
+        {"one report: nothing is known yet", [&] { P.Report(0, 2000, 10000, At(1)); }, 0, -1, -1, ""},
+        {"two reports", [&] { P.Report(0, 4000, 10000, At(2)); }, 2.0, 3000, (6000 + 20000) / 2,
+         "2.0x, 00:00:03 left, batch 00:00:13"},
+        {"paused: the bar says so", [&] { P.Pause(At(2)); }, 2.0, 3000, (6000 + 20000) / 2, "Paused"},
+        {"resumed: the pace as it was", [&] { P.Resume(At(5)); }, 2.0, 3000, (6000 + 20000) / 2,
+         "2.0x, 00:00:03 left, batch 00:00:13"},
         {"ten seconds paused count for nothing",
          [&] {
-             P.Pause(At(2));
-             P.Resume(At(12));
-             P.Report(0, 6000, 10000, At(13));
+             P.Pause(At(5));
+             P.Resume(At(15));
+             P.Report(0, 6000, 10000, At(16));
          },
-         2.0, 2000, (4000 + 20000) / 2},
+         2.0, 2000, (4000 + 20000) / 2, "2.0x, 00:00:02 left, batch 00:00:12"},
         // 8 s of media in 3 s of work.
-        {"a finished job counts whole", [&] { P.Finished(0, At(14)); }, 2.0, 0, 20000 * 3 / 8},
+        {"a finished job counts whole", [&] { P.Finished(0, At(17)); }, 2.0, 0, 20000 * 3 / 8,
+         "2.0x, 00:00:00 left, batch 00:00:07"},
         {"reports while paused stand still",
          [&] {
-             P.Pause(At(14));
+             P.Pause(At(17));
              P.Report(1, 0, 20000, At(100));
          },
-         2.0, 0, 20000 * 3 / 8},
+         2.0, 0, 20000 * 3 / 8, "Paused"},
     };
     for (const TStep& S : Steps) {
         SCOPED_TRACE(S.What);
@@ -47,7 +53,25 @@ TEST(BatchProgress, SpeedAndTimeLeftCountNoPausedTime) {
         EXPECT_DOUBLE_EQ(P.Speed(0), S.Speed);
         EXPECT_EQ(P.JobLeftMs(0), S.JobLeft);
         EXPECT_EQ(P.BatchLeftMs(), S.BatchLeft);
+        EXPECT_EQ(P.PaceText(), S.Pace);
     }
+
+    // A trimmed file: 10 s cut from a longer one count 0 to 10 s; the 3 s
+    // spent reaching the trim start before anything is written are not slow
+    // converting, and the last report's overshoot by a frame counts as the
+    // length.
+    TBatchProgress Trimmed;
+    Trimmed.Start({10000}, At(0));
+    Trimmed.Report(0, 0, 10000, At(0));
+    Trimmed.Report(0, 0, 10000, At(3));
+    Trimmed.Report(0, 2000, 10000, At(4));
+    Trimmed.Report(0, 6000, 10000, At(5));
+    EXPECT_DOUBLE_EQ(Trimmed.Speed(0), 3.0);  // 6 s of media since the last report at 0
+    EXPECT_EQ(Trimmed.JobLeftMs(0), 4000 / 3);
+    EXPECT_EQ(Trimmed.PaceText(), "3.0x, 00:00:01 left, batch 00:00:01");
+    Trimmed.Report(0, 10040, 10000, At(6));
+    EXPECT_EQ(Trimmed.JobLeftMs(0), 0);
+    EXPECT_DOUBLE_EQ(Trimmed.Speed(0), 10000.0 / 3000);
 
     TBatchProgress Unknown;
     Unknown.Start({0, 5000}, At(0));

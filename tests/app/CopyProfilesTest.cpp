@@ -324,7 +324,9 @@ TEST_F(CopyProfiles, PicturesAreCopiedBitForBitAndOnlyWhatMp4CannotHoldIsConvert
         EXPECT_EQ(OutK.Streams[I].Language, In.Streams[I].Language);
         EXPECT_EQ(OutK.Streams[I].Title, In.Streams[I].Title);
         EXPECT_EQ(OutK.Streams[I].FileName, In.Streams[I].FileName);
-        if (In.Streams[I].Type == AVMEDIA_TYPE_ATTACHMENT) EXPECT_EQ(OutK.Streams[I].Extradata, In.Streams[I].Extradata);
+        if (In.Streams[I].Type == AVMEDIA_TYPE_ATTACHMENT) {
+            EXPECT_EQ(OutK.Streams[I].Extradata, In.Streams[I].Extradata);
+        }
     }
     EXPECT_EQ(OutK.Streams[4].FileName, "font.ttf");
     EXPECT_EQ(OutK.Streams[2].Title, "Commentary");
@@ -361,6 +363,7 @@ TEST_F(CopyProfiles, TrimStartsAtAKeyFrameAndCropIsRefused) {
     const TCase Cases[] = {
         {"mp4_crop", {"-p", "49", "--crop", "8,8,0,0"}, 1, "copies the picture as it is, so it cannot crop it", -1},
         {"mkv_crop", {"-p", "50", "--crop", "0,0,4,4"}, 1, "copies the picture as it is, so it cannot crop it", -1},
+        {"mp4_fit_size", {"-p", "49", "--fit-size", "1"}, 2, "--fit-size needs the picture re-encoded", -1},
         {"mkv_between_keys", {"-p", "50", "--start", Start(1000), "--length", "600"}, 0,
          KeyAt(800, "0.200 s before the start of the trim"), 1000},
         {"mp4_on_a_key", {"-p", "49", "--start", Start(1200)}, 0,

@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -128,11 +130,13 @@ TEST(EnsureFolder, MakesTheStoredFolderWithItsParents) {
     EXPECT_TRUE(Catcher.Messages.empty());
 }
 
-TEST(EnsureFolder, FallsBackToTheDefaultFolderWithAWarning) {
+TEST(EnsureFolder, FallsBackOnceWithTheReasonAndKeepsTheStoredChoice) {
     fs::path Folder = ScratchFolder("EnsureFallsBack");
     THomeFolder H(Folder / "home");
     fs::create_directories(Folder / "home");
     TMessageCatcher Catcher;
+    std::vector<std::pair<std::string, std::string>> Told;
+    SetFolderFallbackFunction([&](const std::string& Key, const std::string& Used) { Told.emplace_back(Key, Used); });
     std::string Ini = (Folder / "s.ini").string();
     // A plain file stands where a parent folder would have to be.
     WriteText(Folder / "blocker", "x");
@@ -143,15 +147,22 @@ TEST(EnsureFolder, FallsBackToTheDefaultFolderWithAWarning) {
     EXPECT_EQ(EnsureFolder(Ini, "SnapOutPutDir"), Default + "/");
     ASSERT_EQ(Catcher.Messages.size(), 1u);
     EXPECT_EQ(Catcher.Messages[0].Caption, "Warning");
-    EXPECT_EQ(Catcher.Messages[0].Text,
-              "Cannot create output directory:" + Bad + ".It will create default directory " + Default + "!");
+    EXPECT_EQ(Catcher.Messages[0].Text, "Cannot create output directory: " + Bad + " (" + std::strerror(ENOTDIR) +
+                                            "). It will use the default directory " + Default +
+                                            " for now; the chosen directory stays in the settings.");
     EXPECT_EQ(Catcher.Messages[0].Kind, TMessageKind::Warning);
     EXPECT_TRUE(FolderExists(Default));
-    EXPECT_EQ(IniFile(Ini).ReadString("settings", "snapOutPutDir", ""), Default);
+    EXPECT_EQ(IniFile(Ini).ReadString("settings", "snapOutPutDir", ""), Bad);
+    EXPECT_EQ(Told, (std::vector<std::pair<std::string, std::string>>{{"SnapOutPutDir", Default + "/"}}));
 
-    // The stored default serves the next operation without a warning.
+    // The next operation uses the default without a second warning; once
+    // the folder can be made it is used again.
     EXPECT_EQ(EnsureFolder(Ini, "SnapOutPutDir"), Default + "/");
     EXPECT_EQ(Catcher.Messages.size(), 1u);
+    fs::remove(Folder / "blocker");
+    EXPECT_EQ(EnsureFolder(Ini, "SnapOutPutDir"), Bad + "/");
+    EXPECT_EQ(Told.size(), 1u);
+    SetFolderFallbackFunction({});
 }
 
 TEST(EnsureFolder, FirstStartUsesTheDefaultFolder) {

@@ -237,17 +237,20 @@ TEST_F(Builder, AudioBitRateMayHaveAFraction) {
     EXPECT_EQ(Output.AudioBitRate, -1);
 }
 
-TEST_F(Builder, NonNumericValuesRaiseConversionErrors) {
+TEST_F(Builder, NonNumericValuesRaiseConversionErrorsNamingTheKey) {
     struct Case {
-        std::string Lines, Message;
+        std::string Lines, Message, Key;
     } Cases[] = {
-        {"paraVideoEncoder=mpeg4\nparaChannel=two\n", "'two' is not a valid integer value"},
-        {"paraVideoEncoder=mpeg4\nparaVideoSize=axb\n", "'a' is not a valid integer value"},
-        {"paraVideoEncoder=mpeg4\nparaVideoBitRate=fast\n", "'fast' is not a valid integer value"},
-        {"paraVideoEncoder=libx264\nparaGop=many\n", "'many' is not a valid integer value"},
-        {"paraVideoEncoder=\nparaSampleRate=44.1k\n", "'44.1k' is not a valid integer value"},
-        {"paraVideoEncoder=\nparaAudioBitRate=loud\n", "'loud' is not a valid floating point value"},
-        {"paraVideoEncoder=\nparaVolume=50%\n", "'50%' is not a valid integer value"},
+        {"paraVideoEncoder=mpeg4\nparaChannel=two\n", "'two' is not a valid integer value", "paraChannel"},
+        {"paraVideoEncoder=mpeg4\nparaVideoSize=axb\n", "'a' is not a valid integer value", "paraVideoSize"},
+        {"paraVideoEncoder=mpeg4\nparaVideoBitRate=fast\n", "'fast' is not a valid integer value", "paraVideoBitRate"},
+        {"paraVideoEncoder=libx264\nparaGop=many\n", "'many' is not a valid integer value", "paraGop"},
+        {"paraVideoEncoder=\nparaSampleRate=44.1k\n", "'44.1k' is not a valid integer value", "paraSampleRate"},
+        {"paraVideoEncoder=\nparaAudioBitRate=loud\n", "'loud' is not a valid floating point value",
+         "paraAudioBitRate"},
+        {"paraVideoEncoder=\nparaVolume=50%\n", "'50%' is not a valid integer value", "paraVolume"},
+        {"paraVideoEncoder=mpeg4\nparaFrameRate=0\n", "'0' is not a valid frame rate", "paraFrameRate"},
+        {"paraVideoEncoder=mpeg4\nparaFrameRate=-25\n", "'-25' is not a valid frame rate", "paraFrameRate"},
     };
     for (const Case& C : Cases) {
         Profile(C.Lines);
@@ -255,9 +258,14 @@ TEST_F(Builder, NonNumericValuesRaiseConversionErrors) {
             Build(320, 240);
             ADD_FAILURE() << C.Lines;
         } catch (const EConvertError& E) {
-            EXPECT_EQ(E.what(), C.Message);
+            EXPECT_EQ(E.what(), C.Message + " for " + C.Key + " in section [formatInfo0] of the file " +
+                                    Files.SettingsIni);
         }
     }
+    // Rates the libraries know by name are theirs to check.
+    Profile("paraVideoEncoder=mpeg4\nparaFrameRate=ntsc\n");
+    Build(320, 240);
+    EXPECT_EQ(Output.FrameRate, "ntsc");
 }
 
 TEST_F(Builder, H264ValuesReachTheEncoder) {

@@ -260,12 +260,13 @@ TEST_F(SnapshotTest, UnwritableFolderWarnsAndFallsBackToTheDefault) {
     std::vector<std::string> Written = SaveSnapshot(Ini, Pattern(40, 30), Pattern(20, 20));
     ASSERT_EQ(Catcher.Messages.size(), 1u);
     EXPECT_EQ(Catcher.Messages[0].Caption, "Warning");
-    EXPECT_EQ(Catcher.Messages[0].Text, "Cannot create output directory:" + Bad +
-                                            ".It will create default directory " + Default.string() + "!");
+    EXPECT_EQ(Catcher.Messages[0].Text, "Cannot create output directory: " + Bad + " (" + std::strerror(ENOTDIR) +
+                                            "). It will use the default directory " + Default.string() +
+                                            " for now; the chosen directory stays in the settings.");
     ASSERT_EQ(Written.size(), 4u);
     for (const std::string& Path : Written) EXPECT_EQ(fs::path(Path).parent_path(), Default);
     EXPECT_EQ(FilesIn(Default).size(), 4u);
-    EXPECT_EQ(IniFile(Ini).ReadString("settings", "SnapOutPutDir", ""), Default.string());
+    EXPECT_EQ(IniFile(Ini).ReadString("settings", "SnapOutPutDir", ""), Bad);
 }
 
 TEST_F(SnapshotTest, FailedFilesAreReportedAndLeaveNothingHalfWritten) {

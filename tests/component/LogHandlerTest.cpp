@@ -86,6 +86,18 @@ TEST_F(LogHandlerTest, PartialLinesOfDifferentThreadsDoNotMix) {
     EXPECT_NE(Worker[0].Thread, Main[0].Thread);
 }
 
+// The MP4 muxer makes its remark on the extension once per stream.
+TEST_F(LogHandlerTest, LineRepeatingThePreviousOneIsDropped) {
+    for (int Stream = 0; Stream < 2; ++Stream) av::av_log(&Object, AV_LOG_WARNING, "remark\n");
+    av::av_log(&Object, AV_LOG_WARNING, "other\n");
+    av::av_log(&Object, AV_LOG_WARNING, "remark\n");
+    std::lock_guard<std::mutex> Guard(Events.Lock);
+    std::vector<std::string> Texts;
+    for (const auto& L : Events.Lines) Texts.push_back(L.Text);
+    EXPECT_EQ(Texts, (std::vector<std::string>{Prefix(&Object) + "remark", Prefix(&Object) + "other",
+                                               Prefix(&Object) + "remark"}));
+}
+
 TEST_F(LogHandlerTest, LogLevelErrorFiltersInformationLines) {
     C.SetLogLevel(llError);
     EXPECT_EQ(LibraryLogFilterLevel.load(), 0);

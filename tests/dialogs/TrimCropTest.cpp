@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -75,38 +76,42 @@ struct TTrimCase {
     std::vector<TEdit> Edits;
     const char* StartAfter;  // field texts after the edits
     const char* EndAfter;
+    const char* LengthAfter;
     int TrimStart, TrimLength;
     std::optional<int> Column;  // seconds
 };
 
+// A refused field is reset and the reset value is what OK stores: the three
+// fields and the stored trim agree after every message.
 TEST(TrimTimes, ValidatesFieldsAndStoresTheTrimAsTheRowExpects) {
     const int64_t TwoMin = 120400, Long = 4530000, TwoHours = 7200000;
     const TTrimCase Cases[] = {
-        {"end at 01:15:30 accepted", Long, 0, 0, {{'e', "011530", ""}}, "000000", "011530", 0, 0, 4530},
-        {"start 10 s, end at the duration", TwoMin, 0, 0, {{'s', "000010", ""}}, "000010", "000200",
+        {"end at 01:15:30 accepted", Long, 0, 0, {{'e', "011530", ""}}, "000000", "011530", "011530", 0, 0, 4530},
+        {"start 10 s, end at the duration", TwoMin, 0, 0, {{'s', "000010", ""}}, "000010", "000200", "000150",
          10000, static_cast<int>(TwoMin - 10000), static_cast<int>(TwoMin / 1000 - 10)},
-        {"whole file stores no trim", TwoMin, 0, 0, {}, "000000", "000200", 0, 0, static_cast<int>(TwoMin / 1000)},
+        {"whole file stores no trim", TwoMin, 0, 0, {}, "000000", "000200", "000200", 0, 0,
+         static_cast<int>(TwoMin / 1000)},
         {"start in the end's second", TwoMin, 0, 0,
          {{'e', "000010", ""}, {'s', "000010", "The start time cannot equal to the end time!"}}, "000000", "000010",
-         0, 0, std::nullopt},
+         "000010", 0, 10000, 10},
         {"end in the start's second", TwoMin, 0, 0,
-         // The refused values stay in S and E, so OK stores no trim.
          {{'s', "000010", ""}, {'e', "000010", "The end time cannot equal to the start time!!"}}, "000010", "000200",
-         0, 0, std::nullopt},
+         "000150", 10000, static_cast<int>(TwoMin - 10000), static_cast<int>(TwoMin / 1000 - 10)},
         {"75 minutes is no start", TwoHours, 0, 0, {{'s', "007500", "Incorrect start time!"}}, "000000", "020000",
-         // S keeps the refused value; OK stores from it.
-         4500000, static_cast<int>(TwoHours - 4500000), static_cast<int>((TwoHours - 4500000) / 1000)},
-        {"end 0 with start 0 is silent", TwoMin, 0, 0, {{'e', "000000", ""}}, "000000", "000000", 0, 0, std::nullopt},
-        {"end past the duration", TwoMin, 0, 0, {{'e', "000500", "Incorrect end time!"}}, "000000", "000200", 0, 0,
+         "020000", 0, 0, static_cast<int>(TwoHours / 1000)},
+        {"end 0 with start 0 is silent", TwoMin, 0, 0, {{'e', "000000", ""}}, "000000", "000000", "000000", 0, 0,
          std::nullopt},
-        {"end before the start", TwoMin, 0, 0,
-         {{'s', "000100", ""}, {'e', "000030", "The end time cannot equal to the start time!!"}}, "000100", "000200",
-         0, 0, std::nullopt},
+        {"end past the duration", TwoMin, 0, 0, {{'e', "000500", "Incorrect end time!"}}, "000000", "000200",
+         "000200", 0, 0, static_cast<int>(TwoMin / 1000)},
+        {"end before the start", TwoMin, 5000, 10000,
+         {{'e', "000003", "The end time cannot equal to the start time!!"}}, "000005", "000200", "000155", 5000,
+         static_cast<int>(TwoMin - 5000), static_cast<int>(TwoMin / 1000 - 5)},
         {"start after the end", TwoMin, 0, 0,
-         {{'e', "000030", ""}, {'s', "000100", "Incorrect start time!"}}, "000000", "000030", 0, 0, std::nullopt},
-        {"stored trim opens in the fields", TwoMin, 5000, 3000, {}, "000005", "000008", 5000, 3000, 3},
-        {"less than a second left runs to the end", 10500, 0, 0, {{'e', "000010", ""}}, "000000", "000010", 0, 0,
-         10},
+         {{'e', "000030", ""}, {'s', "000100", "Incorrect start time!"}}, "000000", "000030", "000030", 0, 30000,
+         30},
+        {"stored trim opens in the fields", TwoMin, 5000, 3000, {}, "000005", "000008", "000003", 5000, 3000, 3},
+        {"less than a second left runs to the end", 10500, 0, 0, {{'e', "000010", ""}}, "000000", "000010",
+         "000010", 0, 0, 10},
     };
     for (const TTrimCase& C : Cases) {
         SCOPED_TRACE(C.Name);
@@ -128,6 +133,7 @@ TEST(TrimTimes, ValidatesFieldsAndStoresTheTrimAsTheRowExpects) {
         }
         EXPECT_EQ(T.StartText, C.StartAfter);
         EXPECT_EQ(T.EndText, C.EndAfter);
+        EXPECT_EQ(T.LengthText, C.LengthAfter);
         int Column = -1;
         const bool SetsColumn = T.Apply(Record, Column);
         EXPECT_EQ(Record.TrimStart, C.TrimStart);
@@ -573,6 +579,105 @@ TEST_F(TrimCropDialogs, AutoFindsTheBarsOfALetterBoxedClip) {
     EXPECT_NEAR(R.CropBottom, 58, 2);
     EXPECT_EQ(R.CropLeft, 0);
     EXPECT_EQ(R.CropRight, 0);
+}
+
+// Typed into the real dialogs: after every message of the trim dialog the
+// three fields agree with each other and OK stores what they show; a border
+// typed into the crop dialog is taken, the dialog says what it means in the
+// source's pixels and what picture it leaves, and OK stores that.
+TEST_F(TrimCropDialogs, FieldsAgreeAfterEveryMessageAndTypedBordersAreTaken) {
+    auto Type = [](QWidget* Field, const char* Text) {
+        Field->setFocus();
+        QTest::keyClick(Field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(Field, Text);
+    };
+    struct TTrimRow {
+        const char* Name;
+        int RecordStart, RecordLength;
+        char Field;  // 's' or 'e'
+        const char* Typed;
+        const char* Message;
+        const char *Start, *End, *Length;
+        int TrimStart, TrimLength;
+    };
+    // long35.avi lasts 35 s.
+    const TTrimRow TrimRows[] = {
+        {"end before the start", 5000, 10000, 'e', "000003", "Warning: The end time cannot equal to the start time!!",
+         "000005", "000035", "000030", 5000, 30000},
+        {"end in the start's second", 5000, 10000, 'e', "000005",
+         "Warning: The end time cannot equal to the start time!!", "000005", "000035", "000030", 5000, 30000},
+        {"end past the duration", 5000, 10000, 'e', "000040", "Warning: Incorrect end time!", "000005", "000035",
+         "000030", 5000, 30000},
+        {"start after the end", 5000, 10000, 's', "000020", "Warning: Incorrect start time!", "000000", "000015",
+         "000015", 0, 15000},
+        {"start in the end's second", 5000, 10000, 's', "000015",
+         "Warning: The start time cannot equal to the end time!", "000000", "000015", "000015", 0, 15000},
+        {"seconds of 60 or more", 5000, 10000, 's', "000075", "Warning: Incorrect start time!", "000000", "000015",
+         "000015", 0, 15000},
+        {"an accepted end", 5000, 10000, 'e', "000020", nullptr, "000005", "000020", "000015", 5000, 15000},
+        {"end 0 with start 0 says nothing", 0, 0, 'e', "000000", nullptr, "000000", "000000", "000000", 0, 0},
+    };
+    for (const TTrimRow& Row : TrimRows) {
+        SCOPED_TRACE(Row.Name);
+        Messages.clear();
+        TlvFilesRecord R = this->Row("long35.avi");
+        R.TrimStart = Row.RecordStart;
+        R.TrimLength = Row.RecordLength;
+        TfrmTrim& D = OpenTrim(R);
+        QApplication::setActiveWindow(&D);
+        ASSERT_EQ(D.Times().D, 35000);
+        QLineEdit* Field = Row.Field == 's' ? D.maskedtStartTime : D.maskedtEndTime;
+        Type(Field, Row.Typed);
+        D.btnCancel->setFocus();  // leaving the field validates it
+        EXPECT_EQ(Messages, Row.Message ? std::vector<std::string>{Row.Message} : std::vector<std::string>{});
+        EXPECT_EQ(Digits(D.maskedtStartTime), Row.Start);
+        EXPECT_EQ(Digits(D.maskedtEndTime), Row.End);
+        EXPECT_EQ(Digits(D.maskedtLength), Row.Length);
+        // The length is the end less the start as the fields read.
+        const int64_t Shown = ReadTimeField(Digits(D.maskedtEndTime)).Ms - ReadTimeField(Digits(D.maskedtStartTime)).Ms;
+        EXPECT_EQ(ReadTimeField(Digits(D.maskedtLength)).Ms, std::max<int64_t>(Shown, 0));
+        QTest::mouseClick(D.btnOk, Qt::LeftButton);
+        EXPECT_EQ(R.TrimStart, Row.TrimStart);
+        EXPECT_EQ(R.TrimLength, Row.TrimLength);
+    }
+
+    struct TCropRow {
+        const char* Spin;  // object name
+        const char* Typed;
+        int Value;
+        QRect Tracker;  // from the picture rectangle's corner
+        const char* Source;
+        std::vector<int> Stored;  // top, bottom, left, right after OK
+    };
+    // pal_16x15.mp4: 720 x 576 shown as 768 x 576 in a 336 x 251 rectangle,
+    // opened with 40 source rows cropped above and below (17 on screen);
+    // the borders not typed into keep their source values.
+    const TCropRow CropRows[] = {
+        {"spedUp", "50", 50, QRect(0, 50, 336, 184),
+         "Up 114, Down 40\nLeft 0, Right 0\nSource picture: 720 x 576\nCropped picture: 720 x 422", {114, 40, 0, 0}},
+        {"spedLeft", "40", 40, QRect(40, 17, 296, 217),
+         "Up 40, Down 40\nLeft 86, Right 0\nSource picture: 720 x 576\nCropped picture: 634 x 496", {40, 40, 86, 0}},
+        {"spedRight", "300", 300, QRect(0, 17, 36, 217),
+         "Up 40, Down 40\nLeft 0, Right 642\nSource picture: 720 x 576\nCropped picture: 78 x 496", {40, 40, 0, 642}},
+        {"spedDown", "7", 7, QRect(0, 17, 336, 227),
+         "Up 40, Down 16\nLeft 0, Right 0\nSource picture: 720 x 576\nCropped picture: 720 x 520", {40, 16, 0, 0}},
+    };
+    for (const TCropRow& Row : CropRows) {
+        SCOPED_TRACE(Row.Spin);
+        TlvFilesRecord R = this->Row("pal_16x15.mp4");
+        R.CropTop = R.CropBottom = 40;
+        TfrmCrop& D = OpenCrop(R);
+        QApplication::setActiveWindow(&D);
+        auto* Spin = D.findChild<QSpinBox*>(Row.Spin);
+        ASSERT_NE(Spin, nullptr);
+        Type(Spin, Row.Typed);
+        QTest::keyClick(Spin, Qt::Key_Tab);  // a typed value counts when complete
+        EXPECT_EQ(Spin->value(), Row.Value);
+        EXPECT_EQ(D.RectTracker->geometry(), Row.Tracker.translated(D.X0(), D.Y0()));
+        EXPECT_EQ(D.lblSourceCrop->text().toStdString(), Row.Source);
+        QTest::mouseClick(D.btnOk, Qt::LeftButton);
+        EXPECT_EQ(std::vector<int>({R.CropTop, R.CropBottom, R.CropLeft, R.CropRight}), Row.Stored);
+    }
 }
 
 }  // namespace

@@ -12,9 +12,14 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <QToolButton>
 
+#include "binding/LibAV.h"
+#include "component/VxAVConverter.h"
 #include "dialogs/WinProgress.h"
 #include "probe/AVProbe.h"
 #include "gui/ProfileList.h"
@@ -368,6 +373,124 @@ TEST_F(BatchTest, PauseThenCancelStopsAndTheNextBatchOpensRunning) {
     EXPECT_EQ(Desktop.PowerOffs, 0);
 }
 
+// The figures of a trimmed file: its time counts 0 to the trimmed length
+// and never back, its size grows while it is written, and while the batch
+// is paused the bar says so instead of a pace that no longer holds.
+TEST_F(BatchTest, ProgressCountsTheTrimmedPartAndItsBytesAndSaysPaused) {
+    // 1080p pictures, so that the file is still being written when looked at.
+    TfrmMain& W = Ready(MediaList({"long35.avi"}), 26);
+    TlvFilesRecord* Row = W.FilesModel()->Record(0);
+    ASSERT_NE(Row, nullptr);
+    Row->TrimStart = 5000;
+    Row->TrimLength = 2000;
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
+    W.btnStart->click();
+    TfrmProgress* Dialog = W.Batch()->ProgressDialog();
+    auto Number = [](const QLabel* L) { return L->text().section(' ', 0, 0).toInt(); };
+    std::vector<int> Seconds, Percents;
+    bool SizeLagged = false;  // a report with progress but no bytes
+    auto Watch = [&] {
+        if (Dialog->lblTime->text().isEmpty()) return;
+        Seconds.push_back(Number(Dialog->lblTime));
+        Percents.push_back(Dialog->progbarFile->value());
+        if (Percents.back() > 0 && Percents.back() < 100 && Number(Dialog->lblSize) == 0) SizeLagged = true;
+    };
+    // Part of the file written and on its way.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            Watch();
+            return Number(Dialog->lblSize) > 0 && Dialog->progbarFile->value() > 0;
+        },
+        BatchTimeoutMs));
+    ASSERT_EQ(Ended.count(), 0);
+    EXPECT_LT(Dialog->progbarFile->value(), 100);
+    EXPECT_EQ(Dialog->lblLength->text(), "2 Second");
+
+    Dialog->btnPause->click();
+    EXPECT_TRUE(Dialog->progbarFile->text().endsWith("Paused")) << Dialog->progbarFile->text().toStdString();
+    QTest::qWait(300);  // reports already on their way change nothing
+    EXPECT_TRUE(Dialog->progbarFile->text().endsWith("Paused"));
+    Dialog->btnResume->click();
+    EXPECT_FALSE(Dialog->progbarFile->text().contains("Paused"));
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            Watch();
+            return Ended.count() > 0;
+        },
+        BatchTimeoutMs));
+    ASSERT_FALSE(Seconds.empty());
+    EXPECT_TRUE(std::is_sorted(Seconds.begin(), Seconds.end()));
+    EXPECT_TRUE(std::is_sorted(Percents.begin(), Percents.end()));
+    EXPECT_LE(*std::max_element(Seconds.begin(), Seconds.end()), 2);
+    EXPECT_FALSE(SizeLagged);
+    EXPECT_EQ(W.RowText(0, fcProgress), "100%");
+    // The output is the trimmed length, read back by the libraries.
+    ExpectDecodesToItsEnd(W.FilesModel()->Status(0).Written, 1.5, 2.5);
+}
+
+// The live picture of a video stored lying down is drawn upright, as the
+// preview shows it: every picture the dialog draws is taller than wide.
+TEST_F(BatchTest, LivePictureIsDrawnInTheShapeItIsShown) {
+    TfrmMain& W = Ready(MediaList({"rotated90.mp4"}), 26);
+    QSignalSpy Ended(W.Batch(), &TBatchRun::Ended);
+    W.btnStart->click();
+    TfrmProgress* Dialog = W.Batch()->ProgressDialog();
+    std::vector<TRect> Areas;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const TRect Area = Dialog->imgPreview->PictureArea();
+            if (Area.Width() > 0 && (Areas.empty() || !(Areas.back() == Area))) Areas.push_back(Area);
+            return Ended.count() > 0;
+        },
+        BatchTimeoutMs));
+    ASSERT_FALSE(Areas.empty());
+    for (const TRect& Area : Areas) EXPECT_GT(Area.Height(), Area.Width()) << Area.Width() << "x" << Area.Height();
+}
+
+// The size a report gives is what has been written, not what has reached
+// the disk: small pictures fill the output's 32 KB buffer only at the end.
+// The source is read at its own pace, so that reports come while it is
+// being written.
+TEST_F(BatchTest, ReportedSizeGrowsWhileAnMp4IsWritten) {
+    const fs::path Folder = ScratchFolder("ReportedSize");
+    ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError();
+    TVxAVConverter Converter;
+    Converter.SetLogLevel(llQuiet);
+    Converter.SetProgressInterval(100);
+    std::mutex Lock;
+    std::vector<std::pair<int, int64_t>> Reports;  // time, size
+    std::atomic<bool> Finished{false};
+    Converter.OnProgress = [&](int, int, int, int ACurrentDuration, float, float, int64_t ACurrentSize, int) {
+        std::lock_guard<std::mutex> Guard(Lock);
+        Reports.emplace_back(ACurrentDuration, ACurrentSize);
+    };
+    Converter.OnTerminate = [&](int AIndex, bool, bool, const std::string&) {
+        if (AIndex < 0) Finished = true;
+    };
+    TInputOptions Input;
+    Input.ExtraOptions = "re=1";
+    TOutputOptions Output;
+    Output.Duration = 1500;
+    Output.VideoCodec = "libx264";
+    Output.AudioCodec = "aac";
+    ASSERT_EQ(Converter.AddInputFile(MediaPath("long40.avi"), &Input), 0) << Converter.LastError;
+    ASSERT_TRUE(Converter.SetOutputFile(0, (Folder / "small.mp4").string(), &Output)) << Converter.LastError;
+    Converter.Start(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Finished.load(); }, BatchTimeoutMs));
+    std::lock_guard<std::mutex> Guard(Lock);
+    int Checked = 0;
+    for (const auto& [Ms, Size] : Reports) {
+        if (Ms < 500) continue;
+        ++Checked;
+        EXPECT_GE(Size, 1000) << "at " << Ms << " ms";
+    }
+    EXPECT_GE(Checked, 3);
+    // The last report counts the whole file, as the disk does.
+    ASSERT_FALSE(Reports.empty());
+    EXPECT_EQ(Reports.back().second, static_cast<int64_t>(fs::file_size(Folder / "small.mp4")));
+}
+
 // A picture wider than the preview's 372:210 fills its width with margins
 // above and below; a taller one the height with margins at the sides. Under
 // every theme each caption fits its place, and the output path is either
@@ -380,9 +503,14 @@ TEST(ProgressDialogTest, FramesAreFittedOnTheBackground) {
         QPoint Margin, Inside;
         QString Output;
         bool Whole;
+        TPictureShape Shape = {};
     } Cases[] = {{400, 100, {186, 2}, {186, 105}, Typical, true},
                  {100, 400, {2, 105}, {186, 105}, "/tmp/clip_(new).mp4", true},
-                 {210, 210, {40, 105}, {186, 105}, Wide, false}};
+                 {210, 210, {40, 105}, {186, 105}, Wide, false},
+                 // A phone's picture stored lying down is shown upright, and
+                 // 720x576 of 16:15 samples as 4:3, wider than its 5:4.
+                 {400, 100, {40, 105}, {186, 105}, Typical, true, {0, 0, 90, false}},
+                 {720, 576, {20, 105}, {50, 105}, Typical, true, {16, 15, 0, false}}};
     const int Theme = CurrentTheme();
     for (const TCase& C : Cases) {
         TfrmProgress Dialog;
@@ -390,8 +518,14 @@ TEST(ProgressDialogTest, FramesAreFittedOnTheBackground) {
         for (int Row = 0; Row < C.Height; ++Row)
             for (int X = 0; X < C.Width; ++X) Frame->ScanLine(Row)[X * 3 + 2] = 255;  // red
         Dialog.CapturedFrame = [Frame] { return Frame; };
+        Dialog.CapturedShape = [Shape = C.Shape] { return Shape; };
         Dialog.show();
         Dialog.Timer1Timer();
+        // The area drawn has the proportions the picture is shown in.
+        int DW = 0, DH = 0;
+        DisplaySize(C.Width, C.Height, C.Shape, DW, DH);
+        const TRect Area = Dialog.imgPreview->PictureArea();
+        EXPECT_NEAR(double(Area.Width()) / Area.Height() / (double(DW) / DH), 1.0, 0.03) << C.Width << "x" << C.Height;
         const QImage& Canvas = Dialog.imgPreview->Canvas();
         ASSERT_EQ(Canvas.size(), QSize(372, 210));
         EXPECT_EQ(Canvas.pixelColor(C.Margin), PreviewBackground) << C.Width;

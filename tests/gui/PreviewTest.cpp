@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 #include <QImage>
 #include <QSignalSpy>
@@ -19,6 +20,9 @@
 #include "app/Snapshot.h"
 #include "common/IniFile.h"
 #include "component/VxAVConverter.h"
+#include "dialogs/WinCrop.h"
+#include "dialogs/WinTrim.h"
+#include "tests/fixtures/PictureNumber.h"
 #include "widgets/PictureView.h"
 #include "widgets/PreviewPlayer.h"
 
@@ -407,4 +411,119 @@ TEST(PreviewPlayerTest, FrameCopyIsThePictureShownWhateverUsesTheProbeNext) {
         EXPECT_TRUE(SamePixels(Player.FrameCopy(), Shown));
         Probe.CloseFile();
     }
+}
+
+namespace {
+
+// The number burnt into the picture a picture view shows: its blocks are
+// found where the last picture was drawn, scaled from the clip's Width x
+// Height.
+int ShownNumber(const TPictureView& View, int Width, int Height) {
+    const TRect Area = View.PictureArea();
+    const QImage& Canvas = View.Canvas();
+    if (Area.IsEmpty()) return -1;
+    std::vector<uint8_t> Rows(static_cast<size_t>(Width) * 3 * PictureNumberBlock);
+    for (int Y = 0; Y < PictureNumberBlock; ++Y)
+        for (int X = 0; X < PictureNumberBits * PictureNumberBlock && X < Width; ++X) {
+            const int CX = Area.Left + static_cast<int>((X + 0.5) * Area.Width() / Width);
+            const int CY = Area.Top + static_cast<int>((Y + 0.5) * Area.Height() / Height);
+            const QRgb P = Canvas.pixel(CX, CY);
+            uint8_t* Out = Rows.data() + (static_cast<size_t>(Y) * Width + X) * 3;
+            Out[0] = static_cast<uint8_t>(qBlue(P));
+            Out[1] = static_cast<uint8_t>(qGreen(P));
+            Out[2] = static_cast<uint8_t>(qRed(P));
+        }
+    return ReadPictureNumber([&](int Y) { return Rows.data() + static_cast<size_t>(Y) * Width * 3; }, Width,
+                             Height);
+}
+
+// The picture shown at the time a label shows ("Time: 8.520" or "8.520"),
+// at 25 pictures a second.
+int PictureAtLabel(const QLabel& Label) {
+    const QString Seconds = Label.text().split(' ').last();
+    bool Ok = false;
+    const double Value = Seconds.toDouble(&Ok);
+    EXPECT_TRUE(Ok) << Label.text().toStdString();
+    return static_cast<int>(std::llround(Value * 1000000) * 25 / 1000000);
+}
+
+}  // namespace
+
+// Every way of stepping the main window's, the trim dialog's and the crop
+// dialog's previews shows the picture of the time it shows, read from the
+// number burnt into the picture. The clip has key frames only at 0 and
+// 10 s, so a key-frame picture would show 0 for every time before 10 s.
+TEST_F(PreviewTest, EveryStepShowsThePictureOfTheTimeShown) {
+    constexpr int ClipWidth = 192, ClipHeight = 112;
+    TfrmMain& W = Shown({"numbered_gop250.mp4"});
+    TlvFilesRecord Record;
+    Record.SourceFile = MediaPath("numbered_gop250.mp4");
+    auto Trim = std::make_unique<TfrmTrim>();
+    auto Crop = std::make_unique<TfrmCrop>();
+
+    struct TSurface {
+        TPictureView* Canvas;
+        QSlider* Slider;
+        QLabel* Time;
+    };
+    TSurface Main{W.imgPreview, W.trcPreview, W.lblPTS};
+    auto DialogSurface = [&](TPlayerDialog& D) {
+        D.Timer1->stop();  // each tick is the test's
+        return TSurface{D.imgPreview, D.trcPreview, D.findChild<QLabel*>("lblPTS")};
+    };
+    TSurface TrimView{}, CropView{};
+    auto Key = [](const TSurface& S, Qt::Key K, int Times) {
+        S.Canvas->setFocus();
+        for (int I = 0; I < Times; ++I) QTest::keyClick(S.Canvas, K);
+    };
+    auto At = [](const TSurface& S, int Percent) { S.Slider->setValue(S.Slider->maximum() * Percent / 100); };
+    auto DragTo = [](const TSurface& S, int Percent) {
+        S.Slider->setSliderDown(true);
+        S.Slider->setValue(S.Slider->maximum() * Percent / 100);
+        S.Slider->setSliderDown(false);  // the release
+    };
+    struct TRow {
+        const char* Name;
+        const TSurface* View;
+        std::function<void()> Do;
+    };
+    const TRow Rows[] = {
+        {"main: Play", &Main, [&] { W.imgbtnPlayClick(); }},
+        {"main: tick", &Main, [&] { W.Timer1Timer(); }},
+        {"main: second tick", &Main, [&] { W.Timer1Timer(); }},
+        {"main: Right key three times", &Main, [&] { Key(Main, Qt::Key_Right, 3); }},
+        {"main: Left key", &Main, [&] { Key(Main, Qt::Key_Left, 1); }},
+        {"main: Page Up on the slider", &Main, [&] { QTest::keyClick(Main.Slider, Qt::Key_PageUp); }},
+        {"main: click on the track at 71 %", &Main, [&] { At(Main, 71); }},
+        {"main: drag released at 45 %", &Main, [&] { DragTo(Main, 45); }},
+        {"main: Pause, then a tick", &Main, [&] { W.imgbtnPauseClick(); W.Timer1Timer(); }},
+        {"trim: opening", &TrimView,
+         [&] {
+             Trim->SetRow(&Record, [](int) {});
+             Trim->open();
+             TrimView = DialogSurface(*Trim);
+         }},
+        {"trim: tick", &TrimView, [&] { Trim->Timer1Timer(); }},
+        {"trim: Right key twice", &TrimView, [&] { Key(TrimView, Qt::Key_Right, 2); }},
+        {"trim: click on the track at 60 %", &TrimView, [&] { At(TrimView, 60); }},
+        {"trim: drag released at 83 %", &TrimView, [&] { DragTo(TrimView, 83); }},
+        {"crop: opening", &CropView,
+         [&] {
+             Trim->reject();
+             Crop->SetRow(&Record);
+             Crop->open();
+             CropView = DialogSurface(*Crop);
+         }},
+        {"crop: tick", &CropView, [&] { Crop->Timer1Timer(); }},
+        {"crop: click on the track at 37 %", &CropView, [&] { At(CropView, 37); }},
+        {"crop: Left key", &CropView, [&] { Key(CropView, Qt::Key_Left, 1); }},
+    };
+    for (const TRow& Row : Rows) {
+        SCOPED_TRACE(Row.Name);
+        Row.Do();
+        ASSERT_NE(Row.View->Time, nullptr);
+        EXPECT_EQ(ShownNumber(*Row.View->Canvas, ClipWidth, ClipHeight), PictureAtLabel(*Row.View->Time))
+            << Row.View->Time->text().toStdString();
+    }
+    Crop->reject();
 }

@@ -1,6 +1,7 @@
 // Writes a PNG of the main window and the dialogs, with real content, under
 // every theme (every window under Default, Purple, Dark and System; the main
-// window under the others), and the main window at 1280 x 800 and maximised:
+// window under the others), the main window at 1280 x 800 and maximised, and
+// the previews of an anamorphic and a portrait source under Dark and System:
 //   screenshots OUTPUT_FOLDER [MEDIA_FOLDER]
 //   screenshots --screen FILE
 // Run it under xvfb-run (the combo box's open list is taken from the screen).
@@ -89,6 +90,67 @@ TStartOptions FreshSettings(const QTemporaryDir& Scratch, int Theme) {
     Options.SettingsFile = Settings.toStdString();
     Options.ProfilesFile = SOURCE_DIR "/data/tarnmp4format.ini";
     return Options;
+}
+
+// The file information of a sound file and of an MPEG-2 file, which keep
+// their rates and shape in other places than an MP4, and of a film with two
+// sound tracks in their languages and subtitles, under a light and a dark
+// theme.
+void ShootFileInformation(const QString& Media) {
+    const std::pair<const char*, const char*> Sources[] = {
+        {"tone.mp3", "mp3"}, {"interlaced_tff.mpg", "mpeg2"}, {"tracks.mkv", "tracks"}};
+    for (int Theme : {0, ThemeDark}) {
+        ApplyTheme(Theme);
+        for (const auto& [File, Kind] : Sources) {
+            TfrmFileInfo Info;
+            Info.SetSourceFile(QDir(Media).filePath(File).toStdString());
+            Info.show();
+            Shoot(&Info, QString("file_info_%1_").arg(Kind) + ThemeFileName(Theme));
+            Info.reject();
+        }
+    }
+}
+
+// The previews of the main window, the trim and the crop dialog on an
+// anamorphic 16:9 PAL source (720 x 576, sample aspect 64:45) and a phone's
+// portrait source (a display matrix that av_display_rotation_get reads as
+// -90), under Dark and System. Their pictures hold a circle and an arrow
+// pointing up: round and upright when shown right.
+void ShootShapedPreviews(const QString& Media, const QTemporaryDir& Scratch) {
+    struct TSource {
+        const char* File;
+        const char* Name;
+    };
+    for (int Theme : {ThemeDark, ThemeSystem})
+        for (TSource Source : {TSource{"shape_pal_64x45.mp4", "anamorphic"}, TSource{"shape_phone_m90.mp4", "portrait"}}) {
+            const QString Path = QDir(Media).filePath(Source.File);
+            const QString Suffix = QString("%1_").arg(Source.Name) + ThemeFileName(Theme);
+            TfrmMain Main(FreshSettings(Scratch, Theme));
+            Main.show();
+            Main.Timer1->stop();
+            Main.AddFiles({Path});
+            Main.SelectRow(0);
+            Main.lvFilesDblClick();
+            Main.Timer1Timer();
+            Shoot(&Main, "preview_main_" + Suffix);
+            TlvFilesRecord Clip;
+            Clip.SourceFile = Path.toStdString();
+            Clip.CropTop = Clip.CropBottom = 40;
+            TfrmTrim TrimBox(&Main);
+            TrimBox.SetRow(&Clip, [](int) {});
+            TrimBox.show();
+            TrimBox.imgbtnpauseClick();
+            Shoot(&TrimBox, "preview_trim_" + Suffix);
+            TrimBox.reject();
+            TfrmCrop CropBox(&Main);
+            CropBox.SetRow(&Clip);
+            CropBox.show();
+            CropBox.imgbtnpauseClick();
+            Shoot(&CropBox, "preview_crop_" + Suffix);
+            CropBox.reject();
+            Main.close();
+            Settle(50);
+        }
 }
 
 }  // namespace
@@ -317,6 +379,7 @@ int main(int argc, char** argv) {
         Main.close();
         Settle(50);
     }
+    ShootShapedPreviews(Media, Scratch);
     for (int Theme : {0, 3, ThemeDark, ThemeSystem}) {
         ApplyTheme(Theme);
         TfrmCover Cover;
@@ -324,6 +387,7 @@ int main(int argc, char** argv) {
         Shoot(&Cover, "splash_" + ThemeFileName(Theme));
         Cover.hide();
     }
+    ShootFileInformation(Media);
     SetMessageFunction({});
     std::printf("%d pictures\n", Written);
     return Written > 0 ? 0 : 1;

@@ -1,5 +1,7 @@
 // Start-up: the settings read at creation, the command line, the files it
 // names, the exception handler and the folder rule's warning.
+#include <cerrno>
+#include <cstring>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -207,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(Gui, ExceptionTest, ::testing::ValuesIn(ExceptionCases)
 
 // The folder rule.
 
-TEST_F(StartUpTest, FolderThatCannotBeMadeIsReplacedWithAWarning) {
+TEST_F(StartUpTest, FolderThatCannotBeMadeIsReplacedForThisRunWithAWarning) {
     // A folder below a file cannot be made.
     std::ofstream(Folder / "plain_file") << "x";
     const std::string Bad = (Folder / "plain_file" / "out").string();
@@ -215,14 +217,18 @@ TEST_F(StartUpTest, FolderThatCannotBeMadeIsReplacedWithAWarning) {
     TfrmMain& W = Open();
     W.AddFiles(MediaList({"clip.avi", "tone.wav"}));
     ASSERT_EQ(Rows(), 2);
-    // Once for the first file; the second reads the stored default.
+    // Once for the first file only.
     ASSERT_EQ(Messages.List.size(), 1u);
     const std::string Default = (Folder / "home" / "videoconverter").string();
     EXPECT_EQ(Messages.List[0].Caption, "Warning");
     EXPECT_EQ(Messages.List[0].Kind, TMessageKind::Warning);
-    EXPECT_EQ(Messages.List[0].Text,
-              "Cannot create output directory:" + Bad + ".It will create default directory " + Default + "!");
-    EXPECT_EQ(TAppSettings(SettingsIni).OutputDir(), Default);
+    EXPECT_EQ(Messages.List[0].Text, "Cannot create output directory: " + Bad + " (" + std::strerror(ENOTDIR) +
+                                         "). It will use the default directory " + Default +
+                                         " for now; the chosen directory stays in the settings.");
+    // The stored choice stays for the next start; the field shows where
+    // this run writes.
+    EXPECT_EQ(TAppSettings(SettingsIni).OutputDir(), Bad);
+    EXPECT_EQ(W.findChild<QLineEdit*>("edDirectory")->text().toStdString(), Default);
     EXPECT_TRUE(fs::is_directory(Default));
     EXPECT_EQ(W.RowRecord(0)->OutputFile, Default + "/clip_(new)_ipod.mp4");
 }
