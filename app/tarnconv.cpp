@@ -64,6 +64,7 @@ struct TJob {
     TSpeedMeter Meter;
     bool Ended = false, Finished = false, Failed = false, Reported = false;
     bool Written = false;  // its output exists under its final name
+    TBatchAddResult Refused = baAdded;  // refused as it started: Message says why
     std::string Message;
     std::string LeftOut;   // the engine's note of the tracks no output carries
     int PlainDecile = -1;  // last tenth printed as a plain line
@@ -142,6 +143,7 @@ private:
     const TConvOptions& FOptions;
     TConsole FConsole;
     TVxAVConverter FConverter;
+    TBatchBuilder* FBuilder = nullptr;  // set before the jobs start
 
     std::mutex FLock;  // guards everything below; never held while calling the component
     std::condition_variable FWake;
@@ -169,6 +171,17 @@ std::string FolderRefusal(const std::string& Folder) {
     close(Handle);
     unlink(Probe.c_str());
     return "";
+}
+
+// The line for a file whose job could not be made or was refused as it
+// started.
+std::string RefusalLine(TBatchAddResult Kind, const std::string& Input, const std::string& Output,
+                        const std::string& Reason) {
+    switch (Kind) {
+        case baNotWritable: return "tarnconv: cannot write " + TerminalText(Output) + ": " + OneLine(Reason);
+        case baNotSuitable: return "tarnconv: cannot convert " + TerminalText(Input) + ": " + Reason;
+        default: return "tarnconv: cannot open " + TerminalText(Input) + ": " + OneLine(Reason);
+    }
 }
 
 void Say(FILE* Stream, const std::string& Text) {
@@ -225,18 +238,9 @@ TBatchAddResult TBatch::AddFile(TBatchBuilder& Builder, const std::string& Path)
     Row.CropRight = FOptions.CropRight;
 
     const TBatchAddResult Result = Builder.Add(static_cast<int>(Builder.Jobs().size()), Path, Row);
-    switch (Result) {
-        case baNotOpened:
-            Say(stderr, "tarnconv: cannot open " + TerminalText(Path) + ": " + OneLine(Builder.Reason()));
-            return Result;
-        case baNotWritable:
-            Say(stderr,
-                "tarnconv: cannot write " + TerminalText(Builder.LastOutput()) + ": " + OneLine(Builder.Reason()));
-            return Result;
-        case baNotSuitable:
-            Say(stderr, "tarnconv: cannot convert " + TerminalText(Path) + ": " + Builder.Reason());
-            return Result;
-        case baAdded: break;
+    if (Result != baAdded) {
+        Say(stderr, RefusalLine(Result, Path, Builder.LastOutput(), Builder.Reason()));
+        return Result;
     }
     std::lock_guard<std::mutex> Guard(FLock);
     TJob Job;
@@ -261,8 +265,10 @@ void TBatch::ConnectEvents() {
     };
     FConverter.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
         // The name the file was given, which a run in the same folder may
-        // have made the next of its series.
-        std::string Given;
+        // have made the next of its series; or why the job was refused as
+        // it started (the file does not open, or suits the profile badly).
+        std::string Given, Reason;
+        const TBatchAddResult Refused = FBuilder && AIndex >= 0 ? FBuilder->Refusal(AIndex, &Reason) : baAdded;
         if (AIndex >= 0) {
             try {
                 TOutputOptions Options;
@@ -280,7 +286,8 @@ void TBatch::ConnectEvents() {
             J.Ended = true;
             J.Finished = AFinished && !AException;
             J.Failed = AException;
-            J.Message = AMessage;
+            J.Message = Refused != baAdded ? Reason : AMessage;
+            J.Refused = Refused;
             if (!Given.empty()) J.Output = Given;
             J.Written = J.Finished || (!AException && OutputNameTaken(J.Output));
             // The speed of a finished file counts its whole wall-clock time.
@@ -356,7 +363,9 @@ void TBatch::Report(bool Final) {
             // with the speed of the whole file.
             if (J.Finished && !FOptions.Quiet)
                 FConsole.Print(stdout, ProgressLine(Progress(I), FConsole.Live() ? TConsole::Width() : 0));
-            if (J.Failed)
+            if (J.Refused != baAdded)
+                FConsole.Print(stderr, RefusalLine(J.Refused, J.Input, J.Output, J.Message));
+            else if (J.Failed)
                 FConsole.Print(stderr, StrFormat("[%d/%d] failed: %s: %s", I + 1, Count, TerminalText(J.Input).c_str(),
                                                  OneLine(J.Message).c_str()));
             else if (J.Finished)
@@ -518,6 +527,7 @@ int TBatch::Run() {
     FConverter.ClearJobs();
     std::string Ext = "." + ProfileFileExt(Formats, Profile);
     TBatchBuilder Builder(FConverter, Files, Profile, Folder, Ext);
+    FBuilder = &Builder;
     if (!FOptions.Quiet) Say(stdout, StrFormat("Profile %d: %s", Profile, ProfileNames[Profile]));
     for (const std::string& Path : FOptions.Files) {
         if (Interrupted) {
@@ -567,6 +577,10 @@ int TBatch::Run() {
         if (!Started) break;
         if (J.Finished)
             ++Finished;
+        else if (J.Refused == baNotSuitable)
+            ++FUnsuitable;
+        else if (J.Refused != baAdded)
+            ++FOpenFailures;
         else if (J.Failed)
             ++Failed;
         else if (J.Written)

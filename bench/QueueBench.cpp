@@ -3,9 +3,13 @@
 // to queue them all, the peak resident memory before and after, the most
 // files open at once while queueing and running, and how long after Start
 // the first conversion begins. The run is stopped after the first file.
+// Then tarnconv itself with 10,000 files, stopped with Ctrl-C after its
+// first file: the wait for that file, its peak memory and open files.
 // Usage:
 //   queue_bench [WORK_FOLDER]
 #include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,9 +58,9 @@ long StatusKb(const char* Key) {
     return -1;
 }
 
-int OpenFiles() {
-    int Count = -1;  // the folder's own handle
-    if (DIR* Dir = opendir("/proc/self/fd")) {
+int OpenFiles(const std::string& Process = "self") {
+    int Count = Process == "self" ? -1 : 0;  // the folder's own handle
+    if (DIR* Dir = opendir(("/proc/" + Process + "/fd").c_str())) {
         while (dirent* Entry = readdir(Dir))
             if (Entry->d_name[0] != '.') ++Count;
         closedir(Dir);
@@ -88,16 +92,25 @@ int Measure(const fs::path& Work, int Files) {
     std::condition_variable Changed;
     bool Ended = false;
     Clock::time_point FirstStarted{};
-    std::atomic<int> PeakOpen{0};
-    auto Sample = [&] { PeakOpen = std::max(PeakOpen.load(), OpenFiles()); };
+    bool FirstEnded = false;
+    std::string FirstResult;
+    std::atomic<int> PeakOpen{0}, PeakEngines{0};
+    auto Sample = [&] {
+        PeakOpen = std::max(PeakOpen.load(), OpenFiles());
+        PeakEngines = std::max(PeakEngines.load(), Converter.EngineCount());
+    };
     Converter.OnProgress = [&](int, int, int, int, float, float, int64_t, int) {
+        Sample();
         std::lock_guard<std::mutex> Guard(Lock);
         if (FirstStarted == Clock::time_point{}) FirstStarted = Clock::now();
     };
-    Converter.OnTerminate = [&](int AIndex, bool, bool, const std::string&) {
+    Converter.OnTerminate = [&](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
         Sample();
         std::lock_guard<std::mutex> Guard(Lock);
-        if (AIndex == 0 && FirstStarted == Clock::time_point{}) FirstStarted = Clock::now();
+        if (AIndex == 0) {
+            FirstEnded = true;
+            FirstResult = AException ? "failed: " + AMessage : AFinished ? "converted" : "stopped";
+        }
         Ended |= AIndex < 0;
         Changed.notify_all();
     };
@@ -112,25 +125,32 @@ int Measure(const fs::path& Work, int Files) {
     }
     const double QueueSeconds = std::chrono::duration<double>(Clock::now() - QueueStart).count();
     const long PeakAfterQueue = StatusKb("VmHWM:");
+    const int EnginesQueued = Converter.EngineCount();
     const auto StartAt = Clock::now();
     Converter.Start(1);
     {
+        // The first file is whole; then the others are stopped unstarted.
         std::unique_lock<std::mutex> Guard(Lock);
-        Changed.wait_for(Guard, std::chrono::seconds(60), [&] { return FirstStarted != Clock::time_point{}; });
+        Changed.wait_for(Guard, std::chrono::seconds(60), [&] { return FirstEnded; });
     }
+    const auto StopAt = Clock::now();
     Converter.Stop();
     {
         std::unique_lock<std::mutex> Guard(Lock);
         Changed.wait_for(Guard, std::chrono::minutes(10), [&] { return Ended; });
     }
+    const double StopSeconds = std::chrono::duration<double>(Clock::now() - StopAt).count();
     const double FirstSeconds = std::chrono::duration<double>(FirstStarted - StartAt).count();
-    std::printf("%6d files: queued %d in %.2f s (%.2f ms a file); first conversion %.2f s after Start, "
-                "%.2f s after the batch began\n",
-                Files, Queued, QueueSeconds, 1000.0 * QueueSeconds / Files, FirstSeconds, QueueSeconds + FirstSeconds);
-    std::printf("              resident memory %.1f MB before queueing, peak %.1f MB after (%.1f KB a file); "
-                "peak open files %d\n",
+    std::printf("%6d files: queued %d in %.3f s (%.1f us a file); first conversion %.3f s after Start, "
+                "%.3f s after the batch began; first file %s\n",
+                Files, Queued, QueueSeconds, 1e6 * QueueSeconds / Files, FirstSeconds, QueueSeconds + FirstSeconds,
+                FirstResult.c_str());
+    std::printf("              resident memory %.1f MB before queueing, peak %.1f MB queued (%.2f KB a file), "
+                "%.1f MB at the end; engines %d queued, at most %d running; peak open files %d; "
+                "the other %d stopped in %.2f s\n",
                 RssBefore / 1024.0, PeakAfterQueue / 1024.0,
-                static_cast<double>(PeakAfterQueue - RssBefore) / Files, PeakOpen.load());
+                static_cast<double>(PeakAfterQueue - RssBefore) / Files, StatusKb("VmHWM:") / 1024.0, EnginesQueued,
+                PeakEngines.load(), PeakOpen.load(), Files - 1, StopSeconds);
     std::fflush(stdout);
     fs::remove_all(Sources);
     fs::remove_all(Out);
@@ -138,6 +158,66 @@ int Measure(const fs::path& Work, int Files) {
 }
 
 }  // namespace
+
+// tarnconv with Files files, interrupted once its first file is done.
+int MeasureTarnconv(const fs::path& Work, int Files) {
+    const fs::path Sources = Work / "tarnconv_sources", Out = Work / "tarnconv_out";
+    fs::remove_all(Sources);
+    fs::remove_all(Out);
+    fs::create_directories(Sources);
+    WriteTinyWav(Sources / "t0.wav");
+    const std::string Settings = (Work / "tarnconv.ini").string();
+    fs::copy_file(fs::path(APP_BIN_DIR) / "tarnmp4videoconverter.ini", Settings, fs::copy_options::overwrite_existing);
+    std::vector<std::string> Args = {fs::path(APP_BIN_DIR) / "tarnconv", "--settings", Settings, "-p", "34", "-o",
+                                     Out.string(), "--log-level", "error"};
+    for (int I = 0; I < Files; ++I) {
+        fs::path Link = Sources / ("t" + std::to_string(I) + ".wav");
+        if (I > 0) fs::create_hard_link(Sources / "t0.wav", Link);
+        Args.push_back(Link.string());
+    }
+    std::vector<char*> Argv;
+    for (std::string& A : Args) Argv.push_back(A.data());
+    Argv.push_back(nullptr);
+    int Pipe[2];
+    if (pipe(Pipe) != 0) return 1;
+    const auto Began = Clock::now();
+    pid_t Child = fork();
+    if (Child == 0) {
+        dup2(Pipe[1], 1);
+        close(Pipe[0]);
+        close(Pipe[1]);
+        execv(Argv[0], Argv.data());
+        _exit(127);
+    }
+    close(Pipe[1]);
+    const std::string Pid = std::to_string(Child);
+    FILE* Lines = fdopen(Pipe[0], "r");
+    char Line[8192];
+    double FirstDone = -1;
+    int PeakOpen = 0;
+    std::string Summary;
+    while (std::fgets(Line, sizeof Line, Lines)) {
+        PeakOpen = std::max(PeakOpen, OpenFiles(Pid));
+        if (FirstDone < 0 && std::strstr(Line, "] done: ")) {
+            FirstDone = std::chrono::duration<double>(Clock::now() - Began).count();
+            kill(Child, SIGINT);
+        }
+        if (std::strstr(Line, " converted")) Summary = Line;
+    }
+    std::fclose(Lines);
+    int Status = 0;
+    rusage Usage{};
+    wait4(Child, &Status, 0, &Usage);
+    const double Total = std::chrono::duration<double>(Clock::now() - Began).count();
+    if (!Summary.empty() && Summary.back() == '\n') Summary.pop_back();
+    std::printf("tarnconv, %d files: first file done %.2f s after the program started; peak resident memory "
+                "%.1f MB; peak open files %d; stopped with Ctrl-C, ended after %.2f s with \"%s\"\n",
+                Files, FirstDone, Usage.ru_maxrss / 1024.0, PeakOpen, Total, Summary.c_str());
+    std::fflush(stdout);
+    fs::remove_all(Sources);
+    fs::remove_all(Out);
+    return WIFEXITED(Status) && WEXITSTATUS(Status) == 130 && FirstDone >= 0 ? 0 : 1;
+}
 
 int main(int argc, char** argv) {
     const fs::path Work = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "queue_bench";
@@ -152,5 +232,6 @@ int main(int argc, char** argv) {
         waitpid(Child, &Status, 0);
         if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) Result = 1;
     }
+    if (MeasureTarnconv(Work, 10000) != 0) Result = 1;
     return Result;
 }

@@ -20,6 +20,13 @@ int32_t CurrentThreadID() { return static_cast<int32_t>(gettid()); }
     throw std::out_of_range(StrFormat("List index out of bounds (%d)", AIndex));
 }
 
+// The engine carries its job's number too, as the engine of a job did
+// before jobs could wait without one.
+void SetJobIndex(TConverterJob& AJob, int AIndex) {
+    AJob.Index = AIndex;
+    if (AJob.Engine) AJob.Engine->Index = AIndex;
+}
+
 // Leaves a component's lock. The outermost leave first delivers the library
 // lines that arrived while the lock was taken, and looks again after
 // unlocking, so that no line is left behind by a race with the handler.
@@ -82,35 +89,35 @@ void DispatchLine(int32_t AThreadID, int ALevel, const std::string& AText) {
 // ---------------------------------------------------------------------------
 // Job list and partial lines
 
-TFFmpeg* TFFmpegList::Items(int AIndex) const {
+TConverterJob* TFFmpegList::Items(int AIndex) const {
     if (AIndex < 0 || AIndex >= Count()) IndexError(AIndex);
     return FItems[AIndex].get();
 }
 
-void TFFmpegList::Add(std::unique_ptr<TFFmpeg> AJob) {
-    AJob->Index = Count();
+void TFFmpegList::Add(std::unique_ptr<TConverterJob> AJob) {
+    SetJobIndex(*AJob, Count());
     FItems.push_back(std::move(AJob));
 }
 
-std::unique_ptr<TFFmpeg> TFFmpegList::Extract(int AIndex) {
+std::unique_ptr<TConverterJob> TFFmpegList::Extract(int AIndex) {
     if (AIndex < 0 || AIndex >= Count()) IndexError(AIndex);
-    std::unique_ptr<TFFmpeg> Job = std::move(FItems[AIndex]);
+    std::unique_ptr<TConverterJob> Job = std::move(FItems[AIndex]);
     FItems.erase(FItems.begin() + AIndex);
-    for (int i = AIndex; i < Count(); ++i) FItems[i]->Index = i;
-    Job->Index = -1;
+    for (int i = AIndex; i < Count(); ++i) SetJobIndex(*FItems[i], i);
+    SetJobIndex(*Job, -1);
     return Job;
 }
 
-std::vector<std::unique_ptr<TFFmpeg>> TFFmpegList::ExtractAll() {
-    std::vector<std::unique_ptr<TFFmpeg>> All = std::move(FItems);
+std::vector<std::unique_ptr<TConverterJob>> TFFmpegList::ExtractAll() {
+    std::vector<std::unique_ptr<TConverterJob>> All = std::move(FItems);
     FItems.clear();
-    for (auto& Job : All) Job->Index = -1;
+    for (auto& Job : All) SetJobIndex(*Job, -1);
     return All;
 }
 
-TFFmpeg* TFFmpegList::FindByThread(int32_t AThreadID) const {
+TConverterJob* TFFmpegList::FindByThread(int32_t AThreadID) const {
     for (const auto& Job : FItems)
-        if (Job->ThreadID == AThreadID) return Job.get();
+        if (Job->Engine && Job->Engine->ThreadID == AThreadID) return Job.get();
     return nullptr;
 }
 
@@ -288,16 +295,24 @@ void TCustomAVConverter::Shutdown() {
         List.Items.erase(std::remove(List.Items.begin(), List.Items.end(), FCore), List.Items.end());
     }
     FToken.reset();
-    std::vector<std::unique_ptr<TFFmpeg>> Free;
+    std::vector<std::unique_ptr<TConverterJob>> Free;
+    std::vector<std::thread> Deliverers;
     {
         TGuard Guard(*this);
         PendingCount = 0;
         FRunOpen = false;
         Free = ReleaseJobs(Jobs.ExtractAll());
+        Deliverers = std::move(FDeliverers);
     }
     Free.clear();
     if (FFallbackTimer) FFallbackTimer->Shutdown();
     WaitForOrphans();
+    for (std::thread& Thread : Deliverers) {
+        if (Thread.get_id() == std::this_thread::get_id())
+            Thread.detach();  // its last event is ending the component; nothing follows it
+        else
+            Thread.join();
+    }
     // An event still being raised finishes before the component goes.
     Enter();
     FCore->Alive = false;
@@ -318,14 +333,27 @@ int TCustomAVConverter::JobCount() {
 
 TFFmpeg& TCustomAVConverter::Job(int AIndex) {
     TGuard Guard(*this);
-    return *Jobs.Items(AIndex);
+    TConverterJob* Entry = Jobs.Items(AIndex);
+    if (!Entry->Engine) throw std::logic_error(StrFormat("Job %d has no engine: it is not running", AIndex));
+    return *Entry->Engine;
+}
+
+bool TCustomAVConverter::JobRunning(int AIndex) {
+    TGuard Guard(*this);
+    return Jobs.Items(AIndex)->RunState == TConverterJob::rsRunning;
 }
 
 TAVProbe& TCustomAVConverter::GetJobProbe(int AIndex) { return Job(AIndex).Probe; }
 
 void TCustomAVConverter::GetOutputOptions(int AIndex, TOutputOptions& AOptions) {
     TGuard Guard(*this);
-    AOptions = Jobs.Items(AIndex)->OutputOptions;
+    TConverterJob* Entry = Jobs.Items(AIndex);
+    if (Entry->Engine) {
+        AOptions = Entry->Engine->OutputOptions;
+    } else {
+        InitOutputOptions(AOptions);
+        AOptions.FileName = Entry->OutputName;
+    }
 }
 
 void TCustomAVConverter::DeliverLibraryLine(int32_t AThreadID, int ALevel, const std::string& AText) {
@@ -333,23 +361,23 @@ void TCustomAVConverter::DeliverLibraryLine(int32_t AThreadID, int ALevel, const
     DoLog(Jobs.FindByThread(AThreadID), ALevel, AText);
 }
 
-void TCustomAVConverter::ReassertStop(TFFmpeg* AJob) {
+void TCustomAVConverter::ReassertStop(TConverterJob* AJob) {
     // A stop that reached a job on the owner's thread just before its
     // engine started was cleared by that start; the job's first event
     // repeats it.
-    if (AJob->StopWanted && !AJob->StopRequested) AJob->RequestStop();
+    if (AJob->StopWanted && AJob->Engine && !AJob->Engine->StopRequested) AJob->Engine->RequestStop();
 }
 
-void TCustomAVConverter::DoBeforeHook(TFFmpeg* AJob, THookAction& AHookAction, int64_t APTS) {
+void TCustomAVConverter::DoBeforeHook(TConverterJob* AJob, THookAction& AHookAction, int64_t APTS) {
     if (OnBeforeHook && !AJob->Orphaned) OnBeforeHook(AJob->Index, APTS, AHookAction);
 }
 
-void TCustomAVConverter::DoCustomHook(TFFmpeg* AJob, TBitmap* ABitmap, int AFrameNumber, int64_t APTS, bool& AUpdate,
-                                      bool& AStopHook) {
+void TCustomAVConverter::DoCustomHook(TConverterJob* AJob, TBitmap* ABitmap, int AFrameNumber, int64_t APTS,
+                                      bool& AUpdate, bool& AStopHook) {
     if (OnCustomHook && !AJob->Orphaned) OnCustomHook(AJob->Index, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
 }
 
-void TCustomAVConverter::DoLog(TFFmpeg* AJob, int ALevel, const std::string& AMsg) {
+void TCustomAVConverter::DoLog(TConverterJob* AJob, int ALevel, const std::string& AMsg) {
     if (!OnLog) return;
     TGuard Guard(*this);
     if (AJob) ReassertStop(AJob);
@@ -365,8 +393,8 @@ void TCustomAVConverter::DoLog(TFFmpeg* AJob, int ALevel, const std::string& AMs
     }
 }
 
-void TCustomAVConverter::DoProgress(TFFmpeg* AJob, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
-                                    float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration) {
+void TCustomAVConverter::DoProgress(TConverterJob* AJob, int AFrameNumber, int AFPS, int ACurrentDuration,
+                                    float AQuality, float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration) {
     TGuard Guard(*this);
     ReassertStop(AJob);
     if (AJob->Orphaned) return;
@@ -401,13 +429,16 @@ void TCustomAVConverter::ContinueRun() {
         RaiseFinal();
 }
 
-void TCustomAVConverter::DoTerminate(TFFmpeg* AJob) {
-    std::unique_ptr<TFFmpeg> Orphan;
+void TCustomAVConverter::DoTerminate(TConverterJob* AJob) {
+    std::unique_ptr<TConverterJob> Orphan;
+    bool Released = false;  // a job of AddJob gave back the engine that ran it
     {
         TGuard Guard(*this);
         ++FTerminations;
+        TFFmpeg* Engine = AJob->Engine.get();
+        Released = Engine && AJob->Setup;
         // The job's input is closed by now; the probe must not read it.
-        AJob->Probe.CloseFile();
+        if (Engine) Engine->Probe.CloseFile();
         if (AJob->Orphaned) {
             for (auto It = FOrphans.begin(); It != FOrphans.end(); ++It)
                 if (It->get() == AJob) {
@@ -417,26 +448,42 @@ void TCustomAVConverter::DoTerminate(TFFmpeg* AJob) {
                 }
             ContinueRun();
         } else {
-            AJob->RunState = TFFmpeg::rsDone;
+            AJob->RunState = TConverterJob::rsDone;
             AJob->Counted = true;
+            const bool Finished = Engine && Engine->Finished, Failed = Engine && Engine->ErrorOccurred;
+            const std::string Message = Engine ? Engine->ErrorMessage : std::string();
             // The name the output really got, for the handlers to show.
-            if (!AJob->OutputFileNames.empty() && !AJob->OutputFileNames[0].empty())
-                AJob->OutputOptions.FileName = AJob->OutputFileNames[0];
-            int Index = AJob->Index;
-            bool Finished = AJob->Finished, Failed = AJob->ErrorOccurred;
-            std::string Message = AJob->ErrorMessage;
+            if (Engine && !Engine->OutputFileNames.empty() && !Engine->OutputFileNames[0].empty()) {
+                Engine->OutputOptions.FileName = Engine->OutputFileNames[0];
+                AJob->OutputName = Engine->OutputFileNames[0];
+            }
+            // A job of AddJob gives its engine back as it ends. This may be
+            // the engine's own thread, inside its last event: the engine
+            // touches nothing of itself after it.
+            if (AJob->Setup) AJob->Engine.reset();
             // The handler may delete the job: it is not touched afterwards.
-            RaiseTerminate(Index, Finished, Failed, Message);
+            RaiseTerminate(AJob->Index, Finished, Failed, Message);
             ++FinishedCount;
             ContinueRun();
         }
     }
-    if (Orphan) {
-        Orphan.reset();
+    const bool WasOrphan = Orphan != nullptr;
+    Orphan.reset();
+    // Nothing of the component is touched after this: it may go as soon as
+    // the count is down.
+    if (WasOrphan || Released) {
         std::lock_guard<std::mutex> Guard(FOrphanLock);
-        --FOrphanCount;
+        FOrphanCount -= WasOrphan;
+        FEngineRuns -= Released;
         FOrphanGone.notify_all();
     }
+}
+
+void TCustomAVConverter::CountEngineRun(TConverterJob* AJob) {
+    // Its engine goes on its own thread, which nobody else waits for.
+    if (!AJob->Setup) return;
+    std::lock_guard<std::mutex> Guard(FOrphanLock);
+    ++FEngineRuns;
 }
 
 void TCustomAVConverter::Post100(std::function<void()> AWork) {
@@ -452,7 +499,7 @@ void TCustomAVConverter::StartNext() {
     if (PendingCount <= 0) return;
     --PendingCount;
     if (NextIndex < 0 || NextIndex >= Jobs.Count()) return;
-    TFFmpeg* Next = Jobs.Items(NextIndex);
+    TConverterJob* Next = Jobs.Items(NextIndex);
     // Counted before the start: a job that fails at once ends inside it
     // and starts the one after.
     ++NextIndex;
@@ -474,33 +521,58 @@ int TCustomAVConverter::JobThreadCount(int AThreadCount, int AConcurrentJobs, in
     return std::max(1, ACores / AConcurrentJobs);
 }
 
-void TCustomAVConverter::PrepareRun(TFFmpeg* AJob) {
-    const int Cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    // Kept for the job's reopening when it starts.
-    AJob->RunThreads = JobThreadCount(FThreadCount, std::min(ConcurrentJobs, Jobs.Count()), Cores);
-    AJob->Settings.ThreadCount = AJob->RunThreads;
-    AJob->ProgressInterval = int64_t(FProgressInterval) * 1000;
-    AJob->RunV = int(FLogLevel) - 1;
-    AJob->SetOption("v", std::to_string(int(FLogLevel) - 1));
+std::unique_ptr<TFFmpeg> TCustomAVConverter::MakeEngine(TConverterJob* AJob) {
+    auto Engine = std::make_unique<TFFmpeg>();
+    Engine->FTally = FEngines;
+    ++*FEngines;
+    Engine->Entry = AJob;
+    Engine->Index = AJob->Index.load();
+    Engine->OnLog = [this, AJob](TCustomFFmpeg*, int ALevel, const std::string& AMsg) { DoLog(AJob, ALevel, AMsg); };
+    Engine->OnProgress = [this, AJob](TCustomFFmpeg*, int AFrameNumber, int AFPS, int ACurrentDuration,
+                                      float AQuality, float ABitRate, int64_t ACurrentSize,
+                                      int ATotalOutputDuration) {
+        DoProgress(AJob, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
+                   ATotalOutputDuration);
+    };
+    Engine->OnTerminate = [this, AJob](TCustomFFmpeg*) { DoTerminate(AJob); };
+    return Engine;
 }
 
-void TCustomAVConverter::RunJob(TFFmpeg* AJob) {
-    if (AJob->RunState != TFFmpeg::rsIdle) return;
+// Without the means to open files the job fails as one without an output.
+void TCustomAVConverter::AttachEngine(TConverterJob* AJob) { AJob->Engine = MakeEngine(AJob); }
+
+void TCustomAVConverter::PrepareRun(TConverterJob* AJob) {
+    if (!AJob->Engine) AttachEngine(AJob);
+    TFFmpeg& Engine = *AJob->Engine;
+    const int Cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    // Kept for the job's reopening when it starts.
+    Engine.RunThreads = JobThreadCount(FThreadCount, std::min(ConcurrentJobs, Jobs.Count()), Cores);
+    Engine.Settings.ThreadCount = Engine.RunThreads;
+    Engine.ProgressInterval = int64_t(FProgressInterval) * 1000;
+    Engine.RunV = int(FLogLevel) - 1;
+    Engine.SetOption("v", std::to_string(int(FLogLevel) - 1));
+}
+
+void TCustomAVConverter::RunJob(TConverterJob* AJob) {
+    if (AJob->RunState != TConverterJob::rsIdle) return;
     PrepareRun(AJob);
-    AJob->RunState = TFFmpeg::rsRunning;
+    AJob->RunState = TConverterJob::rsRunning;
+    TFFmpeg* Engine = AJob->Engine.get();
+    CountEngineRun(AJob);
     uint64_t Terminations = FTerminations;
-    TFFmpegThread* Worker = AJob->Start(true, FThreadPriority);
+    TFFmpegThread* Worker = Engine->Start(true, FThreadPriority);
     if (Worker) {
-        AJob->ThreadID = Worker->ThreadID();
+        Engine->ThreadID = Worker->ThreadID();
         Worker->Resume();
     } else if (Terminations == FTerminations) {
         // Refused without an end to report.
-        AJob->ThreadID = 0;
-        AJob->RunState = TFFmpeg::rsDone;
+        Engine->ThreadID = 0;
+        AJob->RunState = TConverterJob::rsDone;
     }
 }
 
-void TCustomAVConverter::RunPostedJob(TFFmpeg* AJob, uint64_t AGeneration) {
+void TCustomAVConverter::RunPostedJob(TConverterJob* AJob, uint64_t AGeneration) {
+    TFFmpeg* Engine = nullptr;
     {
         TGuard Guard(*this);
         if (AGeneration != Generation) return;
@@ -511,23 +583,36 @@ void TCustomAVConverter::RunPostedJob(TFFmpeg* AJob, uint64_t AGeneration) {
             ContinueRun();
             return;
         }
-        if (AJob->RunState != TFFmpeg::rsIdle) return;  // stopped while it waited
+        if (AJob->RunState != TConverterJob::rsIdle) return;  // stopped while it waited
         PrepareRun(AJob);
-        AJob->RunState = TFFmpeg::rsRunning;
-        AJob->ThreadID = CurrentThreadID();
+        AJob->RunState = TConverterJob::rsRunning;
+        Engine = AJob->Engine.get();
+        Engine->ThreadID = CurrentThreadID();
+        CountEngineRun(AJob);
     }
-    AJob->Start(false, FThreadPriority);
+    // A running job's engine stays until its end, which comes from inside
+    // this call.
+    Engine->Start(false, FThreadPriority);
 }
 
-std::vector<std::unique_ptr<TFFmpeg>> TCustomAVConverter::ReleaseJobs(std::vector<std::unique_ptr<TFFmpeg>> AJobs) {
-    std::vector<std::unique_ptr<TFFmpeg>> Free;
+void TCustomAVConverter::DeliverUnstarted(std::vector<TConverterJob*> AJobs) {
+    // Each stays in the list or among the orphans until its end is
+    // delivered; the component waits for this thread before it goes.
+    FDeliverers.emplace_back([this, Jobs = std::move(AJobs)] {
+        for (TConverterJob* Job : Jobs) DoTerminate(Job);
+    });
+}
+
+std::vector<std::unique_ptr<TConverterJob>> TCustomAVConverter::ReleaseJobs(
+    std::vector<std::unique_ptr<TConverterJob>> AJobs) {
+    std::vector<std::unique_ptr<TConverterJob>> Free;
     for (auto& Job : AJobs) {
-        Job->Index = -1;
-        if (Job->RunState == TFFmpeg::rsRunning || Job->RunState == TFFmpeg::rsStopping) {
+        SetJobIndex(*Job, -1);
+        if (Job->RunState == TConverterJob::rsRunning || Job->RunState == TConverterJob::rsStopping) {
             Job->Orphaned = true;
-            if (Job->RunState == TFFmpeg::rsRunning) {
+            if (Job->RunState == TConverterJob::rsRunning) {
                 Job->StopWanted = true;
-                Job->RequestStop();
+                Job->Engine->RequestStop();
             }
             {
                 std::lock_guard<std::mutex> Guard(FOrphanLock);
@@ -543,7 +628,7 @@ std::vector<std::unique_ptr<TFFmpeg>> TCustomAVConverter::ReleaseJobs(std::vecto
 
 void TCustomAVConverter::WaitForOrphans() {
     std::unique_lock<std::mutex> Guard(FOrphanLock);
-    FOrphanGone.wait(Guard, [this] { return FOrphanCount == 0; });
+    FOrphanGone.wait(Guard, [this] { return FOrphanCount == 0 && FEngineRuns == 0; });
 }
 
 // ---------------------------------------------------------------------------
@@ -583,7 +668,7 @@ bool TVxAVConverter::OpenJobInput(TFFmpeg& AJob) {
 }
 
 bool TVxAVConverter::OpenJobOutput(TFFmpeg& AJob) {
-    TFFmpeg* Job = &AJob;
+    TConverterJob* Job = AJob.Entry;
     if (AJob.OutputOptionsGiven) {
         ApplyOutputOptions(AJob, AJob.OutputOptions, AJob.OutputName);
         if (AJob.OutputOptions.CustomHook)
@@ -608,15 +693,64 @@ void TVxAVConverter::ReopenJob(TFFmpeg& AJob) {
     if (!OpenJobInput(AJob) || !OpenJobOutput(AJob)) throw FFMpegException(AJob.ErrorText);
 }
 
+void TVxAVConverter::AttachEngine(TConverterJob* AJob) {
+    std::unique_ptr<TFFmpeg> Engine = MakeEngine(AJob);
+    TFFmpeg* E = Engine.get();
+    E->InputName = AJob->InputName;
+    E->OutputName = AJob->OutputName;
+    E->InputOptions.FileName = AJob->InputName;
+    E->OutputOptions.FileName = AJob->OutputName;
+    E->InputOptionsGiven = E->OutputOptionsGiven = true;
+    E->OnPrepare = [this, AJob, E](TCustomFFmpeg*) { SetUpJob(*AJob, *E); };
+    AJob->Engine = std::move(Engine);
+}
+
+void TVxAVConverter::SetUpJob(TConverterJob& AJob, TFFmpeg& AEngine) {
+    // The names and the setup stay as AddJob left them: no lock is needed
+    // to read them here.
+    TInputOptions Input;
+    TOutputOptions Output;
+    InitInputOptions(Input);
+    InitOutputOptions(Output);
+    Input.FileName = AJob.InputName;
+    Output.FileName = AJob.OutputName;
+    try {
+        AJob.Setup->SetUp(AEngine.Probe, Input, Output);
+    } catch (...) {
+        AEngine.Probe.CloseFile();
+        throw;
+    }
+    AEngine.Probe.CloseFile();
+    {
+        // GetOutputOptions reads them from other threads.
+        TGuard Guard(*this);
+        AEngine.InputOptions = std::move(Input);
+        AEngine.OutputOptions = std::move(Output);
+    }
+    AEngine.PrepareSettings();
+    if (!OpenJobInput(AEngine)) throw FFMpegException(AEngine.ErrorText);
+    // What SetOutputFile would have refused, option or file.
+    std::string Refusal;
+    try {
+        if (!OpenJobOutput(AEngine)) Refusal = AEngine.ErrorText;
+    } catch (const std::exception& E) {
+        Refusal = E.what();
+    }
+    if (!Refusal.empty()) {
+        AJob.Setup->OutputRefused(Refusal);
+        throw FFMpegException(Refusal);
+    }
+}
+
 int TVxAVConverter::AddInputFile(const std::string& AFileName, TInputOptions* AOptions) {
     if (!LibrariesLoaded()) {
         // The engine does nothing for a job without the libraries.
         LastError = "LibAVCodec not loaded.";
         return -1;
     }
-    auto Owned = std::make_unique<TFFmpeg>();
-    TFFmpeg* Job = Owned.get();
-    Job->OnLog = [this, Job](TCustomFFmpeg*, int ALevel, const std::string& AMsg) { DoLog(Job, ALevel, AMsg); };
+    auto Entry = std::make_unique<TConverterJob>();
+    Entry->Engine = MakeEngine(Entry.get());
+    TFFmpeg* Job = Entry->Engine.get();
     try {
         Job->PrepareJob();
         Job->RunV = int(FLogLevel) - 1;
@@ -639,13 +773,25 @@ int TVxAVConverter::AddInputFile(const std::string& AFileName, TInputOptions* AO
         LastError = E.what();
         return -1;
     }
-    Job->OnProgress = [this, Job](TCustomFFmpeg*, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
-                                  float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration) {
-        DoProgress(Job, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize, ATotalOutputDuration);
-    };
-    Job->OnTerminate = [this, Job](TCustomFFmpeg*) { DoTerminate(Job); };
     TGuard Guard(*this);
-    Jobs.Add(std::move(Owned));
+    Jobs.Add(std::move(Entry));
+    return Job->Index;
+}
+
+int TVxAVConverter::AddJob(const std::string& AInputName, const std::string& AOutputName,
+                           std::unique_ptr<TJobSetup> ASetup) {
+    if (!LibrariesLoaded()) {
+        LastError = "LibAVCodec not loaded.";
+        return -1;
+    }
+    auto Entry = std::make_unique<TConverterJob>();
+    Entry->InputName = AInputName;
+    Entry->OutputName = AOutputName;
+    // A setup marks the job as one that is built when it starts.
+    Entry->Setup = ASetup ? std::move(ASetup) : std::make_unique<TJobSetup>();
+    TConverterJob* Job = Entry.get();
+    TGuard Guard(*this);
+    Jobs.Add(std::move(Entry));
     return Job->Index;
 }
 
@@ -679,21 +825,21 @@ bool TVxAVConverter::SetOutputFile(int AIndex, const std::string& AFileName, TOu
 }
 
 void TVxAVConverter::DeleteJob(int AIndex) {
-    std::vector<std::unique_ptr<TFFmpeg>> Free;
+    std::vector<std::unique_ptr<TConverterJob>> Free;
     TGuard Guard(*this);
-    std::unique_ptr<TFFmpeg> Job = Jobs.Extract(AIndex);
+    std::unique_ptr<TConverterJob> Job = Jobs.Extract(AIndex);
     if (AIndex < NextIndex)
         --NextIndex;
     else if (PendingCount > 0)
         --PendingCount;
     if (Job->Counted && FinishedCount > 0) --FinishedCount;
-    std::vector<std::unique_ptr<TFFmpeg>> One;
+    std::vector<std::unique_ptr<TConverterJob>> One;
     One.push_back(std::move(Job));
     Free = ReleaseJobs(std::move(One));
 }
 
 void TVxAVConverter::ClearJobs() {
-    std::vector<std::unique_ptr<TFFmpeg>> Free;
+    std::vector<std::unique_ptr<TConverterJob>> Free;
     TGuard Guard(*this);
     LastError.clear();
     ConcurrentJobs = 0;
@@ -726,29 +872,38 @@ void TVxAVConverter::Stop() {
     if (!FRunOpen) {
         // Outside a run the jobs that ended before count as finished.
         FinishedCount = 0;
-        for (int i = 0; i < Jobs.Count(); ++i) FinishedCount += Jobs.Items(i)->RunState == TFFmpeg::rsDone;
+        for (int i = 0; i < Jobs.Count(); ++i)
+            FinishedCount += Jobs.Items(i)->RunState == TConverterJob::rsDone;
     }
+    std::vector<TConverterJob*> Unstarted;
     for (int i = 0; i < Jobs.Count(); ++i) {
-        TFFmpeg* Job = Jobs.Items(i);
-        if (Job->RunState == TFFmpeg::rsRunning) {
+        TConverterJob* Job = Jobs.Items(i);
+        if (Job->RunState == TConverterJob::rsRunning) {
             Job->StopWanted = true;
-            Job->RequestStop();
-        } else if (Job->RunState == TFFmpeg::rsIdle) {
+            Job->Engine->RequestStop();
+        } else if (Job->RunState == TConverterJob::rsIdle) {
             // Never ran: its end comes from a thread of its own.
-            Job->RunState = TFFmpeg::rsStopping;
+            Job->RunState = TConverterJob::rsStopping;
             Job->StopWanted = true;
             FRunOpen = true;
-            Job->Stop();
+            if (Job->Engine)
+                Job->Engine->Stop();
+            else
+                Unstarted.push_back(Job);
         }
     }
+    // One thread for all waiting jobs of AddJob, however many.
+    if (!Unstarted.empty()) DeliverUnstarted(std::move(Unstarted));
 }
 
 void TVxAVConverter::Pause() {
     TGuard Guard(*this);
-    for (int i = 0; i < Jobs.Count(); ++i) Jobs.Items(i)->Pause();
+    for (int i = 0; i < Jobs.Count(); ++i)
+        if (TFFmpeg* Engine = Jobs.Items(i)->Engine.get()) Engine->Pause();
 }
 
 void TVxAVConverter::Resume() {
     TGuard Guard(*this);
-    for (int i = 0; i < Jobs.Count(); ++i) Jobs.Items(i)->Resume();
+    for (int i = 0; i < Jobs.Count(); ++i)
+        if (TFFmpeg* Engine = Jobs.Items(i)->Engine.get()) Engine->Resume();
 }

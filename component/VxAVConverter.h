@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "component/JobOptions.h"
@@ -26,8 +27,9 @@ enum TLogLevel { llQuiet, llError, llInfo, llDebug, llAll };
 using TConvertPriority = TThreadPriority;
 
 class TCustomAVConverter;
+struct TConverterJob;
 
-// One job: an engine with one input and one output.
+// The engine of one job, with one input and one output.
 class TFFmpeg : public TCustomFFmpeg {
 public:
     TFFmpeg() = default;
@@ -39,6 +41,7 @@ public:
         OnCustomHook = nullptr;
         OnTerminate = nullptr;
         OnPrepare = nullptr;
+        if (FTally) --*FTally;
     }
 
     std::atomic<int> Index{-1};
@@ -50,17 +53,45 @@ public:
 private:
     friend class TCustomAVConverter;
     friend class TVxAVConverter;
-    friend class TFFmpegList;
-    // Where the job is in its run, as the component sees it; guarded by
-    // the component's lock.
-    enum TRunState { rsIdle, rsRunning, rsStopping, rsDone };
-    TRunState RunState = rsIdle;
-    bool Counted = false;     // its termination counts in the current run
     // The files and whether records were given, for opening the files again
     // when the job starts: a waiting job holds no file open.
     std::string InputName, OutputName;
     bool InputOptionsGiven = false, OutputOptionsGiven = false;
     int RunV = 0, RunThreads = 1;  // the component's log level and codec threads for it
+    TConverterJob* Entry = nullptr;  // the list entry whose engine it is
+    std::shared_ptr<std::atomic<int>> FTally;  // the component's count of engines
+};
+
+// How a job of AddJob is built when it starts, on the thread that runs it.
+class TJobSetup {
+public:
+    virtual ~TJobSetup() = default;
+    // Fills both records, which come with their FileName set. The probe is
+    // the job's own, closed: the setup may open the source in it, and the
+    // component closes it afterwards. Raising refuses the job, whose end
+    // then carries the message.
+    virtual void SetUp(TAVProbe&, TInputOptions&, TOutputOptions&) {}
+    // After SetUp the output could not be created; the job ends with Reason.
+    virtual void OutputRefused(const std::string&) {}
+};
+
+// One entry of the job list. A job of AddInputFile keeps its engine from
+// the start; a job of AddJob holds only its names and its setup while it
+// waits, gets its engine when it starts and gives it back when it ends, so
+// that a batch of any size costs little more than its names.
+struct TConverterJob {
+    std::atomic<int> Index{-1};
+    std::unique_ptr<TFFmpeg> Engine;  // guarded by the component's lock
+    // A job of AddJob: its input and output names (the output's becomes the
+    // name the file was given when the job ends) and the maker of its records.
+    std::string InputName, OutputName;
+    std::unique_ptr<TJobSetup> Setup;
+
+    // Where the job is in its run, as the component sees it; guarded by
+    // the component's lock.
+    enum TRunState { rsIdle, rsRunning, rsStopping, rsDone };
+    TRunState RunState = rsIdle;
+    bool Counted = false;     // its termination counts in the current run
     bool StopWanted = false;  // Stop reached it; repeated if the start swallowed it
     // Deleted from the list while its termination was still to come: it
     // frees itself when that termination arrives.
@@ -71,16 +102,16 @@ private:
 class TFFmpegList {
 public:
     int Count() const { return static_cast<int>(FItems.size()); }
-    TFFmpeg* Items(int AIndex) const;  // "List index out of bounds (%d)"
-    void Add(std::unique_ptr<TFFmpeg> AJob);
+    TConverterJob* Items(int AIndex) const;  // "List index out of bounds (%d)"
+    void Add(std::unique_ptr<TConverterJob> AJob);
     // Removes job AIndex from the list, renumbers the later ones and hands
     // the job to the caller.
-    std::unique_ptr<TFFmpeg> Extract(int AIndex);
-    std::vector<std::unique_ptr<TFFmpeg>> ExtractAll();
-    TFFmpeg* FindByThread(int32_t AThreadID) const;
+    std::unique_ptr<TConverterJob> Extract(int AIndex);
+    std::vector<std::unique_ptr<TConverterJob>> ExtractAll();
+    TConverterJob* FindByThread(int32_t AThreadID) const;
 
 private:
-    std::vector<std::unique_ptr<TFFmpeg>> FItems;
+    std::vector<std::unique_ptr<TConverterJob>> FItems;
 };
 
 // Partial library log lines, one per thread.
@@ -156,10 +187,18 @@ public:
     TAVProbe& GetJobProbe(int AIndex);
     // Once the job has ended, FileName is the name its output was given
     // (the next free one of its "_(new_N)" series when the asked one was
-    // taken meanwhile).
+    // taken meanwhile). A job of AddJob has its records only while it
+    // runs; before and after, the record holds its output name alone.
     void GetOutputOptions(int AIndex, TOutputOptions& AOptions);
-    // The job itself, for reading its engine state.
+    // The job's engine, for reading its state. A job of AddJob has one only
+    // while it runs: otherwise std::logic_error. SetOutputFile and
+    // GetJobProbe need one too.
     TFFmpeg& Job(int AIndex);
+    // Whether job AIndex has started and its end is still to be reported.
+    bool JobRunning(int AIndex);
+    // Engine objects this component holds now, with those of deleted jobs
+    // still ending: the jobs of AddInputFile and the running jobs of AddJob.
+    int EngineCount() const { return FEngines->load(); }
 
     TAVProbe Probe;  // for the application's own use
     std::string LastError;
@@ -190,18 +229,22 @@ public:
     void DeliverLibraryLine(int32_t AThreadID, int ALevel, const std::string& AText);
 
 protected:
-    virtual void DoBeforeHook(TFFmpeg* AJob, THookAction& AHookAction, int64_t APTS);
-    virtual void DoCustomHook(TFFmpeg* AJob, TBitmap* ABitmap, int AFrameNumber, int64_t APTS, bool& AUpdate,
+    virtual void DoBeforeHook(TConverterJob* AJob, THookAction& AHookAction, int64_t APTS);
+    virtual void DoCustomHook(TConverterJob* AJob, TBitmap* ABitmap, int AFrameNumber, int64_t APTS, bool& AUpdate,
                               bool& AStopHook);
-    virtual void DoLog(TFFmpeg* AJob, int ALevel, const std::string& AMsg);
-    virtual void DoProgress(TFFmpeg* AJob, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+    virtual void DoLog(TConverterJob* AJob, int ALevel, const std::string& AMsg);
+    virtual void DoProgress(TConverterJob* AJob, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
                             float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration);
-    virtual void DoTerminate(TFFmpeg* AJob);
+    virtual void DoTerminate(TConverterJob* AJob);
 
+    // An engine whose events reach this component for AJob.
+    std::unique_ptr<TFFmpeg> MakeEngine(TConverterJob* AJob);
+    // Gives a job of AddJob, about to start, the engine that runs it.
+    virtual void AttachEngine(TConverterJob* AJob);
     void StartNext();
-    void RunJob(TFFmpeg* AJob);
-    void PrepareRun(TFFmpeg* AJob);
-    void ReassertStop(TFFmpeg* AJob);
+    void RunJob(TConverterJob* AJob);
+    void PrepareRun(TConverterJob* AJob);
+    void ReassertStop(TConverterJob* AJob);
     // After a job's end: the next start, or the final event of the run.
     void ContinueRun();
     void RaiseFinal();
@@ -209,12 +252,17 @@ protected:
     // Ends every job and waits for them; the first call of the most
     // derived destructor does it, before any part of the object goes.
     void Shutdown();
-    void RunPostedJob(TFFmpeg* AJob, uint64_t AGeneration);
+    void RunPostedJob(TConverterJob* AJob, uint64_t AGeneration);
+    // The ends of jobs of AddJob stopped before they started, delivered in
+    // their order from a thread of their own.
+    void DeliverUnstarted(std::vector<TConverterJob*> AJobs);
     // Takes jobs out of the list: those whose termination is still to come
     // are asked to stop and free themselves later; the others are returned
     // for the caller to free outside the lock.
-    std::vector<std::unique_ptr<TFFmpeg>> ReleaseJobs(std::vector<std::unique_ptr<TFFmpeg>> AJobs);
+    std::vector<std::unique_ptr<TConverterJob>> ReleaseJobs(std::vector<std::unique_ptr<TConverterJob>> AJobs);
+    // Waits for the ends of deleted jobs and of the started jobs of AddJob.
     void WaitForOrphans();
+    void CountEngineRun(TConverterJob* AJob);
 
     // Enter and Leave of the lock; Leave delivers library lines that
     // waited for it.
@@ -247,15 +295,21 @@ protected:
     int FThreadCount = 0;
 
     std::shared_ptr<TConverterCore> FCore;
+    std::shared_ptr<std::atomic<int>> FEngines = std::make_shared<std::atomic<int>>(0);
 
 private:
     void Post100(std::function<void()> AWork);
     std::shared_ptr<int> FToken = std::make_shared<int>(0);  // expires with the component
 
-    std::vector<std::unique_ptr<TFFmpeg>> FOrphans;  // guarded by the lock
+    std::vector<std::unique_ptr<TConverterJob>> FOrphans;  // guarded by the lock
     std::mutex FOrphanLock;
     std::condition_variable FOrphanGone;
     int FOrphanCount = 0;  // guarded by FOrphanLock
+    // Jobs of AddJob started and not yet through their end; guarded by
+    // FOrphanLock. The component waits for them before it goes.
+    int FEngineRuns = 0;
+
+    std::vector<std::thread> FDeliverers;  // of DeliverUnstarted; guarded by the lock
 
     class TFallbackTimer;
     std::shared_ptr<TFallbackTimer> FFallbackTimer;
@@ -269,6 +323,12 @@ public:
     bool LoadAVLib(const std::string& APath, int AVersionedNames);
     int AddInputFile(const std::string& AFileName, TInputOptions* AOptions);
     bool SetOutputFile(int AIndex, const std::string& AFileName, TOutputOptions* AOptions);
+    // A job that is only described until it starts: nothing is opened or
+    // checked now. When it starts, ASetup fills its records (see
+    // TJobSetup), its files open and it runs as a job of AddInputFile and
+    // SetOutputFile would; whatever fails there ends the job with its
+    // message. Returns its index, or -1 with LastError set.
+    int AddJob(const std::string& AInputName, const std::string& AOutputName, std::unique_ptr<TJobSetup> ASetup);
     void DeleteJob(int AIndex);
     void ClearJobs();
     void Start(int AConcurrentJobs);
@@ -288,4 +348,7 @@ private:
     bool OpenJobOutput(TFFmpeg& AJob);
     // On the job's thread when it starts: its files open again.
     void ReopenJob(TFFmpeg& AJob);
+    void AttachEngine(TConverterJob* AJob) override;
+    // On the thread of a job of AddJob when it starts: its records, then its files.
+    void SetUpJob(TConverterJob& AJob, TFFmpeg& AEngine);
 };

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <map>
 #include <mutex>
+#include <unordered_map>
 
 #include "app/ConsoleProgress.h"
 #include "app/GlobalUnit.h"
@@ -42,16 +42,24 @@ struct TBatchShared {
     }
     // True when a picture is due now; the caller then hands one over.
     bool PictureDue();
-    // How each job's pictures are shown, by job index; set before the jobs
-    // start. The captured frame takes the shape of the job it came from.
-    void SetShapes(std::vector<TPictureShape> Shapes) {
+    // How each job's pictures are shown: the list row of each job, set
+    // before the jobs start, and each row's shape, learnt as its job
+    // starts. The captured frame takes the shape of the job it came from.
+    void SetJobRows(std::vector<int> Rows) {
         std::lock_guard<std::mutex> Guard(FrameLock);
-        FShapes = std::move(Shapes);
+        FJobRows = std::move(Rows);
+        FShapes.clear();
         FFrameShape = TPictureShape{};
+    }
+    void SetShape(int Row, TPictureShape Shape) {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        FShapes[Row] = Shape;
     }
     void TakeShapeOf(int Job) {
         std::lock_guard<std::mutex> Guard(FrameLock);
-        FFrameShape = Job >= 0 && Job < static_cast<int>(FShapes.size()) ? FShapes[size_t(Job)] : TPictureShape{};
+        FFrameShape = TPictureShape{};
+        if (Job < 0 || Job >= static_cast<int>(FJobRows.size())) return;
+        if (auto Shape = FShapes.find(FJobRows[size_t(Job)]); Shape != FShapes.end()) FFrameShape = Shape->second;
     }
     TPictureShape FrameShape() {
         std::lock_guard<std::mutex> Guard(FrameLock);
@@ -61,10 +69,23 @@ struct TBatchShared {
     std::atomic<bool> LivePicture{true};
     std::atomic<int64_t> LastPictureMs{INT64_MIN / 2};
 
+    // The builder of the current batch, which knows why a job was refused
+    // as it started.
+    std::shared_ptr<TBatchBuilder> Builder() {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        return FBuilder;
+    }
+    void SetBuilder(std::shared_ptr<TBatchBuilder> Value) {
+        std::lock_guard<std::mutex> Guard(FrameLock);
+        FBuilder = std::move(Value);
+    }
+
 private:
     std::mutex FrameLock;
     std::shared_ptr<TBitmap> FFrame;
-    std::vector<TPictureShape> FShapes;
+    std::shared_ptr<TBatchBuilder> FBuilder;
+    std::vector<int> FJobRows;
+    std::unordered_map<int, TPictureShape> FShapes;  // by row
     TPictureShape FFrameShape;
 };
 
@@ -166,6 +187,12 @@ void TBatchRun::VxAVCProgress(int AIndex, int ACurrentDuration, int64_t ACurrent
 
 void TBatchRun::VxAVCTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
     const int Count = FConverter.JobCount();
+    // A file that did not open or suits the profile badly is found out as
+    // its job starts; the row says so as it did when files were opened at
+    // the start of the batch.
+    std::string Reason;
+    const std::shared_ptr<TBatchBuilder> Builder = FShared->Builder();
+    const TBatchAddResult Refused = Builder && AIndex >= 0 ? Builder->Refusal(AIndex, &Reason) : baAdded;
     // The name the file was really given; a run in the same folder may
     // have taken the planned one meanwhile.
     std::string Written;
@@ -179,8 +206,12 @@ void TBatchRun::VxAVCTerminate(int AIndex, bool AFinished, bool AException, cons
     }
     QMetaObject::invokeMethod(
         qApp,
-        [Self = FSelf, AIndex, AFinished, AException, AMessage, Count, Written] {
-            if (Self) Self->ShowTermination(AIndex, AFinished, AException, AMessage, Count, Written);
+        [Self = FSelf, AIndex, AFinished, AException, AMessage, Count, Written, Refused, Reason] {
+            if (!Self) return;
+            if (Refused != baAdded)
+                Self->ShowRefusal(AIndex, Refused, Reason, Count);
+            else
+                Self->ShowTermination(AIndex, AFinished, AException, AMessage, Count, Written);
         },
         Qt::QueuedConnection);
 }
@@ -288,6 +319,7 @@ void TBatchRun::Start(int Profile) {
     FTiming.Start(std::move(Totals), std::chrono::steady_clock::now());
     FConverter.Start(TfrmPreference::StoredJobs(FSettingsIni));
     emit Started();
+    PreviewLastFile();
 
     TfrmProgress* Dialog = ProgressDialog();
     if (FModalLoop)
@@ -299,17 +331,18 @@ void TBatchRun::Start(int Profile) {
 bool TBatchRun::QueueJobs(int Profile) {
     const std::string Folder = EnsureFolder(FSettingsIni, SettingsKeys::OutputDir);
     const std::string Ext = "." + ProfileFileExt(IniFile(FFormatIni), Profile);
-    TBatchBuilder Builder(FConverter, TProfileFiles{FSettingsIni, FFormatIni}, Profile, Folder, Ext);
+    auto Builder =
+        std::make_shared<TBatchBuilder>(FConverter, TProfileFiles{FSettingsIni, FFormatIni}, Profile, Folder, Ext);
     std::shared_ptr<TBatchShared> Shared = FShared;
-    std::map<int, TPictureShape> RowShapes;
-    Builder.OnRow = [this, Shared, &RowShapes](int Row, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
-        emit RowOpened(Probe);
-        if (Probe.VideoStreamCount() > 0) RowShapes[Row] = ShapeOf(Probe, Probe.FirstVideoStream());
+    // On the job's thread as it starts.
+    Builder->OnRow = [Shared](int Row, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
+        if (Probe.VideoStreamCount() > 0) Shared->SetShape(Row, ShapeOf(Probe, Probe.FirstVideoStream()));
         // Copied streams are not decoded, so they have no pictures to show.
         const bool Pictures = Probe.VideoStreamCount() > 0 && !Output.DisableVideo && Output.VideoCodec != "copy";
         Output.CustomHook = Pictures && Shared->LivePicture;
         Output.BeforeHook = Output.CustomHook;
     };
+    FLastConverted = false;
     try {
         if (const std::string Warning = ProfileSettings(FSettingsIni, Profile).Warning; !Warning.empty())
             emit Log(QString::fromStdString("***" + Warning));
@@ -317,20 +350,12 @@ bool TBatchRun::QueueJobs(int Profile) {
             if (!FRows.Checked(Row)) continue;
             FRows.SetStatus(Row, TRowStatus());
             const TlvFilesRecord& Record = *FRows.Record(Row);
-            FConverter.LastError.clear();
-            const TBatchAddResult Result = Builder.Add(Row, Record.SourceFile, Record);
-            if (Result == baAdded) {
+            if (Builder->Add(Row, Record.SourceFile, Record) == baAdded) {
                 // The column shows the name this file is written under.
-                FRows.SetDestination(Row, Builder.LastOutput());
-                emit Log(QString::fromStdString(FConverter.LastError));
-            } else if (Result == baNotSuitable) {
-                MarkRowFailed(Row, Builder.Reason());
-                emit Log(QString::fromStdString("***" + Record.SourceFile + ": " + Builder.Reason()));
+                FRows.SetDestination(Row, Builder->LastOutput());
             } else {
-                // The other files are still converted; this row says why
-                // it was not.
-                MarkRowFailed(Row, Builder.Reason());
-                emit Log(QString::fromStdString("***File open error: " + Builder.Reason()));
+                MarkRowFailed(Row, Builder->Reason());
+                emit Log(QString::fromStdString("***File open error: " + Builder->Reason()));
             }
         }
     } catch (const std::exception& E) {
@@ -341,16 +366,45 @@ bool TBatchRun::QueueJobs(int Profile) {
         ShowException(E, FWindow ? FWindow->windowTitle().toStdString() : std::string());
         return false;
     }
-    FJobs = Builder.Jobs();
-    std::vector<TPictureShape> Shapes;
+    FJobs = Builder->Jobs();
+    std::vector<int> Rows;
     for (const TBatchJob& Job : FJobs) {
         if (Job.Job < 0) continue;
-        if (Job.Job >= static_cast<int>(Shapes.size())) Shapes.resize(size_t(Job.Job) + 1);
-        if (auto Shape = RowShapes.find(Job.Row); Shape != RowShapes.end()) Shapes[size_t(Job.Job)] = Shape->second;
+        if (Job.Job >= static_cast<int>(Rows.size())) Rows.resize(size_t(Job.Job) + 1, -1);
+        Rows[size_t(Job.Job)] = Job.Row;
     }
-    Shared->SetShapes(std::move(Shapes));
+    Shared->SetJobRows(std::move(Rows));
+    FShared->SetBuilder(std::move(Builder));
     emit Built();
     return true;
+}
+
+void TBatchRun::PreviewLastFile() {
+    // The files are opened as their jobs start; the preview shows the last
+    // one, as it did when every file was opened here in turn.
+    if (FJobs.empty()) return;
+    TAVProbe& Probe = FConverter.Probe;
+    if (!Probe.OpenFile(FJobs.back().Input)) return;
+    emit RowOpened(Probe);
+    Probe.CloseFile();
+}
+
+void TBatchRun::ShowRefusal(int AIndex, TBatchAddResult AKind, const std::string& AReason, int AJobCount) {
+    const int Row = JobRow(AIndex);
+    const TlvFilesRecord* Record = FRows.Record(Row);
+    if (Row >= 0) MarkRowFailed(Row, AReason);
+    if (AKind == baNotSuitable && Record)
+        emit Log(QString::fromStdString("***" + Record->SourceFile + ": " + AReason));
+    else
+        emit Log(QString::fromStdString("***File open error: " + AReason));
+    // The last file converted before a refused last one is the batch's last.
+    if (AIndex + 1 == AJobCount) FinishLastJob();
+}
+
+void TBatchRun::FinishLastJob() {
+    if (!FLastConverted || !FProgress) return;
+    if (FProgress->OpenFolderChosen()) emit OpenFolderWanted();
+    if (FProgress->ShutDownChosen()) ShutDownComputer();
 }
 
 void TBatchRun::ShowProgress(int AIndex, int ACurrentDuration, int64_t ACurrentSize, int ATotalOutputDuration,
@@ -377,6 +431,7 @@ void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, con
         FRunning = false;
         SetRunning(false);
         FConverter.ClearJobs();
+        FShared->SetBuilder(nullptr);
         // Asked before the dialog closes: while one of the program's windows
         // has the focus, the user is watching.
         const bool Watching = QApplication::activeWindow() != nullptr;
@@ -392,6 +447,7 @@ void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, con
         FJobs[static_cast<size_t>(AIndex)].Output = AWritten;
         if (Row >= 0 && !AException && OutputNameTaken(AWritten)) FRows.SetDestination(Row, AWritten);
     }
+    FLastConverted = AFinished && !AException;
     if (AException) {
         if (Row >= 0) MarkRowFailed(Row, AMessage);
     } else if (AFinished) {
@@ -399,10 +455,7 @@ void TBatchRun::ShowTermination(int AIndex, bool AFinished, bool AException, con
         FTiming.Finished(AIndex, std::chrono::steady_clock::now());
         if (Row >= 0) FRows.SetStatus(Row, TRowStatus::Done(FJobs[static_cast<size_t>(AIndex)].Output));
         if (FProgress) FProgress->ShowJobFinished();
-        if (AIndex + 1 == AJobCount && FProgress) {
-            if (FProgress->OpenFolderChosen()) emit OpenFolderWanted();
-            if (FProgress->ShutDownChosen()) ShutDownComputer();
-        }
+        if (AIndex + 1 == AJobCount) FinishLastJob();
     }
     if (AException)
         ShowMessageBox(FWindow ? FWindow->windowTitle().toStdString() : std::string(), AMessage,

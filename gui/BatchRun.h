@@ -77,7 +77,7 @@ signals:
     void Started();
     // The whole batch has ended and the window is usable again.
     void Ended();
-    // A row's file is open in Probe while its job is built.
+    // After the start, the last queued file is open in Probe for the preview.
     void RowOpened(TAVProbe& Probe);
     // Building has finished, jobs queued or not.
     void Built();
@@ -110,6 +110,13 @@ private:
     // start.
     bool QueueJobs(int Profile);
     void MarkRowFailed(int Row, const std::string& Reason);
+    // A job refused as it started: its file did not open or suits the
+    // profile badly.
+    void ShowRefusal(int AIndex, TBatchAddResult AKind, const std::string& AReason, int AJobCount);
+    // The batch's last job is over: the folder opens or the computer shuts
+    // down when chosen and the last file converted.
+    void FinishLastJob();
+    void PreviewLastFile();
     // The row of job AIndex, or -1.
     int JobRow(int AIndex) const;
     void ShutDownComputer();
@@ -134,6 +141,7 @@ private:
     // and the speed and time left for the dialog's bar.
     std::vector<TBatchJob> FJobs;
     int FConverted = 0, FFailed = 0;
+    bool FLastConverted = false;  // the last job that was not refused converted its file
     int FSleepLock = -1;
     TBatchProgress FTiming;
 };

@@ -255,7 +255,8 @@ TEST_F(Tarnconv, FilesThatCannotBeOpenedFailWhileOthersConvert) {
     EXPECT_FALSE(fs::exists(Folder / "random_(new).mp3"));
 
     // The PSP's container needs picture and sound: a silent clip is refused
-    // before any job starts, with a reason a user can act on.
+    // as its job starts, before anything is written, with a reason a user
+    // can act on.
     EXPECT_EQ(RunToEnd(Folder, "psp", Args({"-p", "28", "-o", Folder.string(), MediaPath("long35.avi"),
                                             MediaPath("clip.mp4")}),
                        &Stdout, &Stderr),

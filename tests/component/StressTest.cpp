@@ -82,13 +82,24 @@ protected:
     enum TAction { acPause, acResume, acStop, acDeleteJob, acClearJobs };
 
     // Three jobs, two at a time: a copy of a long small-picture file, a
-    // re-encode of a short clip to tiny pictures, a copy of a clip.
+    // re-encode of a short clip to tiny pictures that waits as names alone
+    // and is built when it starts, a copy of a clip.
     void AddJobs(TVxAVConverter& C, const fs::path& Folder) {
         struct TJob {
             const char* Input;
             bool Copy;
         };
         for (TJob Job : {TJob{"long35.avi", true}, TJob{"short.avi", false}, TJob{"clip.avi", true}}) {
+            if (!Job.Copy) {
+                struct TTiny : TJobSetup {
+                    void SetUp(TAVProbe&, TInputOptions&, TOutputOptions& AOutput) override {
+                        AOutput.FrameSize = "64x48";
+                    }
+                };
+                const std::string Output = (Folder / ("out" + std::to_string(C.JobCount()) + ".avi")).string();
+                ASSERT_GE(C.AddJob(MediaPath(Job.Input), Output, std::make_unique<TTiny>()), 0) << C.LastError;
+                continue;
+            }
             int Index = C.AddInputFile(MediaPath(Job.Input), nullptr);
             ASSERT_GE(Index, 0) << C.LastError;
             TOutputOptions Options;
@@ -147,8 +158,10 @@ protected:
             TVxAVConverter C;
             C.SetProgressInterval(100);
             C.OnTerminate = [&](int AIndex, bool AFinished, bool, const std::string&) {
-                // Raised under the component's lock, which Job() takes again.
-                std::string Name = AIndex >= 0 ? C.Job(AIndex).OutputOptions.FileName : "";
+                // Raised under the component's lock, which GetOutputOptions takes again.
+                TOutputOptions Options;
+                if (AIndex >= 0) C.GetOutputOptions(AIndex, Options);
+                const std::string Name = Options.FileName;
                 std::lock_guard<std::mutex> Guard(Record.Lock);
                 if (AIndex < 0) {
                     ++Record.Finals;
@@ -196,7 +209,11 @@ protected:
             // A paused job never ends on its own.
             C.Resume();
             Seen.Ended = Seen.Cleared || Record.WaitForFinal(120);
-            for (int I = 0; I < C.JobCount(); ++I) Seen.Left.insert(C.Job(I).OutputOptions.FileName);
+            for (int I = 0; I < C.JobCount(); ++I) {
+                TOutputOptions Options;
+                C.GetOutputOptions(I, Options);
+                Seen.Left.insert(Options.FileName);
+            }
         }
         std::lock_guard<std::mutex> Guard(Record.Lock);
         Seen.Finals = Record.Finals;

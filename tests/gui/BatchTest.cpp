@@ -78,6 +78,8 @@ TEST_F(BatchTest, CheckedRowsBecomeJobsAndTheLastOneOpensTheFolderAndShutsDown) 
     W.btnStart->click();
     EXPECT_EQ(W.Converter().ThreadPriority(), tpLowest);
     EXPECT_EQ(W.Batch()->RowMap(), (std::vector<int>{1, 3}));
+    // The second file waits as its names: only the running job has an engine.
+    EXPECT_LE(W.Converter().EngineCount(), 1);
     TfrmProgress* Dialog = W.Batch()->ProgressDialog();
     ASSERT_TRUE(Dialog->isVisible());
     EXPECT_FALSE(W.btnStart->isEnabled());
@@ -207,6 +209,10 @@ TEST_F(BatchTest, DeletedFileFailsWhileTheOthersConvertToTheirEnd) {
     ExpectDecodesToItsEnd(Out("short_(new).mp4"), 0.5, 1.3);
     ExpectDecodesToItsEnd(Out("clip_(new).mp4"), 2.5, 3.5);
     EXPECT_FALSE(fs::exists(Out("gone_(new).mp4")));
+    // Found out as its job started, it is reported as a file that did not
+    // open: in the log, not in a message box.
+    EXPECT_TRUE(W.LogText().contains("***File open error: ")) << W.LogText().toStdString();
+    EXPECT_TRUE(Messages.List.empty());
 
     // The PSP profile cannot hold a clip without sound: its row says why.
     SelectProfile(W.cbOutputFormat, 28);

@@ -330,7 +330,7 @@ TEST_P(WindowJobs, ConversionsAtOnceSetInPreferencesRunThatManyJobsTogether) {
                                              float ABitRate, int64_t ASize, int ATotal) {
         int Running = 0;
         for (int K = 0; K < C.JobCount(); ++K)
-            if (C.Job(K).Running) ++Running;
+            if (C.JobRunning(K)) ++Running;
         int Most = MostRunning->load();
         while (Running > Most && !MostRunning->compare_exchange_weak(Most, Running)) {
         }
