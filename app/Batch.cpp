@@ -163,6 +163,10 @@ TBatchAddResult TBatchBuilder::Add(int Row, const std::string& Path, const TlvFi
         return FNames.count(std::hash<std::string>()(N)) > 0;
     });
     FLastOutput = Name;
+    // A crop needs the picture re-encoded: a profile that copies refuses
+    // the file now, with the reason, rather than leave the crop out.
+    FReason = CopyRefusal(FShared->Files, FProfile, Record);
+    if (!FReason.empty()) return baNotSuitable;
     // A name the file system cannot hold is known now, without the file;
     // a source named so cannot be there at all, and its probe says so.
     if (OutputNameTooLong(Name)) {

@@ -137,7 +137,7 @@ std::string UsageText(const std::string& Program) {
     return "Usage: " + Program + R"( [options] FILE...
 Converts every FILE with one output profile into one output folder.
 
-  -p, --profile N        output profile 0..48, see --list-profiles (default: the stored one)
+  -p, --profile N        output profile 0..50, see --list-profiles (default: the stored one)
   -o, --output-dir DIR   output folder (default: the stored one)
       --start MS         start this many milliseconds into each file
       --length MS        convert this many milliseconds

@@ -472,6 +472,72 @@ int H265LevelFor(int Width, int Height, double Fps, int PeakBits, int& MaxRate, 
     return 0;
 }
 
+bool ProfileCopiesStreams(const TProfileFiles& Files, int N) {
+    return !Trim(IniFile(Files.FormatIni).ReadString(ProfileSection(N), "CopyStreams", "")).empty();
+}
+
+std::string CopyCropReason(int N) {
+    const std::string Name = N >= 0 && N < ProfileCount ? std::string(ProfileNames[N]) : std::to_string(N);
+    return "the profile \"" + Name +
+           "\" copies the picture as it is, so it cannot crop it; remove the crop or choose a profile that converts "
+           "the picture";
+}
+
+std::string CopyRefusal(const TProfileFiles& Files, int N, const TlvFilesRecord& Row) {
+    const bool Cropped = Row.CropTop > 0 || Row.CropBottom > 0 || Row.CropLeft > 0 || Row.CropRight > 0;
+    return Cropped && ProfileCopiesStreams(Files, N) ? CopyCropReason(N) : std::string();
+}
+
+namespace {
+
+// A profile that copies: every stream the container holds goes as it is
+// (the engine's "copystreams"); the encoders and values here are for the
+// streams that the container cannot hold.
+void BuildCopyOptions(const IniFile& Settings, const IniFile& Format, const std::string& S, int ProfileIndex,
+                      TOutputOptions& Output) {
+    const bool Cropped = Output.CropTop > 0 || Output.CropBottom > 0 || Output.CropLeft > 0 || Output.CropRight > 0;
+    if (Cropped) throw EProfileError(CopyCropReason(ProfileIndex));
+    const std::string Container = Format.ReadString(S, "Format", "null");
+    if (Container != "null") Output.FileFormat = Container;
+
+    std::string Encoder = Trim(Settings.ReadString(S, "paraVideoEncoder", ""));
+    if (Encoder.empty()) Encoder = "libx264";
+    // The encoder first, so that its own options are known when they are read.
+    AddExtra(Output, "vcodec=" + Encoder);
+    if (const TQualityScale* Scale = QualityScaleFor(Encoder)) {
+        int Q = Scale->Default;
+        const std::string Quality = Trim(ProfileValue(Settings, Format, S, "paraQuality", ""));
+        if (!Quality.empty()) Q = std::clamp(StrToInt(Quality), Scale->Min, Scale->Max);
+        std::string Speed = Trim(ProfileValue(Settings, Format, S, "paraSpeed", Scale->DefaultSpeed));
+        if (Speed.empty()) Speed = Scale->DefaultSpeed;
+        AddExtra(Output, "crf=" + std::to_string(Q));
+        AddExtra(Output, Encoder == "libvpx-vp9" ? "deadline=good\ncpu-used=" + Speed : "preset=" + Speed);
+    }
+    Output.VideoCodec = Encoder;
+    Output.PixelFormat = "yuv420p";
+    // A converted picture keeps the profile's key-frame distance and peak rate.
+    int Value = 0, Buffer = 0;
+    if (TryStrToInt(ProfileValue(Settings, Format, S, "paraGop", ""), Value) && Value > 0) Output.GOPSize = Value;
+    if (TryStrToInt(ProfileValue(Settings, Format, S, "paraMaxBitrate", ""), Value) && Value > 0 &&
+        TryStrToInt(ProfileValue(Settings, Format, S, "paraBufferSize", ""), Buffer) && Buffer > 0) {
+        Output.VideoMaxRate = KbitToBits(Value);
+        Output.VideoBufSize = KbitToBits(Buffer);
+    }
+
+    std::string Audio = Trim(Settings.ReadString(S, "paraAudioEncoder", ""));
+    Output.AudioCodec = Audio.empty() ? "libfaac" : Audio;
+    int Kbit = 0;
+    if (TryStrToInt(Settings.ReadString(S, "paraAudioBitRate", ""), Kbit) && Kbit > 0)
+        Output.AudioBitRate = KbitToBits(Kbit);
+
+    const std::string Subtitles = Trim(Format.ReadString(S, "SubtitleEncoder", ""));
+    if (!Subtitles.empty()) AddExtra(Output, "scodec=" + Subtitles);
+    AddDeviceOptions(Format, S, "MuxerOptions", Output);
+    AddExtra(Output, "copystreams=" + Trim(Format.ReadString(S, "CopyStreams", "any")));
+}
+
+}  // namespace
+
 int64_t FitSizeBytes(const std::string& Text) {
     const std::string Value = Trim(Text);
     if (Value.empty()) return 0;
@@ -518,6 +584,14 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
     IniFile Format(Files.FormatIni);
     std::string S = ProfileSection(ProfileIndex);
 
+    if (!Trim(Format.ReadString(S, "CopyStreams", "")).empty()) {
+        // A size comes from a bit rate, and a copy keeps the source's.
+        if (Files.FitSizeMB > 0 || FitSizeBytes(Settings.ReadString(S, "paraFitSize", "")) > 0)
+            throw EFitSizeError("A size to fit needs the picture re-encoded; the profile \"" +
+                                std::string(ProfileNames[ProfileIndex]) + "\" copies it as it is");
+        BuildCopyOptions(Settings, Format, S, ProfileIndex, Output);
+        return;
+    }
     std::string Encoder = Settings.ReadString(S, "paraVideoEncoder", "");
     if (Trim(Encoder).empty()) {
         if (Files.FitSizeMB > 0)

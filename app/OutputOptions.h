@@ -78,6 +78,14 @@ void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, i
 void BuildOutputOptions(const TProfileFiles& Files, const TlvFilesRecord& Row, int ProfileIndex,
                         TOutputOptions& Output, TAVProbe& Probe, TInputOptions& Input);
 
+// Whether profile N copies the streams as they are ("CopyStreams" of the
+// profile file): it changes no picture, so it takes no crop or size.
+bool ProfileCopiesStreams(const TProfileFiles& Files, int N);
+// Why Row's edits cannot be made with profile N: empty when they can.
+std::string CopyRefusal(const TProfileFiles& Files, int N, const TlvFilesRecord& Row);
+// The reason a crop is refused with profile N, which copies.
+std::string CopyCropReason(int N);
+
 // The worst H.264 quantiser allowed for a quantiser step of the old 1..31
 // scale ("paraQscale").
 int H264QuantiserForQscale(int Qscale);

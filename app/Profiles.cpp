@@ -53,6 +53,8 @@ const std::array<const char*, ProfileCount> ProfileNames = {
     "FLAC Lossless Audio (*.flac)",
     "MP3 VBR High Quality (*.mp3)",
     "AAC 256 kbit/s Audio (*.m4a)",
+    "MP4, streams copied (*.mp4)",
+    "MKV, every stream copied (*.mkv)",
 };
 
 const std::vector<TProfileGroup>& ProfileGroups() {
@@ -60,6 +62,7 @@ const std::vector<TProfileGroup>& ProfileGroups() {
         std::vector<TProfileGroup> G = {
             {"Phones, tablets and TVs", {36, 37, 38, 39, 40, 41}},
             {"Web and sharing", {42, 43, 44}},
+            {"Copy without re-encoding", {49, 50}},
             {"Sound only", {45, 46, 47, 48}},
             {"Players and consoles", {}},
         };

@@ -12,7 +12,7 @@
 // The first 36 are the players of the original catalogue; stored settings
 // refer to every profile by its number, so new ones only ever follow.
 constexpr int ClassicProfileCount = 36;
-constexpr int ProfileCount = 49;
+constexpr int ProfileCount = 51;
 
 // Display names in catalogue order; the position is the profile number.
 extern const std::array<const char*, ProfileCount> ProfileNames;

@@ -483,6 +483,16 @@ int TBatch::Run() {
         Say(stderr, std::string("tarnconv: ") + E.what());
         return 1;
     }
+    if ((FOptions.CropTop > 0 || FOptions.CropBottom > 0 || FOptions.CropLeft > 0 || FOptions.CropRight > 0) &&
+        ProfileCopiesStreams(Files, Profile)) {
+        Say(stderr, "tarnconv: --crop: " + CopyCropReason(Profile));
+        return 1;
+    }
+    if (FOptions.FitSizeMB > 0 && ProfileCopiesStreams(Files, Profile)) {
+        Say(stderr, StrFormat("tarnconv: --fit-size needs the picture re-encoded; profile %d copies it as it is",
+                              Profile));
+        return 2;
+    }
     std::string Folder;
     if (!FOptions.OutputDir.empty()) {
         Folder = FOptions.OutputDir;

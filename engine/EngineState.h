@@ -72,6 +72,9 @@ struct TEngineState {
     // Job tables.
     AVFormatContext* InputFiles[MAX_FILES] = {};
     int64_t InputTsOffset[MAX_FILES] = {};
+    int64_t InputStart[MAX_FILES] = {};
+    // What a copy of every stream converts or leaves out, said when the job runs.
+    std::vector<std::string> StreamNotes;  // µs, the start position asked for; 0 = the beginning
     double InputTsScale[MAX_FILES][MAX_STREAMS] = {};
     int InputFileCount = 0;
     bool InputRateEmulation[MAX_FILES] = {};  // `re` was on when the file was opened
@@ -179,3 +182,14 @@ bool ApplyFlagTexts(const TEngineSettings& ASettings, void* AContext, void* ADef
 void NewVideoStream(TCustomFFmpeg& E, AVFormatContext* AOutput);
 void NewAudioStream(TCustomFFmpeg& E, AVFormatContext* AOutput);
 void NewSubtitleStream(TCustomFFmpeg& E, AVFormatContext* AOutput);
+// With "copystreams" (CopyStreams.cpp): a stream of AOutput for every
+// stream of the inputs, each mapped to its source.
+void NewStreamsForEveryInput(TCustomFFmpeg& E, AVFormatContext* AOutput);
+// The first input's tags, its streams' tags (pairs of output and source
+// stream) and its chapters, moved and cut to a trim.
+void CopyAllTags(const TEngineSettings& S, const TEngineState& AState, AVFormatContext* AOutput,
+                 const std::vector<std::pair<AVStream*, const AVStream*>>& AStreams);
+// Logs where the copy of a trimmed stream starts; APacketTime is the first
+// packet's time in µs from the start of the trim.
+void NoteCopyStart(TCustomFFmpeg& E, int AInputFile, int AInput, int AOutputFile, int AOutputStream,
+                   int64_t APacketTime);

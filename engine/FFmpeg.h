@@ -130,6 +130,10 @@ struct TEngineSettings {
     bool scodec_copy = false;
     std::string slang;
     std::vector<AVBSFContext*> sbsf;
+    // Not empty: the output gets every stream of the inputs, each copied as
+    // it is when its codec is listed here ("any": whatever the muxer takes),
+    // else encoded with the codec named for its kind.
+    std::string copystreams;
 
     // Output file and job.
     int64_t t = INT64_MAX;  // µs

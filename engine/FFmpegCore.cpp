@@ -105,6 +105,8 @@ void TCustomFFmpeg::ResetSettings() {
 void TEngineState::Reset() {
     std::fill(std::begin(InputFiles), std::end(InputFiles), nullptr);
     std::fill(std::begin(InputTsOffset), std::end(InputTsOffset), 0);
+    std::fill(std::begin(InputStart), std::end(InputStart), 0);
+    StreamNotes.clear();
     for (auto& Row : InputTsScale) std::fill(std::begin(Row), std::end(Row), 0.0);
     InputFileCount = 0;
     for (auto& Codecs : InputCodecs) Codecs.clear();

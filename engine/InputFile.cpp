@@ -234,6 +234,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     int64_t Timestamp = S.ss;
     if (Context->start_time != AV_NOPTS_VALUE) Timestamp += Context->start_time;
     if (S.ss != 0) av::av_seek_frame(Context, -1, Timestamp, AVSEEK_FLAG_BACKWARD);
+    const int64_t StartAsked = S.ss;
     S.ss = 0;
 
     // 9. Every stream gets its own decoder context; the input's properties
@@ -317,6 +318,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     State.InputCodecs[State.InputFileCount] = std::move(Codecs);
     State.InputRateEmulation[State.InputFileCount] = S.re != 0;
     State.InputTsOffset[State.InputFileCount] = S.copyts ? S.itsoffset : S.itsoffset - Timestamp;
+    State.InputStart[State.InputFileCount] = StartAsked;
 
     // 12. Describe it in the library's log.
     if (S.v >= 0) av::av_dump_format(Context, State.InputFileCount, AFileName.c_str(), 0);

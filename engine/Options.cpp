@@ -644,6 +644,9 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
         H["newsubtitle"] = [](TCustomFFmpeg& E, const std::string&, const std::string&) {
             NewSubtitleStream(E, E.State().LastOutputFile());
         };
+        H["copystreams"] = [](TCustomFFmpeg& E, const std::string&, const std::string& V) {
+            E.Settings.copystreams = LowerCase(Trim(V));
+        };
         return H;
     }();
 

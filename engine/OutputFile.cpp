@@ -518,6 +518,14 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
         void (*Make)(TCustomFFmpeg&, AVFormatContext*);
         const char* Message;
     };
+    if (!S.copystreams.empty() && State.InputFileCount > 0 && State.StreamMapCount == 0) {
+        try {
+            NewStreamsForEveryInput(*this, Output);
+        } catch (const std::exception& E) {
+            return Fail(StrFormat("new_stream fail: %s", E.what()));
+        }
+        WantVideo = WantAudio = WantSubtitle = false;
+    }
     for (const TMaker& M : {TMaker{WantVideo, &S.vn, NewVideoStream, "new_video_stream fail: %s"},
                             TMaker{WantAudio, &S.an, NewAudioStream, "new_audio_stream fail: %s"},
                             TMaker{WantSubtitle, &S.sn, NewSubtitleStream, "new_subtitle_stream fail: %s"}}) {

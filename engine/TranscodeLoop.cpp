@@ -30,6 +30,12 @@ double TTranscoder::OutputTime(const TOutputStreamRecord& AOst) const {
 
 void TTranscoder::ReadLoop() {
     const int Limits[] = {S.vframes, S.aframes, S.dframes};
+    auto Sparse = [](const TOutputStreamRecord& AOst) {
+        const AVMediaType Type = AOst.Codec->codec_type;
+        return Type == AVMEDIA_TYPE_SUBTITLE || Type == AVMEDIA_TYPE_ATTACHMENT;
+    };
+    bool HasDense = false;
+    for (auto& Ost : Outputs) HasDense |= !Sparse(*Ost);
     while (!E.StopRequested) {
         E.WaitWhilePaused();
         if (E.StopRequested) break;
@@ -39,6 +45,10 @@ void TTranscoder::ReadLoop() {
         double InputMin = 1e100, OutputMin = 1e100;
         bool LimitReached = false;
         for (auto& Ost : Outputs) {
+            // Subtitles come now and then and attachments never: beside
+            // pictures or sound they do not decide what is read next or
+            // when the job's length is reached.
+            if (Sparse(*Ost) && HasDense) continue;
             TInputStreamRecord& Ist = *Inputs[Ost->SourceIndex];
             const double OutTime = OutputTime(*Ost);
             const double InTime = double(Ist.Pts);
@@ -167,7 +177,13 @@ void TTranscoder::EmulateRate(TInputStreamRecord& AIst) {
 
 int TTranscoder::ProcessPacket(TInputStreamRecord& AIst, int AIndex, AVPacket* APacket) {
     AVCodecContext* Dec = AIst.Codec;
-    if (AIst.NextPts == AV_NOPTS_VALUE) AIst.NextPts = AIst.Pts;
+    if (AIst.NextPts == AV_NOPTS_VALUE) {
+        // A stream whose first packet has only a presentation time (a
+        // Matroska file read from a seek) starts its clock there, not at 0.
+        AIst.NextPts = AIst.Pts;
+        if (APacket && APacket->dts == AV_NOPTS_VALUE && APacket->pts != AV_NOPTS_VALUE)
+            AIst.Pts = AIst.NextPts = av::av_rescale_q(APacket->pts, AIst.Stream->time_base, Microseconds);
+    }
     if (APacket && APacket->dts != AV_NOPTS_VALUE)
         AIst.Pts = AIst.NextPts = av::av_rescale_q(APacket->dts, AIst.Stream->time_base, Microseconds);
 
@@ -388,6 +404,12 @@ void TTranscoder::CopyPacket(TOutputStreamRecord& AOst, TInputStreamRecord& AIst
     // Copies start at a key packet.
     if (AOst.FrameNumber == 0 && !(APacket->flags & AV_PKT_FLAG_KEY)) return;
     const AVMediaType Type = AOst.Codec->codec_type;
+    if (AOst.FrameNumber == 0 && Type == AVMEDIA_TYPE_VIDEO) {
+        const int64_t Time = APacket->pts != AV_NOPTS_VALUE ? APacket->pts : APacket->dts;
+        if (Time != AV_NOPTS_VALUE)
+            NoteCopyStart(E, AIst.FileIndex, AIst.StreamIndex, AOst.FileIndex, AOst.StreamIndex,
+                          av::av_rescale_q(Time, AIst.Stream->time_base, Microseconds));
+    }
     if (Type == AVMEDIA_TYPE_AUDIO) State.AudioSize += APacket->size;
     if (Type == AVMEDIA_TYPE_VIDEO) {
         State.VideoSize += APacket->size;

@@ -107,6 +107,7 @@ void TTranscoder::Setup() {
     BindStreams();
 
     NoteLeftOut();
+    for (const std::string& Note : State.StreamNotes) E.Log(1, Note);
 
     // 8. Codec parameters.
     for (size_t k = 0; k < Outputs.size(); ++k) {
@@ -273,7 +274,8 @@ void TTranscoder::SetUpCopy(TOutputStreamRecord& AOst, TInputStreamRecord& AIst)
         if (E.OnCustomHook) Fail("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
         if (S.UsingHooks) Fail("-vcodec copy and -vhook are incompatible (frames are not decoded)");
     }
-    if (Type != AVMEDIA_TYPE_AUDIO && Type != AVMEDIA_TYPE_VIDEO && Type != AVMEDIA_TYPE_SUBTITLE)
+    if (Type != AVMEDIA_TYPE_AUDIO && Type != AVMEDIA_TYPE_VIDEO && Type != AVMEDIA_TYPE_SUBTITLE &&
+        !(Type == AVMEDIA_TYPE_ATTACHMENT && !S.copystreams.empty()))
         Fail("invalid codec_type of output stream");
 
     AVRational Sar = AOst.Stream->sample_aspect_ratio;
@@ -522,6 +524,13 @@ void TTranscoder::OpenDecoders() {
 }
 
 void TTranscoder::CopyMetadata() {
+    // A copy of every stream keeps every tag and the chapters.
+    if (!S.copystreams.empty() && State.OutputFileCount > 0) {
+        std::vector<std::pair<AVStream*, const AVStream*>> Streams;
+        for (auto& Ost : Outputs)
+            if (Ost->FileIndex == 0) Streams.emplace_back(Ost->Stream, Inputs[Ost->SourceIndex]->Stream);
+        CopyAllTags(S, State, State.OutputFiles[0], Streams);
+    }
     // Without maps, each output gets the tags of the first input that it
     // has not been given already.
     if (State.MetaDataMapCount == 0 && State.InputFileCount > 0) {

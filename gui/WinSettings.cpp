@@ -86,6 +86,12 @@ TfrmSettings::TfrmSettings(const TProfileFiles& Files, QWidget* Parent) : QDialo
     CreateControls();
 }
 
+const QString TfrmSettings::CopyNoteText =
+    "Copied as they are: size, crop, frame rate and a size to fit do not apply.";
+const QString TfrmSettings::CopyNoteDetail =
+    "The picture and sound are copied as they are, so size, crop, frame rate and a size to fit do not apply. "
+    "Streams the container cannot hold are converted with the settings here, and the log names them.";
+
 void TfrmSettings::CreateControls() {
     setObjectName("frmSettings");
     setWindowTitle("Settings");
@@ -223,6 +229,10 @@ void TfrmSettings::CreateControls() {
         Fit->addStretch(1);
         Grid->addWidget(lblFitSize, 5, 0);
         Grid->addLayout(Fit, 5, 1, 1, 3);
+        lblCopyNote = new QLabel(CopyNoteText, grpVideo);
+        lblCopyNote->setObjectName("lblCopyNote");
+        lblCopyNote->setToolTip(CopyNoteDetail);
+        Grid->addWidget(lblCopyNote, 6, 0, 1, 4);
     }
     for (auto& [Label, Column] : Captions) Label->setMinimumWidth(CaptionWidth[Column]);
     connect(trkQuality, &QSlider::valueChanged, this, [this](int V) { lblQualityValue->setNum(V); });
@@ -317,14 +327,22 @@ void TfrmSettings::FillLists(int N) {
     const bool Video = cmbVideoEncoder->count() > 0;
     for (QComboBox* Combo : {cmbVideoSize, cmbVideoBitRate, cmbVideoEncoder, cmbFrameRate})
         Combo->setEnabled(Video && Combo->count() > 0);
+    // A copy keeps the picture as it is: its lists say so rather than
+    // standing empty.
+    const bool Copies = N >= 0 && ProfileCopiesStreams(FFiles, N);
+    lblCopyNote->setVisible(Copies);
+    for (QComboBox* Combo : {cmbVideoSize, cmbFrameRate, cmbVideoBitRate})
+        Combo->setToolTip(Copies ? CopyNoteDetail : QString());
     UpdateRateControls(false);
     UpdateFitSize(false);
 }
 
 void TfrmSettings::UpdateFitSize(bool Reset) {
-    const bool Video = cmbVideoEncoder->count() > 0;
+    // A copy keeps the source's bit rate, so it takes no size either.
+    const int Profile = SelectedProfile(cbOutputFormat);
+    const bool Video = cmbVideoEncoder->count() > 0 && !(Profile >= 0 && ProfileCopiesStreams(FFiles, Profile));
     for (QWidget* W : std::initializer_list<QWidget*>{lblFitSize, edtFitSize, lblFitSizeUnit}) W->setVisible(Video);
-    const std::string S = ProfileSection(SelectedProfile(cbOutputFormat));
+    const std::string S = ProfileSection(Profile);
     const std::string Stored = Reset || !Video ? "" : IniFile(FFiles.SettingsIni).ReadString(S, "paraFitSize", "");
     edtFitSize->setText(QString::fromStdString(Trim(Stored)));
 }
@@ -387,7 +405,7 @@ void TfrmSettings::WriteChoices(int Profile) {
     const std::string S = ProfileSection(Profile);
     // A size that is no size stops OK before anything is written.
     const std::string FitSize = Trim(edtFitSize->text().toStdString());
-    const bool Video = cmbVideoEncoder->count() > 0;
+    const bool Video = cmbVideoEncoder->count() > 0 && !ProfileCopiesStreams(FFiles, Profile);
     if (Video) FitSizeBytes(FitSize);
 
     TAppSettings(FFiles.SettingsIni).SetOutputFormat(Profile);

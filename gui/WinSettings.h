@@ -29,6 +29,7 @@ class TfrmSettings : public QDialog {
 public:
     static constexpr int ShownWidth = 475;
     static constexpr int ShownHeight = 400;
+    static const QString CopyNoteText, CopyNoteDetail;
 
     using TSelectProfile = std::function<void(int AIndex)>;
 
@@ -68,6 +69,8 @@ public:
     QLabel* lblFitSize = nullptr;
     QLineEdit* edtFitSize = nullptr;
     QLabel* lblFitSizeUnit = nullptr;
+    // Why a profile that copies offers no size, crop or frame rate.
+    QLabel* lblCopyNote = nullptr;
     QGroupBox* grpAudio = nullptr;
     QComboBox* cmbSamplerate = nullptr;
     QComboBox* cmbChannel = nullptr;

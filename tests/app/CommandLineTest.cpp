@@ -60,7 +60,7 @@ TEST(CommandLine, MistakesAreUsageErrors) {
     EXPECT_EQ(UsageMessage({}), "no input files");
     EXPECT_EQ(UsageMessage({"--frobnicate", "a.avi"}), "unknown option --frobnicate");
     EXPECT_EQ(UsageMessage({"a.avi", "-p"}), "-p wants a value");
-    EXPECT_EQ(UsageMessage({"-p", "49", "a.avi"}), "-p wants a number from 0 to 48, not '49'");
+    EXPECT_EQ(UsageMessage({"-p", "51", "a.avi"}), "-p wants a number from 0 to 50, not '51'");
     EXPECT_EQ(UsageMessage({"--length", "0", "a.avi"}), "--length wants a number from 1 to 2147483647, not '0'");
     EXPECT_EQ(UsageMessage({"--crop", "1,2,3", "a.avi"}), "--crop wants four sizes: top,bottom,left,right");
     EXPECT_EQ(UsageMessage({"--crop", "2,2,3,2", "a.avi"}), "--crop sizes must be even");

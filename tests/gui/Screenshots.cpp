@@ -296,6 +296,11 @@ int main(int argc, char** argv) {
             Settings.chkQuality->setChecked(true);
             Shoot(&Settings, "settings_capped_quality_" + ThemeFileName(Theme));
             Settings.reject();
+            // A profile that copies: why there is no size or frame rate.
+            Settings.SetCatalogue(CatalogueNames(), 49);
+            Settings.show();
+            Shoot(&Settings, "settings_copy_" + ThemeFileName(Theme));
+            Settings.reject();
             if (Theme == 0 || Theme == ThemeDark) {
                 // The grouped profile list opened.
                 Main.cbOutputFormat->setFocus();

@@ -36,7 +36,7 @@ const TStartCase StartCases[] = {
     {"KeysInOtherCase", "[SETTINGS]\noutputformat=3\nSKININDEX=6\n", 3, 6, 6, true},
     // No entry matches: none is checked and the theme in use stays.
     {"ThemeOutOfRangeKeepsTheCurrentOne", "[settings]\nskinIndex=9\n", 0, 0, -1, true},
-    {"ProfileOutOfRangeSelectsNothing", "[settings]\nOutPutFormat=49\n", -1, 0, 0, true},
+    {"ProfileOutOfRangeSelectsNothing", "[settings]\nOutPutFormat=51\n", -1, 0, 0, true},
 };
 
 class StartTest : public TWindowFixture, public ::testing::WithParamInterface<TStartCase> {};
