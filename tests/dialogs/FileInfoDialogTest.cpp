@@ -272,8 +272,9 @@ TEST_F(FileInfoDialog, ShowsEveryStreamWithCodecRateShapeLayoutAndLanguage) {
                 // never 0 or unknown for a file that has a length.
                 const QString Rate = D.edtBitRate->text();
                 EXPECT_TRUE(Rate.endsWith(" kbit/s") && Rate.section(' ', 0, 0).toInt() > 0) << Rate.toStdString();
-                if (Par->bit_rate > 0)
+                if (Par->bit_rate > 0) {
                     EXPECT_EQ(Rate.toStdString(), std::to_string((Par->bit_rate + 500) / 1000) + " kbit/s");
+                }
             }
             if (Par->codec_type == AVMEDIA_TYPE_AUDIO && !AudioSeen) {
                 AudioSeen = true;
