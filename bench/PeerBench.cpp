@@ -31,107 +31,14 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench/BenchSupport.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void Die(const std::string& AText) {
-    fprintf(stderr, "peer_bench: %s\n", AText.c_str());
-    exit(1);
-}
-
-void Check(int AResult, const char* AWhat) {
-    if (AResult < 0) {
-        char Text[128];
-        av_strerror(AResult, Text, sizeof Text);
-        Die(std::string(AWhat) + ": " + Text);
-    }
-}
-
-// Texture that moves, so that neither decoder nor encoder gets an easy ride.
-void Draw(AVFrame* F, int Index) {
-    for (int Y = 0; Y < F->height; ++Y)
-        for (int X = 0; X < F->width; ++X) {
-            unsigned Hash = (X * 73856093u) ^ (Y * 19349663u) ^ (Index * 83492791u);
-            F->data[0][Y * F->linesize[0] + X] =
-                static_cast<uint8_t>(16 + ((X + 3 * Index) % 180) + ((Hash >> 13) & 15));
-        }
-    for (int Y = 0; Y < F->height / 2; ++Y)
-        for (int X = 0; X < F->width / 2; ++X) {
-            F->data[1][Y * F->linesize[1] + X] = static_cast<uint8_t>(96 + ((X + Index) % 64));
-            F->data[2][Y * F->linesize[2] + X] = static_cast<uint8_t>(96 + ((Y + Index) % 64));
-        }
-}
-
-struct TSource {
-    std::string Name, Codec;
-    int Width, Height, Frames;
-    AVRational Sar;
-};
-
-// A 25 fps source without sound, encoded at a rate such files usually have.
-void Generate(const std::string& AFile, const TSource& A) {
-    AVFormatContext* Out = nullptr;
-    Check(avformat_alloc_output_context2(&Out, nullptr, nullptr, AFile.c_str()), "output");
-    const AVCodec* Codec = avcodec_find_encoder_by_name(A.Codec.c_str());
-    if (!Codec) Die("no " + A.Codec);
-    AVStream* Stream = avformat_new_stream(Out, nullptr);
-    AVCodecContext* C = avcodec_alloc_context3(Codec);
-    C->width = A.Width;
-    C->height = A.Height;
-    C->sample_aspect_ratio = Stream->sample_aspect_ratio = A.Sar;
-    C->pix_fmt = AV_PIX_FMT_YUV420P;
-    C->time_base = {1, 25};
-    C->framerate = {25, 1};
-    if (Out->oformat->flags & AVFMT_GLOBALHEADER) C->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (A.Codec == "libx264") {
-        C->gop_size = 50;
-        av_opt_set(C->priv_data, "preset", "veryfast", 0);
-        av_opt_set(C->priv_data, "crf", "20", 0);
-    } else {
-        C->gop_size = 12;
-        C->max_b_frames = 2;
-        C->bit_rate = 6000000;
-        C->rc_max_rate = 9000000;
-        C->rc_buffer_size = 1835008;
-    }
-    Check(avcodec_open2(C, Codec, nullptr), "source encoder");
-    avcodec_parameters_from_context(Stream->codecpar, C);
-    Stream->time_base = C->time_base;
-    Check(avio_open(&Out->pb, AFile.c_str(), AVIO_FLAG_WRITE), "open source");
-    Check(avformat_write_header(Out, nullptr), "source header");
-    AVFrame* F = av_frame_alloc();
-    F->format = C->pix_fmt;
-    F->width = C->width;
-    F->height = C->height;
-    Check(av_frame_get_buffer(F, 0), "frame");
-    AVPacket* P = av_packet_alloc();
-    auto Drain = [&] {
-        while (avcodec_receive_packet(C, P) == 0) {
-            av_packet_rescale_ts(P, C->time_base, Stream->time_base);
-            P->stream_index = 0;
-            av_interleaved_write_frame(Out, P);
-        }
-    };
-    for (int I = 0; I < A.Frames; ++I) {
-        av_frame_make_writable(F);
-        Draw(F, I);
-        F->pts = I;
-        Check(avcodec_send_frame(C, F), "encode source");
-        Drain();
-    }
-    avcodec_send_frame(C, nullptr);
-    Drain();
-    av_write_trailer(Out);
-    avio_closep(&Out->pb);
-    av_packet_free(&P);
-    av_frame_free(&F);
-    avcodec_free_context(&C);
-    avformat_free_context(Out);
-}
 
 // The floor of one job: the picture fitted into the profile's frame with
 // black bars as the profile fits it, encoded with the profile's options.
@@ -380,23 +287,28 @@ int main(int argc, char** argv) {
     C.Settings = C.Folder / "settings.ini";
     fs::copy_file(C.Bin / "tarnmp4videoconverter.ini", C.Settings, fs::copy_options::overwrite_existing);
 
-    const std::vector<TSource> Sources = {
-        {"h264_1080p_20s.mp4", "libx264", 1920, 1080, 500, {1, 1}},
-        {"mpeg2_576p_20s.mpg", "mpeg2video", 720, 576, 500, {16, 15}},
-        {"h264_1080p_1s.mp4", "libx264", 1920, 1080, 25, {1, 1}},
-        {"h264_720p_8s.mp4", "libx264", 1280, 720, 200, {1, 1}},
+    // H.264 as cameras and phones write it; MPEG-2 at a broadcast rate.
+    auto H264 = [](int AWidth, int AHeight, int AFrames) {
+        return TBenchSource{.Codec = "libx264", .Width = AWidth, .Height = AHeight, .Frames = AFrames, .Gop = 50,
+                            .Preset = "veryfast", .Crf = "20"};
     };
-    for (const TSource& S : Sources)
-        if (!fs::exists(C.Folder / S.Name)) {
-            printf("making %s\n", S.Name.c_str());
+    const TBenchSource Mpeg2{.Codec = "mpeg2video", .Width = 720, .Height = 576, .Frames = 500, .Sar = {16, 15},
+                             .Gop = 12, .BFrames = 2, .BitRate = 6000000, .MaxRate = 9000000, .BufferSize = 1835008, .Preset = "", .Crf = ""};
+    const std::vector<std::pair<std::string, TBenchSource>> Sources = {{"h264_1080p_20s.mp4", H264(1920, 1080, 500)},
+                                                                       {"mpeg2_576p_20s.mpg", Mpeg2},
+                                                                       {"h264_1080p_1s.mp4", H264(1920, 1080, 25)},
+                                                                       {"h264_720p_8s.mp4", H264(1280, 720, 200)}};
+    for (const auto& [Name, Spec] : Sources)
+        if (!fs::exists(C.Folder / Name)) {
+            printf("making %s\n", Name.c_str());
             fflush(stdout);
-            Generate((C.Folder / S.Name).string(), S);
+            WriteBenchSource((C.Folder / Name).string(), Spec);
         }
     printf("load before: %s; %ld cores; %d rounds, alternating, medians\n", LoadAverage().c_str(),
            sysconf(_SC_NPROCESSORS_ONLN), Rounds);
     fflush(stdout);
 
-    auto Source = [&](int I) { return (C.Folder / Sources[I].Name).string(); };
+    auto Source = [&](int I) { return (C.Folder / Sources[static_cast<size_t>(I)].first).string(); };
     Compare(C, "1080p H.264 20 s -> profile 14 (H.264 320x240)", 14, "h264", Source(0), Rounds, 1.00);
     Compare(C, "720x576 MPEG-2 20 s -> profile 7 (MPEG-4 640x480)", 7, "mpeg4", Source(1), Rounds, 0);
     Compare(C, "1080p H.264 1 s -> profile 14", 14, "h264", Source(2), 2 * Rounds + 1, 1.05);

@@ -45,6 +45,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench/BenchSupport.h"
+
 #include "app/PreviewMath.h"
 #include "binding/LibAV.h"
 #include "common/Bitmap.h"
@@ -55,19 +57,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void Die(const std::string& Text) {
-    fprintf(stderr, "preview_bench: %s\n", Text.c_str());
-    exit(1);
-}
-
-void Check(int Result, const char* What) {
-    if (Result < 0) {
-        char Text[128];
-        av_strerror(Result, Text, sizeof Text);
-        Die(std::string(What) + ": " + Text);
-    }
-}
 
 double Ms(Clock::time_point From, Clock::time_point To) {
     return std::chrono::duration<double, std::milli>(To - From).count();

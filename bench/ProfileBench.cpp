@@ -23,94 +23,14 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "bench/BenchSupport.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void Die(const std::string& AText) {
-    fprintf(stderr, "profile_bench: %s\n", AText.c_str());
-    exit(1);
-}
-
-void Check(int AResult, const char* AWhat) {
-    if (AResult < 0) {
-        char Text[128];
-        av_strerror(AResult, Text, sizeof Text);
-        Die(std::string(AWhat) + ": " + Text);
-    }
-}
-
-// Moving detail that the encoder must work for: a scrolling gradient with
-// noise-like texture and a moving box.
-void Draw(AVFrame* F, int Index) {
-    for (int Y = 0; Y < F->height; ++Y)
-        for (int X = 0; X < F->width; ++X) {
-            unsigned Hash = (X * 73856093u) ^ (Y * 19349663u) ^ (Index * 83492791u);
-            int Texture = static_cast<int>((Hash >> 13) & 15);
-            F->data[0][Y * F->linesize[0] + X] =
-                static_cast<uint8_t>(16 + ((X + 2 * Index) % 180) + Texture + (std::abs(X - 20 * Index % F->width) < 60 && Y > 400 && Y < 600 ? 20 : 0));
-        }
-    for (int Y = 0; Y < F->height / 2; ++Y)
-        for (int X = 0; X < F->width / 2; ++X) {
-            F->data[1][Y * F->linesize[1] + X] = static_cast<uint8_t>(128 + ((X + Index) % 64) - 32);
-            F->data[2][Y * F->linesize[2] + X] = static_cast<uint8_t>(128 + ((Y + Index) % 64) - 32);
-        }
-}
-
-// A near-lossless 1080p25 H.264 source without sound.
-void Generate(const std::string& AFile, int AFrames) {
-    AVFormatContext* Out = nullptr;
-    Check(avformat_alloc_output_context2(&Out, nullptr, nullptr, AFile.c_str()), "output");
-    const AVCodec* Codec = avcodec_find_encoder_by_name("libx264");
-    if (!Codec) Die("no libx264");
-    AVStream* Stream = avformat_new_stream(Out, nullptr);
-    AVCodecContext* C = avcodec_alloc_context3(Codec);
-    C->width = 1920;
-    C->height = 1080;
-    C->pix_fmt = AV_PIX_FMT_YUV420P;
-    C->time_base = {1, 25};
-    C->framerate = {25, 1};
-    C->gop_size = 25;
-    if (Out->oformat->flags & AVFMT_GLOBALHEADER) C->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    av_opt_set(C->priv_data, "preset", "ultrafast", 0);
-    av_opt_set(C->priv_data, "crf", "8", 0);
-    Check(avcodec_open2(C, Codec, nullptr), "source encoder");
-    avcodec_parameters_from_context(Stream->codecpar, C);
-    Stream->time_base = C->time_base;
-    Check(avio_open(&Out->pb, AFile.c_str(), AVIO_FLAG_WRITE), "open source");
-    Check(avformat_write_header(Out, nullptr), "source header");
-    AVFrame* F = av_frame_alloc();
-    F->format = C->pix_fmt;
-    F->width = C->width;
-    F->height = C->height;
-    Check(av_frame_get_buffer(F, 0), "frame");
-    AVPacket* P = av_packet_alloc();
-    auto Drain = [&] {
-        while (avcodec_receive_packet(C, P) == 0) {
-            av_packet_rescale_ts(P, C->time_base, Stream->time_base);
-            P->stream_index = 0;
-            av_interleaved_write_frame(Out, P);
-        }
-    };
-    for (int I = 0; I < AFrames; ++I) {
-        av_frame_make_writable(F);
-        Draw(F, I);
-        F->pts = I;
-        Check(avcodec_send_frame(C, F), "encode source");
-        Drain();
-    }
-    avcodec_send_frame(C, nullptr);
-    Drain();
-    av_write_trailer(Out);
-    avio_closep(&Out->pb);
-    av_packet_free(&P);
-    av_frame_free(&F);
-    avcodec_free_context(&C);
-    avformat_free_context(Out);
-}
 
 // Decodes every picture of a file's first video stream, as Y planes.
 std::vector<std::vector<uint8_t>> DecodeLuma(const std::string& AFile, int& AWidth, int& AHeight) {
@@ -331,7 +251,10 @@ int main(int argc, char** argv) {
     const int SecondsLong = argc > 2 ? std::atoi(argv[2]) : 4;
     fs::create_directories(Folder);
     const std::string Source = (Folder / "source_1080p.mp4").string();
-    if (!fs::exists(Source)) Generate(Source, SecondsLong * 25);
+    if (!fs::exists(Source)) {
+        WriteBenchSource(Source, {.Codec = "libx264", .Width = 1920, .Height = 1080, .Frames = SecondsLong * 25,
+                                  .Preset = "ultrafast", .Crf = "8"});
+    }
     printf("source: 1920x1080 25 fps, %d s, %.1f MB, H.264 without sound\n", SecondsLong,
            fs::file_size(Source) / 1e6);
 

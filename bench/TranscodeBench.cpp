@@ -25,25 +25,14 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench/BenchSupport.h"
+
 #include "binding/LibAV.h"
 #include "engine/FFmpeg.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-[[noreturn]] void Die(const std::string& AText) {
-    fprintf(stderr, "transcode_bench: %s\n", AText.c_str());
-    exit(1);
-}
-
-void Check(int AResult, const char* AWhat) {
-    if (AResult < 0) {
-        char Text[128];
-        av_strerror(AResult, Text, sizeof Text);
-        Die(std::string(AWhat) + ": " + Text);
-    }
-}
 
 // --- Media ---------------------------------------------------------------
 

@@ -69,7 +69,7 @@ mkdir -p "$HOME"
 version=$("$prefix/bin/tarnconv" --version)
 [ "$version" = "Tarn MP4 Video Converter 1.32" ] || fail "tarnconv --version said: $version"
 profiles=$("$prefix/bin/tarnconv" --list-profiles)
-[ "$(echo "$profiles" | grep -c '^  *[0-9]')" -eq 49 ] || fail "expected 49 profiles, got: $profiles"
+[ "$(echo "$profiles" | grep -c '^  *[0-9]')" -eq 51 ] || fail "expected 51 profiles, got: $profiles"
 "$prefix/bin/tarnconv" -q -p 1 -o "$scratch/out" --threads 1 "$media/clip.mp4" || fail "the conversion failed"
 [ -s "$scratch/out/clip_(new).mp4" ] || fail "no output"
 [ -s "$XDG_CONFIG_HOME/tarnmp4videoconverter/tarnmp4videoconverter.ini" ] || fail "settings not seeded"
