@@ -70,9 +70,14 @@ struct TJob {
     int PlainDecile = -1;  // last tenth printed as a plain line
 };
 
-// The engine's note of what a job leaves out: "kept 1 of 2 sound tracks",
-// "subtitles not carried", joined by "; ".
+// The engine's notes of what a job leaves out or changes: "kept 1 of 2
+// sound tracks", "subtitles not carried", and a copy's "Stream #0.2 (flac
+// sound) is converted to aac: …", "… is left out: …", "… is copied from its
+// key frame at …". The done line carries them, joined by "; ".
 bool IsLeftOutNote(const std::string& Text) {
+    if (Text.rfind("Stream #", 0) == 0)
+        return Text.find(" is converted to ") != std::string::npos || Text.find(" is left out") != std::string::npos ||
+               Text.find(" is copied from its key frame") != std::string::npos;
     return (Text.rfind("kept ", 0) == 0 && Text.find(" tracks") != std::string::npos) ||
            Text.rfind("subtitles not carried", 0) == 0;
 }
@@ -306,7 +311,10 @@ void TBatch::ConnectEvents() {
         while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\r')) Text.pop_back();
         if (ALogLevel == llInfo && AIndex >= 0 && IsLeftOutNote(Text)) {
             std::lock_guard<std::mutex> Guard(FLock);
-            if (AIndex < static_cast<int>(FJobs.size())) FJobs[static_cast<size_t>(AIndex)].LeftOut = Text;
+            if (AIndex < static_cast<int>(FJobs.size())) {
+                std::string& Notes = FJobs[static_cast<size_t>(AIndex)].LeftOut;
+                Notes += (Notes.empty() ? "" : "; ") + Text;
+            }
         }
         // The line of the exception that ended a job repeats its failure
         // message, which is printed with the job's end.
