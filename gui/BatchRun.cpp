@@ -333,9 +333,12 @@ bool TBatchRun::QueueJobs(int Profile) {
     const std::string Ext = "." + ProfileFileExt(IniFile(FFormatIni), Profile);
     auto Builder =
         std::make_shared<TBatchBuilder>(FConverter, TProfileFiles{FSettingsIni, FFormatIni}, Profile, Folder, Ext);
-    std::shared_ptr<TBatchShared> Shared = FShared;
-    // On the job's thread as it starts.
-    Builder->OnRow = [Shared](int Row, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
+    // On the job's thread as it starts. The shared state holds the builder
+    // until the batch ends, so the handler holds it weakly.
+    std::weak_ptr<TBatchShared> Weak = FShared;
+    Builder->OnRow = [Weak](int Row, TAVProbe& Probe, TInputOptions&, TOutputOptions& Output) {
+        const std::shared_ptr<TBatchShared> Shared = Weak.lock();
+        if (!Shared) return;
         if (Probe.VideoStreamCount() > 0) Shared->SetShape(Row, ShapeOf(Probe, Probe.FirstVideoStream()));
         // Copied streams are not decoded, so they have no pictures to show.
         const bool Pictures = Probe.VideoStreamCount() > 0 && !Output.DisableVideo && Output.VideoCodec != "copy";
@@ -373,7 +376,7 @@ bool TBatchRun::QueueJobs(int Profile) {
         if (Job.Job >= static_cast<int>(Rows.size())) Rows.resize(size_t(Job.Job) + 1, -1);
         Rows[size_t(Job.Job)] = Job.Row;
     }
-    Shared->SetJobRows(std::move(Rows));
+    FShared->SetJobRows(std::move(Rows));
     FShared->SetBuilder(std::move(Builder));
     emit Built();
     return true;

@@ -321,6 +321,10 @@ TFuzzOutcome FuzzSettings(const uint8_t* Data, size_t Size) {
     } catch (const EConvertError&) {
         // A value that must be a number and is not: the batch stops with
         // its message.
+    } catch (const EProfileError&) {
+        // A crop given to a profile that copies the streams: refused.
+    } catch (const EFitSizeError&) {
+        // A size to fit that the file cannot meet: refused with its reason.
     }
     std::remove(Path.c_str());
     if (!Outcome.Converted) return Outcome;
