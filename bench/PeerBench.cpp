@@ -298,11 +298,11 @@ int main(int argc, char** argv) {
                                                                        {"mpeg2_576p_20s.mpg", Mpeg2},
                                                                        {"h264_1080p_1s.mp4", H264(1920, 1080, 25)},
                                                                        {"h264_720p_8s.mp4", H264(1280, 720, 200)}};
-    for (const auto& [Name, Spec] : Sources)
+    for (const auto& [Name, Wanted] : Sources)
         if (!fs::exists(C.Folder / Name)) {
             printf("making %s\n", Name.c_str());
             fflush(stdout);
-            WriteBenchSource((C.Folder / Name).string(), Spec);
+            WriteBenchSource((C.Folder / Name).string(), Wanted);
         }
     printf("load before: %s; %ld cores; %d rounds, alternating, medians\n", LoadAverage().c_str(),
            sysconf(_SC_NPROCESSORS_ONLN), Rounds);

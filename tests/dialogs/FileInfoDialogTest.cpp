@@ -92,44 +92,44 @@ std::string MakeSource(const std::string& Path, const std::vector<TSourceStream>
     auto Fail = [&](const std::string& Why) {
         if (Error.empty()) Error = Why;
     };
-    for (const TSourceStream& Spec : Streams) {
+    for (const TSourceStream& Wanted : Streams) {
         AVStream* S = av::avformat_new_stream(Out, nullptr);
-        if (Spec.Language) av::av_dict_set(&S->metadata, "language", Spec.Language, 0);
-        if (Spec.Kind == AVMEDIA_TYPE_SUBTITLE) {
+        if (Wanted.Language) av::av_dict_set(&S->metadata, "language", Wanted.Language, 0);
+        if (Wanted.Kind == AVMEDIA_TYPE_SUBTITLE) {
             S->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
             S->codecpar->codec_id = AV_CODEC_ID_MOV_TEXT;
             S->time_base = {1, 1000};
             Encoders.push_back(nullptr);
             continue;
         }
-        const AVCodec* Codec = av::avcodec_find_encoder_by_name(Spec.Codec);
+        const AVCodec* Codec = av::avcodec_find_encoder_by_name(Wanted.Codec);
         if (!Codec) {
-            Fail(std::string("no encoder ") + Spec.Codec);
+            Fail(std::string("no encoder ") + Wanted.Codec);
             Encoders.push_back(nullptr);
             continue;
         }
         AVCodecContext* C = av::avcodec_alloc_context3(Codec);
         Encoders.push_back(C);
-        if (Spec.Kind == AVMEDIA_TYPE_VIDEO) {
-            C->width = Spec.Width;
-            C->height = Spec.Height;
+        if (Wanted.Kind == AVMEDIA_TYPE_VIDEO) {
+            C->width = Wanted.Width;
+            C->height = Wanted.Height;
             C->pix_fmt = AV_PIX_FMT_YUV420P;
             C->time_base = {1, 25};
             C->framerate = {25, 1};
-            C->sample_aspect_ratio = S->sample_aspect_ratio = Spec.Sar;
+            C->sample_aspect_ratio = S->sample_aspect_ratio = Wanted.Sar;
             C->gop_size = 5;
         } else {
             C->sample_rate = 44100;
-            av::av_channel_layout_default(&C->ch_layout, Spec.Channels);
+            av::av_channel_layout_default(&C->ch_layout, Wanted.Channels);
             C->sample_fmt = Codec->sample_fmts[0];
             C->time_base = {1, C->sample_rate};
             C->bit_rate = 96000;
         }
         if (Out->oformat->flags & AVFMT_GLOBALHEADER) C->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        if (av::avcodec_open2(C, Codec, nullptr) < 0) Fail(std::string("cannot open ") + Spec.Codec);
+        if (av::avcodec_open2(C, Codec, nullptr) < 0) Fail(std::string("cannot open ") + Wanted.Codec);
         av::avcodec_parameters_from_context(S->codecpar, C);
         S->time_base = C->time_base;
-        if (Spec.Turn != 0) {
+        if (Wanted.Turn != 0) {
             // The binding has no entry for adding side data; the library
             // is loaded already.
             using TNewSideData = uint8_t* (*)(AVStream*, AVPacketSideDataType, size_t);
@@ -138,7 +138,7 @@ std::string MakeSource(const std::string& Path, const std::vector<TSourceStream>
             auto* Matrix = NewSideData ? reinterpret_cast<int32_t*>(
                                              NewSideData(S, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)))
                                        : nullptr;
-            if (Matrix) av::av_display_rotation_set(Matrix, Spec.Turn);
+            if (Matrix) av::av_display_rotation_set(Matrix, Wanted.Turn);
             else Fail("no display matrix");
             if (Library) dlclose(Library);
         }
