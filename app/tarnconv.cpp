@@ -197,7 +197,9 @@ void Say(FILE* Stream, const std::string& Text) {
 bool TBatch::LoadLibraries() {
     std::string Folder = ExecutableFolder() + "LibAV";
     if (!FolderExists(Folder)) Folder.clear();
-    if (FConverter.LoadAVLib(Folder, 1)) return true;
+    // Most files need no filter: the filter library's load is left to the
+    // first one that does.
+    if (FConverter.LoadAVLib(Folder, 1, true)) return true;
     Say(stderr, "tarnconv: cannot load the codec libraries: " + FConverter.LastError);
     return false;
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 namespace av {
@@ -64,6 +65,13 @@ std::vector<void*> PreloadedHandles;
 bool Loaded = false;
 std::string Error;
 
+// The filter library when LoadLibraries left it for its first use: where
+// from, and the lock of that first use, which any job's thread may make.
+bool FilterDeferred = false;
+std::string DeferredFolder;
+bool DeferredVersioned = true;
+std::mutex FilterLock;
+
 LibraryState& State(LibAVLibrary Library) { return Libraries[static_cast<size_t>(Library)]; }
 
 std::string FileNameOf(const LibraryState& Lib) {
@@ -116,12 +124,13 @@ bool LoadOne(LibraryState& Lib, const std::string& Folder, bool Versioned) {
     return true;
 }
 
-void PreloadFolder(const std::string& Folder, bool Versioned) {
+void PreloadFolder(const std::string& Folder, bool Versioned, bool WithFilter) {
     // Dependency order: each library only needs those before it.
     static const LibAVLibrary Order[] = {LibAVLibrary::Util,  LibAVLibrary::Resample,
                                          LibAVLibrary::Scale, LibAVLibrary::Codec,
                                          LibAVLibrary::Format, LibAVLibrary::Filter};
     for (LibAVLibrary Library : Order) {
+        if (Library == LibAVLibrary::Filter && !WithFilter) continue;
         LibraryState Probe = State(Library);
         Probe.Versioned = Versioned;
         std::filesystem::path Path = std::filesystem::path(Folder) / FileNameOf(Probe);
@@ -142,14 +151,21 @@ void* LoadLibraryFrom(const std::string& Folder, const std::string& FileName) {
     return dlopen(Path.c_str(), RTLD_NOW | RTLD_GLOBAL);
 }
 
-bool LoadLibraries(const std::string& Folder, bool Versioned) {
+bool LoadLibraries(const std::string& Folder, bool Versioned, bool FilterOnDemand) {
     if (Loaded) return true;
     Error.clear();
     // The AV1 encoder writes its banner to the terminal at its info level
     // unless told otherwise; its errors and warnings still show.
     setenv("SVT_LOG", "2", 0);
-    if (!Folder.empty()) PreloadFolder(Folder, Versioned);
+    if (!Folder.empty()) PreloadFolder(Folder, Versioned, !FilterOnDemand);
+    {
+        std::lock_guard<std::mutex> Guard(FilterLock);
+        FilterDeferred = FilterOnDemand;
+        DeferredFolder = Folder;
+        DeferredVersioned = Versioned;
+    }
     for (LibraryState& Lib : Libraries) {
+        if (FilterOnDemand && &Lib == &State(LibAVLibrary::Filter)) continue;
         if (!LoadOne(Lib, Folder, Versioned)) {
             Error = Lib.Error;
             break;
@@ -163,8 +179,22 @@ bool LoadLibraries(const std::string& Folder, bool Versioned) {
     return Loaded;
 }
 
+bool LoadFilterLibrary(std::string* Why) {
+    std::lock_guard<std::mutex> Guard(FilterLock);
+    LibraryState& Lib = State(LibAVLibrary::Filter);
+    if (Lib.Resolved) return true;
+    if (Loaded && FilterDeferred && LoadOne(Lib, DeferredFolder, DeferredVersioned)) return true;
+    if (Why) *Why = Loaded ? Lib.Error : "LibAVFilter not loaded.";
+    // A later job tries again.
+    if (Lib.Handle) dlclose(Lib.Handle);
+    Lib.Handle = nullptr;
+    return false;
+}
+
 void UnloadLibraries() {
+    std::lock_guard<std::mutex> Guard(FilterLock);
     Loaded = false;
+    FilterDeferred = false;
     for (LibraryState& Lib : Libraries) {
         if (Lib.Handle) dlclose(Lib.Handle);
         Lib.Handle = nullptr;

@@ -58,7 +58,14 @@ constexpr int LibAVLibraryCount = 6;
 // search). Versioned selects "libavcodec.so.59" over "libavcodec.so".
 // All or nothing: on failure nothing stays loaded and LibrariesError() tells
 // why. After one success every further call returns true at once.
-bool LoadLibraries(const std::string& Folder, bool Versioned);
+// FilterOnDemand leaves the filter library, which only rotating,
+// deinterlacing and filtered jobs use and whose dependencies take as long
+// to load as all the others, to LoadFilterLibrary.
+bool LoadLibraries(const std::string& Folder, bool Versioned, bool FilterOnDemand = false);
+// True once the filter library is loaded and resolved; loads it now from
+// where LoadLibraries loaded the others when they left it for later. On
+// failure Why gets the reason. Any thread may call it.
+bool LoadFilterLibrary(std::string* Why = nullptr);
 void UnloadLibraries();
 bool LibrariesLoaded();
 std::string LibrariesError();

@@ -640,8 +640,8 @@ TVxAVConverter::~TVxAVConverter() {
     Shutdown();
 }
 
-bool TVxAVConverter::LoadAVLib(const std::string& APath, int AVersionedNames) {
-    if (!LoadLibraries(APath, AVersionedNames != 0)) {
+bool TVxAVConverter::LoadAVLib(const std::string& APath, int AVersionedNames, bool AFilterOnDemand) {
+    if (!LoadLibraries(APath, AVersionedNames != 0, AFilterOnDemand)) {
         LastError = LibrariesError();
         return false;
     }
@@ -720,7 +720,7 @@ void TVxAVConverter::SetUpJob(TConverterJob& AJob, TFFmpeg& AEngine) {
         AEngine.Probe.CloseFile();
         throw;
     }
-    AEngine.Probe.CloseFile();
+    AVFormatContext* Opened = AEngine.Probe.TakeContext();
     {
         // GetOutputOptions reads them from other threads.
         TGuard Guard(*this);
@@ -728,6 +728,9 @@ void TVxAVConverter::SetUpJob(TConverterJob& AJob, TFFmpeg& AEngine) {
         AEngine.OutputOptions = std::move(Output);
     }
     AEngine.PrepareSettings();
+    // The engine reads on from the probe's open instead of opening the file
+    // and finding its streams a second time.
+    AEngine.OpenedInput = Opened;
     if (!OpenJobInput(AEngine)) throw FFMpegException(AEngine.ErrorText);
     // What SetOutputFile would have refused, option or file.
     std::string Refusal;

@@ -320,7 +320,9 @@ public:
     TVxAVConverter() = default;
     ~TVxAVConverter() override;
 
-    bool LoadAVLib(const std::string& APath, int AVersionedNames);
+    // AFilterOnDemand loads the filter library with the first job that
+    // needs it (a program that converts a file and ends).
+    bool LoadAVLib(const std::string& APath, int AVersionedNames, bool AFilterOnDemand = false);
     int AddInputFile(const std::string& AFileName, TInputOptions* AOptions);
     bool SetOutputFile(int AIndex, const std::string& AFileName, TOutputOptions* AOptions);
     // A job that is only described until it starts: nothing is opened or

@@ -201,6 +201,11 @@ public:
     // instead of opening the file; AFileName then only names it. The call
     // consumes the field; the caller frees the reader after ClearJob.
     AVIOContext* InputReader = nullptr;
+    // The same file already opened and its streams found by the job's
+    // setup: the next OpenInputFile takes it over instead of reading the
+    // file's head again, unless the job asks for the file to be opened
+    // differently. The call consumes the field; ClearJob frees one left.
+    AVFormatContext* OpenedInput = nullptr;
     // The demuxer of opened input file AIndex, or nullptr.
     AVFormatContext* InputFile(int AIndex) const;
 

@@ -196,6 +196,7 @@ void TEngineState::ReleaseHookState() {
 void TCustomFFmpeg::ClearJob() {
     if (!LibrariesLoaded()) return;
     TEngineState& State = *FState;
+    if (OpenedInput) av::avformat_close_input(&OpenedInput);
     State.FreeOptionContexts();
     for (int i = 0; i < State.OutputFileCount; ++i) {
         AVFormatContext* Output = State.OutputFiles[i];

@@ -120,6 +120,29 @@ void ApplyOptionNames(TCustomFFmpeg& E, void* AContext, void* ADefaults, int AFl
     }
 }
 
+namespace {
+
+// Whether the demuxer has an option of one of the parameters' names: the
+// size, rate and layout of raw streams, which the setup's open did not give.
+bool DemuxerReads(const AVInputFormat* AFormat, const AVDictionary* AParameters) {
+    const AVDictionaryEntry* Entry = nullptr;
+    while ((Entry = av::av_dict_get(AParameters, "", Entry, AV_DICT_IGNORE_SUFFIX)))
+        if (AFormat && AFormat->priv_class &&
+            av::av_opt_find(const_cast<const AVClass**>(&AFormat->priv_class), Entry->key, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+            return true;
+    return false;
+}
+
+// Whether a generic option given to the engine applies to the demuxer.
+bool FormatOptionsGiven(TCustomFFmpeg& E) {
+    for (const std::string& Name : E.Settings.OptionNames)
+        if (!ResolveOptionName(E.State(), Name, E.State().OptionFormatContext, AV_OPT_FLAG_DECODING_PARAM).empty())
+            return true;
+    return false;
+}
+
+}  // namespace
+
 void TEngineState::CheckInputStreamTypes(bool& HasVideo, bool& HasAudio, bool& HasSubtitle) const {
     HasVideo = HasAudio = HasSubtitle = false;
     for (int i = 0; i < InputFileCount; ++i) {
@@ -193,9 +216,25 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     if (!S.acodec.empty()) Context->audio_codec = av::avcodec_find_decoder_by_name(S.acodec.c_str());
     if (!S.scodec.empty()) Context->subtitle_codec = av::avcodec_find_decoder_by_name(S.scodec.c_str());
 
+    // The setup's open serves when this one would do nothing else.
+    AVFormatContext* Opened = OpenedInput;
+    OpenedInput = nullptr;
+    const bool TakeOver = Opened && !Reader && !DemuxerReads(Opened->iformat, Parameters) && VideoId == AV_CODEC_ID_NONE &&
+                          AudioId == AV_CODEC_ID_NONE && SubtitleId == AV_CODEC_ID_NONE &&
+                          (!S.InputFormat || S.InputFormat == Opened->iformat) && Opened->url &&
+                          AFileName == Opened->url && !FormatOptionsGiven(*this);
+    if (Opened && !TakeOver) av::avformat_close_input(&Opened);
+    if (TakeOver) {
+        av::avformat_free_context(Context);
+        Context = Opened;
+        Context->interrupt_callback = InterruptHandler(*this);
+    }
+
     // 4. Open; the library frees the context when it fails. The name is a
     // local file, and a file that names other files is refused up front.
-    if (Reader) {
+    if (TakeOver) {
+        // Opened and checked by the setup.
+    } else if (Reader) {
         Context->pb = Reader;
         Context->flags |= AVFMT_FLAG_CUSTOM_IO;
     } else if (!S.InputFormat) {
@@ -204,7 +243,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     }
     AddLocalFileOptions(&Parameters);
     const std::string Url = Reader ? AFileName : LocalFileUrl(AFileName);
-    int Code = av::avformat_open_input(&Context, Url.c_str(), S.InputFormat, &Parameters);
+    int Code = TakeOver ? 0 : av::avformat_open_input(&Context, Url.c_str(), S.InputFormat, &Parameters);
     if (Code < 0) {
         Context = nullptr;
         if (Code == AVERROR_INVALIDDATA && !S.InputFormat && !Reader &&
@@ -213,7 +252,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
         return Fail(ErrorCodeText(AFileName, Code));
     }
     av::av_dict_free(&Parameters);
-    if (!Reader) RestoreUserName(Context, AFileName);
+    if (!Reader && !TakeOver) RestoreUserName(Context, AFileName);
 
     // 5. Keep one program only.
     if (S.programid)
@@ -224,7 +263,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     // reads the setting itself.
 
     // 7. Probe the streams.
-    {
+    if (!TakeOver) {
         std::lock_guard<std::recursive_mutex> Guard(CodecLock());
         Code = av::avformat_find_stream_info(Context, nullptr);
     }

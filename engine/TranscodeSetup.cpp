@@ -644,6 +644,7 @@ void TTranscoder::CheckInterlace(TInputStreamRecord& AIst, int AIndex, const AVF
 }
 
 int TTranscoder::ConfigureDeinterlacer(TInputStreamRecord& AIst, const AVFrame* AFrame) {
+    if (!LoadFilterLibrary(&E.ErrorText)) return -1;
     if (AIst.Graph) av::avfilter_graph_free(&AIst.Graph);
     AIst.InFilter = AIst.OutFilter = nullptr;
     AIst.Graph = av::avfilter_graph_alloc();
@@ -664,6 +665,7 @@ int TTranscoder::ConfigureDeinterlacer(TInputStreamRecord& AIst, const AVFrame* 
 }
 
 int TTranscoder::ConfigureFilters(TInputStreamRecord& AIst, TOutputStreamRecord& AOst) {
+    if (!LoadFilterLibrary(&E.ErrorText)) return -1;
     AVCodecContext* Dec = AIst.Codec;
     AVCodecContext* Enc = AOst.Codec;
     if (S.croptop + S.cropbottom + S.cropleft + S.cropright != 0) {

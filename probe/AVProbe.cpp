@@ -176,6 +176,16 @@ bool TAVProbe::Open(const std::string& FileName, const std::string& FormatName, 
     return true;
 }
 
+AVFormatContext* TAVProbe::TakeContext() {
+    AVFormatContext* Taken = nullptr;
+    if (FContext && FOwnsContext && !FContextMoved) {
+        Taken = FContext;
+        FContext = nullptr;
+    }
+    CloseFile();
+    return Taken;
+}
+
 void TAVProbe::AttachContext(AVFormatContext* Context) {
     CheckLibraries();
     CloseFile();
@@ -203,6 +213,7 @@ void TAVProbe::CloseFile() {
         FContext = nullptr;
     }
     FOwnsContext = false;
+    FContextMoved = false;
     CountStreams();
 }
 

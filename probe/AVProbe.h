@@ -122,6 +122,11 @@ public:
     void AttachContext(AVFormatContext* Context);
     // Forgets the file; closes it only in owner mode. Safe to repeat.
     void CloseFile();
+    // The open file's demuxer with its ownership, for a reader that starts
+    // at the first packet: only while nothing but the opening has read or
+    // sought it, and only when the probe owns it. nullptr otherwise. The
+    // probe is closed either way.
+    AVFormatContext* TakeContext();
 
     void GetFileInfo(TAVFileInfo& Info);
     // A negative index means the first stream of the type.
@@ -224,6 +229,7 @@ private:
 
     AVFormatContext* FContext = nullptr;
     bool FOwnsContext = false;
+    bool FContextMoved = false;  // a seek or a packet read since the opening
     std::string FLastError;
     std::string FForcedFormat;
     int FStreamCount = -1;

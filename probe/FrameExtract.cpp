@@ -94,6 +94,7 @@ bool TAVProbe::Seek(int StreamIndex, int64_t Position, TSeekMode Mode) {
 
     if (FDecoder) av::avcodec_flush_buffers(FDecoder);
     FDraining = false;
+    FContextMoved = true;
     ForgetTarget();
 
     int Result;
@@ -310,6 +311,7 @@ bool TAVProbe::ReceivePicture(int StreamIndex) {
             break;
         }
 
+        FContextMoved = true;
         Result = av::av_read_frame(FContext, FPacket);
         if (Result < 0) {
             // End of file or a read error: the decoder gives up the pictures

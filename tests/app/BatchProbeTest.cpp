@@ -3,6 +3,8 @@
 // aspect, display matrix) without decoding a picture, and a file that
 // cannot be converted ends its job alone, with the reason and its kind.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <map>
@@ -91,5 +93,86 @@ TEST(BatchBuilder, FitsEachFileAsItsJobStartsAndRefusesWhatCannotBeConverted) {
             EXPECT_NE(Reason.find(C.Reason), std::string::npos) << Reason;
             EXPECT_EQ(Ends[Row], Reason);
         }
+    }
+}
+
+namespace {
+
+// Opens of one file that the kernel saw since the last call. Closes are
+// watched too: the kernel merges an event with an unread one just like it.
+class TOpenCounter {
+public:
+    explicit TOpenCounter(const std::string& Path)
+        : FFd(inotify_init1(IN_NONBLOCK)), FWatch(inotify_add_watch(FFd, Path.c_str(), IN_OPEN | IN_CLOSE)) {}
+    ~TOpenCounter() { close(FFd); }
+    bool Watching() const { return FFd >= 0 && FWatch >= 0; }
+    int Opens() {
+        int Count = 0;
+        alignas(inotify_event) char Buffer[4096];
+        for (ssize_t Got; (Got = read(FFd, Buffer, sizeof Buffer)) > 0;)
+            for (char* At = Buffer; At < Buffer + Got;) {
+                const auto* Event = reinterpret_cast<const inotify_event*>(At);
+                Count += Event->wd == FWatch && (Event->mask & IN_OPEN);
+                At += sizeof(inotify_event) + Event->len;
+            }
+        return Count;
+    }
+
+private:
+    int FFd, FWatch;
+};
+
+}  // namespace
+
+// A job opens its file once: the engine reads on from what the setup's probe
+// opened and found, instead of opening it and finding its streams again. The
+// kernel counts the opens: as many as a probe alone makes; and the output
+// loses nothing the probe's look at the streams read ahead.
+TEST(BatchBuilder, JobOpensItsFileAsOftenAsAProbeAloneAndKeepsEveryPicture) {
+    ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError();
+    const auto Folder = ScratchFolder("BatchOpensOnce");
+    TProfileFiles Files;
+    Files.SettingsIni =
+        WriteText(Folder / "settings.ini", "[formatInfo0]\nparaVideoEncoder=mpeg4\nparaVideoSize=320x240\n");
+    Files.FormatIni = WriteText(Folder / "format.ini", "[formatInfo0]\nFileExt=mp4\n");
+    for (const char* Name : {"clip.mp4", "clip.avi", "programs.ts", "rotated90.mp4", "tone.mp3"}) {
+        SCOPED_TRACE(Name);
+        const std::string Source = (Folder / Name).string();
+        std::filesystem::copy_file(MediaPath(Name), Source, std::filesystem::copy_options::overwrite_existing);
+        TOpenCounter Counter(Source);
+        ASSERT_TRUE(Counter.Watching());
+        TAVProbe Probe;
+        ASSERT_TRUE(Probe.OpenFile(Source)) << Probe.LastError();
+        TAVFileInfo SourceInfo;
+        Probe.GetFileInfo(SourceInfo);
+        Probe.CloseFile();
+        const int ProbeOpens = Counter.Opens();
+
+        TVxAVConverter Converter;
+        TBatchBuilder Builder(Converter, Files, 0, (Folder / "out").string() + "/", ".mp4");
+        std::filesystem::create_directories(Folder / "out");
+        std::mutex Lock;
+        std::condition_variable Ended;
+        bool Final = false, Converted = false;
+        Converter.OnTerminate = [&](int AIndex, bool ASuccess, bool, const std::string&) {
+            std::lock_guard<std::mutex> Guard(Lock);
+            if (AIndex < 0) Final = true;
+            else Converted = ASuccess;
+            Ended.notify_all();
+        };
+        ASSERT_EQ(Builder.Add(0, Source, TlvFilesRecord()), baAdded) << Builder.Reason();
+        Converter.Start(1);
+        {
+            std::unique_lock<std::mutex> Guard(Lock);
+            ASSERT_TRUE(Ended.wait_for(Guard, std::chrono::seconds(60), [&] { return Final; }));
+        }
+        EXPECT_TRUE(Converted);
+        EXPECT_EQ(Counter.Opens(), ProbeOpens);
+
+        ASSERT_TRUE(Probe.OpenFile(Builder.Jobs().back().Output)) << Probe.LastError();
+        TAVFileInfo OutputInfo;
+        Probe.GetFileInfo(OutputInfo);
+        EXPECT_NEAR(double(OutputInfo.Duration), double(SourceInfo.Duration), 100000.0);
+        std::filesystem::remove(Builder.Jobs().back().Output);
     }
 }

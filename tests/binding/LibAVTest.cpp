@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <fstream>
+#include <thread>
 
 #include "binding/LibAV.h"
 #include "tests/TestMedia.h"
@@ -141,4 +142,41 @@ TEST_F(Binding, GeneratedMediaOpenThroughTheBoundEntries) {
         EXPECT_LT(av::avformat_open_input(&Context, MediaPath(Bad).c_str(), nullptr, nullptr), 0);
         EXPECT_EQ(Context, nullptr);
     }
+}
+
+// A program that converts a file and ends loads the filter library only when
+// a job needs it: the other five work alone, a missing filter library fails
+// the jobs that need it with its name, and it loads once from any thread.
+TEST_F(UnloadedBinding, FilterLibraryLoadsOnDemandFromTheSameFolder) {
+    auto Folder = ScratchFolder("BindingFilterOnDemand");
+    for (const char* Name : {"libavcodec.so.59", "libavformat.so.59", "libavutil.so.57", "libswscale.so.6",
+                             "libswresample.so.4"})
+        std::filesystem::copy_file(std::filesystem::path(SYSTEM_LIB_FOLDER) / Name, Folder / Name);
+    ASSERT_TRUE(LoadLibraries(Folder.string(), true, true)) << LibrariesError();
+    EXPECT_FALSE(LibraryResolved(LibAVLibrary::Filter));
+    EXPECT_FALSE(ProcessMaps("libavfilter.so"));
+    EXPECT_NE(av::avformat_version, nullptr);
+
+    auto FromTwoThreads = [] {
+        std::string Why[2];
+        bool Loaded[2] = {};
+        std::thread Other([&] { Loaded[1] = LoadFilterLibrary(&Why[1]); });
+        Loaded[0] = LoadFilterLibrary(&Why[0]);
+        Other.join();
+        EXPECT_EQ(Loaded[0], Loaded[1]);
+        return std::pair(Loaded[0], Why[0] + Why[1]);
+    };
+    auto [Missing, Why] = FromTwoThreads();
+    EXPECT_FALSE(Missing);
+    EXPECT_NE(Why.find((Folder / "libavfilter.so.8").string()), std::string::npos) << Why;
+    EXPECT_EQ(LibraryHandle(LibAVLibrary::Filter), nullptr);
+
+    std::filesystem::copy_file(std::filesystem::path(SYSTEM_LIB_FOLDER) / "libavfilter.so.8",
+                               Folder / "libavfilter.so.8");
+    auto [Found, None] = FromTwoThreads();
+    EXPECT_TRUE(Found);
+    EXPECT_EQ(None, "");
+    EXPECT_TRUE(LibraryResolved(LibAVLibrary::Filter));
+    EXPECT_EQ(MappedFileOf(reinterpret_cast<void*>(av::avfilter_version)), (Folder / "libavfilter.so.8").string());
+    EXPECT_FALSE(ProcessMaps(std::string(SYSTEM_LIB_FOLDER) + "/libavfilter.so.8"));
 }
