@@ -127,8 +127,8 @@ namespace {
 bool DemuxerReads(const AVInputFormat* AFormat, const AVDictionary* AParameters) {
     const AVDictionaryEntry* Entry = nullptr;
     while ((Entry = av::av_dict_get(AParameters, "", Entry, AV_DICT_IGNORE_SUFFIX)))
-        if (AFormat && AFormat->priv_class &&
-            av::av_opt_find(const_cast<const AVClass**>(&AFormat->priv_class), Entry->key, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+        if (AFormat && AFormat->priv_class && av::av_opt_find(const_cast<const AVClass**>(&AFormat->priv_class),
+                                                              Entry->key, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
             return true;
     return false;
 }
@@ -219,10 +219,10 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
     // The setup's open serves when this one would do nothing else.
     AVFormatContext* Opened = OpenedInput;
     OpenedInput = nullptr;
-    const bool TakeOver = Opened && !Reader && !DemuxerReads(Opened->iformat, Parameters) && VideoId == AV_CODEC_ID_NONE &&
-                          AudioId == AV_CODEC_ID_NONE && SubtitleId == AV_CODEC_ID_NONE &&
-                          (!S.InputFormat || S.InputFormat == Opened->iformat) && Opened->url &&
-                          AFileName == Opened->url && !FormatOptionsGiven(*this);
+    const bool TakeOver = Opened && !Reader && !DemuxerReads(Opened->iformat, Parameters) &&
+                          VideoId == AV_CODEC_ID_NONE && AudioId == AV_CODEC_ID_NONE &&
+                          SubtitleId == AV_CODEC_ID_NONE && (!S.InputFormat || S.InputFormat == Opened->iformat) &&
+                          Opened->url && AFileName == Opened->url && !FormatOptionsGiven(*this);
     if (Opened && !TakeOver) av::avformat_close_input(&Opened);
     if (TakeOver) {
         av::avformat_free_context(Context);
