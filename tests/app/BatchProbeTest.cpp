@@ -15,13 +15,23 @@
 #include "probe/AVProbe.h"
 #include "tests/app/AppTestSupport.h"
 
-TEST(BatchBuilder, FitsEachFileAsItsJobStartsAndRefusesWhatCannotBeConverted) {
-    ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError();
-    const auto Folder = ScratchFolder("BatchProbe");
+namespace {
+
+// Profile 0 as MPEG-4 320x240 in MP4.
+TProfileFiles MpegFourProfile(const std::filesystem::path& Folder) {
     TProfileFiles Files;
     Files.SettingsIni =
         WriteText(Folder / "settings.ini", "[formatInfo0]\nparaVideoEncoder=mpeg4\nparaVideoSize=320x240\n");
     Files.FormatIni = WriteText(Folder / "format.ini", "[formatInfo0]\nFileExt=mp4\n");
+    return Files;
+}
+
+}  // namespace
+
+TEST(BatchBuilder, FitsEachFileAsItsJobStartsAndRefusesWhatCannotBeConverted) {
+    ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError();
+    const auto Folder = ScratchFolder("BatchProbe");
+    const TProfileFiles Files = MpegFourProfile(Folder);
     struct Case {
         const char* File;
         const char* FrameSize;
@@ -131,10 +141,7 @@ private:
 TEST(BatchBuilder, JobOpensItsFileAsOftenAsAProbeAloneAndKeepsEveryPicture) {
     ASSERT_TRUE(LoadLibraries("", true)) << LibrariesError();
     const auto Folder = ScratchFolder("BatchOpensOnce");
-    TProfileFiles Files;
-    Files.SettingsIni =
-        WriteText(Folder / "settings.ini", "[formatInfo0]\nparaVideoEncoder=mpeg4\nparaVideoSize=320x240\n");
-    Files.FormatIni = WriteText(Folder / "format.ini", "[formatInfo0]\nFileExt=mp4\n");
+    const TProfileFiles Files = MpegFourProfile(Folder);
     for (const char* Name : {"clip.mp4", "clip.avi", "programs.ts", "rotated90.mp4", "tone.mp3"}) {
         SCOPED_TRACE(Name);
         const std::string Source = (Folder / Name).string();
