@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 extern "C" {
@@ -109,4 +110,46 @@ inline void WriteBenchSource(const std::string& AFile, const TBenchSource& A) {
     av_frame_free(&F);
     avcodec_free_context(&C);
     avformat_free_context(Out);
+}
+
+// The floors' loop: decodes stream AIndex of AIn with ADecoder, encodes each
+// picture as APrepare hands it over (numbered here) into AOut's stream
+// AOst, drains both codecs and writes the trailer. Frees its own packets and
+// frame; the contexts stay the caller's.
+inline void DecodeEncodeLoop(AVFormatContext* AIn, int AIndex, AVCodecContext* ADecoder, AVCodecContext* AEncoder,
+                             AVFormatContext* AOut, AVStream* AOst, const std::function<AVFrame*(AVFrame*)>& APrepare) {
+    AVPacket* P = av_packet_alloc();
+    AVPacket* Q = av_packet_alloc();
+    AVFrame* F = av_frame_alloc();
+    int64_t Next = 0;
+    auto Write = [&] {
+        while (avcodec_receive_packet(AEncoder, Q) == 0) {
+            av_packet_rescale_ts(Q, AEncoder->time_base, AOst->time_base);
+            Q->stream_index = AOst->index;
+            av_interleaved_write_frame(AOut, Q);
+        }
+    };
+    auto Pictures = [&] {
+        while (avcodec_receive_frame(ADecoder, F) == 0) {
+            AVFrame* Picture = APrepare(F);
+            Picture->pts = Next++;
+            avcodec_send_frame(AEncoder, Picture);
+            Write();
+        }
+    };
+    while (av_read_frame(AIn, P) >= 0) {
+        if (P->stream_index == AIndex) {
+            avcodec_send_packet(ADecoder, P);
+            Pictures();
+        }
+        av_packet_unref(P);
+    }
+    avcodec_send_packet(ADecoder, nullptr);
+    Pictures();
+    avcodec_send_frame(AEncoder, nullptr);
+    Write();
+    av_write_trailer(AOut);
+    av_frame_free(&F);
+    av_packet_free(&P);
+    av_packet_free(&Q);
 }

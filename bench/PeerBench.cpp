@@ -112,52 +112,22 @@ int Floor(const std::string& AKind, const std::string& AInput, const std::string
     Scaled->height = H;
     Check(av_frame_get_buffer(Scaled, 0), "frame");
     SwsContext* Sws = nullptr;
-    AVPacket* P = av_packet_alloc();
-    AVPacket* Q = av_packet_alloc();
-    AVFrame* F = av_frame_alloc();
-    int64_t Next = 0;
-    auto Write = [&] {
-        while (avcodec_receive_packet(E, Q) == 0) {
-            av_packet_rescale_ts(Q, E->time_base, Ost->time_base);
-            Q->stream_index = 0;
-            av_interleaved_write_frame(Out, Q);
-        }
-    };
-    auto Pictures = [&] {
-        while (avcodec_receive_frame(D, F) == 0) {
-            Sws = sws_getCachedContext(Sws, F->width, F->height, static_cast<AVPixelFormat>(F->format), Wv, Hv,
-                                       AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
-            Check(av_frame_make_writable(Scaled), "writable");
-            // Black bars, then the picture between them.
-            const ptrdiff_t Lines[4] = {Scaled->linesize[0], Scaled->linesize[1], Scaled->linesize[2], 0};
-            av_image_fill_black(Scaled->data, Lines, AV_PIX_FMT_YUV420P, AVCOL_RANGE_MPEG, W, H);
-            uint8_t* Planes[3] = {Scaled->data[0] + Top * Scaled->linesize[0] + Left,
-                                  Scaled->data[1] + Top / 2 * Scaled->linesize[1] + Left / 2,
-                                  Scaled->data[2] + Top / 2 * Scaled->linesize[2] + Left / 2};
-            sws_scale(Sws, F->data, F->linesize, 0, F->height, Planes, Scaled->linesize);
-            Scaled->pts = Next++;
-            avcodec_send_frame(E, Scaled);
-            Write();
-        }
-    };
-    while (av_read_frame(In, P) >= 0) {
-        if (P->stream_index == Index) {
-            avcodec_send_packet(D, P);
-            Pictures();
-        }
-        av_packet_unref(P);
-    }
-    avcodec_send_packet(D, nullptr);
-    Pictures();
-    avcodec_send_frame(E, nullptr);
-    Write();
-    av_write_trailer(Out);
+    DecodeEncodeLoop(In, Index, D, E, Out, Ost, [&](AVFrame* F) {
+        Sws = sws_getCachedContext(Sws, F->width, F->height, static_cast<AVPixelFormat>(F->format), Wv, Hv,
+                                   AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        Check(av_frame_make_writable(Scaled), "writable");
+        // Black bars, then the picture between them.
+        const ptrdiff_t Lines[4] = {Scaled->linesize[0], Scaled->linesize[1], Scaled->linesize[2], 0};
+        av_image_fill_black(Scaled->data, Lines, AV_PIX_FMT_YUV420P, AVCOL_RANGE_MPEG, W, H);
+        uint8_t* Planes[3] = {Scaled->data[0] + Top * Scaled->linesize[0] + Left,
+                              Scaled->data[1] + Top / 2 * Scaled->linesize[1] + Left / 2,
+                              Scaled->data[2] + Top / 2 * Scaled->linesize[2] + Left / 2};
+        sws_scale(Sws, F->data, F->linesize, 0, F->height, Planes, Scaled->linesize);
+        return Scaled;
+    });
     avio_closep(&Out->pb);
     sws_freeContext(Sws);
-    av_frame_free(&F);
     av_frame_free(&Scaled);
-    av_packet_free(&P);
-    av_packet_free(&Q);
     avcodec_free_context(&D);
     avcodec_free_context(&E);
     avformat_free_context(Out);

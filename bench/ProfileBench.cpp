@@ -146,41 +146,11 @@ void FloorEncode(const std::string& AInput, const std::string& AOutput) {
     Check(avformat_write_header(Out, &Mux), "header");
     av_dict_free(&Mux);
 
-    AVPacket* P = av_packet_alloc();
-    AVPacket* Q = av_packet_alloc();
-    AVFrame* F = av_frame_alloc();
-    int64_t Next = 0;
-    auto Write = [&] {
-        while (avcodec_receive_packet(E, Q) == 0) {
-            av_packet_rescale_ts(Q, E->time_base, Ost->time_base);
-            Q->stream_index = 0;
-            av_interleaved_write_frame(Out, Q);
-        }
-    };
-    auto Pictures = [&] {
-        while (avcodec_receive_frame(D, F) == 0) {
-            F->pts = Next++;
-            F->pict_type = AV_PICTURE_TYPE_NONE;
-            avcodec_send_frame(E, F);
-            Write();
-        }
-    };
-    while (av_read_frame(In, P) >= 0) {
-        if (P->stream_index == 0) {
-            avcodec_send_packet(D, P);
-            Pictures();
-        }
-        av_packet_unref(P);
-    }
-    avcodec_send_packet(D, nullptr);
-    Pictures();
-    avcodec_send_frame(E, nullptr);
-    Write();
-    av_write_trailer(Out);
+    DecodeEncodeLoop(In, 0, D, E, Out, Ost, [](AVFrame* F) {
+        F->pict_type = AV_PICTURE_TYPE_NONE;
+        return F;
+    });
     avio_closep(&Out->pb);
-    av_frame_free(&F);
-    av_packet_free(&P);
-    av_packet_free(&Q);
     avcodec_free_context(&D);
     avcodec_free_context(&E);
     avformat_free_context(Out);
